@@ -1,0 +1,71 @@
+// File: one platform file handle, invalid until opened and closed by the destructor. Opened
+// files always share reads with other openers.
+//
+// Reads go through a small buffer; the bytes yielded are exactly those of one platform read per
+// byte. Writes go straight to the platform.
+#ifndef ORV_BASE_FILE_H_
+#define ORV_BASE_FILE_H_
+
+#include <cstdint>
+
+#include "base/text.h"
+#include "platform/files.h"
+
+class File {
+public:
+    // How ReadLine treats line ends.
+    enum LineMode {
+        kLine,  // every CR dropped; LF ends the line and is not stored
+        kRaw,   // every byte stored, CR and LF included; LF ends the line
+    };
+
+    File() = default;
+    virtual ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Opens path (system form, "\" separators) with an access mode of platform::FileAccess and
+    // a disposition. Closes a file opened before. True on success.
+    bool Open(const char* path, uint32_t access, platform::FileDisposition disposition);
+    bool IsOpen() const { return handle_ != platform::kInvalidFile; }
+    void Close();
+
+    // Reads one line into *line (replacing its contents) and returns the number of bytes
+    // stored: in line mode an empty line reads like the end of the file (0).
+    int ReadLine(Text* line, LineMode mode = kLine);
+    // The next byte (0-255) and moves past it; -1 at the end of the file or on failure.
+    int ReadByte();
+    // The next byte without moving past it; -1 at the end of the file.
+    int PeekByte();
+    // True when no byte is left to read.
+    bool AtEnd() { return PeekByte() < 0; }
+    // Writes one byte / n bytes. True when all were written.
+    bool WriteByte(char c);
+    bool Write(const char* data, uint32_t n);
+    // Moves to an absolute position; returns it, or -1.
+    int64_t SeekTo(int64_t position);
+    // The last-write time in UTC. True on success.
+    bool LastWriteTime(platform::SystemTime* out);
+
+private:
+    bool Fill();
+    platform::FileHandle handle_ = platform::kInvalidFile;
+    char buffer_[4096];
+    uint32_t pos_ = 0;
+    uint32_t end_ = 0;
+};
+
+// TempFile: a File named at construction in the platform's temporary directory with the prefix
+// "imp", opened for reading and writing; its destructor closes and deletes it.
+class TempFile : public File {
+public:
+    TempFile();
+    ~TempFile() override;
+    // The full path in system form; empty when no name could be made.
+    const Text& Path() const { return path_; }
+
+private:
+    Text path_;
+};
+
+#endif  // ORV_BASE_FILE_H_

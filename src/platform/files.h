@@ -1,0 +1,101 @@
+// Files, directories and paths.
+//
+// Paths are given as the rest of the system forms them: Shift_JIS bytes with "\" between
+// components (a mailbox root from the host may use "/" too). Before a path reaches the OS,
+// MapPath turns every real separator "\" into "/"; a 0x5C byte that is the trail byte of a
+// double-byte character (表 is 0x95 0x5C) is part of a name and stays as it is.
+#ifndef ORV_PLATFORM_FILES_H_
+#define ORV_PLATFORM_FILES_H_
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// The path limit of the target platform, including the terminating NUL.
+constexpr int kMaxPath = 260;
+
+// The OS form of a system path: real "\" separators become "/". Pure; no OS call.
+std::string MapPath(const char* path);
+
+using FileHandle = intptr_t;
+constexpr FileHandle kInvalidFile = -1;
+
+enum FileAccess : uint32_t { kAccessRead = 1, kAccessWrite = 2, kAccessReadWrite = 3 };
+enum FileDisposition {
+    kOpenAlways,    // open; create empty when missing
+    kOpenExisting,  // open; fail when missing
+    kCreateAlways,  // create, or truncate an existing file to zero length
+};
+enum SeekOrigin { kSeekBegin = 0, kSeekCurrent = 1, kSeekEnd = 2 };
+
+// Opens a file. Other openers may always read it at the same time. kInvalidFile on failure
+// (missing with kOpenExisting, a directory, no permission).
+FileHandle OpenFile(const char* path, uint32_t access, FileDisposition disposition);
+// Reads up to len bytes into buf and stores the count in *done (0 at the end of the file).
+// 1 on success, 0 on failure.
+int ReadFile(FileHandle f, void* buf, uint32_t len, uint32_t* done);
+// Writes len bytes and stores the count written in *done. 1 on success, 0 on failure.
+int WriteFile(FileHandle f, const void* buf, uint32_t len, uint32_t* done);
+// Moves the file position. Returns the new position, or -1 on failure.
+int64_t SeekFile(FileHandle f, int64_t offset, SeekOrigin origin);
+// Closes the handle. 1 on success, 0 for an invalid handle.
+int CloseFile(FileHandle f);
+
+// A calendar time in UTC, as the target platform's system time structure holds it.
+struct SystemTime {
+    uint16_t year;
+    uint16_t month;      // 1-12
+    uint16_t dayOfWeek;  // 0 = Sunday
+    uint16_t day;        // 1-31
+    uint16_t hour;
+    uint16_t minute;
+    uint16_t second;
+    uint16_t milliseconds;
+};
+// The file's last-write time in UTC. 1 on success, 0 on failure.
+int FileLastWriteTime(FileHandle f, SystemTime* out);
+
+// Deletes a file. 1 on success, 0 on failure.
+int DeleteFilePath(const char* path);
+// Whether a directory exists at the path.
+bool DirectoryExists(const char* path);
+
+// The directory for temporary files, ending with a separator ("/tmp/" unless TMPDIR says
+// otherwise).
+std::string TempDirectory();
+// Makes a unique file name in dir ("dir" + prefix (first three bytes) + hex digits + ".tmp"),
+// creates the file empty so the name stays taken, and returns the full name; empty on failure.
+std::string MakeTempFileName(const char* dir, const char* prefix);
+
+// One directory entry found by a search.
+struct FindData {
+    std::string name;  // the entry's name, without its directory
+    bool directory;    // the directory attribute
+};
+// Searches a directory. The pattern's last component may hold the wildcards "*" (any run of
+// bytes) and "?" (any one byte), matched without regard to ASCII case; "*.*" matches every
+// name. "." and ".." are found like other entries (not in the file system root). Entries come
+// in the order of their names compared without regard to ASCII case, so the order is stable.
+class DirectorySearch {
+public:
+    // Starts a search; Next then yields the first entry.
+    explicit DirectorySearch(const char* pattern);
+    ~DirectorySearch();
+    DirectorySearch(const DirectorySearch&) = delete;
+    DirectorySearch& operator=(const DirectorySearch&) = delete;
+    // Stores the next matching entry in *out and returns true; false when none is left
+    // (including when the directory does not exist).
+    bool Next(FindData* out);
+
+private:
+    struct State;
+    State* state_;
+};
+
+// Whether name matches a wildcard pattern ("*", "?", ASCII case ignored). Pure.
+bool WildcardMatch(const char* pattern, const char* name);
+
+}  // namespace platform
+
+#endif  // ORV_PLATFORM_FILES_H_

@@ -1,0 +1,52 @@
+// TCP sockets: the few stream-socket calls the server makes, with the failure values of the
+// target platform's socket API (-1 for an invalid handle and for a failed call).
+//
+// Handles are small positive integers owned by this layer, not OS descriptors. Closing a
+// handle from one thread wakes any other thread blocked in AcceptSocket or RecvSocket on it
+// (they return -1), and the OS descriptor behind it is released only when no call is still
+// using it, so a descriptor number is never reused under a thread that still holds it.
+// All functions are safe to call from any thread.
+#ifndef ORV_PLATFORM_SOCKETS_H_
+#define ORV_PLATFORM_SOCKETS_H_
+
+#include <cstdint>
+
+namespace platform {
+
+using SocketHandle = int32_t;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// Starts the socket library with the requested version word (0x0101 for version 1.1).
+// Returns 0 on success. Nothing needs starting on POSIX; the call only records the start.
+int SocketsStartup(uint16_t version);
+// Stops the socket library again. Returns 0.
+int SocketsCleanup();
+
+// A new TCP stream socket (IPv4). kInvalidSocket on failure.
+SocketHandle TcpSocket();
+// Binds to the IPv4 any-address 0.0.0.0 and the given port (host byte order; 0 lets the OS
+// choose). No socket options are set. 0 on success, -1 on failure (port in use, bad handle).
+int BindAny(SocketHandle s, uint16_t port);
+// Starts listening with the given backlog. 0 on success, -1 on failure.
+int ListenSocket(SocketHandle s, int backlog);
+// Blocks until a connection arrives. Returns its handle, or kInvalidSocket on failure,
+// including when the listening handle is closed (from any thread) while waiting.
+SocketHandle AcceptSocket(SocketHandle s);
+// Receives at most len bytes. Returns the count, 0 when the peer closed the connection in an
+// orderly way, -1 on error or when the handle is (or gets) closed.
+int RecvSocket(SocketHandle s, char* buf, int len, int flags);
+// Sends up to len bytes with one OS call; a partial count is returned as it is. -1 on error.
+// Never raises a signal when the peer has gone.
+int SendSocket(SocketHandle s, const char* buf, int len, int flags);
+// Closes the handle: shuts the connection down (waking blocked callers) and releases the
+// descriptor once no call uses it. 0 on success, -1 for an unknown handle.
+int CloseSocket(SocketHandle s);
+
+// For tools and tests: the local port a socket is bound to, or -1.
+int SocketLocalPort(SocketHandle s);
+// For tools and tests: a socket connected to 127.0.0.1:port, or kInvalidSocket.
+SocketHandle ConnectLoopback(uint16_t port);
+
+}  // namespace platform
+
+#endif  // ORV_PLATFORM_SOCKETS_H_

@@ -1,0 +1,96 @@
+// User interface: the message box and the modal dialog of the target platform, with the
+// resources (dialog templates and strings) they are built from.
+//
+// On POSIX they render to the terminal (standard error; Shift_JIS text shown as UTF-8). A
+// dialog waits for Enter when standard input is a terminal and is otherwise closed at once as
+// if OK had been pressed. The last message box and the last dialog are kept, so a test can read
+// what a user would have seen.
+#ifndef ORV_PLATFORM_UI_H_
+#define ORV_PLATFORM_UI_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/modules.h"
+
+namespace platform {
+
+struct Window;
+using WindowHandle = Window*;
+
+// Message box styles and results.
+constexpr uint32_t kMbOk = 0x00000000;
+constexpr uint32_t kMbIconError = 0x00000010;
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+
+// Dialog messages.
+constexpr uint32_t kWmInitDialog = 0x0110;
+constexpr uint32_t kWmCommand = 0x0111;
+
+// One control of a dialog template, in dialog units.
+struct DialogControl {
+    std::string kind;  // "ICON", "STATIC" or "BUTTON"
+    int id;
+    std::string text;  // Shift_JIS; for "ICON" the icon resource number in decimal
+    int x, y, width, height;
+};
+
+// A dialog template resource.
+struct DialogTemplate {
+    std::string title;  // Shift_JIS
+    std::string font;   // Shift_JIS
+    int pointSize;
+    int width, height;
+    std::vector<DialogControl> controls;
+};
+
+// Registers resources of a module (on the target platform they are compiled into it).
+void RegisterDialogResource(ModuleHandle module, int id, const DialogTemplate& dialog);
+void RegisterStringResource(ModuleHandle module, int id, const char* text);
+// Forgets every resource of a module (when it is unloaded).
+void UnregisterResources(ModuleHandle module);
+
+// Copies string resource id of the module into buf (cut to size - 1 bytes, NUL-terminated).
+// Returns the number of bytes copied, 0 when there is no such string.
+int LoadStringA(ModuleHandle module, int id, char* buf, int size);
+
+using DialogProc = intptr_t (*)(WindowHandle dialog, uint32_t message, uintptr_t wparam,
+                                intptr_t lparam);
+
+// Runs the modal dialog made from template id of the module: sends kWmInitDialog (lparam =
+// param) to proc, shows it, and on OK sends kWmCommand with wparam kIdOk. Returns the value
+// passed to EndDialog, or -1 when the template does not exist.
+intptr_t DialogBoxParamA(ModuleHandle module, int templateId, WindowHandle owner,
+                         DialogProc proc, intptr_t param);
+// A control of a running dialog, or null.
+WindowHandle GetDlgItem(WindowHandle dialog, int id);
+// Sets a window's or control's text. Non-zero on success.
+int SetWindowTextA(WindowHandle window, const char* text);
+// Ends a running dialog with the given result. Non-zero on success.
+int EndDialog(WindowHandle dialog, intptr_t result);
+
+// Shows a message box and returns the button pressed (kIdOk).
+int MessageBoxA(WindowHandle owner, const char* text, const char* caption, uint32_t type);
+
+// What was last shown, for tests.
+struct ShownMessageBox {
+    bool shown = false;
+    std::string text, caption;  // Shift_JIS, as passed
+    uint32_t type = 0;
+    bool hadOwner = false;
+};
+struct ShownDialog {
+    bool shown = false;
+    DialogTemplate dialog;                               // the template
+    std::vector<std::pair<int, std::string>> controls;  // control id and final text
+    intptr_t result = 0;
+};
+ShownMessageBox LastMessageBox();
+ShownDialog LastDialog();
+void ClearShown();
+
+}  // namespace platform
+
+#endif  // ORV_PLATFORM_UI_H_

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds everything in a Debug configuration with AddressSanitizer and UndefinedBehaviorSanitizer
+# and runs every test through CTest. Installs the Debian packages it needs when they are missing.
+# Usage: ./test.sh [extra ctest arguments, e.g. -R text_test]
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev python3)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "test.sh: installing ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    $SUDO apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
+fi
+
+build=build-test
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+cd "$build"
+ctest --output-on-failure --timeout 900 -j"$(nproc)" "$@"
