@@ -13,7 +13,7 @@
 #include <cstdint>
 
 class Text {
-public:
+  public:
     Text();
     Text(const char* s);  // NOLINT: implicit, like a C string
     Text(const Text& other);
@@ -37,9 +37,18 @@ public:
     void Append(const Text& other);
     void Append(char c);
     void AppendNumber(uint32_t n);
-    Text& operator+=(const char* s) { Append(s); return *this; }
-    Text& operator+=(const Text& t) { Append(t); return *this; }
-    Text& operator+=(char c) { Append(c); return *this; }
+    Text& operator+=(const char* s) {
+        Append(s);
+        return *this;
+    }
+    Text& operator+=(const Text& t) {
+        Append(t);
+        return *this;
+    }
+    Text& operator+=(char c) {
+        Append(c);
+        return *this;
+    }
 
     // Case-sensitive compare. Without a count: the platform's locale compare (lstrcmpA). With a
     // count n: the first n bytes as signed 8-bit values; stops early when both end together;
@@ -99,7 +108,15 @@ public:
     // Ensures room for n bytes plus the terminator (growth rule as above).
     void Reserve(int n);
 
-private:
+  private:
+    // Replaces the contents with exactly n bytes from s (a fresh buffer of n plus 64); s may
+    // point into this text's own buffer.
+    void AssignBytes(const char* s, int n);
+    // Appends exactly n bytes from s, which may point into this text's own buffer.
+    void AppendBytes(const char* s, int n);
+    // Drops the first n bytes, keeping the buffer.
+    void DropFront(int n);
+
     char* data_;
     int capacity_;
     int length_;

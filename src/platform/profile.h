@@ -2,8 +2,8 @@
 // platform, over a file of "[Section]" headers and "key=value" lines.
 //
 // Sections and keys are matched without regard to ASCII case. Values are trimmed of blanks and
-// tabs, and one pair of enclosing double quotes is removed. Bytes (Shift_JIS) pass through
-// untouched. A missing file, section or key gives the default. A write replaces the file
+// tabs, and one pair of enclosing double (or single) quotes is removed. Bytes (Shift_JIS) pass
+// through untouched. A missing file, section or key gives the default. A write replaces the file
 // atomically (a temporary file, then a rename) and keeps every other line as it was; writes in
 // one process are serialised, so no reader ever sees a half-written file.
 #ifndef ORV_PLATFORM_PROFILE_H_
@@ -24,9 +24,9 @@ uint32_t ProfileString(const char* section, const char* key, const char* def, ch
 
 // Sets a key's value, creating the file, the section or the key as needed; the key keeps its
 // place when it exists. A null value removes the key; a null key removes the whole section.
-// Returns 1 on success, 0 when the file cannot be written.
-int WriteProfileString(const char* section, const char* key, const char* value,
-                       const char* path);
+// Returns 1 on success (also when there was nothing to remove), 0 when the file cannot be
+// read or written or the section is null.
+int WriteProfileString(const char* section, const char* key, const char* value, const char* path);
 
 }  // namespace platform
 

@@ -3,8 +3,9 @@
 //
 // On POSIX they render to the terminal (standard error; Shift_JIS text shown as UTF-8). A
 // dialog waits for Enter when standard input is a terminal and is otherwise closed at once as
-// if OK had been pressed. The last message box and the last dialog are kept, so a test can read
-// what a user would have seen.
+// if OK had been pressed; a dialog that its procedure ends while it initialises is never shown.
+// The last message box and the last dialog run are kept, so a test can read what a user would
+// have seen.
 #ifndef ORV_PLATFORM_UI_H_
 #define ORV_PLATFORM_UI_H_
 
@@ -52,18 +53,21 @@ void RegisterStringResource(ModuleHandle module, int id, const char* text);
 // Forgets every resource of a module (when it is unloaded).
 void UnregisterResources(ModuleHandle module);
 
-// Copies string resource id of the module into buf (cut to size - 1 bytes, NUL-terminated).
-// Returns the number of bytes copied, 0 when there is no such string.
+// Copies string resource id of the module into buf (cut to size - 1 bytes, NUL-terminated;
+// a cut never splits a double-byte character). Returns the number of bytes copied, 0 when
+// there is no such string.
 int LoadStringA(ModuleHandle module, int id, char* buf, int size);
 
 using DialogProc = intptr_t (*)(WindowHandle dialog, uint32_t message, uintptr_t wparam,
                                 intptr_t lparam);
 
 // Runs the modal dialog made from template id of the module: sends kWmInitDialog (lparam =
-// param) to proc, shows it, and on OK sends kWmCommand with wparam kIdOk. Returns the value
-// passed to EndDialog, or -1 when the template does not exist.
-intptr_t DialogBoxParamA(ModuleHandle module, int templateId, WindowHandle owner,
-                         DialogProc proc, intptr_t param);
+// param) to proc, shows it, and on OK sends kWmCommand with wparam kIdOk. A procedure that
+// still leaves it running gets kIdCancel, as from the window's close box, and the dialog then
+// ends with kIdCancel. Returns the value passed to EndDialog, or -1 when the template does not
+// exist or proc is null.
+intptr_t DialogBoxParamA(ModuleHandle module, int templateId, WindowHandle owner, DialogProc proc,
+                         intptr_t param);
 // A control of a running dialog, or null.
 WindowHandle GetDlgItem(WindowHandle dialog, int id);
 // Sets a window's or control's text. Non-zero on success.
@@ -83,13 +87,19 @@ struct ShownMessageBox {
 };
 struct ShownDialog {
     bool shown = false;
-    DialogTemplate dialog;                               // the template
+    DialogTemplate dialog;                              // the template
     std::vector<std::pair<int, std::string>> controls;  // control id and final text
     intptr_t result = 0;
 };
 ShownMessageBox LastMessageBox();
 ShownDialog LastDialog();
 void ClearShown();
+
+// Whether standard input is a terminal (a user who can press Enter).
+bool StdinIsTerminal();
+// Lets dialogs wait for Enter when standard input is a terminal (the default, true) or never
+// (false), so that tests run from a terminal do not stop at every dialog.
+void SetDialogsWaitForEnter(bool wait);
 
 }  // namespace platform
 

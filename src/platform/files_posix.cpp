@@ -1,0 +1,292 @@
+// Files and directories on POSIX: descriptors stand in for file handles, readdir with a sorted
+// result stands in for the target platform's directory search. Every path goes through MapPath.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace platform {
+
+namespace {
+
+int ToFd(FileHandle f) {
+    return static_cast<int>(f);
+}
+
+}  // namespace
+
+FileHandle OpenFile(const char* path, uint32_t access, FileDisposition disposition) {
+    if (path == nullptr)
+        return kInvalidFile;
+    int flags = O_CLOEXEC;
+    switch (access & kAccessReadWrite) {
+        case kAccessRead:
+            flags |= O_RDONLY;
+            break;
+        case kAccessWrite:
+            flags |= O_WRONLY;
+            break;
+        case kAccessReadWrite:
+            flags |= O_RDWR;
+            break;
+        default:
+            return kInvalidFile;
+    }
+    switch (disposition) {
+        case kOpenAlways:
+            flags |= O_CREAT;
+            break;
+        case kOpenExisting:
+            break;
+        case kCreateAlways:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+        default:
+            return kInvalidFile;
+    }
+    const std::string os = MapPath(path);
+    int fd;
+    do {
+        fd = open(os.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return kInvalidFile;
+    // A directory opens for reading on POSIX; the target platform refuses it as a file.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        return kInvalidFile;
+    }
+    return static_cast<FileHandle>(fd);
+}
+
+int ReadFile(FileHandle f, void* buf, uint32_t len, uint32_t* done) {
+    if (done != nullptr)
+        *done = 0;
+    if (f < 0 || (buf == nullptr && len > 0))
+        return 0;
+    // A file read returns short only at the end of the file, as on the target platform.
+    uint32_t total = 0;
+    while (total < len) {
+        ssize_t n = read(ToFd(f), static_cast<char*>(buf) + total, len - total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            if (done != nullptr)
+                *done = total;
+            return 0;
+        }
+        if (n == 0)
+            break;
+        total += static_cast<uint32_t>(n);
+    }
+    if (done != nullptr)
+        *done = total;
+    return 1;
+}
+
+int WriteFile(FileHandle f, const void* buf, uint32_t len, uint32_t* done) {
+    if (done != nullptr)
+        *done = 0;
+    if (f < 0 || (buf == nullptr && len > 0))
+        return 0;
+    uint32_t total = 0;
+    while (total < len) {
+        ssize_t n = write(ToFd(f), static_cast<const char*>(buf) + total, len - total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (done != nullptr)
+                *done = total;
+            return 0;
+        }
+        total += static_cast<uint32_t>(n);
+    }
+    if (done != nullptr)
+        *done = total;
+    return 1;
+}
+
+int64_t SeekFile(FileHandle f, int64_t offset, SeekOrigin origin) {
+    if (f < 0)
+        return -1;
+    int whence;
+    switch (origin) {
+        case kSeekBegin:
+            whence = SEEK_SET;
+            break;
+        case kSeekCurrent:
+            whence = SEEK_CUR;
+            break;
+        case kSeekEnd:
+            whence = SEEK_END;
+            break;
+        default:
+            return -1;
+    }
+    off_t pos = lseek(ToFd(f), static_cast<off_t>(offset), whence);
+    return pos < 0 ? -1 : static_cast<int64_t>(pos);
+}
+
+int CloseFile(FileHandle f) {
+    if (f < 0)
+        return 0;
+    // The descriptor is released even when close reports EINTR; retrying could close another.
+    close(ToFd(f));
+    return 1;
+}
+
+int FileLastWriteTime(FileHandle f, SystemTime* out) {
+    if (f < 0 || out == nullptr)
+        return 0;
+    struct stat st;
+    if (fstat(ToFd(f), &st) != 0)
+        return 0;
+    struct tm tm;
+    if (gmtime_r(&st.st_mtim.tv_sec, &tm) == nullptr)
+        return 0;
+    out->year = static_cast<uint16_t>(tm.tm_year + 1900);
+    out->month = static_cast<uint16_t>(tm.tm_mon + 1);
+    out->dayOfWeek = static_cast<uint16_t>(tm.tm_wday);
+    out->day = static_cast<uint16_t>(tm.tm_mday);
+    out->hour = static_cast<uint16_t>(tm.tm_hour);
+    out->minute = static_cast<uint16_t>(tm.tm_min);
+    out->second = static_cast<uint16_t>(tm.tm_sec);
+    out->milliseconds = static_cast<uint16_t>(st.st_mtim.tv_nsec / 1000000);
+    return 1;
+}
+
+int DeleteFilePath(const char* path) {
+    if (path == nullptr)
+        return 0;
+    return unlink(MapPath(path).c_str()) == 0 ? 1 : 0;
+}
+
+bool DirectoryExists(const char* path) {
+    if (path == nullptr)
+        return false;
+    struct stat st;
+    return stat(MapPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string TempDirectory() {
+    const char* env = std::getenv("TMPDIR");
+    std::string dir = (env != nullptr && *env != 0) ? env : "/tmp";
+    if (dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+std::string MakeTempFileName(const char* dir, const char* prefix) {
+    if (dir == nullptr)
+        return std::string();
+    std::string base = dir;
+    const std::string mapped = MapPath(dir);
+    if (!mapped.empty() && mapped.back() != '/')
+        base += '/';
+    if (prefix != nullptr) {
+        for (int i = 0; i < 3 && prefix[i] != 0; ++i)
+            base += prefix[i];
+    }
+    // Names are tried from a per-process counter seeded from the pid and the clock; O_EXCL
+    // decides, so two threads or processes never get the same name.
+    static std::atomic<uint32_t> counter{static_cast<uint32_t>(getpid()) * 2654435761u ^
+                                         static_cast<uint32_t>(time(nullptr))};
+    for (int attempt = 0; attempt < 0x10000; ++attempt) {
+        uint32_t unique = counter.fetch_add(1) & 0xFFFF;
+        if (unique == 0)
+            continue;
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%X", unique);
+        std::string name = base + hex + ".tmp";
+        int fd = open(MapPath(name.c_str()).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            close(fd);
+            return name;
+        }
+        if (errno != EEXIST && errno != EINTR)
+            return std::string();
+    }
+    return std::string();
+}
+
+struct DirectorySearch::State {
+    std::vector<FindData> entries;
+    size_t next = 0;
+};
+
+namespace {
+
+// Names in the order of a compare with ASCII case folded; names that differ only in case keep
+// a fixed order by their bytes.
+bool NameBefore(const FindData& a, const FindData& b) {
+    int c = lstrcmpiA(a.name.c_str(), b.name.c_str());
+    if (c != 0)
+        return c < 0;
+    return lstrcmpA(a.name.c_str(), b.name.c_str()) < 0;
+}
+
+// The root has no parent: its ".." is itself. The target platform lists no "." or ".." there.
+bool IsRootDirectory(int dirFd) {
+    struct stat self;
+    struct stat parent;
+    return fstatat(dirFd, ".", &self, 0) == 0 && fstatat(dirFd, "..", &parent, 0) == 0 &&
+           self.st_dev == parent.st_dev && self.st_ino == parent.st_ino;
+}
+
+}  // namespace
+
+DirectorySearch::DirectorySearch(const char* pattern) : state_(new State) {
+    const std::string os = MapPath(pattern);
+    const size_t slash = os.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : os.substr(0, slash + 1);
+    const std::string wildcard = slash == std::string::npos ? os : os.substr(slash + 1);
+    if (wildcard.empty())
+        return;
+
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr)
+        return;
+    const int fd = dirfd(d);
+    const bool root = IsRootDirectory(fd);
+    while (struct dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (root && (name == "." || name == ".."))
+            continue;
+        if (!WildcardMatch(wildcard.c_str(), name.c_str()))
+            continue;
+        struct stat st;
+        const bool isDir = fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        state_->entries.push_back(FindData{name, isDir});
+    }
+    closedir(d);
+    std::sort(state_->entries.begin(), state_->entries.end(), NameBefore);
+}
+
+DirectorySearch::~DirectorySearch() {
+    delete state_;
+}
+
+bool DirectorySearch::Next(FindData* out) {
+    if (state_->next >= state_->entries.size())
+        return false;
+    if (out != nullptr)
+        *out = state_->entries[state_->next];
+    ++state_->next;
+    return true;
+}
+
+}  // namespace platform
