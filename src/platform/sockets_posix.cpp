@@ -1,0 +1,321 @@
+// TCP sockets over the POSIX socket API. Handles are ids in a table of this unit, so that a
+// close from one thread can wake the calls other threads have in progress on the same handle
+// and the descriptor outlives them all.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/sockets.h"
+
+namespace platform {
+namespace {
+
+#ifdef MSG_NOSIGNAL
+constexpr int kNoSignal = MSG_NOSIGNAL;
+#else
+constexpr int kNoSignal = 0;  // SO_NOSIGPIPE is set on each socket instead
+#endif
+
+// The live handles: each id names an OS descriptor, the number of calls using it and whether
+// it was closed. The descriptor is closed by whoever drops the last use of a closed id.
+class SocketTable {
+  public:
+    // Enters a new descriptor and returns its id. Ids come from a counter and are handed out
+    // again only after it wraps, so a stale id fails instead of naming another connection.
+    SocketHandle Add(int fd) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        SocketHandle id;
+        do {
+            id = next_;
+            next_ = next_ == INT32_MAX ? 1 : next_ + 1;
+        } while (entries_.count(id) != 0);
+        entries_[id] = Entry{fd, 0, false};
+        return id;
+    }
+
+    // Counts a use of an open id and returns its descriptor, or -1 when the id is not open.
+    int Acquire(SocketHandle s) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = entries_.find(s);
+        if (it == entries_.end() || it->second.closed)
+            return -1;
+        ++it->second.uses;
+        return it->second.fd;
+    }
+
+    // Drops a use taken by Acquire; the last use of a closed id closes its descriptor.
+    void Release(SocketHandle s) {
+        int fd = -1;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto it = entries_.find(s);
+            if (it == entries_.end())
+                return;
+            if (--it->second.uses == 0 && it->second.closed) {
+                fd = it->second.fd;
+                entries_.erase(it);
+            }
+        }
+        if (fd >= 0)
+            close(fd);
+    }
+
+    // Whether an id on which the caller holds a use has been closed meanwhile.
+    bool IsClosed(SocketHandle s) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = entries_.find(s);
+        return it == entries_.end() || it->second.closed;
+    }
+
+    // Closes an open id: later lookups fail, the connection is shut down so that calls
+    // blocked on it return, and the descriptor goes once no call uses it. -1 when not open.
+    int Close(SocketHandle s) {
+        int fd = -1;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto it = entries_.find(s);
+            if (it == entries_.end() || it->second.closed)
+                return -1;
+            it->second.closed = true;
+            // Wakes a blocked recv (it returns 0) and, on a listening socket, a blocked
+            // accept (it fails); the shut-down state also catches a call not yet entered.
+            shutdown(it->second.fd, SHUT_RDWR);
+            if (it->second.uses == 0) {
+                fd = it->second.fd;
+                entries_.erase(it);
+            }
+        }
+        if (fd >= 0)
+            close(fd);
+        return 0;
+    }
+
+  private:
+    struct Entry {
+        int fd;
+        int uses;
+        bool closed;
+    };
+
+    std::mutex mutex_;
+    std::unordered_map<SocketHandle, Entry> entries_;
+    SocketHandle next_ = 1;
+};
+
+// Never destroyed: threads still blocked in a socket call at process exit keep using it.
+SocketTable& Table() {
+    static SocketTable* table = new SocketTable;
+    return *table;
+}
+
+// One use of a handle for the span of one OS call; the descriptor stays valid meanwhile.
+class SocketUse {
+  public:
+    explicit SocketUse(SocketHandle s) : handle_(s), fd_(Table().Acquire(s)) {}
+    ~SocketUse() {
+        if (fd_ >= 0)
+            Table().Release(handle_);
+    }
+    SocketUse(const SocketUse&) = delete;
+    SocketUse& operator=(const SocketUse&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    // True when another thread closed the handle; a call it woke must then report -1.
+    bool Closed() const { return Table().IsClosed(handle_); }
+
+  private:
+    SocketHandle handle_;
+    int fd_;
+};
+
+std::atomic<int> g_startups{0};
+
+// Marks a descriptor not to be inherited by programs the host process starts, and keeps
+// sends from raising a signal where the send flag for that does not exist.
+void PrepareDescriptor(int fd) {
+    int fdFlags = fcntl(fd, F_GETFD);
+    if (fdFlags >= 0)
+        fcntl(fd, F_SETFD, fdFlags | FD_CLOEXEC);
+#if !defined(MSG_NOSIGNAL) && defined(SO_NOSIGPIPE)
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof(one));
+#endif
+}
+
+int OpenStream() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd >= 0)
+        PrepareDescriptor(fd);
+    return fd;
+}
+
+// Errors that accept reports for one aborted pending connection rather than for the
+// listening socket; the wait goes on for the next connection.
+bool IsPendingConnectionError(int err) {
+    switch (err) {
+        case EINTR:
+        case ECONNABORTED:
+        case EPROTO:
+        case ENETDOWN:
+        case ENOPROTOOPT:
+        case EHOSTDOWN:
+        case EHOSTUNREACH:
+        case EOPNOTSUPP:
+        case ENETUNREACH:
+#ifdef ENONET
+        case ENONET:
+#endif
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Finishes a connect that a signal interrupted: the attempt goes on in the background.
+bool AwaitConnect(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    int r;
+    do {
+        r = poll(&p, 1, -1);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0)
+        return false;
+    int err = 0;
+    socklen_t len = sizeof(err);
+    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+}
+
+}  // namespace
+
+int SocketsStartup(uint16_t /*version*/) {
+    ++g_startups;
+    return 0;
+}
+
+int SocketsCleanup() {
+    int n = g_startups.load();
+    while (n > 0 && !g_startups.compare_exchange_weak(n, n - 1)) {
+    }
+    return 0;
+}
+
+SocketHandle TcpSocket() {
+    int fd = OpenStream();
+    if (fd < 0)
+        return kInvalidSocket;
+    return Table().Add(fd);
+}
+
+int BindAny(SocketHandle s, uint16_t port) {
+    SocketUse use(s);
+    if (!use.ok())
+        return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(port);
+    return bind(use.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0 ? 0 : -1;
+}
+
+int ListenSocket(SocketHandle s, int backlog) {
+    SocketUse use(s);
+    if (!use.ok())
+        return -1;
+    return listen(use.fd(), backlog) == 0 ? 0 : -1;
+}
+
+SocketHandle AcceptSocket(SocketHandle s) {
+    SocketUse use(s);
+    if (!use.ok())
+        return kInvalidSocket;
+    int fd;
+    do {
+        fd = accept(use.fd(), nullptr, nullptr);
+    } while (fd < 0 && IsPendingConnectionError(errno) && !use.Closed());
+    if (use.Closed()) {
+        // The listening handle was closed while waiting: whatever woke the call, it fails.
+        if (fd >= 0)
+            close(fd);
+        return kInvalidSocket;
+    }
+    if (fd < 0)
+        return kInvalidSocket;
+    PrepareDescriptor(fd);
+    return Table().Add(fd);
+}
+
+int RecvSocket(SocketHandle s, char* buf, int len, int flags) {
+    if (len < 0 || (buf == nullptr && len > 0))
+        return -1;
+    SocketUse use(s);
+    if (!use.ok())
+        return -1;
+    ssize_t n;
+    do {
+        n = recv(use.fd(), buf, static_cast<size_t>(len), flags);
+    } while (n < 0 && errno == EINTR);
+    // A close from another thread wakes the call with 0 (or an error); it reports -1, not an
+    // orderly end of the peer's data.
+    if (use.Closed())
+        return -1;
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int SendSocket(SocketHandle s, const char* buf, int len, int flags) {
+    if (len < 0 || (buf == nullptr && len > 0))
+        return -1;
+    SocketUse use(s);
+    if (!use.ok())
+        return -1;
+    ssize_t n;
+    do {
+        n = send(use.fd(), buf, static_cast<size_t>(len), flags | kNoSignal);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int CloseSocket(SocketHandle s) {
+    return Table().Close(s);
+}
+
+int SocketLocalPort(SocketHandle s) {
+    SocketUse use(s);
+    if (!use.ok())
+        return -1;
+    sockaddr_in addr{};
+    socklen_t len = sizeof(addr);
+    if (getsockname(use.fd(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return -1;
+    if (addr.sin_family != AF_INET)
+        return -1;
+    return ntohs(addr.sin_port);
+}
+
+SocketHandle ConnectLoopback(uint16_t port) {
+    int fd = OpenStream();
+    if (fd < 0)
+        return kInvalidSocket;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    int r = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+    bool connected = r == 0 || (errno == EINTR && AwaitConnect(fd));
+    if (!connected) {
+        close(fd);
+        return kInvalidSocket;
+    }
+    return Table().Add(fd);
+}
+
+}  // namespace platform

@@ -1,0 +1,124 @@
+// Threads over POSIX threads: detached threads with a waitable record that the handle and the
+// running thread share, so a handle can be released while its thread runs on.
+#include <pthread.h>
+#include <sched.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/threads.h"
+
+namespace platform {
+
+// The shared state of one started thread: what it runs, its identifier and whether it has
+// ended. Held by the handle and by the thread itself; the last of the two to let go frees it.
+struct ThreadRecord {
+    ThreadProc proc = nullptr;
+    void* param = nullptr;
+    uint32_t id = 0;
+    std::atomic<int> holders{2};
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+};
+
+namespace {
+
+std::atomic<uint32_t> g_nextThreadId{1};
+
+// 0 means "not yet given one"; threads not started here get theirs at their first request.
+thread_local uint32_t t_threadId = 0;
+
+uint32_t NewThreadId() {
+    uint32_t id = g_nextThreadId++;
+    // After a wrap of the counter, 0 is skipped so that it keeps meaning "none".
+    if (id == 0)
+        id = g_nextThreadId++;
+    return id;
+}
+
+void DropHolder(ThreadRecord* r) {
+    if (--r->holders == 0)
+        delete r;
+}
+
+void* RunThread(void* arg) {
+    ThreadRecord* r = static_cast<ThreadRecord*>(arg);
+    t_threadId = r->id;
+    r->proc(r->param);
+    {
+        std::lock_guard<std::mutex> lock(r->mutex);
+        r->done = true;
+        r->ended.notify_all();
+    }
+    DropHolder(r);
+    return nullptr;
+}
+
+}  // namespace
+
+ThreadHandle StartThread(ThreadProc proc, void* param, uint32_t* id) {
+    if (proc == nullptr)
+        return nullptr;
+    ThreadRecord* r = new ThreadRecord;
+    r->proc = proc;
+    r->param = param;
+    r->id = NewThreadId();
+    // The identifier is stored before the thread runs, as the thread may already ask for it.
+    if (id != nullptr)
+        *id = r->id;
+
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) {
+        delete r;
+        return nullptr;
+    }
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    int err = pthread_create(&thread, &attr, RunThread, r);
+    pthread_attr_destroy(&attr);
+    if (err != 0) {
+        delete r;
+        return nullptr;
+    }
+    return r;
+}
+
+uint32_t WaitForThread(ThreadHandle h, uint32_t timeout_ms) {
+    if (h == nullptr)
+        return kWaitFailed;
+    std::unique_lock<std::mutex> lock(h->mutex);
+    if (timeout_ms == kInfinite) {
+        h->ended.wait(lock, [h] { return h->done; });
+        return kWaitObject0;
+    }
+    bool done =
+        h->ended.wait_for(lock, std::chrono::milliseconds(timeout_ms), [h] { return h->done; });
+    return done ? kWaitObject0 : kWaitTimeout;
+}
+
+int ReleaseThread(ThreadHandle h) {
+    if (h == nullptr)
+        return 0;
+    DropHolder(h);
+    return 1;
+}
+
+uint32_t CurrentThreadId() {
+    if (t_threadId == 0)
+        t_threadId = NewThreadId();
+    return t_threadId;
+}
+
+void SleepMs(uint32_t ms) {
+    if (ms == 0) {
+        sched_yield();
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace platform
