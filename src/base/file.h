@@ -12,7 +12,7 @@
 #include "platform/files.h"
 
 class File {
-public:
+  public:
     // How ReadLine treats line ends.
     enum LineMode {
         kLine,  // every CR dropped; LF ends the line and is not stored
@@ -47,7 +47,7 @@ public:
     // The last-write time in UTC. True on success.
     bool LastWriteTime(platform::SystemTime* out);
 
-private:
+  private:
     bool Fill();
     platform::FileHandle handle_ = platform::kInvalidFile;
     char buffer_[4096];
@@ -58,13 +58,13 @@ private:
 // TempFile: a File named at construction in the platform's temporary directory with the prefix
 // "imp", opened for reading and writing; its destructor closes and deletes it.
 class TempFile : public File {
-public:
+  public:
     TempFile();
     ~TempFile() override;
     // The full path in system form; empty when no name could be made.
     const Text& Path() const { return path_; }
 
-private:
+  private:
     Text path_;
 };
 

@@ -16,7 +16,7 @@
 
 template <typename T>
 class LockedList {
-public:
+  public:
     explicit LockedList(bool owning = true) : owning_(owning) {}
     ~LockedList() { Clear(); }
     LockedList(const LockedList&) = delete;
@@ -37,40 +37,47 @@ public:
     // Inserts before index (index == Count() appends). False when out of range.
     bool Insert(int index, T* item) {
         platform::CriticalSectionLock hold(lock_);
-        if (index < 0 || index > count_) return false;
+        if (index < 0 || index > count_)
+            return false;
         InsertLocked(index, item);
         return true;
     }
     // Inserts after index. False when out of range.
     bool InsertAfter(int index, T* item) {
         platform::CriticalSectionLock hold(lock_);
-        if (index < 0 || index >= count_) return false;
+        if (index < 0 || index >= count_)
+            return false;
         InsertLocked(index + 1, item);
         return true;
     }
     // Puts item at index in place of the element there. False when out of range.
     bool Replace(int index, T* item) {
         platform::CriticalSectionLock hold(lock_);
-        if (index < 0 || index >= count_) return false;
+        if (index < 0 || index >= count_)
+            return false;
         T* old = items_[index];
         items_[index] = item;
-        if (owning_ && old != item) delete old;
+        if (owning_ && old != item)
+            delete old;
         return true;
     }
     // Takes the element at index out of the list. False when out of range.
     bool Remove(int index) {
         platform::CriticalSectionLock hold(lock_);
-        if (index < 0 || index >= count_) return false;
+        if (index < 0 || index >= count_)
+            return false;
         T* old = items_[index];
         std::memmove(items_ + index, items_ + index + 1, sizeof(T*) * (count_ - index - 1));
         items_[--count_] = nullptr;
-        if (owning_) delete old;
+        if (owning_)
+            delete old;
         return true;
     }
     // Deletes every element and frees the array.
     void Clear() {
         platform::CriticalSectionLock hold(lock_);
-        for (int i = 0; i < count_; ++i) delete items_[i];
+        for (int i = 0; i < count_; ++i)
+            delete items_[i];
         delete[] items_;
         items_ = nullptr;
         count_ = 0;
@@ -79,22 +86,25 @@ public:
     // Makes room for at least n slots (never shrinks).
     void Resize(int n) {
         platform::CriticalSectionLock hold(lock_);
-        if (n > capacity_) Reallocate(n);
+        if (n > capacity_)
+            Reallocate(n);
     }
 
     void Lock() { lock_.Enter(); }
     void Unlock() { lock_.Leave(); }
 
-private:
+  private:
     void InsertLocked(int index, T* item) {
-        if (count_ >= capacity_) Reallocate(count_ + 65);
+        if (count_ >= capacity_)
+            Reallocate(count_ + 65);
         std::memmove(items_ + index + 1, items_ + index, sizeof(T*) * (count_ - index));
         items_[index] = item;
         ++count_;
     }
     void Reallocate(int slots) {
         T** grown = new T*[slots]();
-        if (count_ > 0) std::memcpy(grown, items_, sizeof(T*) * count_);
+        if (count_ > 0)
+            std::memcpy(grown, items_, sizeof(T*) * count_);
         delete[] items_;
         items_ = grown;
         capacity_ = slots;

@@ -6,7 +6,7 @@
 #include "base/text.h"
 
 class TextList {
-public:
+  public:
     TextList();
     TextList(const TextList& other);
     TextList& operator=(const TextList& other);
@@ -27,7 +27,7 @@ public:
     int IndexOf(const Text& t) const;
     void Clear();
 
-private:
+  private:
     void Grow(int needed);
     Text** items_;
     int count_;

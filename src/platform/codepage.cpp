@@ -4,12 +4,17 @@
 
 namespace platform {
 
-bool IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool IsLeadByte(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
-bool IsTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+bool IsTrailByte(unsigned char b) {
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
 
 char* CharUpperA(char* s) {
-    if (s == nullptr) return s;
+    if (s == nullptr)
+        return s;
     for (unsigned char* p = reinterpret_cast<unsigned char*>(s); *p != 0; ++p) {
         if (IsLeadByte(*p) && p[1] != 0) {
             ++p;  // skip the trail byte: it is part of the character, never a letter
@@ -31,20 +36,28 @@ int CompareBytes(const char* a, const char* b, bool fold) {
         unsigned int x = *p;
         unsigned int y = *q;
         if (fold) {
-            if (!trailP && x >= 'A' && x <= 'Z') x += 0x20;
-            if (!trailQ && y >= 'A' && y <= 'Z') y += 0x20;
+            if (!trailP && x >= 'A' && x <= 'Z')
+                x += 0x20;
+            if (!trailQ && y >= 'A' && y <= 'Z')
+                y += 0x20;
             trailP = !trailP && IsLeadByte(*p);
             trailQ = !trailQ && IsLeadByte(*q);
         }
-        if (x != y) return x < y ? -1 : 1;
-        if (x == 0) return 0;
+        if (x != y)
+            return x < y ? -1 : 1;
+        if (x == 0)
+            return 0;
     }
 }
 
 }  // namespace
 
-int lstrcmpA(const char* a, const char* b) { return CompareBytes(a, b, false); }
+int lstrcmpA(const char* a, const char* b) {
+    return CompareBytes(a, b, false);
+}
 
-int lstrcmpiA(const char* a, const char* b) { return CompareBytes(a, b, true); }
+int lstrcmpiA(const char* a, const char* b) {
+    return CompareBytes(a, b, true);
+}
 
 }  // namespace platform

@@ -78,7 +78,7 @@ struct FindData {
 // name. "." and ".." are found like other entries (not in the file system root). Entries come
 // in the order of their names compared without regard to ASCII case, so the order is stable.
 class DirectorySearch {
-public:
+  public:
     // Starts a search; Next then yields the first entry.
     explicit DirectorySearch(const char* pattern);
     ~DirectorySearch();
@@ -88,7 +88,7 @@ public:
     // (including when the directory does not exist).
     bool Next(FindData* out);
 
-private:
+  private:
     struct State;
     State* state_;
 };

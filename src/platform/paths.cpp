@@ -6,7 +6,8 @@ namespace platform {
 
 std::string MapPath(const char* path) {
     std::string out;
-    if (path == nullptr) return out;
+    if (path == nullptr)
+        return out;
     for (const char* p = path; *p != 0; ++p) {
         unsigned char b = static_cast<unsigned char>(*p);
         if (IsLeadByte(b) && p[1] != 0) {

@@ -20,8 +20,8 @@ using ThreadProc = uint32_t (*)(void* param);
 // Stores the thread's identifier in *id when id is not null. Null on failure.
 ThreadHandle StartThread(ThreadProc proc, void* param, uint32_t* id);
 
-constexpr uint32_t kWaitObject0 = 0;      // the thread has ended
-constexpr uint32_t kWaitTimeout = 258;    // still running after the time-out
+constexpr uint32_t kWaitObject0 = 0;          // the thread has ended
+constexpr uint32_t kWaitTimeout = 258;        // still running after the time-out
 constexpr uint32_t kWaitFailed = 0xFFFFFFFF;  // null handle
 constexpr uint32_t kInfinite = 0xFFFFFFFF;
 
@@ -37,29 +37,33 @@ uint32_t CurrentThreadId();
 void SleepMs(uint32_t ms);
 
 // Interlocked counter updates; each returns the new value.
-inline int32_t InterlockedIncrement(std::atomic<int32_t>& v) { return ++v; }
-inline int32_t InterlockedDecrement(std::atomic<int32_t>& v) { return --v; }
+inline int32_t InterlockedIncrement(std::atomic<int32_t>& v) {
+    return ++v;
+}
+inline int32_t InterlockedDecrement(std::atomic<int32_t>& v) {
+    return --v;
+}
 
 // A critical section: a recursive lock that the same thread may enter again.
 class CriticalSection {
-public:
+  public:
     void Enter() { mutex_.lock(); }
     void Leave() { mutex_.unlock(); }
     bool TryEnter() { return mutex_.try_lock(); }
 
-private:
+  private:
     std::recursive_mutex mutex_;
 };
 
 // Holds a critical section for one scope.
 class CriticalSectionLock {
-public:
+  public:
     explicit CriticalSectionLock(CriticalSection& cs) : cs_(cs) { cs_.Enter(); }
     ~CriticalSectionLock() { cs_.Leave(); }
     CriticalSectionLock(const CriticalSectionLock&) = delete;
     CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
 
-private:
+  private:
     CriticalSection& cs_;
 };
 
