@@ -1,0 +1,36 @@
+// Shift_JIS to ISO-2022-JP, the one direction in which message text leaves the server: body
+// lines become JIS X 0208 segments between ESC $ B and ESC ( B, and header lines carry each run
+// of double-byte characters as one "=?ISO-2022-JP?B?...?=" encoded word.
+#ifndef ORV_MIME_JIS_TEXT_H_
+#define ORV_MIME_JIS_TEXT_H_
+
+#include <cstdint>
+
+#include "base/text.h"
+
+// The JIS X 0208 code (first byte high) of a Shift_JIS code (lead byte high). Codes of the
+// user-defined area (lead byte 0xF0 and above) are returned unchanged.
+uint16_t SjisToJisCode(uint16_t sjis);
+
+// Writes the ISO-2022-JP form of the NUL-terminated Shift_JIS text src into dst, followed by a
+// NUL, and returns the number of bytes written without the NUL. dst must hold 4 bytes per byte
+// of src plus 10. Bytes that are not part of a double-byte character are copied unchanged; a
+// lead byte directly before the terminator is copied too, outside any escape sequence.
+int SjisToJis(const char* src, char* dst);
+
+// JisText: a Text whose Shift_JIS contents can be turned into their client form in place,
+// either as body text (ConvertToJis) or as a header line (EncodeHeaderWords).
+class JisText : public Text {
+  public:
+    JisText() = default;
+    JisText(const char* s) : Text(s) {}          // NOLINT: implicit, like Text
+    JisText(const Text& other) : Text(other) {}  // NOLINT: implicit, like Text
+
+    // The contents become their SjisToJis form. Returns the new length.
+    int ConvertToJis();
+    // Every run of double-byte characters (blanks between and after them included) becomes
+    // one encoded word; all other bytes stay as they are. Returns the new length.
+    int EncodeHeaderWords();
+};
+
+#endif  // ORV_MIME_JIS_TEXT_H_

@@ -1,0 +1,24 @@
+// The plug-in's settings file "Imap4.ini" in the host's mailbox directory. Values are read at
+// the moment they are needed; the folder-name mode is refreshed at each connection's start
+// into one process-wide value.
+#ifndef ORV_SHELL_SETTINGS_H_
+#define ORV_SHELL_SETTINGS_H_
+
+#include <atomic>
+#include <cstdint>
+
+#include "base/text.h"
+
+// Folder-name mode: non-zero names folders by their titles, 0 by their directory names.
+extern std::atomic<int> UseTitles;
+
+// The settings file's path: the mailbox directory followed directly by "Imap4.ini".
+Text SettingsPath();
+// The account file's path: the mailbox directory followed directly by "passwd".
+Text PasswordFilePath();
+// "Server" / "PortNo", default 143; only the low 16 bits are used.
+uint16_t ReadPortNo();
+// Reads "Server" / "FolderName" (default 1) into UseTitles.
+void RefreshUseTitles();
+
+#endif  // ORV_SHELL_SETTINGS_H_

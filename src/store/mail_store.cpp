@@ -1,0 +1,190 @@
+// MailStore: the folder tree read from the directories under the user's folder root and their
+// "Entry.ini" files. Every path is formed only when it fits the platform's path limit, and a
+// name or pattern that could leave the folder root (a ".." component, an absolute path, a drive)
+// is never used as a path, so a client can reach nothing outside the user's folders.
+#include "store/mail_store.h"
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "shell/host_api.h"
+#include "store/name_codec.h"
+
+namespace {
+
+// The outbox's title, whatever its "Entry.ini" says: "送信箱" in Shift_JIS.
+const char kOutboxTitle[] = "\x91\x97\x90\x4D\x94\xA0";
+// The host's own title of the inbox, "受信トレイ" in Shift_JIS.
+const char kInboxTitle[] = "\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43";
+
+constexpr int kTitleSize = 1024;
+constexpr int kTypeSize = 32;
+
+bool SameText(const Text& a, const char* b) {
+    return platform::lstrcmpA(a.c_str(), b) == 0;
+}
+bool SameTextNoCase(const Text& a, const char* b) {
+    return platform::lstrcmpiA(a.c_str(), b) == 0;
+}
+
+// The folder root followed by "\", the given path and suffix: mailbox directory + mailRoot +
+// "\" + path + suffix. False (and nothing formed) when it would exceed the path limit.
+bool FormPath(const Text& mailRoot, const Text& path, const char* suffix, Text* out) {
+    Text full(HostGetMailbox());
+    full.Append(mailRoot);
+    full.Append('\\');
+    full.Append(path);
+    full.Append(suffix);
+    if (full.Length() > platform::kMaxPath - 1)
+        return false;
+    *out = full;
+    return true;
+}
+
+// Every "\" separator becomes "/"; a 0x5C that is the second byte of a double-byte character
+// (as in 表) is part of a name and stays.
+void SeparatorsToSlashes(Text* path) {
+    Text out("");
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(path->c_str());
+    const int n = path->Length();
+    for (int i = 0; i < n; ++i) {
+        if (platform::IsLeadByte(s[i]) && i + 1 < n) {
+            out.Append(static_cast<char>(s[i]));
+            out.Append(static_cast<char>(s[++i]));
+        } else {
+            out.Append(s[i] == '\\' ? '/' : static_cast<char>(s[i]));
+        }
+    }
+    *path = out;
+}
+
+// Whether a client's name or pattern could reach outside the folder root once used as a
+// path: it begins with a separator, holds a drive colon, or has a ".." component. Components
+// are split at every "/" and "\" byte, trail bytes included, which refuses more, never less.
+bool LeavesFolderRoot(const Text& name) {
+    const char* s = name.c_str();
+    const int n = name.Length();
+    if (n > 0 && (s[0] == '/' || s[0] == '\\'))
+        return true;
+    if (name.Find(':') >= 0)
+        return true;
+    int start = 0;
+    for (int i = 0; i <= n; ++i) {
+        if (i == n || s[i] == '/' || s[i] == '\\') {
+            if (i - start == 2 && s[start] == '.' && s[start + 1] == '.')
+                return true;
+            start = i + 1;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+MailStore::MailStore(const Text& mailRoot) : mailRoot_(mailRoot) {}
+
+void MailStore::Load(const Text& reference, const Text& pattern, int subscribedOnly) {
+    (void)reference;
+    if (LeavesFolderRoot(pattern))
+        return;
+    const Text wildcard = SameTextNoCase(pattern, "INBOX") ? Text("inbox.box") : pattern;
+    Text searchPath;
+    if (!FormPath(mailRoot_, wildcard, "", &searchPath))
+        return;
+    platform::DirectorySearch search(searchPath.c_str());
+    platform::FindData found;
+    while (search.Next(&found)) {
+        if (!found.directory || found.name.empty() || found.name[0] == '.')
+            continue;
+        AddFolder(subscribedOnly, Text(found.name.c_str()), nullptr);
+    }
+}
+
+void MailStore::AddFolder(int subscribedOnly, const Text& folderPath, const Text* parent) {
+    Text iniPath;
+    if (!FormPath(mailRoot_, folderPath, "\\Entry.ini", &iniPath))
+        return;  // a folder whose files cannot be named does not exist for the server
+
+    Text entry(folderPath);
+    Text display("");
+    if (parent != nullptr) {
+        display.Append(*parent);
+        display.Append('/');
+    }
+    if (SameTextNoCase(folderPath, "inbox.box")) {
+        entry = "INBOX";
+        display = "INBOX";
+    } else if (SameTextNoCase(folderPath, "outbox.box")) {
+        display = kOutboxTitle;
+    } else {
+        char title[kTitleSize];
+        platform::ProfileString("Property", "Title", "", title, sizeof title, iniPath.c_str());
+        display.Append(title);
+    }
+    SeparatorsToSlashes(&entry);
+
+    if (subscribedOnly == 0 ||
+        platform::ProfileInt("IMAP4", "Subscribe", 1, iniPath.c_str()) != 0) {
+        folderPaths_.Append(entry);
+        displayPaths_.Append(display);
+    }
+
+    // A folder of type "Subfolder" holds its subfolders as "*.box" directories; they are
+    // listed even when the folder itself is not (LSUB of an unsubscribed parent).
+    char type[kTypeSize];
+    platform::ProfileString("Property", "Type", "", type, sizeof type, iniPath.c_str());
+    if (platform::lstrcmpA(type, "Subfolder") != 0)
+        return;
+    Text searchPath;
+    if (!FormPath(mailRoot_, folderPath, "\\*.box", &searchPath))
+        return;
+    platform::DirectorySearch search(searchPath.c_str());
+    platform::FindData found;
+    while (search.Next(&found)) {
+        if (!found.directory)
+            continue;
+        Text childPath(folderPath);
+        childPath.Append('\\');
+        childPath.Append(found.name.c_str());
+        AddFolder(subscribedOnly, childPath, &display);
+    }
+}
+
+Text MailStore::NameAt(int index, int useTitles) const {
+    if (index < 0 || index >= Count())
+        return Text();
+    if (useTitles == 0)
+        return *folderPaths_.At(index);
+    // Each "/"-separated component is encoded on its own; a run of "/" is one separator, and
+    // a leading "/" (a subfolder of an untitled folder) stays.
+    Text rest(*displayPaths_.At(index));
+    Text name("");
+    while (!rest.IsEmpty()) {
+        name.Append(EncodeName(rest.SplitToken('/')));
+        if (!rest.IsEmpty())
+            name.Append('/');
+    }
+    return name;
+}
+
+Text MailStore::FindFolder(const Text& name, int useTitles) const {
+    if (useTitles == 0) {
+        // The name is the folder path itself; it need not exist, but it must stay inside the
+        // folder root and its files must be nameable.
+        if (LeavesFolderRoot(name))
+            return Text();
+        const bool inbox = SameTextNoCase(name, "INBOX") || SameText(name, kInboxTitle);
+        Text iniPath;
+        if (!FormPath(mailRoot_, inbox ? Text("inbox.box") : name, "\\Entry.ini", &iniPath))
+            return Text();
+        return name;
+    }
+    // Titles are compared after both sides have passed through UTF-16 once, so a title written
+    // with a duplicate code is found under the name that its listed form decodes to.
+    const Text wanted = RoundTripName(SameTextNoCase(name, "INBOX") ? Text("INBOX") : name);
+    for (int i = 0; i < Count(); ++i) {
+        if (SameText(RoundTripName(*displayPaths_.At(i)), wanted.c_str()))
+            return *folderPaths_.At(i);
+    }
+    return Text();
+}

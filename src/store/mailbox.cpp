@@ -1,0 +1,246 @@
+// Mailbox and MessageIndex: an opened folder's UIDVALIDITY, UIDNEXT and messages in UID order,
+// read from the host's "Entry.ini", the folder's "Imap4.ini" and "Entry.lst"; and the requests
+// that hand messages to the host for a folder (import, copy) or change its subscription.
+#include "store/mailbox.h"
+
+#include <cstdio>
+
+#include "base/file.h"
+#include "mime/base64.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "platform/threads.h"
+#include "shell/host_api.h"
+#include "shell/settings.h"
+
+namespace {
+
+// The host's inbox title in the local code page (Shift_JIS).
+constexpr char kInboxTitle[] = "\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43";
+
+// Only the first 16 characters of an "Entry.lst" value are decoded: 12 bytes.
+constexpr int kValueChars = 16;
+
+// Guards the read-increment-write of the plug-in profile's UIDVALIDITY counter, so two
+// connections opening folders at the same moment never hand out the same value.
+platform::CriticalSection& CounterLock() {
+    static platform::CriticalSection lock;
+    return lock;
+}
+
+// mailbox directory + mailRoot + "\" + folder directory + "\" + name; empty when the path would
+// not fit the platform's limit, which then reads as a missing file.
+Text FolderFile(const Text& mailRoot, const Text& folderPath, const char* name) {
+    Text path(HostGetMailbox());
+    path.Append(mailRoot);
+    path.Append('\\');
+    path.Append(FolderPathForFiles(folderPath));
+    path.Append('\\');
+    path.Append(name);
+    if (path.Length() >= platform::kMaxPath)
+        return Text("");
+    return path;
+}
+
+uint32_t ReadFolderInt(const Text& path, const char* section, const char* key) {
+    if (path.IsEmpty())
+        return 0;
+    return platform::ProfileInt(section, key, 0, path.c_str());
+}
+
+// The host's folder name for an import: mailRoot "\" folder directory; empty when too long.
+Text ImportDestination(const Text& mailRoot, const Text& folderPath) {
+    Text destination(mailRoot);
+    destination.Append('\\');
+    destination.Append(FolderPathForFiles(folderPath));
+    if (destination.Length() >= platform::kMaxPath)
+        return Text("");
+    return destination;
+}
+
+// Takes the next UIDVALIDITY from the plug-in profile's counter and stores it back.
+uint32_t NextProfileUidValidity() {
+    platform::CriticalSectionLock hold(CounterLock());
+    const Text settings = SettingsPath();
+    const uint32_t value = platform::ProfileInt("IMAP4", "UID", 0, settings.c_str()) + 1u;
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", static_cast<int32_t>(value));
+    platform::WriteProfileString("IMAP4", "UID", number, settings.c_str());
+    return value;
+}
+
+// The status word of an "Entry.lst" value: the first four bytes, little-endian, of its first
+// 16 characters decoded. A shorter value is filled up with "A" (the value 0), which decodes to
+// the same bytes as the missing characters would.
+uint32_t StatusFromValue(const Text& value) {
+    // A NUL byte ends the text as far as the decoder is concerned.
+    int used = 0;
+    while (used < kValueChars && used < value.Length() && value[used] != '\0')
+        ++used;
+    char chars[kValueChars + 1];
+    for (int i = 0; i < kValueChars; ++i)
+        chars[i] = i < used ? value[i] : 'A';
+    chars[kValueChars] = '\0';
+    Base64Codec codec;
+    size_t count = 0;
+    const unsigned char* bytes = codec.Decode(chars, &count);
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// Holds a message index's critical section for one scope; the lock is re-entrant, so the
+// list's own changes take it again inside.
+class IndexLock {
+  public:
+    explicit IndexLock(MessageIndex& index) : index_(index) { index_.Lock(); }
+    ~IndexLock() { index_.Unlock(); }
+    IndexLock(const IndexLock&) = delete;
+    IndexLock& operator=(const IndexLock&) = delete;
+
+  private:
+    MessageIndex& index_;
+};
+
+// One "Entry.lst" line (line end included) as a new entry.
+MessageEntry* ParseIndexLine(Text line) {
+    MessageEntry* entry = new MessageEntry;
+    if (line.Find('=') < 0) {
+        // Not a line the host writes: the whole line is the name and the status is 0.
+        int end = line.Length();
+        if (end > 0 && line[end - 1] == '\n')
+            --end;
+        if (end > 0 && line[end - 1] == '\r')
+            --end;
+        entry->fileName = line.Left(end);
+    } else {
+        entry->fileName = line.SplitToken('=');
+        entry->status = StatusFromValue(line);
+    }
+    entry->uid = UidFromFileName(entry->fileName);
+    entry->recent = (entry->status & StatusUnread) != 0 ? 1 : 0;
+    return entry;
+}
+
+}  // namespace
+
+Text NormaliseFolderPath(const Text& folderPath) {
+    Text path(folderPath);
+    if (path.Compare(kInboxTitle) == 0 || path.Compare("INBOX") == 0)
+        path = "inbox.box";
+    path.Replace('/', '\\');
+    return path;
+}
+
+void MessageIndex::SortedInsert(MessageEntry* entry) {
+    IndexLock hold(*this);
+    MessageEntry* last = Last();
+    if (last == nullptr || last->uid < entry->uid)
+        Append(entry);
+    else
+        BisectInsert(entry, 0, Count());
+}
+
+void MessageIndex::SortedInsertCopy(const MessageEntry& entry) {
+    SortedInsert(new MessageEntry(entry));
+}
+
+void MessageIndex::BisectInsert(MessageEntry* entry, int low, int high) {
+    IndexLock hold(*this);
+    if (low < 0)
+        low = 0;
+    if (high > Count())
+        high = Count();
+    while (high - low >= 3) {
+        const int middle = (low + high) / 2;
+        if (entry->uid < At(middle)->uid)
+            high = middle;
+        else
+            low = middle;
+    }
+    for (int i = low; i < high; ++i) {
+        if (At(i)->uid > entry->uid) {
+            Insert(i, entry);
+            return;
+        }
+    }
+    Insert(high, entry);
+}
+
+Mailbox::Mailbox(const Text& mailRoot, const Text& folderPath)
+    : mailRoot_(mailRoot), folderPath_(NormaliseFolderPath(folderPath)) {}
+
+void Mailbox::OpenIndex() {
+    const uint32_t total =
+        ReadFolderInt(FolderFile(mailRoot_, folderPath_, "Entry.ini"), "Property", "Total");
+    uidValidity_ = ReadFolderInt(FolderFile(mailRoot_, folderPath_, "Imap4.ini"), "IMAP4", "UID");
+    if (uidValidity_ == 0)
+        uidValidity_ = NextProfileUidValidity();
+    index_.Clear();
+    uidNext_ = 1;
+    if (total == 0)
+        return;
+
+    uidNext_ = 0;
+    const Text listPath = FolderFile(mailRoot_, folderPath_, "Entry.lst");
+    File file;
+    if (listPath.IsEmpty() ||
+        !file.Open(listPath.c_str(), platform::kAccessRead, platform::kOpenExisting))
+        return;
+    Text line;
+    while (file.ReadLine(&line, File::kRaw) > 0) {
+        MessageEntry* entry = ParseIndexLine(line);
+        if (entry->uid + 1u > uidNext_)
+            uidNext_ = entry->uid + 1u;
+        index_.SortedInsert(entry);
+    }
+}
+
+void Mailbox::SetSubscribed(int on) {
+    const Text path = FolderFile(mailRoot_, folderPath_, "Entry.ini");
+    if (!path.IsEmpty())
+        platform::WriteProfileString("IMAP4", "Subscribe", on != 0 ? "1" : "0", path.c_str());
+}
+
+void Mailbox::ImportMessage(const char* filePath) {
+    const Text destination = ImportDestination(mailRoot_, folderPath_);
+    if (!destination.IsEmpty())
+        HostImportFile(filePath, destination.c_str(), StatusUnread);
+}
+
+int Mailbox::CopyMessage(uint32_t number, int uidMode, const Text& destinationPath) {
+    const MessageEntry* source = nullptr;
+    if (uidMode != 0) {
+        for (int i = 0; i < index_.Count() && source == nullptr; ++i) {
+            if (index_.At(i)->uid == number)
+                source = index_.At(i);
+        }
+    } else if (number >= 1 && number <= static_cast<uint32_t>(index_.Count())) {
+        source = index_.At(static_cast<int>(number - 1));
+    }
+    if (source == nullptr)
+        return 0;
+    const Text file = MessageFilePath(*source, mailRoot_, folderPath_);
+    const Text destination = ImportDestination(mailRoot_, NormaliseFolderPath(destinationPath));
+    if (file.IsEmpty() || destination.IsEmpty())
+        return 0;
+    HostImportFile(file.c_str(), destination.c_str(), StatusUnread);
+    return 1;
+}
+
+int Mailbox::RecentCount() const {
+    int count = 0;
+    for (int i = 0; i < index_.Count(); ++i) {
+        if (index_.At(i)->recent != 0)
+            ++count;
+    }
+    return count;
+}
+
+int Mailbox::UnseenCount() const {
+    int count = 0;
+    for (int i = 0; i < index_.Count(); ++i) {
+        if ((index_.At(i)->status & StatusUnread) != 0)
+            ++count;
+    }
+    return count;
+}

@@ -1,0 +1,67 @@
+// Mailbox: one opened folder: its mail root and folder path, UIDVALIDITY, UIDNEXT and the
+// MessageIndex, the folder's messages in ascending UID order read from the host's "Entry.lst".
+// The index is a snapshot taken by OpenIndex; sequence number = position + 1.
+#ifndef ORV_STORE_MAILBOX_H_
+#define ORV_STORE_MAILBOX_H_
+
+#include <cstdint>
+
+#include "base/locked_list.h"
+#include "base/text.h"
+#include "store/message_entry.h"
+
+// The messages of a folder in ascending UID order. Not owning: Remove hands the entry back,
+// but Clear and destruction delete every entry.
+class MessageIndex : public LockedList<MessageEntry> {
+  public:
+    MessageIndex() : LockedList<MessageEntry>(false) {}
+    // Inserts entry (taking it) in uid order; entries with equal uid keep their insertion
+    // order. Appends directly when the last uid is smaller.
+    void SortedInsert(MessageEntry* entry);
+    // Inserts a copy of entry in uid order.
+    void SortedInsertCopy(const MessageEntry& entry);
+    // Inserts entry before the first position in [low, high) whose uid is larger, bisecting
+    // while the range holds 3 or more positions.
+    void BisectInsert(MessageEntry* entry, int low, int high);
+};
+
+class Mailbox {
+  public:
+    // folderPath "受信トレイ" or "INBOX" becomes "inbox.box", and every "/" becomes "\".
+    Mailbox(const Text& mailRoot, const Text& folderPath);
+    virtual ~Mailbox() = default;
+
+    // Reads UIDVALIDITY, the index and UIDNEXT from the folder's files.
+    void OpenIndex();
+    // Writes the folder's "Subscribe" key: "1" when on, else "0".
+    void SetSubscribed(int on);
+    // Hands a file holding one message to the host for this folder, status unread.
+    void ImportMessage(const char* filePath);
+    // Hands the message number (a UID when uidMode, else a sequence number) to the host for the
+    // folder destinationPath (normalised like an opened folder's path). 0 when there is no such
+    // message, else 1: the host's own answer is not passed on.
+    int CopyMessage(uint32_t number, int uidMode, const Text& destinationPath);
+
+    int RecentCount() const;
+    int UnseenCount() const;
+
+    const Text& MailRoot() const { return mailRoot_; }
+    const Text& FolderPath() const { return folderPath_; }
+    uint32_t UidNext() const { return uidNext_; }
+    uint32_t UidValidity() const { return uidValidity_; }
+    MessageIndex& Index() { return index_; }
+    const MessageIndex& Index() const { return index_; }
+
+  private:
+    Text mailRoot_;
+    Text folderPath_;
+    MessageIndex index_;
+    uint32_t uidNext_ = 0;
+    uint32_t uidValidity_ = 0;
+};
+
+// The normalised folder path of an opened folder ("INBOX"/"受信トレイ" -> "inbox.box", "/" ->
+// "\").
+Text NormaliseFolderPath(const Text& folderPath);
+
+#endif  // ORV_STORE_MAILBOX_H_

@@ -1,0 +1,55 @@
+// MessageEntry: one message of an opened folder, with its file name, UID, status word and the
+// client form of its header and body, loaded from the ".orv" file on first use. The server never
+// writes a message file; a change of status goes to the host (MarkSeen).
+#ifndef ORV_STORE_MESSAGE_ENTRY_H_
+#define ORV_STORE_MESSAGE_ENTRY_H_
+
+#include <cstdint>
+
+#include "base/text.h"
+
+// Bits of the host's status word.
+constexpr uint32_t StatusUnread = 0x40000000;  // IMAP \Seen is its absence
+constexpr uint32_t StatusAnswered = 0x20000000;
+constexpr uint32_t StatusDraft = 0x01000000;
+constexpr uint32_t StatusDeleted = 0x00020000;
+
+struct MessageEntry {
+    Text fileName;  // base name of the message file, without extension
+    uint32_t uid = 0;
+    Text headerText;  // client form; empty until loaded
+    Text bodyText;    // client form; empty until loaded
+    uint32_t status = 0;
+    int32_t recent = 0;
+    int32_t itemWritten = 0;
+};
+
+// The folder path as it names a directory: a path equal to "INBOX" in any letter case is the
+// inbox directory "inbox.box"; every other path is unchanged.
+Text FolderPathForFiles(const Text& folderPath);
+
+// The full path of the message file: mailbox directory, mailRoot, "\", folderPath, "\",
+// fileName, ".orv". Empty when it would be longer than the platform's path limit (259 bytes).
+Text MessageFilePath(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
+// The host's name for the message: mailRoot "\" folderPath "\" fileName (at most 259 bytes;
+// when it would be longer the result is empty and *fits is false).
+Text MessageKey(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                bool* fits = nullptr);
+
+// Make sure header and body are loaded; mark as seen unless peek.
+void LoadMessage(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
+// When headerText is empty: load it and mark as seen unless peek. Otherwise nothing.
+void LoadHeader(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
+// Make sure the body is loaded; mark as seen unless peek (also when already loaded).
+void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
+// Loads the message (marking it as seen) and yields the byte count of its client form:
+// header, CR LF, body.
+uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
+// Asks the host to clear the unread bit of the message.
+void MarkSeen(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
+
+// The UID the host's file name stands for: four letters as a base-26 number (A = 0) times
+// 10000 plus the decimal number after them, in wrapping 32-bit arithmetic.
+uint32_t UidFromFileName(const Text& fileName);
+
+#endif  // ORV_STORE_MESSAGE_ENTRY_H_

@@ -1,0 +1,299 @@
+// Tests of the message files: UIDs from file names, the message path and host key with the path
+// limit, the client form of a message (status line dropped, separator rules, line ends, JIS
+// conversion), exact sizes, and which operations ask the host to mark a message as seen.
+#include "store/message_entry.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "shell/host_api.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The stand-in host: the mailbox directory it reports and the mark requests it received.
+std::string gMailboxDir;
+struct MarkCall {
+    std::string key;
+    uint32_t mask;
+    int value;
+};
+std::vector<MarkCall> gMarks;
+
+const char* ORV_HOSTCALL FakeGetMailbox() {
+    return gMailboxDir.c_str();
+}
+int ORV_HOSTCALL FakeMarkMail(const char* key, uint32_t mask, int value) {
+    gMarks.push_back({key, mask, value});
+    return 1;
+}
+int ORV_HOSTCALL FakeImportFile(const char*, const char*, uint32_t) {
+    return 1;
+}
+
+class MessageEntryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static int serial = 0;
+        auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        root_ = fs::temp_directory_path() /
+                ("orv_msg_" + std::to_string(stamp) + "_" + std::to_string(++serial));
+        fs::create_directories(root_ / "user" / "work.box");
+        fs::create_directories(root_ / "user" / "inbox.box");
+        gMailboxDir = root_.string() + "/";
+        gMarks.clear();
+        void* functions[kHostFunctionCount] = {};
+        functions[5] = reinterpret_cast<void*>(&FakeGetMailbox);
+        functions[8] = reinterpret_cast<void*>(&FakeImportFile);
+        functions[11] = reinterpret_cast<void*>(&FakeMarkMail);
+        BindHostApiFrom(nullptr, functions);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    // Writes the message file of entry_ in work.box.
+    void PutMessage(const std::string& bytes) {
+        std::ofstream f(root_ / "user" / "work.box" / "AAAA0001.orv",
+                        std::ios::binary | std::ios::trunc);
+        f << bytes;
+    }
+    std::string Whole() {
+        return std::string(entry_.headerText.c_str()) + "\r\n" + entry_.bodyText.c_str();
+    }
+
+    fs::path root_;
+    Text mailRoot_{"user"};
+    Text folder_{"work.box"};
+    MessageEntry entry_ = [] {
+        MessageEntry e;
+        e.fileName = "AAAA0001";
+        e.uid = 1;
+        return e;
+    }();
+};
+
+TEST(UidFromFileNameTest, LettersAndDigits) {
+    EXPECT_EQ(UidFromFileName("AAAA0001"), 1u);
+    EXPECT_EQ(UidFromFileName("AAAB0001"), 10001u);
+    EXPECT_EQ(UidFromFileName("aaab0023"), 10023u);
+    EXPECT_EQ(UidFromFileName("AaAb0023"), 10023u);
+    EXPECT_EQ(UidFromFileName("ABCD0000"), 7310000u);
+    // The number ends at the first byte that is not a digit; no digits give 0.
+    EXPECT_EQ(UidFromFileName("AAAA12x34"), 12u);
+    EXPECT_EQ(UidFromFileName("AAAB"), 10000u);
+    EXPECT_EQ(UidFromFileName("AAABx7"), 10000u);
+}
+
+TEST(UidFromFileNameTest, ShortNamesAndWrapping) {
+    // Missing characters count as "A".
+    EXPECT_EQ(UidFromFileName("AB"), UidFromFileName("ABAA"));
+    EXPECT_EQ(UidFromFileName("AB"), 6760000u);
+    EXPECT_EQ(UidFromFileName(""), 0u);
+    EXPECT_EQ(UidFromFileName("b"), UidFromFileName("BAAA"));
+    // Wrapping 32-bit arithmetic: ZZZZ9999 and a digit where a letter belongs.
+    EXPECT_EQ(UidFromFileName("ZZZZ9999"), 274792703u);
+    EXPECT_EQ(UidFromFileName("0AAA0000"), 1307047296u);
+    EXPECT_EQ(UidFromFileName("AAAA4294967297"), 1u);
+    // A double-byte character is not upper-cased: its trail byte "a" stays lower case.
+    EXPECT_EQ(UidFromFileName("\x82"
+                              "aAA"),
+              1005898368u);
+    EXPECT_NE(UidFromFileName("\x82"
+                              "aAA"),
+              UidFromFileName("\x82"
+                              "AAA"));
+}
+
+TEST_F(MessageEntryTest, PathAndKeyForms) {
+    EXPECT_STREQ(MessageFilePath(entry_, mailRoot_, folder_).c_str(),
+                 (gMailboxDir + "user\\work.box\\AAAA0001.orv").c_str());
+    EXPECT_STREQ(MessageKey(entry_, mailRoot_, folder_).c_str(), "user\\work.box\\AAAA0001");
+    EXPECT_STREQ(MessageKey(entry_, mailRoot_, "work.box\\2001.box").c_str(),
+                 "user\\work.box\\2001.box\\AAAA0001");
+    // "INBOX" in any case names the inbox directory.
+    EXPECT_STREQ(MessageKey(entry_, mailRoot_, "Inbox").c_str(), "user\\inbox.box\\AAAA0001");
+    EXPECT_STREQ(MessageFilePath(entry_, mailRoot_, "INBOX").c_str(),
+                 (gMailboxDir + "user\\inbox.box\\AAAA0001.orv").c_str());
+    EXPECT_STREQ(MessageKey(entry_, mailRoot_, "inbox.box2").c_str(), "user\\inbox.box2\\AAAA0001");
+}
+
+TEST_F(MessageEntryTest, KeyLimitOf259Bytes) {
+    // "user\" + folder + "\AAAA0001" = 14 bytes + the folder's length.
+    const Text atLimit(std::string(259 - 14, 'f').c_str());
+    const Text overLimit(std::string(260 - 14, 'f').c_str());
+    bool fits = false;
+    EXPECT_EQ(MessageKey(entry_, mailRoot_, atLimit, &fits).Length(), 259);
+    EXPECT_TRUE(fits);
+    EXPECT_TRUE(MessageKey(entry_, mailRoot_, overLimit, &fits).IsEmpty());
+    EXPECT_FALSE(fits);
+
+    MarkSeen(entry_, mailRoot_, atLimit);
+    ASSERT_EQ(gMarks.size(), 1u);
+    EXPECT_EQ(gMarks[0].key.size(), 259u);
+    gMarks.clear();
+    MarkSeen(entry_, mailRoot_, overLimit);
+    LoadMessage(entry_, mailRoot_, overLimit, false);
+    EXPECT_TRUE(gMarks.empty());
+}
+
+TEST_F(MessageEntryTest, OverlongPathIsNotFormed) {
+    const int room = 259 - static_cast<int>(gMailboxDir.size()) - 18;  // "user\" "\AAAA0001.orv"
+    ASSERT_GT(room, 0);
+    EXPECT_FALSE(MessageFilePath(entry_, mailRoot_, std::string(room, 'f').c_str()).IsEmpty());
+    EXPECT_TRUE(MessageFilePath(entry_, mailRoot_, std::string(room + 1, 'f').c_str()).IsEmpty());
+    EXPECT_EQ(MessageSize(entry_, mailRoot_, std::string(room + 1, 'f').c_str()), 2u);
+}
+
+TEST_F(MessageEntryTest, ClientFormOfCrLfFile) {
+    PutMessage(
+        "From: a@example.com\r\n"
+        "X-Orvex-Status: 0001\r\n"
+        "Subject: hi\r\n"
+        "\r\n"
+        "line one\r\n"
+        "\r\n"
+        "line three\r\n");
+    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    EXPECT_STREQ(entry_.headerText.c_str(), "From: a@example.com\r\nSubject: hi\r\n");
+    EXPECT_STREQ(entry_.bodyText.c_str(), "line one\r\n\r\nline three\r\n");
+    EXPECT_EQ(size, Whole().size());
+    EXPECT_EQ(size, 34u + 2u + 24u);
+}
+
+TEST_F(MessageEntryTest, StatusLineInAnyCaseIsDroppedButContinuationKept) {
+    PutMessage(
+        "x-orvex-status: 1\r\n"
+        "\tcontinued\r\n"
+        "X-ORVEX-STATUS:2\r\n"
+        "X-Orvex-Status\r\n"
+        "X-Orvex-Stat\r\n"
+        " X-Orvex-Status: 3\r\n"
+        "\r\n"
+        "X-Orvex-Status: in the body\r\n");
+    LoadMessage(entry_, mailRoot_, folder_, true);
+    EXPECT_STREQ(entry_.headerText.c_str(),
+                 "\tcontinued\r\nX-Orvex-Status\r\nX-Orvex-Stat\r\n X-Orvex-Status: 3\r\n");
+    EXPECT_STREQ(entry_.bodyText.c_str(), "X-Orvex-Status: in the body\r\n");
+}
+
+TEST_F(MessageEntryTest, LfOnlyFileKeepsBareLf) {
+    PutMessage("Subject: lf\nTo: b\n\nbody\nlast");
+    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    EXPECT_STREQ(entry_.headerText.c_str(), "Subject: lf\nTo: b\n");
+    EXPECT_STREQ(entry_.bodyText.c_str(), "body\nlast");
+    EXPECT_EQ(Whole(), "Subject: lf\nTo: b\n\r\nbody\nlast");
+    EXPECT_EQ(size, 18u + 2u + 9u);
+}
+
+TEST_F(MessageEntryTest, OnlyExactEmptyLineSeparates) {
+    // A blank before the line end, or a lone CR, is a header line; no separator: all header.
+    PutMessage("A: 1\r\n \r\n\r\r\nB: 2\r\n");
+    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    EXPECT_STREQ(entry_.headerText.c_str(), "A: 1\r\n \r\n\r\r\nB: 2\r\n");
+    EXPECT_TRUE(entry_.bodyText.IsEmpty());
+    EXPECT_EQ(size, 18u + 2u);
+    EXPECT_EQ(Whole(), "A: 1\r\n \r\n\r\r\nB: 2\r\n\r\n");
+}
+
+TEST_F(MessageEntryTest, MissingFileIsCreatedEmptyAndGivesSizeTwo) {
+    const fs::path file = root_ / "user" / "work.box" / "AAAA0001.orv";
+    ASSERT_FALSE(fs::exists(file));
+    EXPECT_EQ(MessageSize(entry_, mailRoot_, folder_), 2u);
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ(fs::file_size(file), 0u);
+    EXPECT_EQ(Whole(), "\r\n");
+    // The request to mark it seen is made even so.
+    EXPECT_EQ(gMarks.size(), 1u);
+}
+
+TEST_F(MessageEntryTest, JapaneseHeaderBecomesEncodedWordAndBodyJis) {
+    PutMessage(
+        "Subject: \x83\x65\x83\x58\x83\x67 test\r\n"  // テスト
+        "X-Orvex-Status: \x82\xa0\r\n"
+        "\r\n"
+        // 本文は日本語です。
+        "\x96{\x95\xb6\x82\xcd\x93\xfa\x96{\x8c\xea\x82\xc5\x82\xb7\x81\x42\r\n"
+        "ascii\r\n");
+    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    EXPECT_STREQ(entry_.headerText.c_str(),
+                 "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhCIA==?=test\r\n");
+    // The iso2022_jp form of the same text.
+    EXPECT_STREQ(entry_.bodyText.c_str(), "\x1b$BK\\J8$OF|K\\8l$G$9!#\x1b(B\r\nascii\r\n");
+    EXPECT_EQ(size, Whole().size());
+}
+
+TEST_F(MessageEntryTest, TextIsReadOnceUnlessEmpty) {
+    PutMessage("Subject: first\r\n\r\nbody one\r\n");
+    LoadMessage(entry_, mailRoot_, folder_, true);
+    PutMessage("Subject: second\r\n\r\nbody two\r\n");
+    LoadMessage(entry_, mailRoot_, folder_, true);
+    LoadHeader(entry_, mailRoot_, folder_, true);
+    LoadBody(entry_, mailRoot_, folder_, true);
+    EXPECT_STREQ(entry_.headerText.c_str(), "Subject: first\r\n");
+    EXPECT_STREQ(entry_.bodyText.c_str(), "body one\r\n");
+
+    // An empty header counts as not loaded and is read again.
+    MessageEntry other;
+    other.fileName = "AAAA0001";
+    PutMessage("\r\nbody\r\n");
+    LoadMessage(other, mailRoot_, folder_, true);
+    EXPECT_TRUE(other.headerText.IsEmpty());
+    PutMessage("Late: yes\r\n\r\nchanged\r\n");
+    LoadHeader(other, mailRoot_, folder_, true);
+    EXPECT_STREQ(other.headerText.c_str(), "Late: yes\r\n");
+    EXPECT_STREQ(other.bodyText.c_str(), "body\r\n");
+}
+
+TEST_F(MessageEntryTest, HeaderAndBodyLoadOnlyTheirPart) {
+    PutMessage("H: 1\r\n\r\nB\r\n");
+    LoadHeader(entry_, mailRoot_, folder_, true);
+    EXPECT_STREQ(entry_.headerText.c_str(), "H: 1\r\n");
+    EXPECT_TRUE(entry_.bodyText.IsEmpty());
+
+    MessageEntry other;
+    other.fileName = "AAAA0001";
+    LoadBody(other, mailRoot_, folder_, true);
+    EXPECT_TRUE(other.headerText.IsEmpty());
+    EXPECT_STREQ(other.bodyText.c_str(), "B\r\n");
+}
+
+TEST_F(MessageEntryTest, MarkSeenPerOperationAndPeek) {
+    PutMessage("H: 1\r\n\r\nB\r\n");
+    auto marksAfter = [&](auto operation) {
+        gMarks.clear();
+        operation();
+        return gMarks.size();
+    };
+    EXPECT_EQ(marksAfter([&] { LoadMessage(entry_, mailRoot_, folder_, true); }), 0u);
+    EXPECT_EQ(marksAfter([&] { LoadHeader(entry_, mailRoot_, folder_, true); }), 0u);
+    EXPECT_EQ(marksAfter([&] { LoadBody(entry_, mailRoot_, folder_, true); }), 0u);
+    // Loaded already: LoadMessage and LoadBody still mark, LoadHeader does nothing at all.
+    EXPECT_EQ(marksAfter([&] { LoadMessage(entry_, mailRoot_, folder_, false); }), 1u);
+    EXPECT_EQ(marksAfter([&] { LoadBody(entry_, mailRoot_, folder_, false); }), 1u);
+    EXPECT_EQ(marksAfter([&] { LoadHeader(entry_, mailRoot_, folder_, false); }), 0u);
+    EXPECT_EQ(marksAfter([&] { MessageSize(entry_, mailRoot_, folder_); }), 1u);
+    EXPECT_EQ(marksAfter([&] { MarkSeen(entry_, mailRoot_, folder_); }), 1u);
+
+    // The first LoadHeader of a fresh entry marks unless peeking.
+    MessageEntry fresh;
+    fresh.fileName = "AAAA0001";
+    fresh.status = StatusUnread;
+    EXPECT_EQ(marksAfter([&] { LoadHeader(fresh, mailRoot_, folder_, false); }), 1u);
+    ASSERT_EQ(gMarks.size(), 1u);
+    EXPECT_EQ(gMarks[0].key, "user\\work.box\\AAAA0001");
+    EXPECT_EQ(gMarks[0].mask, StatusUnread);
+    EXPECT_EQ(gMarks[0].value, 0);
+    // The entry's own status is not changed by the request.
+    EXPECT_EQ(fresh.status, StatusUnread);
+}
+
+}  // namespace
