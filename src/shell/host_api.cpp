@@ -1,23 +1,40 @@
 #include "shell/host_api.h"
 
 const char* const kHostFunctionNames[kHostFunctionCount] = {
-    "_OPARegistCallback@8",      "_OPASetTimer@12",
-    "_OPAKillTimer@4",           "_OPAIsBusy@0",
-    "_OPAExecOrvex@4",           "_OPAGetMailbox@0",
-    "_OPAGetAccount@4",          "_OPAGetFolderName@4",
-    "_OPAImportFile@12",         "_OPASaveMail@16",
-    "_OPAMoveMail@8",            "_OPAMarkMail@12",
-    "_OPADeleteMail@4",          "_OPAFolderGetCurrentFolder@4",
-    "_OPAFolderGetCurrentEntry@4", "_OPAFolderGetSelectEntry@8",
-    "_OPAFolderChangePassword@8", "_OPAFolderMailTo@8",
-    "_OPAFolderReply@8",         "_OPAFolderForward@8",
-    "_OPAFolderOpenMail@12",     "_OPASendGetText@8",
-    "_OPASendGetHeader@4",       "_OPASendSetText@8",
-    "_OPASendSetHeader@8",       "_OPASendGetEditor@4",
-    "_OPAViewGetText@4",         "_OPAViewGetHeader@4",
-    "_OPAViewSetText@8",         "_OPAViewGetPath@4",
-    "_OPAViewGetEditor@4",       "_OPAViewChangeMail@8",
-    "_OPASjisToJis@12",          "_OPAJisToSjis@12",
+    "_OPARegistCallback@8",
+    "_OPASetTimer@12",
+    "_OPAKillTimer@4",
+    "_OPAIsBusy@0",
+    "_OPAExecOrvex@4",
+    "_OPAGetMailbox@0",
+    "_OPAGetAccount@4",
+    "_OPAGetFolderName@4",
+    "_OPAImportFile@12",
+    "_OPASaveMail@16",
+    "_OPAMoveMail@8",
+    "_OPAMarkMail@12",
+    "_OPADeleteMail@4",
+    "_OPAFolderGetCurrentFolder@4",
+    "_OPAFolderGetCurrentEntry@4",
+    "_OPAFolderGetSelectEntry@8",
+    "_OPAFolderChangePassword@8",
+    "_OPAFolderMailTo@8",
+    "_OPAFolderReply@8",
+    "_OPAFolderForward@8",
+    "_OPAFolderOpenMail@12",
+    "_OPASendGetText@8",
+    "_OPASendGetHeader@4",
+    "_OPASendSetText@8",
+    "_OPASendSetHeader@8",
+    "_OPASendGetEditor@4",
+    "_OPAViewGetText@4",
+    "_OPAViewGetHeader@4",
+    "_OPAViewSetText@8",
+    "_OPAViewGetPath@4",
+    "_OPAViewGetEditor@4",
+    "_OPAViewChangeMail@8",
+    "_OPASjisToJis@12",
+    "_OPAJisToSjis@12",
 };
 
 namespace {
@@ -37,9 +54,11 @@ HostApi& Host() {
 
 bool BindHostApi() {
     HostApi& host = Host();
-    if (host.module != nullptr) return true;
+    if (host.module != nullptr)
+        return true;
     platform::ModuleHandle main = platform::MainModule();
-    if (main == nullptr) return false;
+    if (main == nullptr)
+        return false;
     host.module = main;
     for (int i = 0; i < kHostFunctionCount; ++i) {
         host.functions[i] = platform::FindSymbol(main, kHostFunctionNames[i]);
@@ -51,27 +70,33 @@ bool BindHostApi() {
     return true;
 }
 
-void UnbindHostApi() { Host().module = nullptr; }
+void UnbindHostApi() {
+    Host().module = nullptr;
+}
 
 void BindHostApiFrom(platform::ModuleHandle module, void* const* functions) {
     HostApi& host = Host();
     host.module = module;
-    for (int i = 0; i < kHostFunctionCount; ++i) host.functions[i] = functions[i];
+    for (int i = 0; i < kHostFunctionCount; ++i)
+        host.functions[i] = functions[i];
 }
 
 const char* HostGetMailbox() {
     void* f = Host().functions[kGetMailbox];
-    if (f == nullptr) return "";
+    if (f == nullptr)
+        return "";
     const char* root = reinterpret_cast<GetMailboxFn>(f)();
     return root != nullptr ? root : "";
 }
 
 void HostImportFile(const char* file, const char* folder, uint32_t status) {
     void* f = Host().functions[kImportFile];
-    if (f != nullptr) reinterpret_cast<ImportFileFn>(f)(file, folder, status);
+    if (f != nullptr)
+        reinterpret_cast<ImportFileFn>(f)(file, folder, status);
 }
 
 void HostMarkMail(const char* key, uint32_t mask, int value) {
     void* f = Host().functions[kMarkMail];
-    if (f != nullptr) reinterpret_cast<MarkMailFn>(f)(key, mask, value);
+    if (f != nullptr)
+        reinterpret_cast<MarkMailFn>(f)(key, mask, value);
 }

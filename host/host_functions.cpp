@@ -1,0 +1,160 @@
+// The 34 functions a host exports for its plug-ins, under the names the plug-in binds (each "@"
+// of the decorated name written "_at_", the form the dynamic loader can find). The stand-in
+// answers the mailbox directory and otherwise does nothing yet; with a journal it records every
+// call, one tab-separated line each, written before the call returns.
+#include "host/host_functions.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+
+#define HOST_EXPORT extern "C" __attribute__((visibility("default"), used))
+
+namespace {
+
+std::string g_mailbox;
+
+// The journal file; calls come from the plug-in's connection threads, so lines are written
+// under a lock, each flushed at once.
+std::mutex g_journalLock;
+std::FILE* g_journal = nullptr;
+
+// One journal line under construction: the decorated name, then one field per argument.
+class JournalLine {
+  public:
+    explicit JournalLine(const char* name) : line_(name) {}
+    JournalLine& Text(const char* s) {
+        line_ += '\t';
+        line_ += s != nullptr ? s : "(null)";
+        return *this;
+    }
+    JournalLine& Mask(uint32_t v) {
+        char buf[16];
+        std::snprintf(buf, sizeof(buf), "\t0x%08X", v);
+        line_ += buf;
+        return *this;
+    }
+    JournalLine& Number(int64_t v) {
+        char buf[32];
+        std::snprintf(buf, sizeof(buf), "\t%lld", static_cast<long long>(v));
+        line_ += buf;
+        return *this;
+    }
+    void Write() {
+        line_ += '\n';
+        std::lock_guard<std::mutex> hold(g_journalLock);
+        if (g_journal == nullptr)
+            return;
+        std::fwrite(line_.data(), 1, line_.size(), g_journal);
+        std::fflush(g_journal);
+    }
+
+  private:
+    std::string line_;
+};
+
+}  // namespace
+
+void SetHostMailbox(const std::string& directory) {
+    g_mailbox = directory;
+}
+
+bool OpenHostJournal(const char* path) {
+    std::FILE* f = std::fopen(path, "wb");
+    if (f == nullptr)
+        return false;
+    std::lock_guard<std::mutex> hold(g_journalLock);
+    if (g_journal != nullptr)
+        std::fclose(g_journal);
+    g_journal = f;
+    return true;
+}
+
+void CloseHostJournal() {
+    std::lock_guard<std::mutex> hold(g_journalLock);
+    if (g_journal != nullptr)
+        std::fclose(g_journal);
+    g_journal = nullptr;
+}
+
+// The functions the server calls.
+
+HOST_EXPORT const char* _OPAGetMailbox_at_0() {
+    JournalLine("_OPAGetMailbox@0").Write();
+    return g_mailbox.c_str();
+}
+
+HOST_EXPORT int _OPAImportFile_at_12(const char* file, const char* folder, uint32_t status) {
+    JournalLine("_OPAImportFile@12").Text(file).Text(folder).Mask(status).Write();
+    return 0;
+}
+
+HOST_EXPORT int _OPAMarkMail_at_12(const char* key, uint32_t mask, int32_t value) {
+    JournalLine("_OPAMarkMail@12").Text(key).Mask(mask).Number(value).Write();
+    return 0;
+}
+
+// The rest of the host's interface: bound by the plug-in at load, never called by it. Each
+// takes as many 32-bit values as its decorated size says and answers 0.
+
+#define HOST_FUNCTION_0(base)            \
+    HOST_EXPORT uint32_t base##_at_0() { \
+        JournalLine(#base "@0").Write(); \
+        return 0;                        \
+    }
+#define HOST_FUNCTION_4(base)                      \
+    HOST_EXPORT uint32_t base##_at_4(uint32_t a) { \
+        JournalLine(#base "@4").Number(a).Write(); \
+        return 0;                                  \
+    }
+#define HOST_FUNCTION_8(base)                                  \
+    HOST_EXPORT uint32_t base##_at_8(uint32_t a, uint32_t b) { \
+        JournalLine(#base "@8").Number(a).Number(b).Write();   \
+        return 0;                                              \
+    }
+#define HOST_FUNCTION_12(base)                                              \
+    HOST_EXPORT uint32_t base##_at_12(uint32_t a, uint32_t b, uint32_t c) { \
+        JournalLine(#base "@12").Number(a).Number(b).Number(c).Write();     \
+        return 0;                                                           \
+    }
+#define HOST_FUNCTION_16(base)                                                          \
+    HOST_EXPORT uint32_t base##_at_16(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { \
+        JournalLine(#base "@16").Number(a).Number(b).Number(c).Number(d).Write();       \
+        return 0;                                                                       \
+    }
+
+HOST_FUNCTION_8(_OPARegistCallback)
+HOST_FUNCTION_12(_OPASetTimer)
+HOST_FUNCTION_4(_OPAKillTimer)
+HOST_FUNCTION_0(_OPAIsBusy)
+HOST_FUNCTION_4(_OPAExecOrvex)
+HOST_FUNCTION_4(_OPAGetAccount)
+HOST_FUNCTION_4(_OPAGetFolderName)
+HOST_FUNCTION_16(_OPASaveMail)
+HOST_FUNCTION_8(_OPAMoveMail)
+HOST_FUNCTION_4(_OPADeleteMail)
+HOST_FUNCTION_4(_OPAFolderGetCurrentFolder)
+HOST_FUNCTION_4(_OPAFolderGetCurrentEntry)
+HOST_FUNCTION_8(_OPAFolderGetSelectEntry)
+HOST_FUNCTION_8(_OPAFolderChangePassword)
+HOST_FUNCTION_8(_OPAFolderMailTo)
+HOST_FUNCTION_8(_OPAFolderReply)
+HOST_FUNCTION_8(_OPAFolderForward)
+HOST_FUNCTION_12(_OPAFolderOpenMail)
+HOST_FUNCTION_8(_OPASendGetText)
+HOST_FUNCTION_4(_OPASendGetHeader)
+HOST_FUNCTION_8(_OPASendSetText)
+HOST_FUNCTION_8(_OPASendSetHeader)
+HOST_FUNCTION_4(_OPASendGetEditor)
+HOST_FUNCTION_4(_OPAViewGetText)
+HOST_FUNCTION_4(_OPAViewGetHeader)
+HOST_FUNCTION_8(_OPAViewSetText)
+HOST_FUNCTION_4(_OPAViewGetPath)
+HOST_FUNCTION_4(_OPAViewGetEditor)
+// A build for the test of an incomplete host leaves this one out, so the plug-in must refuse
+// to load.
+#ifndef ORV_HOST_WITHOUT_VIEW_CHANGE_MAIL
+HOST_FUNCTION_8(_OPAViewChangeMail)
+#endif
+HOST_FUNCTION_12(_OPASjisToJis)
+HOST_FUNCTION_12(_OPAJisToSjis)

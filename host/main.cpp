@@ -1,0 +1,190 @@
+// orvex-host: a stand-in for the mail client that hosts the plug-in. It exports the host's
+// functions, loads the plug-in, starts its server and serves until it is asked to stop; it can
+// also open the plug-in's version dialog or its setup.
+#include <cstdio>
+#include <string>
+
+#include "host/host_functions.h"
+#include "host/plugin_library.h"
+#include "platform/files.h"
+#include "platform/modules.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: orvex-host --mailbox DIR [--plugin PATH] [--journal FILE]\n"
+    "       orvex-host --mailbox DIR [--plugin PATH] --version-info\n"
+    "       orvex-host --mailbox DIR [--plugin PATH] --setup\n"
+    "       orvex-host --help\n"
+    "\n"
+    "Loads the plug-in (by default OrvImapS.so beside this program) into this process, as the\n"
+    "mail client does, and starts its IMAP server on the mailbox directory DIR, whose\n"
+    "Imap4.ini gives the port and whose passwd file lists the users. Serves until interrupted\n"
+    "(Ctrl-C) or terminated, then stops the server, saying goodbye to every client.\n"
+    "\n"
+    "  --mailbox DIR    the mail client's mailbox directory\n"
+    "  --plugin PATH    the plug-in library to load\n"
+    "  --journal FILE   write one line to FILE for every host function the plug-in calls\n"
+    "  --version-info   show the plug-in's version dialog instead of serving\n"
+    "  --setup          run the plug-in's setup instead of serving\n"
+    "  --help           show this text\n";
+
+enum class Mode { kServe, kVersionInfo, kSetup };
+
+struct Options {
+    std::string mailbox;
+    std::string plugin;
+    std::string journal;
+    Mode mode = Mode::kServe;
+};
+
+void Error(const std::string& message) {
+    std::fprintf(stderr, "orvex-host: %s\n", message.c_str());
+}
+
+// Parses the command line. 0: go on; otherwise the exit code to end with.
+int ParseOptions(int argc, char** argv, Options* options) {
+    bool modeGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return -1;
+        }
+        std::string* value = nullptr;
+        if (arg == "--mailbox") {
+            value = &options->mailbox;
+        } else if (arg == "--plugin") {
+            value = &options->plugin;
+        } else if (arg == "--journal") {
+            value = &options->journal;
+        } else if (arg == "--version-info" || arg == "--setup") {
+            if (modeGiven) {
+                Error("--version-info and --setup exclude each other");
+                return 2;
+            }
+            modeGiven = true;
+            options->mode = arg == "--setup" ? Mode::kSetup : Mode::kVersionInfo;
+            continue;
+        } else {
+            Error("unknown argument '" + arg + "' (try --help)");
+            return 2;
+        }
+        if (i + 1 >= argc || argv[i + 1][0] == 0) {
+            Error(arg + " needs a value (try --help)");
+            return 2;
+        }
+        *value = argv[++i];
+    }
+    if (options->mailbox.empty()) {
+        Error("--mailbox DIR is required (try --help)");
+        return 2;
+    }
+    return 0;
+}
+
+// A path as given on the command line, made absolute so that the module layer does not look
+// for it beside this program first.
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path[0] == '/')
+        return path;
+    return platform::CurrentDirectory() + path;
+}
+
+uint16_t ConfiguredPort(const std::string& mailbox) {
+    const std::string settings = mailbox + "Imap4.ini";
+    return static_cast<uint16_t>(platform::ProfileInt("Server", "PortNo", 143, settings.c_str()) &
+                                 0xFFFF);
+}
+
+int Serve(PluginLibrary& plugin, const std::string& mailbox) {
+    const uint16_t port = ConfiguredPort(mailbox);
+    if (plugin.StartUp() == 0) {
+        Error("the IMAP server cannot listen on port " + std::to_string(port) +
+              " (the port is in use by another program, or not allowed)");
+        plugin.CleanUp();
+        return 1;
+    }
+    std::printf("orvex-host: %s listening on port %u\n", plugin.GetPlugName(),
+                static_cast<unsigned>(port));
+    std::fflush(stdout);
+    const int signal = platform::WaitForStopSignal();
+    std::printf("orvex-host: stopping (signal %d)\n", signal);
+    std::fflush(stdout);
+    plugin.CleanUp();
+    return 0;
+}
+
+int Run(const Options& options) {
+    if (!platform::DirectoryExists(options.mailbox.c_str())) {
+        Error("the mailbox directory " + options.mailbox + " does not exist");
+        return 1;
+    }
+    std::string mailbox = options.mailbox;
+    if (mailbox.back() != '/')
+        mailbox += '/';
+    SetHostMailbox(mailbox);
+
+    if (!options.journal.empty() && !OpenHostJournal(options.journal.c_str())) {
+        Error("cannot write the journal " + options.journal);
+        return 1;
+    }
+
+    // Before the plug-in starts any thread, so that all of them leave the stop requests to the
+    // wait in Serve. The dialogs of the other modes stay interruptible.
+    if (options.mode == Mode::kServe)
+        platform::BlockStopSignals();
+
+    const std::string path = options.plugin.empty()
+                                 ? platform::MainProgramDirectory() + "OrvImapS.so"
+                                 : Absolute(options.plugin);
+    PluginLibrary plugin;
+    std::string error;
+    if (!plugin.Load(path, &error)) {
+        Error(error);
+        return 1;
+    }
+    if (!plugin.Attach()) {
+        Error("the plug-in " + path + " refused to load");
+        return 1;
+    }
+
+    int rc = 0;
+    switch (options.mode) {
+        case Mode::kServe:
+            rc = Serve(plugin, mailbox);
+            break;
+        case Mode::kVersionInfo: {
+            const int result = plugin.VersionInfo(nullptr);
+            std::printf("orvex-host: the version dialog returned %d\n", result);
+            rc = result == 1 ? 0 : 1;
+            break;
+        }
+        case Mode::kSetup: {
+            const int result = plugin.Setup(nullptr);
+            if (result == 0) {
+                Error("the setup module OrImapSt could not be loaded");
+                rc = 1;
+            } else {
+                std::printf("orvex-host: setup finished\n");
+            }
+            break;
+        }
+    }
+    plugin.Unload();
+    return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const int rc = ParseOptions(argc, argv, &options);
+    if (rc != 0)
+        return rc < 0 ? 0 : rc;
+    const int result = Run(options);
+    CloseHostJournal();
+    return result;
+}

@@ -1,0 +1,74 @@
+// ImapSession: the IMAP side of one connection: its parsed command line, state, logged-in
+// user, mail store and selected folder, and one handler per command of the command table.
+// Handlers write their untagged lines piecewise; Dispatch ends each command with the tagged
+// completion line unless the handler wrote its own.
+#ifndef ORV_IMAP_IMAP_SESSION_H_
+#define ORV_IMAP_IMAP_SESSION_H_
+
+#include "imap/command_line.h"
+#include "net/connection.h"
+#include "shell/user_table.h"
+
+class Mailbox;
+class MailStore;
+
+enum SessionState { NotAuthenticated = 0, Authenticated = 1, Selected = 2 };
+
+class ImapSession : public Connection {
+  public:
+    // users: the account table LOGIN looks names up in (not owned).
+    ImapSession(Listener* owner, platform::SocketHandle handle, const UserTable* users);
+    ~ImapSession() override;
+
+    void ParseLine(const char* line) override;
+    void Dispatch() override;
+    void Greet() override;
+    void NotImplemented() override;
+    int Start() override;
+    void Shutdown() override;
+
+    // 1 when the state is required; else answers "BAD State" and returns 0.
+    int RequireState(SessionState required);
+    // The answer for a missing or wrong number of arguments.
+    void NoArguments();
+    // Sends the tag followed by text (which ends with CR LF) and clears the completion flag.
+    void SendTagged(const char* text);
+
+    virtual void OnCapability();
+    virtual void OnLogout();
+    virtual void OnNoop();
+    virtual void OnLogin();
+    virtual void OnAuthenticate();
+    virtual void OnSelect();
+    virtual void OnExamine();
+    virtual void OnCreate();
+    virtual void OnDelete();
+    virtual void OnRename();
+    virtual void OnSubscribe();
+    virtual void OnUnsubscribe();
+    virtual void OnList(int lsub);
+    virtual void OnStatus();
+    virtual void OnAppend();
+    virtual void OnStore();
+    virtual void OnExpunge();
+    virtual void OnSearch();
+    virtual void OnFetch();
+    virtual void OnCopy();
+    virtual void OnUid();
+    virtual void OnCheck();
+    virtual void OnClose();
+    virtual void OnIdle();
+
+    SessionState State() const { return state_; }
+
+  protected:
+    CommandLine command_;
+    SessionState state_ = NotAuthenticated;
+    int completion_ = 0;
+    const UserRecord* user_ = nullptr;
+    Mailbox* selected_ = nullptr;
+    MailStore* mailStore_ = nullptr;
+    const UserTable* users_;
+};
+
+#endif  // ORV_IMAP_IMAP_SESSION_H_

@@ -1,0 +1,262 @@
+#include "net/connection.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "net/listener.h"
+
+std::atomic<int32_t> LiveConnectionCount{0};
+
+namespace {
+// The connection whose thread is running here, so Send and Close can tell the connection's
+// own calls from the server stop's calls made on the accept thread.
+thread_local Connection* tRunning = nullptr;
+}  // namespace
+
+Connection::Connection(Listener* owner, platform::SocketHandle handle) : owner_(owner) {
+    SetHandle(handle);
+    platform::InterlockedIncrement(LiveConnectionCount);
+}
+
+Connection::~Connection() {
+    Socket::Close();
+    platform::InterlockedDecrement(LiveConnectionCount);
+}
+
+namespace {
+// Writes all of data with as many platform sends as it takes; false when the socket failed.
+bool SendAll(Socket& s, const char* data, size_t len) {
+    while (len > 0) {
+        int chunk = static_cast<int>(std::min<size_t>(len, 1 << 30));
+        int sent = s.Socket::Send(data, chunk, 0);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        len -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+}  // namespace
+
+int Connection::Send(const char* data, int len, int flags) {
+    (void)flags;
+    if (data == nullptr)
+        return 0;
+    if (len < 0)
+        len = static_cast<int>(std::strlen(data));
+    bool own = tRunning == this;
+    std::unique_lock<std::mutex> hold(outMutex_);
+    if (Handle() == platform::kInvalidSocket)
+        return -1;
+    if (busy_) {
+        if (!own) {
+            // The stop's BYE while a command is answered: it follows the answer.
+            deferredLine_.append(data, static_cast<size_t>(len));
+            return len;
+        }
+        out_.append(data, static_cast<size_t>(len));
+        if (out_.size() >= kFlushThreshold) {
+            hold.unlock();
+            Flush();
+        }
+        return len;
+    }
+    // Outside a command (the greeting, a BYE while the connection waits for input): at once.
+    return SendAll(*this, data, static_cast<size_t>(len)) ? len : -1;
+}
+
+void Connection::SendNumber(int32_t n) {
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, "%d", n);
+    Send(buffer, -1, 0);
+}
+
+void Connection::Flush() {
+    std::string pending;
+    {
+        std::lock_guard<std::mutex> hold(outMutex_);
+        pending.swap(out_);
+    }
+    // Only the connection thread writes while it is busy, so the socket needs no lock here;
+    // a stop that gives up waiting closes the socket, which fails this send at once.
+    if (!pending.empty())
+        SendAll(*this, pending.data(), pending.size());
+}
+
+int Connection::Close() {
+    if (tRunning != this) {
+        std::lock_guard<std::mutex> hold(outMutex_);
+        if (busy_) {
+            deferredClose_ = true;
+            return 0;
+        }
+        return Socket::Close();
+    }
+    // The connection's own close (after LOGOUT, or after the stop's BYE was deferred): the
+    // answer goes out first, then the deferred line, then the socket closes.
+    Flush();
+    std::lock_guard<std::mutex> hold(outMutex_);
+    SendDeferredLocked();
+    return Socket::Close();
+}
+
+void Connection::SendDeferredLocked() {
+    if (deferredLine_.empty())
+        return;
+    std::string line;
+    line.swap(deferredLine_);
+    if (Handle() != platform::kInvalidSocket)
+        SendAll(*this, line.data(), line.size());
+}
+
+void Connection::ForceClose() {
+    Socket::Close();
+}
+
+void Connection::BeginCommand() {
+    std::lock_guard<std::mutex> hold(outMutex_);
+    busy_ = true;
+}
+
+void Connection::EndCommand() {
+    Flush();
+    std::lock_guard<std::mutex> hold(outMutex_);
+    busy_ = false;
+    SendDeferredLocked();
+    if (deferredClose_) {
+        deferredClose_ = false;
+        Socket::Close();
+    }
+}
+
+void Connection::RunLine() {
+    BeginCommand();
+    ParseLine(lineBuffer_.c_str());
+    Dispatch();
+    lineBuffer_.Clear();
+    EndCommand();
+}
+
+void Connection::OnData(const char* block) {
+    if (inputPos_ >= input_.size()) {
+        input_.clear();
+        inputPos_ = 0;
+    }
+    // A NUL ends the block: whatever follows it in the same block is dropped.
+    input_.append(block, std::strlen(block));
+    // A handler run from here may consume further input (and receive more) itself; the loop
+    // goes on from wherever it left the input.
+    while (inputPos_ < input_.size()) {
+        char c = input_[inputPos_++];
+        if (c == '\r') {
+            pendingCr_ = true;
+        } else if (c == '\n' && pendingCr_) {
+            pendingCr_ = false;
+            RunLine();
+        } else {
+            pendingCr_ = false;
+            lineBuffer_.Append(c);
+        }
+    }
+}
+
+int Connection::ReadInput(char* buf, int size) {
+    if (size <= 0)
+        return 0;
+    if (inputPos_ >= input_.size()) {
+        input_.clear();
+        inputPos_ = 0;
+        if (size >= kBlockSize)
+            return WaitAndReceive(buf, size);
+        char block[kBlockSize];
+        int n = WaitAndReceive(block, kBlockSize - 1);
+        if (n <= 0)
+            return n;
+        input_.assign(block, static_cast<size_t>(n));
+    }
+    size_t take = std::min(static_cast<size_t>(size), input_.size() - inputPos_);
+    std::memcpy(buf, input_.data() + inputPos_, take);
+    inputPos_ += take;
+    return static_cast<int>(take);
+}
+
+int Connection::WaitAndReceive(char* buf, int size) {
+    Flush();
+    {
+        // While the handler waits for the client, the command's answer so far is out and the
+        // connection counts as idle: a stop's BYE and close go through at once (and end the
+        // wait) instead of waiting for an answer that waits for the client.
+        std::lock_guard<std::mutex> hold(outMutex_);
+        busy_ = false;
+        SendDeferredLocked();
+        if (deferredClose_) {
+            deferredClose_ = false;
+            Socket::Close();
+        }
+    }
+    int n = Receive(buf, size, 0);
+    std::lock_guard<std::mutex> hold(outMutex_);
+    busy_ = true;
+    return n;
+}
+
+bool Connection::ReadInputLine(Text* line) {
+    line->Clear();
+    bool cr = false;
+    for (;;) {
+        char c;
+        if (ReadInput(&c, 1) <= 0)
+            return false;
+        if (c == '\r') {
+            cr = true;
+        } else if (c == '\n' && cr) {
+            return true;
+        } else {
+            cr = false;
+            line->Append(c);
+        }
+    }
+}
+
+int Connection::Start() {
+    Greet();
+    std::lock_guard<std::mutex> hold(startMutex_);
+    thread_ = platform::StartThread(&Connection::ThreadMain, this, &threadId_);
+    return thread_ != nullptr ? 1 : 0;
+}
+
+void Connection::Shutdown() {
+    // The connection thread deletes its own object when it ends, so nothing here may touch
+    // the object afterwards: closing the socket is what ends the thread.
+    Close();
+}
+
+void Connection::OnEnd() {
+    if (owner_ != nullptr)
+        owner_->RemoveSession(this);
+}
+
+uint32_t Connection::ThreadMain(void* param) {
+    Connection* c = static_cast<Connection*>(param);
+    { std::lock_guard<std::mutex> wait(c->startMutex_); }
+    tRunning = c;
+    if (c->Handle() != platform::kInvalidSocket) {
+        char block[kBlockSize];
+        for (;;) {
+            int n = c->Receive(block, kBlockSize - 1, 0);
+            // An orderly close by the peer (0) ends the connection like an error.
+            if (n <= 0)
+                break;
+            block[n] = 0;
+            c->OnData(block);
+        }
+    }
+    c->OnEnd();
+    platform::ThreadHandle own = c->thread_;
+    delete c;
+    tRunning = nullptr;
+    if (own != nullptr)
+        platform::ReleaseThread(own);
+    return 0;
+}

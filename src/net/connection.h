@@ -1,0 +1,110 @@
+// Connection: one accepted client with its own thread. The thread receives blocks, assembles
+// lines ended by CR LF and hands each to ParseLine and Dispatch (filled in by the IMAP session).
+//
+// Output is collected per command and written when the command completes, when it passes
+// 64 KiB, and before the connection waits for more input, so the bytes on the wire are those
+// of the piecewise sends, in order, with far fewer system calls. A BYE from the server's stop
+// never lands inside a response: while the connection thread is answering a command, the stop's
+// line and close are deferred until the answer has been written.
+#ifndef ORV_NET_CONNECTION_H_
+#define ORV_NET_CONNECTION_H_
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "base/text.h"
+#include "net/socket.h"
+#include "platform/threads.h"
+
+class Listener;
+
+// The number of Connection objects that exist, changed only by interlocked operations. The
+// server's stop waits until it is 0.
+extern std::atomic<int32_t> LiveConnectionCount;
+
+class Connection : public Socket {
+  public:
+    // Output is written to the socket once this much has been collected.
+    static constexpr size_t kFlushThreshold = 64 * 1024;
+    // Blocks are received into a buffer of this size, at most one byte less at a time.
+    static constexpr int kBlockSize = 1024;
+
+    Connection(Listener* owner, platform::SocketHandle handle);
+    ~Connection() override;
+
+    // Closes the socket. From another thread while a command is being answered, the close
+    // waits until that answer has been written.
+    int Close() override;
+    // Queues bytes for the client (len < 0: up to the NUL). Returns len, or -1 when the
+    // connection is dead. Outside a command (the greeting) the bytes go out at once.
+    int Send(const char* data, int len = -1, int flags = 0) override;
+    // Sends a signed number in decimal.
+    void SendNumber(int32_t n);
+
+    virtual void ParseLine(const char* line) { (void)line; }
+    virtual void Dispatch() {}
+    virtual void Greet() {}
+    virtual void NotImplemented() {}
+    // Greets the client and starts the connection thread. 1 when the thread was created.
+    virtual int Start();
+    // Closes the socket and waits for the connection thread to end.
+    virtual void Shutdown();
+    // Assembles the lines of one received NUL-terminated block and runs each.
+    virtual void OnData(const char* block);
+    // Unlists the connection from its owner (its thread is ending).
+    virtual void OnEnd();
+    int IsClosing() const { return closing_.load(); }
+
+    // For handlers that need more than the command line (a literal, IDLE's DONE): the next
+    // input bytes. Bytes already received but not yet assembled come first; when none are
+    // left the pending output is written and one block is received. Returns the count, or
+    // <= 0 when the connection failed or was closed.
+    int ReadInput(char* buf, int size);
+    // Reads one line ended by CR LF (CR bytes dropped, as the line assembler does) into *line.
+    // False when the connection ended first.
+    bool ReadInputLine(Text* line);
+    // Writes the collected output now.
+    void Flush();
+
+    // Forces the socket closed even while a command is being answered (a stop that cannot
+    // wait any longer).
+    void ForceClose();
+
+    // The connection thread's entry point.
+    static uint32_t ThreadMain(void* param);
+
+  protected:
+    std::atomic<int> closing_{0};
+    uint32_t threadId_ = 0;
+    Text lineBuffer_;
+    Listener* owner_;
+    platform::ThreadHandle thread_ = nullptr;
+
+  private:
+    void RunLine();
+    void BeginCommand();
+    void EndCommand();
+    // Writes the pending output, lets a stop through, and receives once.
+    int WaitAndReceive(char* buf, int size);
+    // Sends a line another thread deferred while a command was answered (outMutex_ held).
+    void SendDeferredLocked();
+
+    // Guards the fields below and orders the stop's BYE against the command's answer.
+    std::mutex outMutex_;
+    std::string out_;
+    bool busy_ = false;         // a command is being answered on the connection thread
+    std::string deferredLine_;  // a line another thread asked to send after the answer
+    bool deferredClose_ = false;
+    // Serialises Start with the new thread's first step, so the thread handle is stored
+    // before the thread can end and delete the connection.
+    std::mutex startMutex_;
+
+    // Received bytes not yet consumed, and the line assembler's state.
+    std::string input_;
+    size_t inputPos_ = 0;
+    bool pendingCr_ = false;
+};
+
+#endif  // ORV_NET_CONNECTION_H_

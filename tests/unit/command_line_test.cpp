@@ -1,0 +1,102 @@
+#include "imap/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> Args(const CommandLine& c) {
+    std::vector<std::string> out;
+    for (int i = 0; i < c.arguments.Count(); ++i)
+        out.push_back(c.arguments.At(i)->c_str());
+    return out;
+}
+
+TEST(CommandLineTest, SplitsTagUidWordAndStripsArguments) {
+    CommandLine c;
+    c.Parse("a3 UID FETCH 5:* (FLAGS BODY.PEEK[HEADER])");
+    EXPECT_STREQ(c.tag.c_str(), "a3");
+    EXPECT_EQ(c.uid, 1);
+    EXPECT_STREQ(c.word.c_str(), "FETCH");
+    EXPECT_EQ(c.id, kFetch);
+    EXPECT_EQ(Args(c), (std::vector<std::string>{"5:*", "FLAGS BODY.PEEK[HEADER]"}));
+
+    // Quotes first, then one bracket pair; a literal marker loses its braces.
+    c.Parse("a1 LOGIN \"user1\" {4}");
+    EXPECT_EQ(c.uid, 0);
+    EXPECT_EQ(Args(c), (std::vector<std::string>{"user1", "4"}));
+
+    c.Parse("a1 LIST \"\" \"*\"");
+    EXPECT_EQ(Args(c), (std::vector<std::string>{"", "*"}));
+
+    c.Parse("a1  FETCH  1   (FLAGS UID)");
+    EXPECT_STREQ(c.word.c_str(), "FETCH");
+    EXPECT_EQ(Args(c), (std::vector<std::string>{"1", "FLAGS UID"}));
+
+    // One pair of quotes, then one pair of brackets: no more.
+    c.Parse("a1 STATUS \"(x)\" ((MESSAGES)) \"\"a\"\"");
+    EXPECT_EQ(Args(c), (std::vector<std::string>{"x", "(MESSAGES)", "\"a\""}));
+}
+
+TEST(CommandLineTest, LooksWordsUpIgnoringCaseAndKeepsTheirSpelling) {
+    CommandLine c;
+    c.Parse("a1 noop");
+    EXPECT_EQ(c.id, kNoop);
+    EXPECT_STREQ(c.word.c_str(), "noop");
+
+    c.Parse("a1 uid fetch 1 flags");
+    EXPECT_EQ(c.uid, 1);
+    EXPECT_EQ(c.id, kFetch);
+    EXPECT_STREQ(c.word.c_str(), "fetch");
+
+    c.Parse("a1 UID UID");
+    EXPECT_EQ(c.id, kUid);
+
+    c.Parse("a1 UNKNOWN");
+    EXPECT_EQ(c.id, kUnknown);
+    c.Parse("a1 FOO bar");
+    EXPECT_EQ(c.id, kUnknown);
+    EXPECT_STREQ(c.word.c_str(), "FOO");
+
+    const char* words[] = {"CAPABILITY", "LOGOUT",      "NOOP",    "LOGIN",  "AUTHENTICATE",
+                           "SELECT",     "EXAMINE",     "CREATE",  "DELETE", "RENAME",
+                           "SUBSCRIBE",  "UNSUBSCRIBE", "LIST",    "LSUB",   "STATUS",
+                           "APPEND",     "STORE",       "EXPUNGE", "SEARCH", "FETCH",
+                           "COPY",       "UID",         "CHECK",   "CLOSE",  "IDLE"};
+    for (int id = 0; id < kUnknown; ++id) {
+        EXPECT_EQ(LookupCommand(Text(words[id])), id) << words[id];
+    }
+    EXPECT_EQ(LookupCommand(Text("idle")), kIdle);
+    EXPECT_EQ(LookupCommand(Text("IDLEX")), kUnknown);
+}
+
+TEST(CommandLineTest, IncompleteLinesNeverKeepAnEarlierLinesTagOrWord) {
+    CommandLine c;
+    c.Parse("a1 LOGIN x y");
+    c.Parse("");
+    EXPECT_EQ(c.id, kUnknown);
+    EXPECT_TRUE(c.tag.IsEmpty());
+    EXPECT_TRUE(c.word.IsEmpty());
+    EXPECT_EQ(c.arguments.Count(), 0);
+
+    c.Parse("a1 LOGIN x y");
+    c.Parse(" a2 NOOP");  // a leading blank gives an empty first argument
+    EXPECT_EQ(c.id, kUnknown);
+    EXPECT_TRUE(c.tag.IsEmpty());
+
+    c.Parse("a1 UID FETCH 1 x");
+    c.Parse("a9");
+    EXPECT_STREQ(c.tag.c_str(), "a9");
+    EXPECT_TRUE(c.word.IsEmpty());
+    EXPECT_EQ(c.uid, 0);
+    EXPECT_EQ(c.id, kUnknown);
+
+    c.Parse("a9 UID");
+    EXPECT_EQ(c.uid, 1);
+    EXPECT_TRUE(c.word.IsEmpty());
+    EXPECT_EQ(c.id, kUnknown);
+}
+
+}  // namespace
