@@ -7,14 +7,16 @@
 
 #include "imap/command_line.h"
 #include "net/connection.h"
+#include "render/output.h"
 #include "shell/user_table.h"
 
 class Mailbox;
 class MailStore;
+struct MessageEntry;
 
 enum SessionState { NotAuthenticated = 0, Authenticated = 1, Selected = 2 };
 
-class ImapSession : public Connection {
+class ImapSession : public Connection, public Output {
   public:
     // users: the account table LOGIN looks names up in (not owned).
     ImapSession(Listener* owner, platform::SocketHandle handle, const UserTable* users);
@@ -61,7 +63,30 @@ class ImapSession : public Connection {
 
     SessionState State() const { return state_; }
 
+    // The renderers write through the session's output.
+    void Write(const char* data, int len = -1) override { Send(data, len, 0); }
+    bool Closing() const override { return IsClosing() != 0; }
+
+    // APPEND's literal is received in blocks of this size.
+    static constexpr int kAppendBlock = 64 * 1024;
+
   protected:
+    // Mailbox commands need a logged-in user; before LOGIN they answer "BAD State".
+    bool RequireLogin();
+    // The folder path for a client's mailbox name; answers "NO No such folder." and yields
+    // an empty path when the name matches no folder.
+    Text ResolveFolder(const Text& clientName);
+    // The six untagged lines of a successful SELECT.
+    void SendSelectData(Mailbox& mailbox);
+    // SUBSCRIBE (on 1) and UNSUBSCRIBE (on 0).
+    void Subscribe(int on);
+    // The state and argument-count checks of FETCH, STORE and SEARCH (maximum -1: no limit).
+    bool RequireMessageCommand(int minimum, int maximum);
+    // Serves every message of a set, in the set's order, until the connection is closing.
+    void WalkSet(const Text& set, void (ImapSession::*serve)(MessageEntry&, int));
+    void ServeFetch(MessageEntry& entry, int sequence);
+    void ServeStore(MessageEntry& entry, int sequence);
+
     CommandLine command_;
     SessionState state_ = NotAuthenticated;
     int completion_ = 0;

@@ -1,0 +1,175 @@
+// The FETCH items that send message text: the RFC822 family and BODY sections with PEEK and
+// partial ranges. The text comes from the entry's client form and goes out as IMAP literals;
+// which items mark the message as read is decided here, through the entry's load operations.
+#include <cstdint>
+
+#include "base/text.h"
+#include "base/text_list.h"
+#include "mime/jis_text.h"
+#include "render/items.h"
+#include "store/message_entry.h"
+
+namespace {
+
+// " {n}\r\n" and the bytes. An empty value sends nothing at all.
+void WriteLiteral(Output& out, const char* bytes, int length) {
+    if (length <= 0)
+        return;
+    out.Write(" {");
+    out.WriteUnsigned(static_cast<uint32_t>(length));
+    out.Write("}\r\n");
+    out.Write(bytes, length);
+}
+
+void WriteLiteral(Output& out, const Text& value) {
+    WriteLiteral(out, value.c_str(), value.Length());
+}
+
+// The whole message in client form: header, CR LF, body.
+Text WholeMessage(const MessageEntry& entry) {
+    Text whole;
+    whole.Reserve(entry.headerText.Length() + 2 + entry.bodyText.Length());
+    whole.Append(entry.headerText);
+    whole.Append("\r\n");
+    whole.Append(entry.bodyText);
+    return whole;
+}
+
+// The index just past the line that starts at start: after its LF, or the end of the text.
+int EndOfLine(const Text& text, int start) {
+    int i = start;
+    while (i < text.Length() && text[i] != '\n')
+        ++i;
+    return i < text.Length() ? i + 1 : i;
+}
+
+bool FieldMatches(const Text& field, const TextList& names) {
+    for (int i = 0; i < names.Count(); ++i) {
+        const Text* name = names.At(i);
+        // A name matches every field whose name begins with it.
+        if (field.CompareNoCase(name->c_str(), name->Length()) == 0)
+            return true;
+    }
+    return false;
+}
+
+// A header section: HEADER, HEADER.FIELDS (names) or HEADER.FIELDS.NOT (names). The value is
+// the chosen fields, each with its continuation lines, in header order, then CR LF.
+Text HeaderSection(ItemContext& c, const Text& section, bool peek) {
+    Text list(section);
+    const Text keyword = list.SplitToken(' ');
+    if (list.Length() >= 2 && list[0] == '(' && list[list.Length() - 1] == ')')
+        list = list.Mid(1, list.Length() - 2);
+
+    TextList names;
+    bool exclude = false;
+    const int dot = keyword.Find('.');
+    if (dot >= 0) {
+        exclude = keyword.Mid(dot + 1).Find('.') >= 0;
+        while (!list.IsEmpty()) {
+            const Text name = list.SplitToken(' ');
+            // A blank before the first name leaves an empty one, which would match any field.
+            if (!name.IsEmpty())
+                names.Append(name);
+        }
+    }
+
+    LoadHeader(c.entry, c.mailRoot, c.folderPath, peek);
+    const Text& header = c.entry.headerText;
+    Text value;
+    int start = 0;
+    while (start < header.Length()) {
+        int end = EndOfLine(header, start);
+        // Lines that begin with a blank or tab continue the field above them.
+        while (end < header.Length() && (header[end] == ' ' || header[end] == '\t'))
+            end = EndOfLine(header, end);
+        const Text field = header.Mid(start, end - start);
+        start = end;
+        if (names.Count() > 0 && FieldMatches(field, names) == exclude)
+            continue;
+        JisText taken(field);
+        taken.EncodeHeaderWords();
+        value.Append(taken);
+    }
+    value.Append("\r\n");
+    if (!peek)
+        MarkSeen(c.entry, c.mailRoot, c.folderPath);
+    return value;
+}
+
+// Writes count bytes of the whole message from byte origin (fewer when it ends sooner),
+// computed wide so that no origin or count can reach outside the text.
+void WritePartial(Output& out, const Text& whole, uint32_t origin, uint32_t count) {
+    const uint64_t total = static_cast<uint64_t>(whole.Length());
+    if (origin >= total)
+        return;
+    uint64_t length = total - origin;
+    if (count < length)
+        length = count;
+    WriteLiteral(out, whole.c_str() + origin, static_cast<int>(length));
+}
+
+}  // namespace
+
+void WriteRfc822Family(ItemContext& c, const Text& name) {
+    if (name.CompareNoCase("RFC822.SIZE") == 0) {
+        WriteRfc822Size(c, name);
+        return;
+    }
+    WriteSeparator(c);
+    c.out.Write(name.c_str(), name.Length());
+    MessageEntry& entry = c.entry;
+    if (name.CompareNoCase("RFC822") == 0) {
+        LoadMessage(entry, c.mailRoot, c.folderPath, true);
+        WriteLiteral(c.out, WholeMessage(entry));
+    } else if (name.CompareNoCase("RFC822.HEADER") == 0) {
+        LoadHeader(entry, c.mailRoot, c.folderPath, true);
+        WriteLiteral(c.out, entry.headerText + "\r\n");
+    } else if (name.CompareNoCase("RFC822.TEXT") == 0) {
+        LoadBody(entry, c.mailRoot, c.folderPath, false);
+        WriteLiteral(c.out, entry.bodyText);
+    }
+}
+
+void WriteBodySection(ItemContext& c, const Text& name) {
+    WriteSeparator(c);
+
+    // BODY.PEEK[section]<origin.count>: the name is rebuilt without PEEK and with only the
+    // origin of the range; the section text is echoed as the client wrote it.
+    Text rest(name);
+    Text head = rest.SplitToken('[');
+    const Text itemName = head.SplitToken('.');
+    const bool peek = head.CompareNoCase("PEEK") == 0;
+    const Text section = rest.SplitToken(']');
+    c.out.Write(itemName.c_str(), itemName.Length());
+    c.out.Write("[");
+    c.out.Write(section.c_str(), section.Length());
+    c.out.Write("]");
+
+    rest.SplitToken('<');  // whatever stands between "]" and "<" is dropped
+    const bool hasPartial = !rest.IsEmpty();
+    Text partial = rest.SplitToken('>');
+    const Text originText = partial.SplitToken('.');
+    if (hasPartial) {
+        c.out.Write("<");
+        c.out.Write(originText.c_str(), originText.Length());
+        c.out.Write(">");
+    }
+
+    MessageEntry& entry = c.entry;
+    if (section.IsEmpty()) {
+        LoadMessage(entry, c.mailRoot, c.folderPath, peek);
+        const Text whole = WholeMessage(entry);
+        if (hasPartial) {
+            WritePartial(c.out, whole, originText.ToNumber(), partial.ToNumber());
+        } else {
+            WriteLiteral(c.out, whole);
+        }
+    } else if (section.CompareNoCase("HEADE", 5) == 0) {
+        WriteLiteral(c.out, HeaderSection(c, section, peek));
+    } else if (section.CompareNoCase("TEXT") == 0) {
+        LoadBody(entry, c.mailRoot, c.folderPath, peek);
+        WriteLiteral(c.out, entry.bodyText);
+    }
+    // MIME and part numbers are echoed without a value.
+}

@@ -1,0 +1,213 @@
+// ENVELOPE: the header of the message file read field by field (continuation lines joined),
+// the fields of the ten envelope kinds kept, then written as IMAP strings and address lists.
+// The file is read on its own, not through the entry's client form, so the message is never
+// marked as read; Subject and display names get their encoded words here.
+#include "render/envelope.h"
+
+#include "mime/body_structure.h"
+#include "mime/jis_text.h"
+#include "platform/files.h"
+#include "render/items.h"
+#include "store/message_entry.h"
+
+namespace {
+
+// The header field names of the envelope, in the order in which a name is tested against
+// them. A name matches a key when its first bytes equal the key without regard to case, so
+// "Tomorrow:" counts as "To".
+struct FieldKey {
+    const char* key;
+    int length;
+    EnvelopeField Envelope::*field;
+};
+constexpr FieldKey kKeys[] = {
+    {"date", 4, &Envelope::date},
+    {"subject", 7, &Envelope::subject},
+    {"from", 4, &Envelope::from},
+    {"sender", 6, &Envelope::sender},
+    {"reply-to", 8, &Envelope::replyTo},
+    {"to", 2, &Envelope::to},
+    {"cc", 2, &Envelope::cc},
+    {"bcc", 3, &Envelope::bcc},
+    {"in-reply-to", 11, &Envelope::inReplyTo},
+    {"message-id", 10, &Envelope::messageId},
+};
+
+void Store(EnvelopeField* field, const Text& value) {
+    field->present = true;
+    field->value = value;
+}
+
+bool HasValue(const EnvelopeField& field) {
+    return field.present && !field.value.IsEmpty();
+}
+
+bool IsAddressSeparator(char c) {
+    return c == ' ' || c == '\t' || c == ',';
+}
+
+void WriteString(const EnvelopeField& field, Text* out) {
+    QuoteOrNil(field.present ? &field.value : nullptr, out);
+}
+
+void WriteAddressList(const EnvelopeField& field, Text* out) {
+    if (!field.present) {
+        out->Append("NIL");
+        return;
+    }
+    out->Append('(');
+    int pos = 0;
+    while (pos < field.value.Length()) {
+        EnvelopeAddress address;
+        ParseAddress(field.value, &pos, &address);
+        WriteAddress(address, out);
+    }
+    out->Append(')');
+}
+
+}  // namespace
+
+void ApplyEnvelopeField(const Text& field, Envelope* env) {
+    Text value(field);
+    value.Replace('\t', ' ');
+    // The name ends at the first colon; the value starts after the run of colons there.
+    const Text name = value.SplitToken(':');
+    value.Trim();
+    for (const FieldKey& key : kKeys) {
+        if (name.CompareNoCase(key.key, key.length) != 0)
+            continue;
+        EnvelopeField& target = env->*key.field;
+        if (key.field == &Envelope::subject) {
+            JisText encoded(value);
+            encoded.EncodeHeaderWords();
+            Store(&target, encoded);
+        } else {
+            Store(&target, value);
+        }
+        // From stands in for Sender and Reply-To until they are given.
+        if (key.field == &Envelope::from) {
+            if (!HasValue(env->sender))
+                Store(&env->sender, value);
+            if (!HasValue(env->replyTo))
+                Store(&env->replyTo, value);
+        }
+        return;
+    }
+}
+
+void ReadEnvelope(File* file, Envelope* env) {
+    Text line;
+    // An empty line ends the header and reads like the end of the file.
+    while (file->ReadLine(&line, File::kLine) > 0) {
+        Text field(line);
+        for (;;) {
+            const int next = file->PeekByte();
+            if (next != ' ' && next != '\t')
+                break;
+            file->ReadLine(&line, File::kLine);
+            field.Append(line);
+        }
+        ApplyEnvelopeField(field, env);
+    }
+}
+
+void ParseAddress(const Text& value, int* pos, EnvelopeAddress* out) {
+    enum Mode { kPlain, kAngle, kComment };
+    Mode mode = kPlain;
+    Text name("");
+    Text address("");
+    const int n = value.Length();
+    int i = *pos;
+    while (i < n) {
+        const char c = value[i];
+        if (c == '"') {
+            // A quoted run belongs to the address text in every mode, without its quotes.
+            for (++i; i < n && value[i] != '"'; ++i)
+                address.Append(value[i]);
+            if (i < n)
+                ++i;
+            continue;
+        }
+        if (mode == kPlain) {
+            if (c == ',')
+                break;
+            if (c == '(') {
+                mode = kComment;
+            } else if (c == '<') {
+                // What came before the angle brackets is the display name.
+                name = address;
+                address.Clear();
+                mode = kAngle;
+            } else {
+                address.Append(c);
+            }
+        } else if (mode == kAngle) {
+            if (c == '>')
+                mode = kPlain;
+            else
+                address.Append(c);
+        } else if (c == ')') {
+            mode = kPlain;
+        } else {
+            name.Append(c);
+        }
+        ++i;
+    }
+    if (i < n)
+        ++i;  // the comma that ended the address
+    while (i < n && IsAddressSeparator(value[i]))
+        ++i;
+    *pos = i;
+
+    name.Trim();
+    address.Trim();
+    JisText encoded(name);
+    encoded.EncodeHeaderWords();
+    out->name = encoded;
+    out->address = address;
+}
+
+void WriteAddress(const EnvelopeAddress& address, Text* out) {
+    Text host(address.address);
+    const Text mailbox = host.SplitToken('@');
+    out->Append('(');
+    QuoteOrNil(&address.name, out);
+    out->Append(" NIL ");
+    QuoteOrNil(&mailbox, out);
+    out->Append(' ');
+    QuoteOrNil(&host, out);
+    out->Append(')');
+}
+
+void RenderEnvelope(const Envelope& env, Text* out) {
+    out->Append(" (");
+    WriteString(env.date, out);
+    out->Append(' ');
+    WriteString(env.subject, out);
+    for (const EnvelopeField* list :
+         {&env.from, &env.sender, &env.replyTo, &env.to, &env.cc, &env.bcc}) {
+        out->Append(' ');
+        WriteAddressList(*list, out);
+    }
+    out->Append(' ');
+    WriteString(env.inReplyTo, out);
+    out->Append(' ');
+    WriteString(env.messageId, out);
+    out->Append(')');
+}
+
+void WriteEnvelope(ItemContext& c, const Text& name) {
+    WriteSeparator(c);
+    c.out.Write(name.c_str(), name.Length());
+    Envelope env;
+    const Text path = MessageFilePath(c.entry, c.mailRoot, c.folderPath);
+    if (!path.IsEmpty()) {
+        // Opened as message files always are: a missing one is created empty.
+        File file;
+        if (file.Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways))
+            ReadEnvelope(&file, &env);
+    }
+    Text value;
+    RenderEnvelope(env, &value);
+    c.out.Write(value.c_str(), value.Length());
+}

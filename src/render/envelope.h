@@ -1,0 +1,56 @@
+// The FETCH item ENVELOPE: the ten envelope fields read from a message file's header and their
+// IMAP form. Reading, address parsing and writing are separate pure steps so that each can be
+// checked on its own; WriteEnvelope (render/items.h) puts them together for one message.
+#ifndef ORV_RENDER_ENVELOPE_H_
+#define ORV_RENDER_ENVELOPE_H_
+
+#include "base/file.h"
+#include "base/text.h"
+
+// One envelope field: absent until a header field of its kind is seen.
+struct EnvelopeField {
+    bool present = false;
+    Text value;
+};
+
+// The ten fields in the order in which they are written. Six are address lists: from, sender,
+// replyTo, to, cc, bcc.
+struct Envelope {
+    EnvelopeField date;
+    EnvelopeField subject;
+    EnvelopeField from;
+    EnvelopeField sender;
+    EnvelopeField replyTo;
+    EnvelopeField to;
+    EnvelopeField cc;
+    EnvelopeField bcc;
+    EnvelopeField inReplyTo;
+    EnvelopeField messageId;
+};
+
+// One address of a list as parsed: the display name (encoded words applied) and the address
+// text, which the writer splits at its first "@" into mailbox and host.
+struct EnvelopeAddress {
+    Text name;
+    Text address;
+};
+
+// Applies one complete header field (continuation lines joined, line ends removed) to env.
+// Fields of no envelope kind are ignored.
+void ApplyEnvelopeField(const Text& field, Envelope* env);
+
+// Reads the header of an open file, up to its first empty line or its end, into env.
+void ReadEnvelope(File* file, Envelope* env);
+
+// Parses the address of value that starts at *pos into *out and moves *pos to the start of the
+// next address (value.Length() after the last one). Call only while *pos < value.Length().
+void ParseAddress(const Text& value, int* pos, EnvelopeAddress* out);
+
+// Appends ("name" NIL "mailbox" "host") to out.
+void WriteAddress(const EnvelopeAddress& address, Text* out);
+
+// Appends " (" and the ten fields separated by blanks, then ")": the value that follows the
+// item name ENVELOPE on the wire.
+void RenderEnvelope(const Envelope& env, Text* out);
+
+#endif  // ORV_RENDER_ENVELOPE_H_

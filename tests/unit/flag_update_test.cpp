@@ -1,0 +1,115 @@
+// Tests of STORE's flag update (the host request per flag, the entry's status word, which
+// forms answer) and of SEARCH's criterion test.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "render/flag_update.h"
+#include "shell/host_api.h"
+
+namespace {
+
+using MarkCall = std::tuple<std::string, uint32_t, int>;
+std::vector<MarkCall> gMarks;
+
+int ORV_HOSTCALL FakeMarkMail(const char* key, uint32_t mask, int value) {
+    gMarks.emplace_back(key, mask, value);
+    return 1;
+}
+
+const char kKey[] = "user\\inbox.box\\AAAA0001";
+constexpr uint32_t kCarried = 0x4;  // a bit the server never looks at
+
+class FlagUpdateTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        void* functions[kHostFunctionCount] = {};
+        functions[11] = reinterpret_cast<void*>(&FakeMarkMail);
+        BindHostApiFrom(nullptr, functions);
+        entry_.fileName = "AAAA0001";
+        gMarks.clear();
+    }
+    bool Store(const char* item, const char* flags) {
+        return UpdateFlags(entry_, "user", "INBOX", item, flags);
+    }
+    MessageEntry entry_;
+};
+
+TEST_F(FlagUpdateTest, EachFlagBothWays) {
+    // Adding \Seen clears the unread bit; adding the others sets theirs.
+    const std::tuple<const char*, uint32_t, int> cases[] = {{"\\Seen", StatusUnread, 0},
+                                                            {"\\Answered", StatusAnswered, 1},
+                                                            {"\\Deleted", StatusDeleted, 1},
+                                                            {"\\Draft", StatusDraft, 1}};
+    for (const auto& [flag, bit, added] : cases) {
+        const uint32_t before = kCarried | (added ? 0 : bit);
+        entry_.status = before;
+        gMarks.clear();
+        EXPECT_TRUE(Store("+FLAGS", flag));
+        EXPECT_EQ(entry_.status, kCarried | (added ? bit : 0)) << flag;
+        EXPECT_TRUE(Store("-FLAGS", flag));
+        EXPECT_EQ(entry_.status, before) << flag;
+        EXPECT_EQ(gMarks, (std::vector<MarkCall>{{kKey, bit, added}, {kKey, bit, 1 - added}}));
+    }
+}
+
+TEST_F(FlagUpdateTest, FormsAndSilence) {
+    // FLAGS adds like +FLAGS; names in any case; a flag listed twice goes to the host twice.
+    entry_.status = StatusAnswered | StatusUnread;
+    EXPECT_TRUE(Store("flags", "\\seen \\DELETED \\seen"));
+    EXPECT_EQ(gMarks,
+              (std::vector<MarkCall>{
+                  {kKey, StatusUnread, 0}, {kKey, StatusDeleted, 1}, {kKey, StatusUnread, 0}}));
+    EXPECT_EQ(entry_.status, StatusAnswered | StatusDeleted);
+    // Silent forms change the same way but want no answer.
+    EXPECT_FALSE(Store("-FLAGS.SILENT", "\\Deleted"));
+    EXPECT_FALSE(Store("+flags.silent", "\\Draft"));
+    EXPECT_EQ(entry_.status, StatusAnswered | StatusDraft);
+    EXPECT_TRUE(Store("+FLAGS.LOUD", ""));
+    // Another form changes nothing and wants no answer.
+    gMarks.clear();
+    EXPECT_FALSE(Store("XFLAGS", "\\Seen"));
+    EXPECT_FALSE(Store("FLAGSX", "\\Seen"));
+    EXPECT_TRUE(gMarks.empty());
+    EXPECT_EQ(entry_.status, StatusAnswered | StatusDraft);
+}
+
+TEST_F(FlagUpdateTest, FlagsThatCannotBeStored) {
+    entry_.status = StatusUnread;
+    entry_.recent = 1;
+    EXPECT_TRUE(Store("+FLAGS", "\\Flagged \\Recent $Keyword"));
+    EXPECT_TRUE(Store("-FLAGS", "\\Recent"));
+    EXPECT_TRUE(Store("FLAGS", ""));
+    EXPECT_TRUE(gMarks.empty());
+    EXPECT_EQ(entry_.status, StatusUnread);
+    EXPECT_EQ(entry_.recent, 1);
+}
+
+TEST(SearchCriterionTest, OnlyAllMatches) {
+    MessageEntry entry;
+    auto run = [&entry](std::vector<const char*> words) {
+        TextList arguments;
+        for (const char* w : words)
+            arguments.Append(w);
+        std::string results;
+        for (int position = 0; position < arguments.Count();) {
+            const int before = position;
+            results += TestCriterion(entry, arguments, &position) ? 'y' : 'n';
+            EXPECT_EQ(position, before + 1);
+        }
+        return results;
+    };
+    EXPECT_EQ(run({"ALL"}), "y");
+    EXPECT_EQ(run({"all", "ALL"}), "yy");
+    EXPECT_EQ(run({"UNSEEN"}), "n");
+    EXPECT_EQ(run({"ALL", "UNSEEN"}), "yn");
+    EXPECT_EQ(run({"FROM", "ALL", "ALLX"}), "nyn");  // a key's argument is a criterion too
+    TextList none;
+    int position = 0;
+    EXPECT_FALSE(TestCriterion(entry, none, &position));
+    EXPECT_EQ(position, 1);
+}
+
+}  // namespace
