@@ -314,9 +314,11 @@ Text Text::SplitArgument() {
     while (i < length_) {
         char ch = data_[i];
         if (ch == '"') {
+            // A backslash inside quotes escapes the next byte, as IMAP defines, so a quoted
+            // password may hold '"' and '\'.
             ++i;
             while (i < length_ && data_[i] != '"')
-                ++i;
+                i += (data_[i] == '\\' && i + 1 < length_) ? 2 : 1;
             if (i < length_)
                 ++i;  // the closing quote; an unclosed one took the rest
             continue;

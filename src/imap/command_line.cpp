@@ -7,6 +7,21 @@ const char* const kCommandWords[] = {
     "STATUS",     "APPEND", "STORE",  "EXPUNGE",   "SEARCH",       "FETCH",  "COPY",
     "UID",        "CHECK",  "CLOSE",  "IDLE",
 };
+// Removes one pair of enclosing double quotes and, inside them, the backslashes that escape
+// the next byte.
+void UnquoteArgument(Text* argument) {
+    int n = argument->Length();
+    if (n < 2 || (*argument)[0] != '"' || (*argument)[n - 1] != '"') return;
+    const char* p = argument->c_str();
+    Text inner;
+    inner.Assign("");
+    for (int i = 1; i < n - 1; ++i) {
+        if (p[i] == '\\' && i + 1 < n - 1) ++i;
+        inner.Append(p[i]);
+    }
+    *argument = inner;
+}
+
 }  // namespace
 
 CommandId LookupCommand(const Text& word) {
@@ -24,6 +39,7 @@ void CommandLine::Parse(const char* line) {
     // own (empty) tag and word, never with an earlier line's.
     tag.Assign("");
     word.Assign("");
+    rest.Assign("");
     uid = 0;
 
     Text work(line);
@@ -42,11 +58,12 @@ void CommandLine::Parse(const char* line) {
     }
     word = head;
     id = LookupCommand(word);
+    rest = work;
     for (;;) {
         Text argument = work.SplitArgument();
         if (argument.IsEmpty())
             break;
-        argument.Unquote('"');
+        UnquoteArgument(&argument);
         argument.Unbracket();
         arguments.Append(argument);
     }

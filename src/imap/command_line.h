@@ -52,6 +52,9 @@ class CommandLine {
     Text word;  // as the client typed it
     CommandId id = kUnknown;
     TextList arguments;
+    // The text after the command word as it came, for commands that read their arguments
+    // with a grammar of their own.
+    Text rest;
 };
 
 #endif  // ORV_IMAP_COMMAND_LINE_H_

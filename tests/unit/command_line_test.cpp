@@ -40,6 +40,17 @@ TEST(CommandLineTest, SplitsTagUidWordAndStripsArguments) {
     EXPECT_EQ(Args(c), (std::vector<std::string>{"x", "(MESSAGES)", "\"a\""}));
 }
 
+TEST(CommandLineTest, QuotedArgumentsLoseTheirEscapes) {
+    CommandLine c;
+    // A password holding a quote and a backslash, as every client sends it.
+    c.Parse("a1 LOGIN \"us er\" \"p\\\"w\\\\d\"");
+    EXPECT_EQ(Args(c), (std::vector<std::string>{"us er", "p\"w\\d"}));
+    EXPECT_STREQ(c.rest.c_str(), "\"us er\" \"p\\\"w\\\\d\"");
+    // Outside quotes a backslash is an ordinary byte (flags).
+    c.Parse("a1 STORE 1 +FLAGS (\\Seen)");
+    EXPECT_EQ(Args(c), (std::vector<std::string>{"1", "+FLAGS", "\\Seen"}));
+}
+
 TEST(CommandLineTest, LooksWordsUpIgnoringCaseAndKeepsTheirSpelling) {
     CommandLine c;
     c.Parse("a1 noop");

@@ -52,13 +52,16 @@ TEST(TextSplitArgument, OnlyTheBlankSeparatesAndRunsOfBlanksAreSkipped) {
     EXPECT_STREQ(lead.c_str(), "x");
 }
 
-TEST(TextSplitArgument, QuotesAreTakenWholeWithoutEscapes) {
+TEST(TextSplitArgument, QuotesAreTakenWholeWithTheirEscapes) {
     Text t("\"Sent Items\" *");
     EXPECT_STREQ(t.SplitArgument().c_str(), "\"Sent Items\"");
     EXPECT_STREQ(t.c_str(), "*");
 
-    // No escapes: the backslash is an ordinary byte and the next quote closes.
-    EXPECT_EQ(Arguments("\"a\\\" b\" c"), (Args{"\"a\\\"", "b\" c"}));
+    // A backslash escapes the next byte: an escaped quote does not close, and the escapes stay
+    // on the argument for the command parser to remove.
+    EXPECT_EQ(Arguments("\"a\\\" b\" c"), (Args{"\"a\\\" b\"", "c"}));
+    EXPECT_EQ(Arguments("\"a\\\\\" b"), (Args{"\"a\\\\\"", "b"}));
+    EXPECT_EQ(Arguments("\"a\\"), (Args{"\"a\\"}));
     // Brackets inside quotes do not count; text after the closing quote joins the argument.
     EXPECT_EQ(Arguments("\"(x\"y z"), (Args{"\"(x\"y", "z"}));
     // Quotes inside a list.
