@@ -183,22 +183,38 @@ int Connection::ReadInput(char* buf, int size) {
 
 int Connection::WaitAndReceive(char* buf, int size) {
     Flush();
-    {
-        // While the handler waits for the client, the command's answer so far is out and the
-        // connection counts as idle: a stop's BYE and close go through at once (and end the
-        // wait) instead of waiting for an answer that waits for the client.
-        std::lock_guard<std::mutex> hold(outMutex_);
-        busy_ = false;
-        SendDeferredLocked();
-        if (deferredClose_) {
-            deferredClose_ = false;
-            Socket::Close();
-        }
-    }
+    EnterWait();
     int n = Receive(buf, size, 0);
+    LeaveWait();
+    return n;
+}
+
+void Connection::EnterWait() {
+    // While a handler waits for the client, the command's answer so far is out and the
+    // connection counts as idle: a stop's BYE and close go through at once (and end the wait)
+    // instead of waiting for an answer that waits for the client.
+    std::lock_guard<std::mutex> hold(outMutex_);
+    busy_ = false;
+    SendDeferredLocked();
+    if (deferredClose_) {
+        deferredClose_ = false;
+        Socket::Close();
+    }
+}
+
+void Connection::LeaveWait() {
     std::lock_guard<std::mutex> hold(outMutex_);
     busy_ = true;
-    return n;
+}
+
+int Connection::WaitForInput(uint32_t timeoutMs) {
+    if (inputPos_ < input_.size()) return 1;
+    Flush();
+    EnterWait();
+    platform::SocketHandle h = Handle();
+    int ready = h == platform::kInvalidSocket ? -1 : platform::WaitReadable(h, timeoutMs);
+    LeaveWait();
+    return ready;
 }
 
 bool Connection::ReadInputLine(Text* line) {

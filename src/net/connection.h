@@ -65,6 +65,9 @@ class Connection : public Socket {
     // Reads one line ended by CR LF (CR bytes dropped, as the line assembler does) into *line.
     // False when the connection ended first.
     bool ReadInputLine(Text* line);
+    // Waits up to timeoutMs for input, writing the pending output first: 1 when bytes are
+    // ready (already received or arriving), 0 on time-out, -1 when the connection failed.
+    int WaitForInput(uint32_t timeoutMs);
     // Writes the collected output now.
     void Flush();
 
@@ -88,6 +91,9 @@ class Connection : public Socket {
     void EndCommand();
     // Writes the pending output, lets a stop through, and receives once.
     int WaitAndReceive(char* buf, int size);
+    // Around a wait for the client inside a command: the connection counts as idle.
+    void EnterWait();
+    void LeaveWait();
     // Sends a line another thread deferred while a command was answered (outMutex_ held).
     void SendDeferredLocked();
 

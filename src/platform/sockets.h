@@ -38,6 +38,9 @@ int RecvSocket(SocketHandle s, char* buf, int len, int flags);
 // Sends up to len bytes with one OS call; a partial count is returned as it is. -1 on error.
 // Never raises a signal when the peer has gone.
 int SendSocket(SocketHandle s, const char* buf, int len, int flags);
+// Waits up to timeoutMs for the socket to become readable (data, or the peer's close).
+// 1 when readable, 0 on time-out, -1 on error or when the handle is (or gets) closed.
+int WaitReadable(SocketHandle s, uint32_t timeoutMs);
 // Closes the handle: shuts the connection down (waking blocked callers) and releases the
 // descriptor once no call uses it. 0 on success, -1 for an unknown handle.
 int CloseSocket(SocketHandle s);

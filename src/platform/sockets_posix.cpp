@@ -284,6 +284,23 @@ int SendSocket(SocketHandle s, const char* buf, int len, int flags) {
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
+int WaitReadable(SocketHandle s, uint32_t timeoutMs) {
+    SocketUse use(s);
+    if (!use.ok())
+        return -1;
+    pollfd p{};
+    p.fd = use.fd();
+    p.events = POLLIN;
+    int timeout = timeoutMs > 0x7FFFFFFF ? -1 : static_cast<int>(timeoutMs);
+    int n;
+    do {
+        n = poll(&p, 1, timeout);
+    } while (n < 0 && errno == EINTR);
+    if (use.Closed() || n < 0)
+        return -1;
+    return n > 0 ? 1 : 0;
+}
+
 int CloseSocket(SocketHandle s) {
     return Table().Close(s);
 }
