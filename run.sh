@@ -1,12 +1,33 @@
 #!/usr/bin/env bash
-# Builds the server and starts it on a demo store.
+# Builds the server (Release) and starts it in the host stand-in on the demo store in
+# demo-store/, which is made first when it is missing. Ctrl-C stops the server.
+# Extra arguments go to orvex-host, e.g. ./run.sh --journal host-calls.txt
 set -euo pipefail
 cd "$(dirname "$0")"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)"
-if [ ! -x build/bin/orvex-host ]; then
-    echo "run.sh: the build is complete, but the host stand-in (build/bin/orvex-host) does not"
-    echo "exist yet, so there is no server to start on a demo store."
-    exit 1
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
+cmake --build build --target orvex-host orimapst -j"$(nproc)"
+
+store=demo-store
+if [ ! -d "$store" ]; then
+    # Made beside its final name and renamed, so an interrupted run leaves no half store.
+    rm -rf "$store.new"
+    build/bin/orvex-host --mailbox "$store.new" --make-demo
+    mv "$store.new" "$store"
 fi
-exec build/bin/orvex-host "$@"
+
+port=$(sed -n 's/^PortNo=\([0-9][0-9]*\).*/\1/p' "$store/Imap4.ini" | head -n 1)
+port=${port:-143}
+cat <<EOF
+
+The demo store is in $store/ (delete it to start again). Connect with:
+  curl -u demo:demo imap://127.0.0.1:$port/              (lists the folders)
+  curl -u demo:demo 'imap://127.0.0.1:$port/INBOX;UID=1'  (one message)
+  Thunderbird: a new mail account, IMAP server 127.0.0.1, port $port, no connection
+  security, normal password, user name demo, password demo.
+Folder names as directory names instead of titles:
+  build/bin/orimapst --mailbox $store set FolderName 0
+Press Ctrl-C to stop the server.
+
+EOF
+exec build/bin/orvex-host --mailbox "$store" "$@"

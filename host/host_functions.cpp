@@ -1,18 +1,24 @@
 // The 34 functions a host exports for its plug-ins, under the names the plug-in binds (each "@"
 // of the decorated name written "_at_", the form the dynamic loader can find). The stand-in
-// answers the mailbox directory and otherwise does nothing yet; with a journal it records every
-// call, one tab-separated line each, written before the call returns.
+// answers the mailbox directory, keeps the store for imported and marked messages (HostStore)
+// and answers 0 to everything else; with a journal it records every call, one tab-separated
+// line each, written before the call returns.
 #include "host/host_functions.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+
+#include "host/store.h"
 
 #define HOST_EXPORT extern "C" __attribute__((visibility("default"), used))
 
 namespace {
 
 std::string g_mailbox;
+// The store behind the mailbox directory; made with it, before the plug-in is loaded.
+std::unique_ptr<HostStore> g_store;
 
 // The journal file; calls come from the plug-in's connection threads, so lines are written
 // under a lock, each flushed at once.
@@ -57,6 +63,7 @@ class JournalLine {
 
 void SetHostMailbox(const std::string& directory) {
     g_mailbox = directory;
+    g_store.reset(new HostStore(directory));
 }
 
 bool OpenHostJournal(const char* path) {
@@ -84,14 +91,19 @@ HOST_EXPORT const char* _OPAGetMailbox_at_0() {
     return g_mailbox.c_str();
 }
 
+// Both store calls are done before their journal line is written, so whoever sees the line
+// finds the store already changed. Each answers 1 when the message was stored, or found to
+// be marked, else 0.
 HOST_EXPORT int _OPAImportFile_at_12(const char* file, const char* folder, uint32_t status) {
+    const bool stored = g_store != nullptr && !g_store->ImportFile(file, folder, status).empty();
     JournalLine("_OPAImportFile@12").Text(file).Text(folder).Mask(status).Write();
-    return 0;
+    return stored ? 1 : 0;
 }
 
 HOST_EXPORT int _OPAMarkMail_at_12(const char* key, uint32_t mask, int32_t value) {
+    const bool marked = g_store != nullptr && g_store->MarkMail(key, mask, value);
     JournalLine("_OPAMarkMail@12").Text(key).Mask(mask).Number(value).Write();
-    return 0;
+    return marked ? 1 : 0;
 }
 
 // The rest of the host's interface: bound by the plug-in at load, never called by it. Each

@@ -1,9 +1,11 @@
 // orvex-host: a stand-in for the mail client that hosts the plug-in. It exports the host's
-// functions, loads the plug-in, starts its server and serves until it is asked to stop; it can
-// also open the plug-in's version dialog or its setup.
+// functions, keeps the mail store they change, loads the plug-in, starts its server and serves
+// until it is asked to stop; it can also open the plug-in's version dialog or its setup, or
+// write a demo store to serve.
 #include <cstdio>
 #include <string>
 
+#include "host/demo_store.h"
 #include "host/host_functions.h"
 #include "host/plugin_library.h"
 #include "platform/files.h"
@@ -17,21 +19,26 @@ const char kUsage[] =
     "usage: orvex-host --mailbox DIR [--plugin PATH] [--journal FILE]\n"
     "       orvex-host --mailbox DIR [--plugin PATH] --version-info\n"
     "       orvex-host --mailbox DIR [--plugin PATH] --setup\n"
+    "       orvex-host --mailbox DIR --make-demo\n"
     "       orvex-host --help\n"
     "\n"
     "Loads the plug-in (by default OrvImapS.so beside this program) into this process, as the\n"
     "mail client does, and starts its IMAP server on the mailbox directory DIR, whose\n"
     "Imap4.ini gives the port and whose passwd file lists the users. Serves until interrupted\n"
-    "(Ctrl-C) or terminated, then stops the server, saying goodbye to every client.\n"
+    "(Ctrl-C) or terminated, then stops the server, saying goodbye to every client. Messages\n"
+    "that clients append or copy, and flags they change, are stored in DIR as the mail client\n"
+    "would store them.\n"
     "\n"
     "  --mailbox DIR    the mail client's mailbox directory\n"
     "  --plugin PATH    the plug-in library to load\n"
     "  --journal FILE   write one line to FILE for every host function the plug-in calls\n"
     "  --version-info   show the plug-in's version dialog instead of serving\n"
     "  --setup          run the plug-in's setup instead of serving\n"
+    "  --make-demo      write a demo store into DIR (a new or empty directory) and exit:\n"
+    "                   user demo, password demo, port 10143, Japanese and English mail\n"
     "  --help           show this text\n";
 
-enum class Mode { kServe, kVersionInfo, kSetup };
+enum class Mode { kServe, kVersionInfo, kSetup, kMakeDemo };
 
 struct Options {
     std::string mailbox;
@@ -60,13 +67,15 @@ int ParseOptions(int argc, char** argv, Options* options) {
             value = &options->plugin;
         } else if (arg == "--journal") {
             value = &options->journal;
-        } else if (arg == "--version-info" || arg == "--setup") {
+        } else if (arg == "--version-info" || arg == "--setup" || arg == "--make-demo") {
             if (modeGiven) {
-                Error("--version-info and --setup exclude each other");
+                Error("--version-info, --setup and --make-demo exclude each other");
                 return 2;
             }
             modeGiven = true;
-            options->mode = arg == "--setup" ? Mode::kSetup : Mode::kVersionInfo;
+            options->mode = arg == "--setup"       ? Mode::kSetup
+                            : arg == "--make-demo" ? Mode::kMakeDemo
+                                                   : Mode::kVersionInfo;
             continue;
         } else {
             Error("unknown argument '" + arg + "' (try --help)");
@@ -117,7 +126,20 @@ int Serve(PluginLibrary& plugin, const std::string& mailbox) {
     return 0;
 }
 
+int MakeDemo(const std::string& directory) {
+    std::string error;
+    if (!MakeDemoStore(directory, &error)) {
+        Error(error);
+        return 1;
+    }
+    std::printf("orvex-host: demo store written to %s (user %s, password %s, port %u)\n",
+                directory.c_str(), kDemoUser, kDemoPassword, kDemoPort);
+    return 0;
+}
+
 int Run(const Options& options) {
+    if (options.mode == Mode::kMakeDemo)
+        return MakeDemo(options.mailbox);
     if (!platform::DirectoryExists(options.mailbox.c_str())) {
         Error("the mailbox directory " + options.mailbox + " does not exist");
         return 1;
@@ -162,6 +184,8 @@ int Run(const Options& options) {
             rc = result == 1 ? 0 : 1;
             break;
         }
+        case Mode::kMakeDemo:  // done above, without the plug-in
+            break;
         case Mode::kSetup: {
             const int result = plugin.Setup(nullptr);
             if (result == 0) {

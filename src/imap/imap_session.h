@@ -76,6 +76,9 @@ class ImapSession : public Connection, public Output {
     // The folder path for a client's mailbox name; answers "NO No such folder." and yields
     // an empty path when the name matches no folder.
     Text ResolveFolder(const Text& clientName);
+    // For STATUS, SUBSCRIBE and UNSUBSCRIBE: the login and argument-count checks, then the
+    // folder of argument 0. Empty when a check failed (and was answered).
+    Text FolderArgument(int count);
     // The six untagged lines of a successful SELECT.
     void SendSelectData(Mailbox& mailbox);
     // SUBSCRIBE (on 1) and UNSUBSCRIBE (on 0).

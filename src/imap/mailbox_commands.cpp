@@ -118,14 +118,18 @@ Text StatusItems(const Text& items, const Mailbox& mailbox) {
 }
 }  // namespace
 
-void ImapSession::OnStatus() {
+Text ImapSession::FolderArgument(int count) {
     if (!RequireLogin())
-        return;
-    if (command_.arguments.Count() != 2) {
+        return Text("");
+    if (command_.arguments.Count() != count) {
         NoArguments();
-        return;
+        return Text("");
     }
-    Text path = ResolveFolder(*command_.arguments.At(0));
+    return ResolveFolder(*command_.arguments.At(0));
+}
+
+void ImapSession::OnStatus() {
+    Text path = FolderArgument(2);
     if (path.IsEmpty())
         return;
     Mailbox mailbox(user_->mailRoot, path);
@@ -140,13 +144,7 @@ void ImapSession::OnStatus() {
 }
 
 void ImapSession::Subscribe(int on) {
-    if (!RequireLogin())
-        return;
-    if (command_.arguments.Count() != 1) {
-        NoArguments();
-        return;
-    }
-    Text path = ResolveFolder(*command_.arguments.At(0));
+    Text path = FolderArgument(1);
     if (path.IsEmpty())
         return;
     Mailbox mailbox(user_->mailRoot, path);

@@ -121,13 +121,7 @@ void Connection::BeginCommand() {
 
 void Connection::EndCommand() {
     Flush();
-    std::lock_guard<std::mutex> hold(outMutex_);
-    busy_ = false;
-    SendDeferredLocked();
-    if (deferredClose_) {
-        deferredClose_ = false;
-        Socket::Close();
-    }
+    EnterWait();
 }
 
 void Connection::RunLine() {
@@ -190,9 +184,9 @@ int Connection::WaitAndReceive(char* buf, int size) {
 }
 
 void Connection::EnterWait() {
-    // While a handler waits for the client, the command's answer so far is out and the
-    // connection counts as idle: a stop's BYE and close go through at once (and end the wait)
-    // instead of waiting for an answer that waits for the client.
+    // Between commands, and while a handler waits for the client, the answer so far is out
+    // and the connection counts as idle: a stop's BYE and close go through at once (and end a
+    // wait) instead of waiting for an answer that waits for the client.
     std::lock_guard<std::mutex> hold(outMutex_);
     busy_ = false;
     SendDeferredLocked();

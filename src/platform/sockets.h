@@ -25,7 +25,8 @@ int SocketsCleanup();
 // A new TCP stream socket (IPv4). kInvalidSocket on failure.
 SocketHandle TcpSocket();
 // Binds to the IPv4 any-address 0.0.0.0 and the given port (host byte order; 0 lets the OS
-// choose). No socket options are set. 0 on success, -1 on failure (port in use, bad handle).
+// choose). A port whose old connections linger after their close can be bound again at once,
+// but not one another socket is bound to. 0 on success, -1 on failure (port in use, bad handle).
 int BindAny(SocketHandle s, uint16_t port);
 // Starts listening with the given backlog. 0 on success, -1 on failure.
 int ListenSocket(SocketHandle s, int backlog);

@@ -224,6 +224,10 @@ int BindAny(SocketHandle s, uint16_t port) {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(port);
+    // The target platform binds a port whose old connections still linger in TIME_WAIT; Linux
+    // needs SO_REUSEADDR for that, and still refuses a second socket bound or listening there.
+    int on = 1;
+    setsockopt(use.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
     return bind(use.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0 ? 0 : -1;
 }
 

@@ -1,0 +1,245 @@
+#include "host/store.h"
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "host/store_format.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+
+namespace {
+
+// The whole content of a file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string* out) {
+    const platform::FileHandle f =
+        platform::OpenFile(path.c_str(), platform::kAccessRead, platform::kOpenExisting);
+    if (f == platform::kInvalidFile)
+        return false;
+    out->clear();
+    // On the heap: the calls come on the plug-in's threads, whose stacks may be small.
+    std::vector<char> block(64 * 1024);
+    uint32_t done = 0;
+    bool ok = true;
+    while ((ok = platform::ReadFile(f, block.data(), static_cast<uint32_t>(block.size()), &done) !=
+                 0) &&
+           done > 0) {
+        out->append(block.data(), done);
+    }
+    platform::CloseFile(f);
+    return ok;
+}
+
+// Writes content to a new file in directory and renames it to path, so a reader sees either
+// the old file or the whole new one.
+bool ReplaceFile(const std::string& directory, const std::string& path,
+                 const std::string& content) {
+    const std::string temp = platform::MakeTempFileName(directory.c_str(), "orv");
+    if (temp.empty())
+        return false;
+    const platform::FileHandle f =
+        platform::OpenFile(temp.c_str(), platform::kAccessWrite, platform::kCreateAlways);
+    bool ok = f != platform::kInvalidFile;
+    uint32_t done = 0;
+    if (ok && !content.empty()) {
+        ok = platform::WriteFile(f, content.data(), static_cast<uint32_t>(content.size()), &done) !=
+                 0 &&
+             done == content.size();
+    }
+    if (f != platform::kInvalidFile && platform::CloseFile(f) == 0)
+        ok = false;
+    if (ok) {
+        ok = std::rename(platform::MapPath(temp.c_str()).c_str(),
+                         platform::MapPath(path.c_str()).c_str()) == 0;
+    }
+    if (!ok)
+        platform::DeleteFilePath(temp.c_str());
+    return ok;
+}
+
+// The components of a path relative to the mailbox directory, split at every "\" or "/" that
+// is not the second byte of a double-byte character.
+std::vector<std::string> Components(const std::string& path) {
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < path.size(); ++i) {
+        const unsigned char b = static_cast<unsigned char>(path[i]);
+        if (platform::IsLeadByte(b) && i + 1 < path.size()) {
+            parts.back() += path[i];
+            parts.back() += path[++i];
+        } else if (b == '\\' || b == '/') {
+            parts.emplace_back();
+        } else {
+            parts.back() += path[i];
+        }
+    }
+    return parts;
+}
+
+// Whether a folder named by the plug-in lies inside the mailbox directory: not empty, no
+// empty component (a leading separator), no "." or ".." component.
+bool InsideMailbox(const std::vector<std::string>& parts) {
+    for (const std::string& part : parts) {
+        if (part.empty() || part == "." || part == "..")
+            return false;
+    }
+    return !parts.empty();
+}
+
+std::string Join(const std::vector<std::string>& parts, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0)
+            out += '/';
+        out += parts[i];
+    }
+    return out;
+}
+
+// One line of "Entry.lst" as it is (raw, line end included), and its parts: the file name
+// before the first "=", the value after the run of "=" that follows it, and the line end.
+struct IndexLine {
+    std::string raw;
+    std::string name;
+    std::string value;
+    std::string lineEnd;
+};
+
+std::vector<IndexLine> ParseIndex(const std::string& content) {
+    std::vector<IndexLine> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t next = content.find('\n', start);
+        next = next == std::string::npos ? content.size() : next + 1;
+        IndexLine line;
+        line.raw = content.substr(start, next - start);
+        start = next;
+        std::string text = line.raw;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            line.lineEnd.insert(line.lineEnd.begin(), text.back());
+            text.pop_back();
+        }
+        const size_t eq = text.find('=');
+        line.name = text.substr(0, eq);
+        if (eq != std::string::npos) {
+            const size_t value = text.find_first_not_of('=', eq);
+            line.value = value == std::string::npos ? std::string() : text.substr(value);
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The highest UID of a folder: over the names in its "Entry.lst" and the message files in its
+// directory, so an unlisted file is never overwritten. 0 for an empty folder.
+uint64_t HighestUid(const std::string& folder, const std::string& index) {
+    uint64_t highest = 0;
+    uint64_t uid = 0;
+    for (const IndexLine& line : ParseIndex(index)) {
+        if (UidOfName(line.name, &uid) && uid > highest)
+            highest = uid;
+    }
+    platform::DirectorySearch search((folder + "/*.orv").c_str());
+    platform::FindData found;
+    while (search.Next(&found)) {
+        if (!found.directory && UidOfName(found.name, &uid) && uid > highest)
+            highest = uid;
+    }
+    return highest;
+}
+
+}  // namespace
+
+HostStore::HostStore(const std::string& mailbox) : mailbox_(mailbox) {}
+
+std::string HostStore::ImportFile(const char* filePath, const char* destination, uint32_t status) {
+    if (filePath == nullptr || destination == nullptr)
+        return std::string();
+    std::lock_guard<std::mutex> hold(lock_);
+    std::string message;
+    if (!ReadWholeFile(filePath, &message))
+        return std::string();
+    return ImportLocked(message, destination, status);
+}
+
+std::string HostStore::ImportBytes(const std::string& message, const char* destination,
+                                   uint32_t status) {
+    if (destination == nullptr)
+        return std::string();
+    std::lock_guard<std::mutex> hold(lock_);
+    return ImportLocked(message, destination, status);
+}
+
+std::string HostStore::ImportLocked(const std::string& message, const std::string& destination,
+                                    uint32_t status) {
+    const std::vector<std::string> parts = Components(destination);
+    if (!InsideMailbox(parts))
+        return std::string();
+    const std::string folder = mailbox_ + Join(parts, parts.size());
+    if (!platform::DirectoryExists(folder.c_str()))
+        return std::string();
+
+    const std::string indexPath = folder + "/Entry.lst";
+    std::string index;
+    ReadWholeFile(indexPath, &index);  // a folder without one is empty
+    const std::string name = NameOfUid(HighestUid(folder, index) + 1);
+    if (name.empty())
+        return std::string();
+
+    const std::string file = StatusLine(status) + WithCrLf(message);
+    if (!ReplaceFile(folder, folder + "/" + name + ".orv", file))
+        return std::string();
+
+    if (!index.empty() && index.back() != '\n')
+        index += "\r\n";
+    const std::string record = IndexRecord(status, static_cast<uint32_t>(file.size()),
+                                           static_cast<uint32_t>(std::time(nullptr)));
+    index += name + "=" + Base64Encode(record) + "\r\n";
+    if (!ReplaceFile(folder, indexPath, index)) {
+        platform::DeleteFilePath((folder + "/" + name + ".orv").c_str());
+        return std::string();
+    }
+
+    const std::string ini = folder + "/Entry.ini";
+    const uint32_t total = platform::ProfileInt("Property", "Total", 0, ini.c_str());
+    const std::string text = std::to_string(total + 1);
+    platform::WriteProfileString("Property", "Total", text.c_str(), ini.c_str());
+    return name;
+}
+
+bool HostStore::MarkMail(const char* key, uint32_t mask, int32_t value) {
+    if (key == nullptr)
+        return false;
+    const std::vector<std::string> parts = Components(key);
+    if (parts.size() < 2 || !InsideMailbox(parts))
+        return false;
+    const std::string& name = parts.back();
+    const std::string folder = mailbox_ + Join(parts, parts.size() - 1);
+    const std::string indexPath = folder + "/Entry.lst";
+
+    std::lock_guard<std::mutex> hold(lock_);
+    std::string content;
+    if (!ReadWholeFile(indexPath, &content))
+        return false;
+    // Every line of the message changes (a store written by hand may list a name twice).
+    bool found = false;
+    bool changed = false;
+    std::string out;
+    for (IndexLine& line : ParseIndex(content)) {
+        if (platform::lstrcmpiA(line.name.c_str(), name.c_str()) == 0) {
+            found = true;
+            const std::string record = Base64Decode(line.value);
+            const uint32_t before = RecordStatus(record);
+            const uint32_t after = value != 0 ? (before | mask) : (before & ~mask);
+            if (after != before) {
+                line.raw =
+                    line.name + "=" + Base64Encode(WithRecordStatus(record, after)) + line.lineEnd;
+                changed = true;
+            }
+        }
+        out += line.raw;
+    }
+    if (changed && !ReplaceFile(folder, indexPath, out))
+        return false;
+    return found;
+}
