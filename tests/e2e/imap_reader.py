@@ -1,0 +1,447 @@
+"""A reader of IMAP server responses, written from the formal syntax of IMAP4rev1 and knowing
+nothing of the server: it cuts a byte stream into whole responses (literals included) and
+parses the ones the message commands produce into Python values.
+
+Parsed forms:
+- "* n FETCH (...)": Fetch, with its items in order as (name, value) pairs. Names are the bytes
+  as sent (BODY[HEADER.FIELDS (FROM)]<0> included). Values: numbers are int, quoted strings and
+  literals are String (bytes with a literal flag), NIL is None, lists are Python lists, flags
+  and other atoms are Atom. A FLAGS list is a list of Atom; an ENVELOPE is a list of ten
+  fields, each address list a list of four-field lists; INTERNALDATE is checked against the
+  date-time form and given as String.
+- "* SEARCH n n ...": Search.
+- "tag OK|NO|BAD text": Tagged. Any other untagged response: Untagged, its text unparsed.
+
+Where this server departs from the grammar as its design says, the reader accepts it and says
+so: an empty item list "()" gives no items; a text item (BODY[...], RFC822, RFC822.HEADER,
+RFC822.TEXT) whose value is empty is sent without a value and is read with the value MISSING;
+a multipart body structure may end with a blank before its ")".
+Eight-bit bytes in a quoted string are an error unless the caller allows them.
+"""
+
+import re
+
+
+class ParseError(Exception):
+    pass
+
+
+class Atom(bytes):
+    """An atom, a flag such as \\Seen among them."""
+
+
+class String(bytes):
+    """A quoted string or a literal (literal is True for the {n} form)."""
+
+    def __new__(cls, data, literal=False):
+        obj = super().__new__(cls, data)
+        obj.literal = literal
+        return obj
+
+
+class _Missing:
+    def __repr__(self):
+        return "MISSING"
+
+
+# The value of a text item that the server sent without one.
+MISSING = _Missing()
+
+
+class Fetch:
+    def __init__(self, sequence, word, items):
+        self.sequence = sequence
+        self.word = word
+        self.items = items
+
+    def names(self):
+        return [name for name, _ in self.items]
+
+    def get(self, name):
+        """The value of the first item of that name (compared exactly, case included)."""
+        for item_name, value in self.items:
+            if item_name == name:
+                return value
+        raise KeyError(name)
+
+    def __repr__(self):
+        return "Fetch(%d, %r, %r)" % (self.sequence, self.word, self.items)
+
+
+class Search:
+    def __init__(self, word, numbers):
+        self.word = word
+        self.numbers = numbers
+
+
+class Tagged:
+    def __init__(self, tag, status, text):
+        self.tag = tag
+        self.status = status
+        self.text = text
+
+
+class Untagged:
+    def __init__(self, text):
+        self.text = text
+
+
+_LITERAL_AT_END = re.compile(rb"\{(\d+)\}\r\n\Z")
+
+
+def read_response(read_line, read_exact):
+    """The bytes of one whole response. read_line yields the bytes up to and including the
+    next CR LF; read_exact(n) yields n bytes. A line that ends with a literal's {n} is
+    followed by the n bytes of the literal and then by the rest of the response."""
+    data = b""
+    while True:
+        line = read_line()
+        if not line.endswith(b"\r\n"):
+            raise ParseError("the response ends without CR LF: %r" % (data + line))
+        data += line
+        m = _LITERAL_AT_END.search(line)
+        if m is None:
+            return data
+        data += read_exact(int(m.group(1)))
+
+
+# Bytes that never occur in an atom: atom-specials of the grammar.
+_ATOM_SPECIALS = set(b'(){ %*"\\]') | set(range(0x00, 0x20)) | {0x7F}
+_MONTHS = b"Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec"
+_DATE_TIME = re.compile(rb"(?:[ 0-9][0-9])-(?:" + _MONTHS +
+                        rb")-[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{4}\Z")
+_TEXT_ITEMS = (b"RFC822", b"RFC822.HEADER", b"RFC822.TEXT")
+
+
+class _Parser:
+    def __init__(self, data, allow_8bit):
+        self.data = data
+        self.pos = 0
+        self.allow_8bit = allow_8bit
+
+    def fail(self, what):
+        raise ParseError("%s at byte %d of %r" % (what, self.pos, self.data))
+
+    def peek(self, n=1):
+        return self.data[self.pos:self.pos + n]
+
+    def expect(self, token):
+        if self.data[self.pos:self.pos + len(token)] != token:
+            self.fail("expected %r" % token)
+        self.pos += len(token)
+
+    def expect_word(self, word):
+        """A keyword, compared without regard to case; the bytes as sent are yielded."""
+        got = self.data[self.pos:self.pos + len(word)]
+        if got.upper() != word:
+            self.fail("expected %r" % word)
+        self.pos += len(word)
+        return got
+
+    def number(self, nonzero=False):
+        m = re.compile(rb"[0-9]+").match(self.data, self.pos)
+        if m is None:
+            self.fail("expected a number")
+        text = m.group(0)
+        if nonzero and (text.startswith(b"0")):
+            self.fail("expected a non-zero number without leading zeros")
+        value = int(text)
+        if value > 0xFFFFFFFF:
+            self.fail("number out of range")
+        self.pos = m.end()
+        return value
+
+    def atom(self):
+        start = self.pos
+        while self.pos < len(self.data) and self.data[self.pos] not in _ATOM_SPECIALS \
+                and self.data[self.pos] < 0x80:
+            self.pos += 1
+        if self.pos == start:
+            self.fail("expected an atom")
+        return Atom(self.data[start:self.pos])
+
+    def quoted(self):
+        self.expect(b'"')
+        out = bytearray()
+        while True:
+            if self.pos >= len(self.data):
+                self.fail("unterminated quoted string")
+            b = self.data[self.pos]
+            if b == 0x22:
+                self.pos += 1
+                return String(bytes(out))
+            if b == 0x5C:
+                nxt = self.data[self.pos + 1:self.pos + 2]
+                if nxt not in (b'"', b"\\"):
+                    self.fail("a backslash in a quoted string escapes only \" and \\")
+                out += nxt
+                self.pos += 2
+                continue
+            if b in (0x00, 0x0D, 0x0A):
+                self.fail("CR, LF or NUL in a quoted string")
+            if b >= 0x80 and not self.allow_8bit:
+                self.fail("an eight-bit byte in a quoted string")
+            out.append(b)
+            self.pos += 1
+
+    def literal(self):
+        self.expect(b"{")
+        n = self.number()
+        self.expect(b"}\r\n")
+        if self.pos + n > len(self.data):
+            self.fail("literal of %d bytes cut short" % n)
+        value = self.data[self.pos:self.pos + n]
+        if b"\0" in value:
+            self.fail("NUL in a literal")
+        self.pos += n
+        return String(value, literal=True)
+
+    def nil(self):
+        self.expect_word(b"NIL")
+        return None
+
+    def starts_nstring(self):
+        c = self.peek()
+        return c in (b'"', b"{") or (self.peek(3).upper() == b"NIL" and
+                                     self.data[self.pos + 3:self.pos + 4] in (b" ", b")"))
+
+    def nstring(self):
+        c = self.peek()
+        if c == b'"':
+            return self.quoted()
+        if c == b"{":
+            return self.literal()
+        return self.nil()
+
+    def flag_list(self):
+        self.expect(b"(")
+        flags = []
+        while self.peek() != b")":
+            if flags:
+                self.expect(b" ")
+            if self.peek() == b"\\":
+                self.pos += 1
+                flags.append(Atom(b"\\" + self.atom()))
+            else:
+                flags.append(self.atom())
+        self.expect(b")")
+        return flags
+
+    def address(self):
+        self.expect(b"(")
+        fields = [self.nstring()]
+        for _ in range(3):
+            self.expect(b" ")
+            fields.append(self.nstring())
+        self.expect(b")")
+        return fields
+
+    def address_list(self):
+        if self.peek() != b"(":
+            return self.nil()
+        self.expect(b"(")
+        addresses = [self.address()]
+        while self.peek() == b"(":
+            addresses.append(self.address())
+        self.expect(b")")
+        return addresses
+
+    def envelope(self):
+        self.expect(b"(")
+        fields = [self.nstring()]
+        self.expect(b" ")
+        fields.append(self.nstring())
+        for _ in range(6):
+            self.expect(b" ")
+            fields.append(self.address_list())
+        for _ in range(2):
+            self.expect(b" ")
+            fields.append(self.nstring())
+        self.expect(b")")
+        return fields
+
+    def body_value(self):
+        """A body structure, read as nested lists of strings, numbers and NIL: one blank
+        between items, none between the parts of a multipart."""
+        self.expect(b"(")
+        items = []
+        while self.peek() != b")":
+            if items:
+                if self.peek() == b" ":
+                    self.pos += 1
+                    if self.peek() == b")":
+                        break  # this server ends a multipart's list with a blank
+                elif not (isinstance(items[-1], list) and self.peek() == b"("):
+                    self.fail("no blank between the items of a body structure")
+            c = self.peek()
+            if c == b"(":
+                items.append(self.body_value())
+            elif c.isdigit():
+                items.append(self.number())
+            elif self.starts_nstring():
+                items.append(self.nstring())
+            else:
+                self.fail("unexpected byte in a body structure")
+        self.expect(b")")
+        return items
+
+    def section(self):
+        """"[" [section-spec] "]": part numbers, HEADER, HEADER.FIELDS[.NOT] with a field
+        list, TEXT, and MIME after a part number."""
+        start = self.pos
+        self.expect(b"[")
+        if self.peek() != b"]":
+            part = re.compile(rb"[1-9][0-9]*(?:\.[1-9][0-9]*)*").match(self.data, self.pos)
+            if part is None:
+                self.section_text(allow_mime=False)
+            else:
+                self.pos = part.end()
+                if self.peek() == b".":
+                    self.pos += 1
+                    self.section_text(allow_mime=True)
+        self.expect(b"]")
+        return self.data[start:self.pos]
+
+    def section_text(self, allow_mime):
+        word = re.compile(rb"[A-Za-z.]+").match(self.data, self.pos)
+        if word is None:
+            self.fail("expected a section keyword")
+        keyword = word.group(0).upper()
+        self.pos = word.end()
+        if keyword in (b"HEADER.FIELDS", b"HEADER.FIELDS.NOT"):
+            self.expect(b" (")
+            names = 0
+            while self.peek() != b")":
+                if names:
+                    self.expect(b" ")
+                self.astring()
+                names += 1
+            if names == 0:
+                self.fail("an empty header field list")
+            self.expect(b")")
+        elif keyword in (b"HEADER", b"TEXT") or (allow_mime and keyword == b"MIME"):
+            pass
+        else:
+            self.fail("unknown section keyword %r" % keyword)
+        return keyword
+
+    def astring(self):
+        c = self.peek()
+        if c == b'"':
+            return self.quoted()
+        if c == b"{":
+            return self.literal()
+        start = self.pos
+        while self.pos < len(self.data):
+            b = self.data[self.pos]
+            if b >= 0x80 or (b in _ATOM_SPECIALS and b != 0x5D):
+                break
+            self.pos += 1
+        if self.pos == start:
+            self.fail("expected an astring")
+        return self.data[start:self.pos]
+
+    def optional_text_value(self):
+        """The value of a text item, which this server leaves out when it is empty: the item
+        then ends at ")" or at the blank before the next item's name."""
+        if self.peek() == b")":
+            return MISSING
+        self.expect(b" ")
+        if self.starts_nstring():
+            return self.nstring()
+        self.pos -= 1
+        return MISSING
+
+    def msg_att(self):
+        start = self.pos
+        name = re.compile(rb"[A-Za-z0-9.]+").match(self.data, self.pos)
+        if name is None:
+            self.fail("expected a data item name")
+        self.pos = name.end()
+        upper = name.group(0).upper()
+        if upper == b"BODY" and self.peek() == b"[":
+            self.section()
+            if self.peek() == b"<":
+                self.pos += 1
+                self.number()
+                self.expect(b">")
+            item = self.data[start:self.pos]
+            return item, self.optional_text_value()
+        item = self.data[start:self.pos]
+        if upper in _TEXT_ITEMS:
+            return item, self.optional_text_value()
+        self.expect(b" ")
+        if upper == b"FLAGS":
+            return item, self.flag_list()
+        if upper == b"UID":
+            return item, self.number(nonzero=True)
+        if upper == b"RFC822.SIZE":
+            return item, self.number()
+        if upper == b"INTERNALDATE":
+            value = self.quoted()
+            if _DATE_TIME.match(value) is None:
+                self.fail("INTERNALDATE %r is not a date-time" % value)
+            return item, value
+        if upper == b"ENVELOPE":
+            return item, self.envelope()
+        if upper in (b"BODY", b"BODYSTRUCTURE"):
+            return item, self.body_value()
+        self.fail("unknown data item %r" % item)
+
+    def fetch(self, sequence):
+        word = self.expect_word(b"FETCH")
+        self.expect(b" (")
+        items = []
+        while self.peek() != b")":
+            if items:
+                self.expect(b" ")
+            items.append(self.msg_att())
+        self.expect(b")")
+        return Fetch(sequence, word, items)
+
+    def search(self):
+        word = self.expect_word(b"SEARCH")
+        numbers = []
+        while self.peek() == b" ":
+            self.pos += 1
+            numbers.append(self.number(nonzero=True))
+        return Search(word, numbers)
+
+    def response(self):
+        if self.peek(2) == b"* ":
+            self.pos += 2
+            if self.peek().isdigit():
+                number = self.number()
+                self.expect(b" ")
+                if self.peek(5).upper() == b"FETCH":
+                    if number == 0:
+                        self.fail("sequence number 0")
+                    result = self.fetch(number)
+                else:
+                    result = Untagged(self.data[2:-2])
+                    self.pos = len(self.data) - 2
+            elif self.peek(6).upper() == b"SEARCH":
+                result = self.search()
+            else:
+                result = Untagged(self.data[2:-2])
+                self.pos = len(self.data) - 2
+        elif self.peek(2) == b"+ ":
+            result = Untagged(self.data[:-2])
+            self.pos = len(self.data) - 2
+        else:
+            m = re.compile(rb"([^ +(){%*\"\\\]\x00-\x1f\x7f]+) (OK|NO|BAD) ",
+                           re.IGNORECASE).match(self.data)
+            if m is None:
+                self.fail("not a tagged response")
+            self.pos = len(self.data) - 2
+            result = Tagged(m.group(1), m.group(2).upper(), self.data[m.end():-2])
+        self.expect(b"\r\n")
+        if self.pos != len(self.data):
+            self.fail("bytes after the end of the response")
+        return result
+
+
+def parse_response(data, allow_8bit=False):
+    """One whole response (as read_response yields it) as Fetch, Search, Tagged or Untagged;
+    raises ParseError when it does not follow the grammar."""
+    return _Parser(data, allow_8bit).response()
