@@ -399,7 +399,10 @@ bool MakeDemoStore(const std::string& directory, std::string* error) {
 
     // The settings and the user, as the setup tool writes them.
     SetupStore setup(mailbox);
+    // Extended mode, so today's clients (which open folders with EXAMINE, expunge, and sync
+    // by UID) work with the demo.
     if (!setup.SetPortNo(std::to_string(kDemoPort), error) || !setup.SetFolderName("1", error) ||
+        !setup.SetExtended("1", error) ||
         !setup.AddUser(kDemoUser, kDemoUser, kDemoPassword, error)) {
         return false;
     }

@@ -1,8 +1,8 @@
 // The 34 functions a host exports for its plug-ins, under the names the plug-in binds (each "@"
 // of the decorated name written "_at_", the form the dynamic loader can find). The stand-in
-// answers the mailbox directory, keeps the store for imported and marked messages (HostStore)
-// and answers 0 to everything else; with a journal it records every call, one tab-separated
-// line each, written before the call returns.
+// answers the mailbox directory, keeps the store for imported, marked and deleted messages
+// (HostStore) and answers 0 to everything else; with a journal it records every call, one
+// tab-separated line each, written before the call returns.
 #include "host/host_functions.h"
 
 #include <cstdint>
@@ -91,7 +91,7 @@ HOST_EXPORT const char* _OPAGetMailbox_at_0() {
     return g_mailbox.c_str();
 }
 
-// Both store calls are done before their journal line is written, so whoever sees the line
+// The store calls are done before their journal line is written, so whoever sees the line
 // finds the store already changed. Each answers 1 when the message was stored, or found to
 // be marked, else 0.
 HOST_EXPORT int _OPAImportFile_at_12(const char* file, const char* folder, uint32_t status) {
@@ -104,6 +104,13 @@ HOST_EXPORT int _OPAMarkMail_at_12(const char* key, uint32_t mask, int32_t value
     const bool marked = g_store != nullptr && g_store->MarkMail(key, mask, value);
     JournalLine("_OPAMarkMail@12").Text(key).Mask(mask).Number(value).Write();
     return marked ? 1 : 0;
+}
+
+// Called by the plug-in in extended mode only.
+HOST_EXPORT int _OPADeleteMail_at_4(const char* key) {
+    const bool deleted = g_store != nullptr && g_store->DeleteMail(key);
+    JournalLine("_OPADeleteMail@4").Text(key).Write();
+    return deleted ? 1 : 0;
 }
 
 // The rest of the host's interface: bound by the plug-in at load, never called by it. Each
@@ -144,7 +151,6 @@ HOST_FUNCTION_4(_OPAGetAccount)
 HOST_FUNCTION_4(_OPAGetFolderName)
 HOST_FUNCTION_16(_OPASaveMail)
 HOST_FUNCTION_8(_OPAMoveMail)
-HOST_FUNCTION_4(_OPADeleteMail)
 HOST_FUNCTION_4(_OPAFolderGetCurrentFolder)
 HOST_FUNCTION_4(_OPAFolderGetCurrentEntry)
 HOST_FUNCTION_8(_OPAFolderGetSelectEntry)

@@ -6,8 +6,8 @@
 #include <string>
 
 // Sets the mailbox directory that _OPAGetMailbox@0 returns (it must end with "/") and whose
-// store _OPAImportFile@12 and _OPAMarkMail@12 change. Call before the plug-in is loaded; the
-// string must not change while the plug-in runs.
+// store _OPAImportFile@12, _OPAMarkMail@12 and _OPADeleteMail@4 change. Call before the plug-in is
+// loaded; the string must not change while the plug-in runs.
 void SetHostMailbox(const std::string& directory);
 
 // Starts the journal: from now on each host function call appends one line to the file

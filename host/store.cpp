@@ -243,3 +243,42 @@ bool HostStore::MarkMail(const char* key, uint32_t mask, int32_t value) {
         return false;
     return found;
 }
+
+bool HostStore::DeleteMail(const char* key) {
+    if (key == nullptr)
+        return false;
+    const std::vector<std::string> parts = Components(key);
+    if (parts.size() < 2 || !InsideMailbox(parts))
+        return false;
+    const std::string& name = parts.back();
+    const std::string folder = mailbox_ + Join(parts, parts.size() - 1);
+    const std::string indexPath = folder + "/Entry.lst";
+
+    std::lock_guard<std::mutex> hold(lock_);
+    std::string content;
+    if (!ReadWholeFile(indexPath, &content))
+        return false;
+    // Every line of the message goes (a store written by hand may list a name twice); the
+    // file is the one the index names, in the index's spelling.
+    std::string fileName;
+    uint32_t removed = 0;
+    std::string out;
+    for (const IndexLine& line : ParseIndex(content)) {
+        if (platform::lstrcmpiA(line.name.c_str(), name.c_str()) == 0) {
+            fileName = line.name;
+            ++removed;
+        } else {
+            out += line.raw;
+        }
+    }
+    if (removed == 0 || !ReplaceFile(folder, indexPath, out))
+        return false;
+
+    // The index first, so no reader finds a line whose file is gone.
+    const std::string ini = folder + "/Entry.ini";
+    const uint32_t total = platform::ProfileInt("Property", "Total", 0, ini.c_str());
+    const std::string text = std::to_string(total > removed ? total - removed : 0);
+    platform::WriteProfileString("Property", "Total", text.c_str(), ini.c_str());
+    platform::DeleteFilePath((folder + "/" + fileName + ".orv").c_str());
+    return true;
+}

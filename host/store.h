@@ -1,8 +1,8 @@
 // HostStore: the host's own side of the mail store, as this stand-in keeps it: a message
-// imported into a folder, and a change of a message's status bits, written into the folder's
-// message files, "Entry.lst" and "Entry.ini" in the layout the server reads. The plug-in's
-// connection threads call in at any time, so one lock serialises the calls and every file is
-// replaced atomically (written beside its final name, then renamed over it).
+// imported into a folder, a change of a message's status bits and a deletion, written into the
+// folder's message files, "Entry.lst" and "Entry.ini" in the layout the server reads. The
+// plug-in's connection threads call in at any time, so one lock serialises the calls and every
+// file is replaced atomically (written beside its final name, then renamed over it).
 #ifndef ORV_HOST_STORE_H_
 #define ORV_HOST_STORE_H_
 
@@ -29,6 +29,10 @@ class HostStore {
     // names (mail root, "\", folder path, "\", file name without extension; the file name is
     // compared without regard to ASCII case). False, and nothing changed, for an unknown key.
     bool MarkMail(const char* key, uint32_t mask, int32_t value);
+    // Deletes the message the key names (as for MarkMail): its lines in "Entry.lst", then
+    // "Total" lowered by as many, then its message file. False, and nothing changed, for an
+    // unknown key.
+    bool DeleteMail(const char* key);
 
   private:
     std::string ImportLocked(const std::string& message, const std::string& destination,

@@ -1,8 +1,9 @@
 // A stand-in plug-in for testing the host's store: at start-up it binds the host's functions
-// the way the real plug-in does and makes the import and mark calls that the script
+// the way the real plug-in does and makes the import, mark and delete calls that the script
 // "store-probe.txt" in the mailbox directory lists, one call per line, fields separated by tabs:
 //   import FILE DESTINATION STATUS
 //   mark KEY MASK VALUE
+//   delete KEY
 // A first line "threads N" runs the whole script in N threads at once; in every field "%t" then
 // stands for the thread's number (0 to N - 1) and "%b" for the bit 1 << number in hex. Numbers
 // are decimal or 0x-prefixed hex.
@@ -60,6 +61,8 @@ void RunScript(const std::vector<Call>& calls, int thread) {
         std::vector<std::string> f;
         for (const std::string& field : call)
             f.push_back(ForThread(field, thread));
+        if (f.size() == 2 && f[0] == "delete")
+            HostDeleteMail(f[1].c_str());
         if (f.size() != 4)
             continue;
         if (f[0] == "import")

@@ -19,6 +19,7 @@ const char kUsage[] =
     "  show                      the settings and the users\n"
     "  set PortNo N              the TCP port the server listens on (1-65535)\n"
     "  set FolderName 0|1        mailbox names from folder titles (1) or directory names (0)\n"
+    "  set Extended 0|1          the commands today's clients need (1) or the exact set (0)\n"
     "  add-user MAILROOT NAME    add a user whose folders are in DIR/MAILROOT\n"
     "  passwd NAME               set a user's password\n"
     "  remove-user NAME          remove a user\n"
@@ -46,8 +47,12 @@ int Set(SetupStore& store, const std::string& key, const std::string& value) {
         if (!store.SetFolderName(value, &error))
             return Fail(error);
         std::printf("FolderName set to %d\n", store.FolderName());
+    } else if (platform::lstrcmpiA(key.c_str(), "Extended") == 0) {
+        if (!store.SetExtended(value, &error))
+            return Fail(error);
+        std::printf("Extended set to %d\n", store.Extended());
     } else {
-        return Usage("unknown setting '" + key + "' (PortNo or FolderName)");
+        return Usage("unknown setting '" + key + "' (PortNo, FolderName or Extended)");
     }
     return 0;
 }

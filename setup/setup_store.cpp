@@ -193,6 +193,10 @@ int SetupStore::FolderName() const {
         platform::ProfileInt(kSection, "FolderName", 1, SettingsPath().c_str()));
 }
 
+int SetupStore::Extended() const {
+    return static_cast<int>(platform::ProfileInt(kSection, "Extended", 0, SettingsPath().c_str()));
+}
+
 bool SetupStore::HasSetting(const char* key) const {
     // A missing key reads as the default, which no file can hold (a value never has a line end).
     char value[8];
@@ -225,6 +229,20 @@ bool SetupStore::SetFolderName(const std::string& value, std::string* error) {
         return false;
     }
     if (!platform::WriteProfileString(kSection, "FolderName", value.c_str(),
+                                      SettingsPath().c_str())) {
+        *error = "cannot write " + SettingsPath();
+        return false;
+    }
+    return true;
+}
+
+bool SetupStore::SetExtended(const std::string& value, std::string* error) {
+    if (value != "0" && value != "1") {
+        *error =
+            "Extended must be 0 (the exact command set) or 1 (extended mode), not '" + value + "'";
+        return false;
+    }
+    if (!platform::WriteProfileString(kSection, "Extended", value.c_str(),
                                       SettingsPath().c_str())) {
         *error = "cannot write " + SettingsPath();
         return false;

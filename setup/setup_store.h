@@ -30,9 +30,10 @@ class SetupStore {
     std::string SettingsPath() const { return directory_ + "Imap4.ini"; }
     std::string PasswordPath() const { return directory_ + "passwd"; }
 
-    // The settings as the server reads them (defaults 143 and 1).
+    // The settings as the server reads them (defaults 143, 1 and 0).
     unsigned PortNo() const;
     int FolderName() const;
+    int Extended() const;
     // Whether the settings file has a value for the key at all.
     bool HasSetting(const char* key) const;
 
@@ -40,6 +41,8 @@ class SetupStore {
     bool SetPortNo(const std::string& value, std::string* error);
     // Sets "FolderName" from "0" (directory names) or "1" (folder titles).
     bool SetFolderName(const std::string& value, std::string* error);
+    // Sets "Extended" from "0" (the exact command set) or "1" (extended mode).
+    bool SetExtended(const std::string& value, std::string* error);
 
     // The users the server reads, in file order, and the number of lines after an empty line
     // that it never reads. A missing account file has no users.

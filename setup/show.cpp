@@ -14,6 +14,9 @@ bool ShowStore(const SetupStore& store, std::string* error) {
     std::printf("  FolderName  %d (%s)%s\n", store.FolderName(),
                 store.FolderName() != 0 ? "folder titles" : "directory names",
                 store.HasSetting("FolderName") ? "" : " (default)");
+    std::printf("  Extended    %d (%s)%s\n", store.Extended(),
+                store.Extended() != 0 ? "extended mode" : "exact command set",
+                store.HasSetting("Extended") ? "" : " (default)");
     std::printf("Users (%s):\n", store.PasswordPath().c_str());
     if (users.empty())
         std::printf("  (none)\n");

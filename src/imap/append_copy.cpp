@@ -20,6 +20,11 @@ void ImapSession::OnAppend() {
     Text literal(*command_.arguments.At(count == 4 ? 3 : 2));
     literal.Unbracket();
     uint32_t size = literal.ToNumber();
+    if (maxAppendSize_ != 0 && size > maxAppendSize_) {
+        // Refused before the continuation, so the client sends nothing of it.
+        NoArguments();
+        return;
+    }
 
     Text path = ResolveFolder(*command_.arguments.At(0));
     if (path.IsEmpty())

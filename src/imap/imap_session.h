@@ -67,6 +67,9 @@ class ImapSession : public Connection, public Output {
     void Write(const char* data, int len = -1) override { Send(data, len, 0); }
     bool Closing() const override { return IsClosing() != 0; }
 
+    // The largest APPEND literal accepted; 0: no limit.
+    void SetMaxAppendSize(uint32_t bytes) { maxAppendSize_ = bytes; }
+
     // APPEND's literal is received in blocks of this size.
     static constexpr int kAppendBlock = 64 * 1024;
 
@@ -97,6 +100,7 @@ class ImapSession : public Connection, public Output {
     Mailbox* selected_ = nullptr;
     MailStore* mailStore_ = nullptr;
     const UserTable* users_;
+    uint32_t maxAppendSize_ = 0;
 };
 
 #endif  // ORV_IMAP_IMAP_SESSION_H_

@@ -127,8 +127,13 @@ void Connection::EndCommand() {
 void Connection::RunLine() {
     BeginCommand();
     ParseLine(lineBuffer_.c_str());
-    Dispatch();
+    if (lineCut_) {
+        OnOverlongLine();
+    } else {
+        Dispatch();
+    }
     lineBuffer_.Clear();
+    lineCut_ = false;
     EndCommand();
 }
 
@@ -150,7 +155,12 @@ void Connection::OnData(const char* block) {
             RunLine();
         } else {
             pendingCr_ = false;
-            lineBuffer_.Append(c);
+            if (maxLineLength_ != 0 &&
+                static_cast<uint32_t>(lineBuffer_.Length()) >= maxLineLength_) {
+                lineCut_ = true;  // the rest of an overlong line is read and dropped
+            } else {
+                lineBuffer_.Append(c);
+            }
         }
     }
 }
@@ -202,7 +212,8 @@ void Connection::LeaveWait() {
 }
 
 int Connection::WaitForInput(uint32_t timeoutMs) {
-    if (inputPos_ < input_.size()) return 1;
+    if (inputPos_ < input_.size())
+        return 1;
     Flush();
     EnterWait();
     platform::SocketHandle h = Handle();

@@ -56,6 +56,11 @@ class Connection : public Socket {
     // Unlists the connection from its owner (its thread is ending).
     virtual void OnEnd();
     int IsClosing() const { return closing_.load(); }
+    // The longest command line assembled whole; the rest of a longer line is dropped and the
+    // line is answered by OnOverlongLine. 0: no limit.
+    void SetMaxLineLength(uint32_t bytes) { maxLineLength_ = bytes; }
+    // Answers a line that was cut at the length limit (its start has been parsed).
+    virtual void OnOverlongLine() { NotImplemented(); }
 
     // For handlers that need more than the command line (a literal, IDLE's DONE): the next
     // input bytes. Bytes already received but not yet assembled come first; when none are
@@ -111,6 +116,8 @@ class Connection : public Socket {
     std::string input_;
     size_t inputPos_ = 0;
     bool pendingCr_ = false;
+    uint32_t maxLineLength_ = 0;
+    bool lineCut_ = false;
 };
 
 #endif  // ORV_NET_CONNECTION_H_

@@ -41,10 +41,12 @@ namespace {
 constexpr int kGetMailbox = 5;
 constexpr int kImportFile = 8;
 constexpr int kMarkMail = 11;
+constexpr int kDeleteMail = 12;
 
 using GetMailboxFn = const char*(ORV_HOSTCALL*)();
 using ImportFileFn = int(ORV_HOSTCALL*)(const char*, const char*, uint32_t);
 using MarkMailFn = int(ORV_HOSTCALL*)(const char*, uint32_t, int);
+using DeleteMailFn = int(ORV_HOSTCALL*)(const char*);
 }  // namespace
 
 HostApi& Host() {
@@ -99,4 +101,10 @@ void HostMarkMail(const char* key, uint32_t mask, int value) {
     void* f = Host().functions[kMarkMail];
     if (f != nullptr)
         reinterpret_cast<MarkMailFn>(f)(key, mask, value);
+}
+
+void HostDeleteMail(const char* key) {
+    void* f = Host().functions[kDeleteMail];
+    if (f != nullptr)
+        reinterpret_cast<DeleteMailFn>(f)(key);
 }

@@ -1,5 +1,6 @@
 // HostApi: the host program's exported functions, bound by name when the plug-in is loaded.
-// All 34 names must be present for the load to succeed; the server calls three of them.
+// All 34 names must be present for the load to succeed; the server calls three of them, and
+// a fourth (the delete) in extended mode.
 #ifndef ORV_SHELL_HOST_API_H_
 #define ORV_SHELL_HOST_API_H_
 
@@ -36,10 +37,13 @@ void UnbindHostApi();
 // array holds kHostFunctionCount addresses in binding order.
 void BindHostApiFrom(platform::ModuleHandle module, void* const* functions);
 
-// The three calls the server makes. A call through an unbound table does nothing (and the
-// mailbox call yields "").
+// The calls the server makes. A call through an unbound table does nothing (and the mailbox
+// call yields "").
 const char* HostGetMailbox();
 void HostImportFile(const char* file, const char* folder, uint32_t status);
 void HostMarkMail(const char* key, uint32_t mask, int value);
+// Asks the host to delete the message its key names (mail root, "\", folder path, "\", file
+// name without extension): its file and its line in the folder's index. Extended mode only.
+void HostDeleteMail(const char* key);
 
 #endif  // ORV_SHELL_HOST_API_H_

@@ -26,3 +26,16 @@ void RefreshUseTitles() {
     UseTitles.store(
         static_cast<int>(platform::ProfileInt("Server", "FolderName", 1, SettingsPath().c_str())));
 }
+
+int ReadExtended() {
+    return static_cast<int>(platform::ProfileInt("Server", "Extended", 0, SettingsPath().c_str()));
+}
+
+ServerLimits ReadLimits() {
+    Text path = SettingsPath();
+    ServerLimits limits;
+    limits.maxLineLength = platform::ProfileInt("Server", "MaxLineLength", 1 << 20, path.c_str());
+    limits.maxConnections = platform::ProfileInt("Server", "MaxConnections", 256, path.c_str());
+    limits.maxAppendSize = platform::ProfileInt("Server", "MaxAppendSize", 64 << 20, path.c_str());
+    return limits;
+}

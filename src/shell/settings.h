@@ -20,5 +20,17 @@ Text PasswordFilePath();
 uint16_t ReadPortNo();
 // Reads "Server" / "FolderName" (default 1) into UseTitles.
 void RefreshUseTitles();
+// "Server" / "Extended", default 0: non-zero serves a new connection in extended mode, with
+// the commands today's clients need beyond the exact command set.
+int ReadExtended();
+
+// Bounds on what one client can make the server hold, so nothing a client sends grows the
+// host's process without limit. Each is a key of section "Server".
+struct ServerLimits {
+    uint32_t maxLineLength;   // "MaxLineLength": bytes of one command line, default 1 MiB
+    uint32_t maxConnections;  // "MaxConnections": live connections, default 256
+    uint32_t maxAppendSize;   // "MaxAppendSize": bytes of one APPEND literal, default 64 MiB
+};
+ServerLimits ReadLimits();
 
 #endif  // ORV_SHELL_SETTINGS_H_

@@ -69,6 +69,25 @@ uint32_t NextProfileUidValidity() {
     return value;
 }
 
+// For a folder that has no UIDVALIDITY of its own: takes the counter's next value and writes it
+// into the folder's "Imap4.ini". The folder's key is read again under the counter's lock, so
+// two connections opening the folder at once agree on one value. When the folder's profile
+// cannot be written (a folder directory that does not exist) the value is used all the same,
+// and the next open draws another.
+uint32_t KeepNewUidValidity(const Text& folderProfile) {
+    platform::CriticalSectionLock hold(CounterLock());
+    uint32_t value = ReadFolderInt(folderProfile, "IMAP4", "UID");
+    if (value != 0)
+        return value;
+    value = NextProfileUidValidity();
+    if (!folderProfile.IsEmpty()) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%d", static_cast<int32_t>(value));
+        platform::WriteProfileString("IMAP4", "UID", number, folderProfile.c_str());
+    }
+    return value;
+}
+
 // The status word of an "Entry.lst" value: the first four bytes, little-endian, of its first
 // 16 characters decoded. A shorter value is filled up with "A" (the value 0), which decodes to
 // the same bytes as the missing characters would.
@@ -169,12 +188,28 @@ void MessageIndex::BisectInsert(MessageEntry* entry, int low, int high) {
 Mailbox::Mailbox(const Text& mailRoot, const Text& folderPath)
     : mailRoot_(mailRoot), folderPath_(NormaliseFolderPath(folderPath)) {}
 
-void Mailbox::OpenIndex() {
+void Mailbox::OpenIndex(bool keepUidValidity) {
+    if (keepUidValidity) {
+        KeepUidValidity();
+    } else {
+        uidValidity_ =
+            ReadFolderInt(FolderFile(mailRoot_, folderPath_, "Imap4.ini"), "IMAP4", "UID");
+        if (uidValidity_ == 0)
+            uidValidity_ = NextProfileUidValidity();
+    }
+    ReadIndex();
+}
+
+void Mailbox::KeepUidValidity() {
+    const Text folderProfile = FolderFile(mailRoot_, folderPath_, "Imap4.ini");
+    uidValidity_ = ReadFolderInt(folderProfile, "IMAP4", "UID");
+    if (uidValidity_ == 0)
+        uidValidity_ = KeepNewUidValidity(folderProfile);
+}
+
+void Mailbox::ReadIndex() {
     const uint32_t total =
         ReadFolderInt(FolderFile(mailRoot_, folderPath_, "Entry.ini"), "Property", "Total");
-    uidValidity_ = ReadFolderInt(FolderFile(mailRoot_, folderPath_, "Imap4.ini"), "IMAP4", "UID");
-    if (uidValidity_ == 0)
-        uidValidity_ = NextProfileUidValidity();
     index_.Clear();
     uidNext_ = 1;
     if (total == 0)

@@ -31,8 +31,16 @@ class Mailbox {
     Mailbox(const Text& mailRoot, const Text& folderPath);
     virtual ~Mailbox() = default;
 
-    // Reads UIDVALIDITY, the index and UIDNEXT from the folder's files.
-    void OpenIndex();
+    // Reads UIDVALIDITY, the index and UIDNEXT from the folder's files. A folder without its
+    // own UIDVALIDITY takes the shared counter's next value; with keepUidValidity that value is
+    // also written into the folder's "Imap4.ini", so every later open reports the same one.
+    void OpenIndex(bool keepUidValidity = false);
+    // Gives a folder without its own UIDVALIDITY one that stays (the counter's next value,
+    // written into the folder's "Imap4.ini") and reads it; the index is not read.
+    void KeepUidValidity();
+    // OpenIndex without UIDVALIDITY: the index and UIDNEXT only, for a session that looks at
+    // its folder again and must not draw a new value from the shared counter.
+    void ReadIndex();
     // Writes the folder's "Subscribe" key: "1" when on, else "0".
     void SetSubscribed(int on);
     // Hands a file holding one message to the host for this folder, status unread.
@@ -48,6 +56,8 @@ class Mailbox {
     const Text& MailRoot() const { return mailRoot_; }
     const Text& FolderPath() const { return folderPath_; }
     uint32_t UidNext() const { return uidNext_; }
+    // A session that learns of new messages after OpenIndex moves UIDNEXT on.
+    void SetUidNext(uint32_t uidNext) { uidNext_ = uidNext; }
     uint32_t UidValidity() const { return uidValidity_; }
     MessageIndex& Index() { return index_; }
     const MessageIndex& Index() const { return index_; }

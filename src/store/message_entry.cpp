@@ -35,6 +35,9 @@ bool IsSeparatorLine(const Text& line) {
            (line.Length() == 2 && line[0] == '\r' && line[1] == '\n');
 }
 
+// How many SeenMarksSuppressed objects live on this thread (each connection has its own).
+thread_local int tSeenMarksSuppressed = 0;
+
 // Reads what is needed of the message file into the entry's client form. A missing file is
 // created empty by the open and reads as empty, as does one that cannot be opened.
 void ReadMessageFile(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
@@ -131,7 +134,16 @@ uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& fold
            static_cast<uint32_t>(entry.bodyText.Length());
 }
 
+SeenMarksSuppressed::SeenMarksSuppressed() {
+    ++tSeenMarksSuppressed;
+}
+SeenMarksSuppressed::~SeenMarksSuppressed() {
+    --tSeenMarksSuppressed;
+}
+
 void MarkSeen(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath) {
+    if (tSeenMarksSuppressed > 0)
+        return;
     bool fits = false;
     const Text key = MessageKey(entry, mailRoot, folderPath, &fits);
     // A key the host's buffer cannot hold would name another message, or none.

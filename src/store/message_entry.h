@@ -45,8 +45,20 @@ void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
 // Loads the message (marking it as seen) and yields the byte count of its client form:
 // header, CR LF, body.
 uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
-// Asks the host to clear the unread bit of the message.
+// Asks the host to clear the unread bit of the message; nothing while a SeenMarksSuppressed
+// lives on the calling thread.
 void MarkSeen(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
+
+// While an object of this class lives, MarkSeen on the same thread asks the host for nothing:
+// a folder opened read-only is served by the same loading code without marking any message
+// as read. Objects may nest.
+class SeenMarksSuppressed {
+  public:
+    SeenMarksSuppressed();
+    ~SeenMarksSuppressed();
+    SeenMarksSuppressed(const SeenMarksSuppressed&) = delete;
+    SeenMarksSuppressed& operator=(const SeenMarksSuppressed&) = delete;
+};
 
 // The UID the host's file name stands for: four letters as a base-26 number (A = 0) times
 // 10000 plus the decimal number after them, in wrapping 32-bit arithmetic.

@@ -435,6 +435,11 @@ class StoreTestCase(HostTestCase):
         rc, out, err = self.mailbox.orimapst("set", "FolderName", "0")
         self.assertEqual(rc, 0, err)
 
+    def use_extended_mode(self):
+        """Extended=1 in [Server]: extended mode (read at each connection start)."""
+        rc, out, err = self.mailbox.orimapst("set", "Extended", "1")
+        self.assertEqual(rc, 0, err)
+
     def host_calls(self, name=None):
         """The journal's calls other than _OPAGetMailbox@0, those of one name when given."""
         calls = journal_calls(self.journal)

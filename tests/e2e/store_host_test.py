@@ -249,7 +249,8 @@ class DemoTest(StoreTestCase):
         with open(os.path.join(path, "passwd"), "rb") as f:
             self.assertEqual(f.read(), stored_line("demo", "demo", "demo") + b"\n")
         with open(os.path.join(path, "Imap4.ini"), "rb") as f:
-            self.assertEqual(f.read().split(), [b"[Server]", b"PortNo=10143", b"FolderName=1"])
+            self.assertEqual(f.read().split(),
+                             [b"[Server]", b"PortNo=10143", b"FolderName=1", b"Extended=1"])
 
         tree = StoreTree(path, "demo")
         folders = {"inbox.box": "受信トレイ", "outbox.box": "送信箱", "work.box": "仕事",
@@ -304,7 +305,7 @@ class DemoTest(StoreTestCase):
                       b"* 6 EXISTS\r\n* 3 RECENT\r\n* OK [UIDVALIDITY 101] UIDs valid\r\n"
                       b"* OK [UIDNEXT 7] Predicted next UID\r\n"
                       b"* FLAGS (\\Answered \\Deleted \\Draft \\Seen)\r\n"
-                      b"* OK [PERMANENTFLAGS (\\* \\Answered \\Deleted \\Draft \\Seen)] "
+                      b"* OK [PERMANENTFLAGS (\\Answered \\Deleted \\Draft \\Seen)] "
                       b"Permanent flags\r\na2 OK [READ-WRITE] SELECT complated\r\n")
         statuses = [(work, 1, 0), (names[5], 2, 1), (names[6], 1, 0), (names[3], 1, 0),
                     (b"Newsletters", 1, 1)]

@@ -1,0 +1,65 @@
+// ExtendedSession: the IMAP session of a connection served in extended mode (the "Extended"
+// setting): the exact command set plus what today's clients need (EXAMINE, CHECK, CLOSE,
+// UNSELECT, EXPUNGE, full SEARCH, UIDPLUS codes, change reports, literals in command lines).
+// The exact mode's handlers stay untouched in ImapSession; only the overrides here differ.
+#ifndef ORV_IMAP_EXTENDED_SESSION_H_
+#define ORV_IMAP_EXTENDED_SESSION_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "imap/imap_session.h"
+
+class ExtendedSession : public ImapSession {
+  public:
+    ExtendedSession(Listener* owner, platform::SocketHandle handle, const UserTable* users);
+    ~ExtendedSession() override;
+
+    // Reads the literals of a command line ("{n}" at a line's end) into the line, so every
+    // command may take them; APPEND reads its message literal itself.
+    void ParseLine(const char* line) override;
+    // UNSELECT is not in the command table; it arrives here.
+    void NotImplemented() override;
+
+    void OnCapability() override;
+    void OnNoop() override;
+    void OnIdle() override;
+    void OnSelect() override;
+    void OnExamine() override;
+    void OnStatus() override;
+    void OnCreate() override;
+    void OnDelete() override;
+    void OnRename() override;
+    void OnAppend() override;
+    void OnCopy() override;
+    void OnStore() override;
+    void OnFetch() override;
+    void OnSearch() override;
+    void OnExpunge() override;
+    void OnCheck() override;
+    void OnClose() override;
+    virtual void OnUnselect();
+
+  protected:
+    // Opens the folder named by argument 0 for SELECT (readOnly false) or EXAMINE (true).
+    void OpenSelected(bool readOnly);
+    // Reports what the host changed in the selected folder since it was opened or last
+    // reported: EXISTS/RECENT for new messages, EXPUNGE for removed ones, FETCH FLAGS for
+    // changed status words.
+    void ReportChanges();
+    // Removes the selected folder's messages marked deleted through the host; with untagged
+    // EXPUNGE lines when report is true. uidSet, when given, limits it to those UIDs.
+    void ExpungeDeleted(bool report, const Text* uidSet);
+
+    // The per-message work of STORE and COPY for WalkSet.
+    void ServeStoreExtended(MessageEntry& entry, int sequence);
+    void ServeCopy(MessageEntry& entry, int sequence);
+
+    bool readOnly_ = false;
+    // During COPY: the destination folder path and the UIDs of the messages handed to the
+    // host, in order.
+    Text copyDestination_;
+    std::vector<uint32_t> copiedUids_;
+};
+
+#endif  // ORV_IMAP_EXTENDED_SESSION_H_

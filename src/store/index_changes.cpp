@@ -1,0 +1,100 @@
+// Comparing a folder's index snapshot with the index read again, and bringing the snapshot up
+// to date, as the change reports of NOOP, CHECK and IDLE need them.
+#include "store/index_changes.h"
+
+#include <cstring>
+
+namespace {
+
+// File names are compared byte for byte: the host writes a message's name once and keeps it.
+bool SameName(const Text& a, const Text& b) {
+    return a.Length() == b.Length() && std::memcmp(a.c_str(), b.c_str(), a.Length()) == 0;
+}
+
+}  // namespace
+
+IndexChanges CompareIndexes(const MessageIndex& snapshot, const MessageIndex& fresh) {
+    IndexChanges changes;
+    const int freshCount = fresh.Count();
+    std::vector<bool> matched(static_cast<size_t>(freshCount), false);
+    bool kept = false;
+    uint32_t highestKept = 0;
+    // Both indexes ascend by UID, so the fresh entries sharing a snapshot entry's UID start at
+    // or after those of the entry before it.
+    int group = 0;
+    for (int i = 0; i < snapshot.Count(); ++i) {
+        const MessageEntry* entry = snapshot.At(i);
+        while (group < freshCount && fresh.At(group)->uid < entry->uid)
+            ++group;
+        int match = -1;
+        for (int k = group; k < freshCount && fresh.At(k)->uid == entry->uid; ++k) {
+            if (!matched[k] && SameName(fresh.At(k)->fileName, entry->fileName)) {
+                match = k;
+                break;
+            }
+        }
+        if (match < 0) {
+            changes.removed.push_back({i, entry->uid, entry->fileName});
+            continue;
+        }
+        matched[match] = true;
+        if (fresh.At(match)->status != entry->status)
+            changes.changed.push_back({i, fresh.At(match)->status});
+        if (!kept || entry->uid > highestKept)
+            highestKept = entry->uid;
+        kept = true;
+    }
+    for (int k = 0; k < freshCount; ++k) {
+        if (!matched[k] && (!kept || fresh.At(k)->uid > highestKept))
+            changes.added.push_back(k);
+    }
+    return changes;
+}
+
+void ApplyIndexChanges(MessageIndex& snapshot, const MessageIndex& fresh,
+                       const IndexChanges& changes, IndexChangeListener& listener) {
+    // Each removal moves the later entries one position down, so the client, applying the
+    // EXPUNGE lines in order, numbers the messages as we do here.
+    int gone = 0;
+    for (const RemovedEntry& removal : changes.removed) {
+        const int position = removal.position - gone;
+        MessageEntry* entry = snapshot.At(position);
+        if (entry == nullptr)
+            continue;
+        snapshot.Remove(position);
+        delete entry;
+        ++gone;
+        listener.Expunged(position + 1);
+    }
+
+    // A changed entry is never a removed one; its number drops by the removals before it.
+    size_t before = 0;
+    for (const ChangedEntry& change : changes.changed) {
+        while (before < changes.removed.size() &&
+               changes.removed[before].position < change.position)
+            ++before;
+        const int position = change.position - static_cast<int>(before);
+        MessageEntry* entry = snapshot.At(position);
+        if (entry == nullptr)
+            continue;
+        entry->status = change.status;
+        listener.StatusChanged(position + 1, *entry);
+    }
+
+    bool grew = false;
+    for (int position : changes.added) {
+        const MessageEntry* entry = fresh.At(position);
+        if (entry == nullptr)
+            continue;
+        snapshot.Append(new MessageEntry(*entry));
+        grew = true;
+    }
+    if (grew) {
+        int recent = 0;
+        for (int p = 0; p < snapshot.Count(); ++p) {
+            if (snapshot.At(p)->recent != 0)
+                ++recent;
+        }
+        listener.Grew(snapshot.Count(), recent);
+    }
+}

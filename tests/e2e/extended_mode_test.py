@@ -1,0 +1,407 @@
+"""Extended mode of a running server, byte for byte, with the host calls it makes (from the
+journal) and what the host stand-in then keeps: CAPABILITY; SELECT and EXAMINE (read-only:
+nothing marked, STORE and EXPUNGE refused); CHECK; CLOSE and UNSELECT; EXPUNGE and UID EXPUNGE
+deleting through the host; STORE FLAGS replacing; APPENDUID and COPYUID; a lasting UIDVALIDITY;
+CREATE, DELETE and RENAME; LOGIN with escapes and literals. Then the same commands in exact
+mode, answered as before, the setting in orimapst, and the host's delete under load."""
+
+import os
+import re
+import unittest
+
+from harness import (ANSWERED, DELETED, DRAFT, UNREAD, StoreTestCase, built, host_program,
+                     mutf7, run)
+
+WORK = mutf7("仕事")
+DELETE = "_OPADeleteMail@4"
+MARK = "_OPAMarkMail@12"
+READ_ONLY = b" NO [READ-ONLY] folder is read-only\r\n"
+CONTINUE = b"+ OK please give datas\r\n"
+LITERAL = b"+ Ready for literal data\r\n"
+
+
+def text(n):
+    return b"Subject: message %d\r\n\r\nbody %d\r\n" % (n, n)
+
+
+def select_answer(tag, word, exists, recent, validity, uidnext, mode=b"READ-WRITE",
+                  permanent=b"\\Answered \\Deleted \\Draft \\Seen"):
+    return (b"* %d EXISTS\r\n* %d RECENT\r\n" % (exists, recent) +
+            b"* OK [UIDVALIDITY %d] UIDs valid\r\n" % validity +
+            b"* OK [UIDNEXT %d] Predicted next UID\r\n" % uidnext +
+            b"* FLAGS (\\Answered \\Deleted \\Draft \\Seen)\r\n"
+            b"* OK [PERMANENTFLAGS (" + permanent + b")] Permanent flags\r\n" +
+            tag + b" OK [" + mode + b"] " + word + b" complated\r\n")
+
+
+class ModeTestCase(StoreTestCase):
+    """The inbox (UIDVALIDITY 7) holds four messages, UIDs 1, 2, 3 and 10001, the first one
+    answered and unread; 仕事 (UIDVALIDITY 8) holds one; Loose has no Imap4.ini of its own."""
+
+    extended = True
+    # Further users (name, password), made before the host starts.
+    users = ()
+
+    def setUp(self):
+        super().setUp()
+        if self.extended:
+            self.use_extended_mode()
+        for name, password in self.users:
+            self.mailbox.add_user(name, password)
+        self.store.folder("inbox.box", title="受信トレイ", uid_validity=7, messages=[
+            ("AAAA0001", ANSWERED | UNREAD, text(1)),
+            ("AAAA0002", 0, text(2)),
+            ("AAAA0003", 0, text(3)),
+            ("AAAB0001", 0, text(4)),
+        ])
+        self.store.folder("work.box", title="仕事", uid_validity=8,
+                          messages=[("AAAA0005", 0, text(5))])
+        self.store.folder("loose.box", title="Loose", messages=[("AAAA0001", 0, text(6))])
+        self.host = self.start_store_host(check_stop=True)
+
+    def answer(self, client, line):
+        """Sends a command and returns its answer up to and including the tagged line."""
+        tag = line.split(b" ", 1)[0] + b" "
+        client.send(line + b"\r\n")
+        lines = b""
+        while True:
+            received = client.read_until(b"\r\n")
+            lines += received
+            if received.startswith(tag):
+                return lines
+
+    def selected(self, folder=b"INBOX", command=b"SELECT"):
+        client = self.logged_in()
+        self.answer(client, b"s0 " + command + b" " + folder)
+        return client
+
+    def names(self, folder):
+        return [entry[0].decode() for entry in self.store.index(folder)]
+
+    def statuses(self, folder):
+        return [entry[1] for entry in self.store.index(folder)]
+
+    def deleted_keys(self):
+        return [call[1].decode() for call in self.host_calls(DELETE)]
+
+
+class OpenAndCloseTest(ModeTestCase):
+
+    def test_capability_and_folder_management(self):
+        client = self.greeted()
+        self.exchange(client, b"c1 CAPABILITY", b"* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT\r\n"
+                      b"c1 OK CAPABILITY complated\r\n")
+        client.send(b"l1 LOGIN user1 secret\r\n")
+        client.expect(b"l1 OK LOGIN complated\r\n")
+        for tag, line in ((b"c2", b"CREATE Other"), (b"c3", b"DELETE Loose"),
+                          (b"c4", b"RENAME Loose Other")):
+            self.exchange(client, tag + b" " + line,
+                          tag + b" NO [CANNOT] folders are managed by the mail client\r\n")
+        self.assertTrue(os.path.isdir(self.store.path("loose.box")))
+
+    def test_select_and_examine_answers(self):
+        client = self.logged_in()
+        self.exchange(client, b"s1 SELECT INBOX", select_answer(b"s1", b"SELECT", 4, 1, 7, 10002))
+        self.exchange(client, b"s2 examine " + WORK,
+                      select_answer(b"s2", b"examine", 1, 0, 8, 6, mode=b"READ-ONLY"))
+        # A name that matches nothing leaves the selection as it was.
+        self.exchange(client, b"s3 EXAMINE Nowhere", b"s3 NO No such folder.\r\n")
+        self.assertIn(b"* 1 FETCH (UID 5)", self.answer(client, b"f1 FETCH 1 (UID)"))
+
+    def test_examine_marks_nothing_and_refuses_changes(self):
+        client = self.selected(command=b"EXAMINE")
+        before = self.store.read("inbox.box", "Entry.lst")
+        for line in (b"f1 FETCH 1 BODY[]", b"f2 FETCH 1:* (RFC822.SIZE RFC822.TEXT)",
+                     b"f3 UID FETCH 1 (BODY[HEADER] BODY[TEXT] RFC822)"):
+            self.assertTrue(self.answer(client, line).endswith(b" complated\r\n"))
+        self.exchange(client, b"t1 STORE 1 +FLAGS (\\Seen)", b"t1" + READ_ONLY)
+        self.exchange(client, b"t2 UID STORE 1 FLAGS (\\Deleted)", b"t2" + READ_ONLY)
+        self.exchange(client, b"e1 EXPUNGE", b"e1" + READ_ONLY)
+        self.assertEqual(self.host_calls(MARK), [])
+        self.assertEqual(self.store.read("inbox.box", "Entry.lst"), before)
+
+        # Opened read-write, the same fetch marks the message as read.
+        self.answer(client, b"s1 SELECT INBOX")
+        self.answer(client, b"f4 FETCH 1 BODY[]")
+        self.assertEqual(self.host_calls(MARK),
+                         [[MARK.encode(), b"user1\\inbox.box\\AAAA0001", b"0x40000000", b"0"]])
+
+    def test_check(self):
+        client = self.logged_in()
+        self.exchange(client, b"k1 CHECK", b"k1 BAD State CHECK\r\n")
+        self.answer(client, b"s1 SELECT INBOX")
+        self.exchange(client, b"k2 CHECK", b"k2 OK CHECK complated\r\n")
+        # What the host added meanwhile is reported.
+        self.store.folder("inbox.box", title="受信トレイ", uid_validity=7, messages=[
+            ("AAAA0001", ANSWERED | UNREAD, text(1)), ("AAAA0002", 0, text(2)),
+            ("AAAA0003", 0, text(3)), ("AAAB0001", 0, text(4)), ("AAAB0002", UNREAD, text(7))])
+        self.exchange(client, b"k3 check", b"* 5 EXISTS\r\n* 2 RECENT\r\nk3 OK check complated\r\n")
+
+    def test_close_expunges_silently_and_leaves_the_folder(self):
+        client = self.selected()
+        self.answer(client, b"t1 STORE 2,4 +FLAGS.SILENT (\\Deleted)")
+        self.exchange(client, b"c1 CLOSE", b"c1 OK CLOSE complated\r\n")
+        self.assertEqual(self.names("inbox.box"), ["AAAA0001", "AAAA0003"])
+        self.assertEqual(self.deleted_keys(), ["user1\\inbox.box\\AAAA0002",
+                                               "user1\\inbox.box\\AAAB0001"])
+        self.exchange(client, b"f1 FETCH 1 (UID)", b"f1 BAD State FETCH\r\n")
+        self.exchange(client, b"c2 CLOSE", b"c2 BAD State CLOSE\r\n")
+        # Authenticated again: LIST is served.
+        self.assertIn(b"* LIST (\\Noinferiors) \"/\" INBOX\r\n",
+                      self.answer(client, b'l1 LIST "" INBOX'))
+
+    def test_close_of_a_read_only_folder_and_unselect_keep_the_messages(self):
+        self.store.folder("work.box", title="仕事", uid_validity=8,
+                          messages=[("AAAA0005", DELETED, text(5))])
+        client = self.selected(WORK, b"EXAMINE")
+        self.exchange(client, b"c1 CLOSE", b"c1 OK CLOSE complated\r\n")
+        self.answer(client, b"s1 SELECT " + WORK)
+        self.exchange(client, b"u1 UNSELECT", b"u1 OK UNSELECT complated\r\n")
+        self.exchange(client, b"f1 FETCH 1 (UID)", b"f1 BAD State FETCH\r\n")
+        self.exchange(client, b"u2 UNSELECT", b"u2 BAD State UNSELECT\r\n")
+        self.assertEqual(self.names("work.box"), ["AAAA0005"])
+        self.assertTrue(os.path.exists(self.store.path("work.box", "AAAA0005.orv")))
+        self.assertEqual(self.host_calls(DELETE), [])
+
+
+class ExpungeTest(ModeTestCase):
+
+    def test_expunge_of_messages_two_and_three_of_four(self):
+        # Message 2 was deleted by the host's own user, message 3 is deleted by the client.
+        self.store.folder("inbox.box", title="受信トレイ", uid_validity=7, messages=[
+            ("AAAA0001", 0, text(1)), ("AAAA0002", DELETED, text(2)),
+            ("AAAA0003", 0, text(3)), ("AAAB0001", 0, text(4))])
+        client = self.selected()
+        self.exchange(client, b"t1 STORE 3 +FLAGS (\\Deleted)",
+                      b"* 3 FETCH (FLAGS (\\Seen \\Deleted))\r\nt1 OK STORE complated\r\n")
+        self.exchange(client, b"e1 EXPUNGE",
+                      b"* 2 EXPUNGE\r\n* 2 EXPUNGE\r\ne1 OK EXPUNGE complated\r\n")
+        self.assertEqual(self.deleted_keys(), ["user1\\inbox.box\\AAAA0002",
+                                               "user1\\inbox.box\\AAAA0003"])
+        self.assertEqual(self.names("inbox.box"), ["AAAA0001", "AAAB0001"])
+        self.assertEqual(self.store.total("inbox.box"), 2)
+        self.assertEqual(sorted(f for f in os.listdir(self.store.path("inbox.box"))
+                                if f.endswith(".orv")), ["AAAA0001.orv", "AAAB0001.orv"])
+        # The session's numbers follow; nothing more to expunge; nothing else was reported.
+        self.exchange(client, b"f1 FETCH 1:* (UID)",
+                      b"* 1 FETCH (UID 1)\r\n* 2 FETCH (UID 10001)\r\nf1 OK FETCH complated\r\n")
+        self.exchange(client, b"e2 expunge", b"e2 OK expunge complated\r\n")
+        self.assertEqual(len(self.host_calls(DELETE)), 2)
+
+    def test_uid_expunge_limited_to_its_set(self):
+        self.store.folder("inbox.box", title="受信トレイ", uid_validity=7, messages=[
+            ("AAAA0001", DELETED, text(1)), ("AAAA0002", DELETED, text(2)),
+            ("AAAA0003", DELETED | ANSWERED, text(3)), ("AAAB0001", DELETED, text(4))])
+        client = self.selected()
+        self.exchange(client, b"e1 UID EXPUNGE 3:2",
+                      b"* 2 EXPUNGE\r\n* 2 EXPUNGE\r\ne1 OK EXPUNGE complated\r\n")
+        self.assertEqual(self.names("inbox.box"), ["AAAA0001", "AAAB0001"])
+        # "*" is the largest UID only.
+        self.exchange(client, b"e2 UID EXPUNGE *", b"* 2 EXPUNGE\r\ne2 OK EXPUNGE complated\r\n")
+        self.assertEqual(self.names("inbox.box"), ["AAAA0001"])
+        self.exchange(client, b"e3 UID EXPUNGE 5:9,20000", b"e3 OK EXPUNGE complated\r\n")
+        for line in (b"e4 UID EXPUNGE 1:x", b"e5 UID EXPUNGE 0", b"e6 UID EXPUNGE 1,"):
+            self.exchange(client, line, line[:2] + b" BAD invalid UID set\r\n")
+        self.exchange(client, b"e7 UID EXPUNGE", b"e7 NO please give arguments\r\n")
+        self.assertEqual(self.names("inbox.box"), ["AAAA0001"])
+        self.assertEqual(self.deleted_keys(), ["user1\\inbox.box\\AAAA0002",
+                                               "user1\\inbox.box\\AAAA0003",
+                                               "user1\\inbox.box\\AAAB0001"])
+
+
+class MessagesTest(ModeTestCase):
+
+    def test_store_flags_replaces(self):
+        self.store.folder("inbox.box", title="受信トレイ", uid_validity=7,
+                          messages=[("AAAA0001", ANSWERED | DRAFT | UNREAD, text(1))])
+        client = self.selected()
+        self.exchange(client, b"t1 STORE 1 FLAGS (\\Seen \\Deleted)",
+                      b"* 1 FETCH (FLAGS (\\Seen \\Deleted \\Recent))\r\nt1 OK STORE complated\r\n")
+        self.assertEqual(self.statuses("inbox.box"), [DELETED])
+        self.exchange(client, b"t2 UID STORE 1 +FLAGS (\\Draft)",
+                      b"* 1 FETCH (UID 1 FLAGS (\\Seen \\Deleted \\Draft \\Recent))\r\n"
+                      b"t2 OK STORE complated\r\n")
+        self.exchange(client, b"t3 STORE 1 FLAGS.SILENT ()", b"t3 OK STORE complated\r\n")
+        self.assertEqual(self.statuses("inbox.box"), [UNREAD])
+
+    def test_append_gives_the_uid_the_next_select_shows(self):
+        client = self.logged_in()
+        for tag, folder, validity, uid, sequence in ((b"a1", b"INBOX", 7, 10002, 5),
+                                                     (b"a2", b"Loose", None, 2, 2)):
+            client.send(tag + b" APPEND " + folder + b" (\\Seen) {5}\r\n")
+            client.expect(CONTINUE)
+            client.send(b"Hello\r\n")
+            answer = client.read_until(b"\r\n")
+            found = re.fullmatch(tag + rb" OK \[APPENDUID (\d+) (\d+)\] APPEND complated\r\n",
+                                 answer)
+            self.assertIsNotNone(found, answer)
+            if validity is not None:
+                self.assertEqual(int(found.group(1)), validity)
+            self.assertEqual(int(found.group(2)), uid)
+            selected = self.answer(client, b"s" + tag + b" SELECT " + folder)
+            self.assertIn(b"* OK [UIDVALIDITY %s] " % found.group(1), selected)
+            self.assertIn(b"* OK [UIDNEXT %d] " % (uid + 1), selected)
+            self.assertIn(b"* %d FETCH (UID %d RFC822.SIZE 7)" % (sequence, uid),
+                          self.answer(client, b"f" + tag + b" UID FETCH %d RFC822.SIZE" % uid))
+        # A refused APPEND keeps its exact answer.
+        self.exchange(client, b"a3 APPEND Nowhere () {5}", b"a3 NO No such folder.\r\n")
+
+    def test_copy_gives_the_uids_of_the_copies(self):
+        client = self.selected()
+        self.exchange(client, b"c1 COPY 2:4 " + WORK,
+                      b"c1 OK [COPYUID 8 2:3,10001 6:8] COPY complated\r\n")
+        self.assertEqual(self.names("work.box"), ["AAAA0005", "AAAA0006", "AAAA0007",
+                                                  "AAAA0008"])
+        self.assertTrue(self.store.read("work.box", "AAAA0008.orv").endswith(text(4)))
+        self.exchange(client, b"c2 UID COPY 10001,1 " + WORK,
+                      b"c2 OK [COPYUID 8 10001,1 9:10] COPY complated\r\n")
+        # Nothing copied: no code.
+        self.exchange(client, b"c3 COPY 9 " + WORK, b"c3 OK COPY complated\r\n")
+        self.exchange(client, b"c4 COPY 1 Nowhere", b"c4 NO No such folder.\r\n")
+        self.assertEqual(len(self.names("work.box")), 6)
+
+    def test_uidvalidity_lasts_without_a_folder_profile(self):
+        self.store.folder("fresh.box", title="Fresh")
+        client = self.logged_in()
+        first = self.answer(client, b"s1 SELECT Loose")
+        validity = re.search(rb"\[UIDVALIDITY (\d+)\]", first).group(1)
+        self.assertEqual(self.store.read("loose.box", "Imap4.ini"),
+                         b"[IMAP4]\r\nUID=" + validity + b"\r\n")
+        for line in (b"s2 SELECT Loose", b"s3 EXAMINE Loose"):
+            self.assertIn(b"[UIDVALIDITY " + validity + b"]", self.answer(client, line))
+        self.answer(client, b"c1 CLOSE")
+        self.exchange(client, b"t1 STATUS Loose (UIDVALIDITY)",
+                      b"* STATUS Loose (UIDVALIDITY " + validity + b")\r\n"
+                      b"t1 OK STATUS complated\r\n")
+        # STATUS of a folder never opened before gives the value its SELECT then reports.
+        status = self.answer(client, b"t2 STATUS Fresh (UIDVALIDITY)")
+        fresh = re.search(rb"UIDVALIDITY (\d+)", status).group(1)
+        self.assertIn(b"[UIDVALIDITY " + fresh + b"]", self.answer(client, b"s4 SELECT Fresh"))
+
+
+class LoginTest(ModeTestCase):
+
+    PASSWORD = 'q"x\\y'
+    users = (("odd", PASSWORD), ("a b", "pw"))
+
+    def test_escaped_and_literal_passwords(self):
+        client = self.greeted()
+        self.exchange(client, b'l1 LOGIN odd "q\\"x\\\\y"', b"l1 OK LOGIN complated\r\n")
+        # The escapes are taken away, not kept: the same bytes unescaped are wrong.
+        self.exchange(client, b'l2 LOGIN odd "q\\"x\\y"',
+                      b"l2 NO username or password is incorrect\r\n")
+        client.send(b"l3 LOGIN odd {5}\r\n")
+        client.expect(LITERAL)
+        client.send(self.PASSWORD.encode() + b"\r\n")
+        client.expect(b"l3 OK LOGIN complated\r\n")
+        # A literal user name (with a blank) and a quoted password; then a non-synchronising
+        # literal, which gets no continuation.
+        client.send(b"l4 LOGIN {3}\r\n")
+        client.expect(LITERAL)
+        client.send(b'a b "pw"\r\n')
+        client.expect(b"l4 OK LOGIN complated\r\n")
+        self.exchange(client, b"l5 LOGIN {5+}\r\nuser1 secret", b"l5 OK LOGIN complated\r\n")
+
+
+class ExactModeTest(ModeTestCase):
+    """The same commands with the setting off are answered as they always were."""
+
+    extended = False
+    users = (("odd", 'q"x\\y'),)
+
+    def test_spot_checks(self):
+        client = self.greeted()
+        self.exchange(client, b"c1 CAPABILITY",
+                      b"* CAPABILITY IMAP4rev1 AUTH=\r\nc1 OK CAPABILITY complated\r\n")
+        self.exchange(client, b'l1 LOGIN odd "q\\"x\\\\y"', b"l1 OK LOGIN complated\r\n")
+        self.exchange(client, b"l2 LOGIN user1 secret", b"l2 OK LOGIN complated\r\n")
+        for line in (b"x1 EXAMINE INBOX", b"x2 CREATE Other", b"x3 UNSELECT"):
+            word = line.split(b" ")[1]
+            self.exchange(client, line, line[:2] + b" BAD Command Not impremented " + word +
+                          b"\r\n")
+        self.exchange(client, b"s1 SELECT INBOX", select_answer(
+            b"s1", b"SELECT", 4, 1, 7, 10002,
+            permanent=b"\\* \\Answered \\Deleted \\Draft \\Seen"))
+        self.answer(client, b"t1 STORE 1 +FLAGS.SILENT (\\Deleted)")
+        for line in (b"x4 EXPUNGE", b"x5 CHECK", b"x6 CLOSE"):
+            word = line.split(b" ")[1]
+            self.exchange(client, line, line[:2] + b" BAD Command Not impremented " + word +
+                          b"\r\n")
+        self.exchange(client, b"c2 COPY 2:3 " + WORK, b"c2 OK COPY complated\r\n")
+        self.assertEqual(self.names("work.box"), ["AAAA0005", "AAAA0006"])
+        self.assertEqual(self.names("inbox.box"), ["AAAA0001", "AAAA0002", "AAAA0003",
+                                                   "AAAB0001"])
+        self.assertEqual(self.host_calls(DELETE), [])
+        # A folder without its own profile gets a new value at each SELECT, never written.
+        values = [re.search(rb"\[UIDVALIDITY (\d+)\]", self.answer(client, b"s%d SELECT Loose"
+                                                                   % n)).group(1)
+                  for n in (2, 3)]
+        self.assertEqual(int(values[1]), int(values[0]) + 1)
+        self.assertFalse(os.path.exists(self.store.path("loose.box", "Imap4.ini")))
+
+
+class SettingTest(StoreTestCase):
+
+    def test_orimapst_sets_and_shows_the_mode(self):
+        rc, out, err = self.mailbox.orimapst("show")
+        self.assertIn("Extended    0 (exact command set) (default)\n", out)
+        rc, out, err = self.mailbox.orimapst("set", "Extended", "1")
+        self.assertEqual((rc, out), (0, "Extended set to 1\n"), err)
+        with open(self.mailbox.settings_path, "rb") as f:
+            self.assertIn(b"[Server]\r\nPortNo=%d\r\nExtended=1\r\n" % self.port, f.read())
+        rc, out, err = self.mailbox.orimapst("show")
+        self.assertIn("Extended    1 (extended mode)\n", out)
+        for value in ("2", "", "yes"):
+            rc, out, err = self.mailbox.orimapst("set", "Extended", value)
+            self.assertEqual(rc, 1)
+            self.assertIn("Extended must be 0", err)
+        rc, out, err = self.mailbox.orimapst("set", "extended", "0")
+        self.assertEqual(rc, 0, err)
+        with open(self.mailbox.settings_path, "rb") as f:
+            self.assertIn(b"Extended=0\r\n", f.read())
+
+    def test_demo_store_is_extended(self):
+        path = os.path.join(self.tmp, "demo")
+        self.assertEqual(run([host_program(), "--mailbox", path, "--make-demo"])[0], 0)
+        with open(os.path.join(path, "Imap4.ini"), "rb") as f:
+            self.assertIn(b"Extended=1", f.read())
+
+
+class HostDeleteTest(StoreTestCase):
+    """The host stand-in's delete, called by the store probe plug-in from several threads."""
+
+    def test_concurrent_deletes_and_imports(self):
+        names = ["AAAA%04d" % n for n in range(1, 9)]
+        self.store.folder("inbox.box", messages=[(n, 0, text(i)) for i, n in enumerate(names)])
+        incoming = os.path.join(self.tmp, "incoming")
+        with open(incoming, "wb") as f:
+            f.write(text(99))
+        # Eight threads each delete one message (named in lower case; thread 0 names one that
+        # does not exist), import one, and delete another that does not exist.
+        script = [b"threads\t8", b"delete\tuser1\\inbox.box\\aaaa000%t",
+                  b"import\t" + os.fsencode(incoming) + b"\tuser1\\inbox.box\t0",
+                  b"delete\tuser1\\inbox.box\\AAAA0077"]
+        with open(os.path.join(self.mailbox.path, "store-probe.txt"), "wb") as f:
+            f.write(b"\n".join(script) + b"\n")
+        host = self.new_host("--plugin", built("tests", "store_probe.so"),
+                             "--journal", self.journal).start()
+        host.wait_listening(self.port)
+        self.assertEqual(host.stop(), 0, host.stderr())
+        # AAAA0008 remains; each import took the next name above the highest at its moment.
+        index = self.names("inbox.box")
+        self.assertEqual(index[0], "AAAA0008")
+        self.assertEqual(len(index), 9)
+        self.assertEqual(self.store.total("inbox.box"), 9)
+        files = sorted(f[:-4] for f in os.listdir(self.store.path("inbox.box"))
+                       if f.endswith(".orv"))
+        self.assertEqual(files, sorted(index))
+        deletes = [c[1] for c in self.host_calls(DELETE)]
+        self.assertEqual(len(deletes), 16)
+        self.assertIn(b"user1\\inbox.box\\aaaa0003", deletes)
+
+    def names(self, folder):
+        return [entry[0].decode() for entry in self.store.index(folder)]
+
+
+if __name__ == "__main__":
+    unittest.main()
