@@ -56,6 +56,7 @@ void ImapSession::ServeFetch(MessageEntry& entry, int sequence) {
     RenderItems(entry, selected_->MailRoot(), selected_->FolderPath(), *command_.arguments.At(1),
                 command_.uid, *this);
     Send(")\r\n");
+    selected_->NoteServed(entry);
 }
 
 void ImapSession::ServeStore(MessageEntry& entry, int sequence) {

@@ -208,6 +208,7 @@ void Mailbox::KeepUidValidity() {
 }
 
 void Mailbox::ReadIndex() {
+    cachedBytes_ = 0;
     const uint32_t total =
         ReadFolderInt(FolderFile(mailRoot_, folderPath_, "Entry.ini"), "Property", "Total");
     index_.Clear();
@@ -278,4 +279,23 @@ int Mailbox::UnseenCount() const {
             ++count;
     }
     return count;
+}
+
+void Mailbox::NoteServed(MessageEntry& entry) {
+    uint32_t now = static_cast<uint32_t>(entry.headerText.Length() + entry.bodyText.Length());
+    if (now == entry.cachedSize)
+        return;
+    cachedBytes_ = cachedBytes_ - entry.cachedSize + now;
+    entry.cachedSize = now;
+    if (cachedBytes_ <= kMaxCachedText)
+        return;
+    for (int i = 0; i < index_.Count(); ++i) {
+        MessageEntry* other = index_.At(i);
+        if (other == &entry || other->cachedSize == 0)
+            continue;
+        other->headerText = Text();
+        other->bodyText = Text();
+        other->cachedSize = 0;
+    }
+    cachedBytes_ = now;
 }

@@ -62,12 +62,21 @@ class Mailbox {
     MessageIndex& Index() { return index_; }
     const MessageIndex& Index() const { return index_; }
 
+    // The client forms a selected folder keeps are bounded: once they pass this many bytes,
+    // the texts of the other messages are dropped and read again when next needed, so
+    // downloading a big folder does not grow the host's process by the folder's size.
+    static constexpr uint64_t kMaxCachedText = 32u << 20;
+    // Counts the cached text of a message just served and trims the cache when it is over
+    // the bound (keeping the message's own text).
+    void NoteServed(MessageEntry& entry);
+
   private:
     Text mailRoot_;
     Text folderPath_;
     MessageIndex index_;
     uint32_t uidNext_ = 0;
     uint32_t uidValidity_ = 0;
+    uint64_t cachedBytes_ = 0;
 };
 
 // The normalised folder path of an opened folder ("INBOX"/"受信トレイ" -> "inbox.box", "/" ->

@@ -22,6 +22,8 @@ struct MessageEntry {
     uint32_t status = 0;
     int32_t recent = 0;
     int32_t itemWritten = 0;
+    // Bytes of headerText and bodyText counted in the folder's cache (Mailbox::NoteServed).
+    uint32_t cachedSize = 0;
 };
 
 // The folder path as it names a directory: a path equal to "INBOX" in any letter case is the

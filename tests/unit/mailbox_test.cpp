@@ -440,3 +440,34 @@ TEST(MessageIndexTest, SortedInsertOfCopies) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MailboxCacheTest, CachedTextIsBoundedKeepingTheMessageJustServed) {
+    Mailbox mailbox(Text("user"), Text("inbox.box"));
+    std::string big(20u << 20, 'x');
+    for (int i = 0; i < 3; ++i)
+        mailbox.Index().Append(new MessageEntry);
+    MessageEntry& a = *mailbox.Index().At(0);
+    MessageEntry& b = *mailbox.Index().At(1);
+    MessageEntry& c = *mailbox.Index().At(2);
+    a.headerText = Text(big.c_str());
+    mailbox.NoteServed(a);
+    b.bodyText = Text("small");
+    mailbox.NoteServed(b);
+    EXPECT_EQ(a.headerText.Length(), static_cast<int>(big.size()));  // 20 MiB: under the bound
+    c.headerText = Text(big.c_str());
+    mailbox.NoteServed(c);
+    // Past 32 MiB: the others' texts are dropped, the one just served stays.
+    EXPECT_FALSE(a.headerText.HasBuffer());
+    EXPECT_FALSE(b.bodyText.HasBuffer());
+    EXPECT_EQ(c.headerText.Length(), static_cast<int>(big.size()));
+    // Serving the same text again counts nothing new.
+    a.headerText = Text("again");
+    mailbox.NoteServed(a);
+    mailbox.NoteServed(c);
+    EXPECT_EQ(c.headerText.Length(), static_cast<int>(big.size()));
+    EXPECT_STREQ(a.headerText.c_str(), "again");
+}
+
+}  // namespace
