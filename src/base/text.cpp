@@ -114,14 +114,18 @@ void Text::AppendBytes(const char* s, int n) {
         n = 0;
     int needed = length_ + n;
     if (needed >= capacity_) {
-        char* grown = new char[needed + kSlack];
+        // The 64-byte slack makes appending a byte at a time cheap for short texts; a long
+        // text (a message body, a long line) also grows by half its length, so building it
+        // piece by piece stays linear.
+        int slack = needed / 2 > kSlack ? needed / 2 : kSlack;
+        char* grown = new char[needed + slack];
         if (length_ > 0)
             std::memcpy(grown, data_, length_);
         if (n > 0)
             std::memcpy(grown + length_, s, n);
         delete[] data_;
         data_ = grown;
-        capacity_ = needed + kSlack;
+        capacity_ = needed + slack;
     } else if (n > 0) {
         std::memmove(data_ + length_, s, n);
     }

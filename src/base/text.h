@@ -4,9 +4,10 @@
 // arguments are read.
 //
 // Growth: when the needed length reaches the capacity, the buffer grows to the needed length
-// plus 64 bytes; an assignment always allocates a fresh buffer of length plus 64. A default
-// Text has no buffer: it reads as "" wherever it is copied or used as an argument, but as the
-// left side of a compare it compares below everything (even "").
+// plus 64 bytes (plus half the length for a text past 128 bytes, so long texts grow linearly); an
+// assignment always allocates a fresh buffer of length plus 64. A default Text has no buffer: it
+// reads as "" wherever it is copied or used as an argument, but as the left side of a compare it
+// compares below everything (even "").
 #ifndef ORV_BASE_TEXT_H_
 #define ORV_BASE_TEXT_H_
 

@@ -265,11 +265,26 @@ TEST(TextGrowth, AppendGrowsToNeededPlus64AndAssignIsFresh) {
     EXPECT_EQ(t.Capacity(), 64);
 }
 
+TEST(TextGrowth, LongTextsGrowGeometrically) {
+    Text t;
+    int reallocations = 0;
+    int capacity = t.Capacity();
+    for (int i = 0; i < 100000; ++i) {
+        t.Append('x');
+        if (t.Capacity() != capacity) {
+            ++reallocations;
+            capacity = t.Capacity();
+        }
+    }
+    EXPECT_EQ(t.Length(), 100000);
+    EXPECT_LT(reallocations, 40);  // +64 alone would reallocate over 1,500 times
+}
+
 TEST(TextGrowth, SelfAppendAndSelfAssignSurviveReallocation) {
     Text t(std::string(70, 'x').c_str());
     ASSERT_EQ(t.Capacity(), 134);
     t.Append(t.c_str());  // grows while reading its own buffer
-    EXPECT_EQ(t.Capacity(), 204);
+    EXPECT_EQ(t.Capacity(), 210);  // a long text also grows by half its length
     EXPECT_EQ(std::string(t.c_str()), std::string(140, 'x'));
     t.Append(t);
     t.Assign(t.c_str() + 270);
