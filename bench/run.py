@@ -1,0 +1,746 @@
+#!/usr/bin/env python3
+"""The benchmark runner (bench/run.sh calls it after installing and building): the host
+stand-in with the plug-in and Dovecot serve the same generated mail, the load client
+imap_load measures the same operations on both, and the results go into one table, a JSON
+file and a bar chart of the ratios.
+
+    run.py --build DIR [--cache DIR] [--results DIR] [--smoke] [--ours-only] [--extended]
+           [--limit S]
+"""
+
+import argparse
+import datetime
+import hashlib
+import json
+import os
+import platform
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+USER = "bench"
+PASSWORD = "bench"
+# The account Dovecot's mail processes run as (it refuses root); the Maildir is given to it.
+MAIL_UID = 65534
+SEEN_FLAG = "\\Seen"
+
+
+def log(text):
+    print(text, flush=True)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_port(port, process, timeout=60):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if process.poll() is not None:
+            raise RuntimeError("the server ended with %d before listening" % process.returncode)
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError("nothing listens on port %d" % port)
+
+
+# ---------------------------------------------------------------------------------------------
+# The store: generated once per generator version and size, then reused.
+
+def prepare_store(args, bindir):
+    generator = os.path.join(HERE, "make_store.py")
+    with open(generator, "rb") as f:
+        stamp = hashlib.sha256(f.read()).hexdigest()[:16] + ("-smoke" if args.smoke else "-full")
+    directory = os.path.join(args.cache, "smoke" if args.smoke else "full")
+    stamp_path = os.path.join(directory, "stamp")
+    if os.path.exists(stamp_path) and open(stamp_path).read().strip() == stamp:
+        log("store: reusing %s" % directory)
+        return directory
+    log("store: generating into %s (once; kept for later runs)" % directory)
+    started = time.monotonic()
+    shutil.rmtree(directory, ignore_errors=True)
+    fresh = directory + ".new"
+    shutil.rmtree(fresh, ignore_errors=True)
+    os.makedirs(fresh)
+    command = [sys.executable, generator, fresh] + (["--smoke"] if args.smoke else [])
+    subprocess.run(command, check=True)
+    mailbox = os.path.join(fresh, "store")
+    orimapst = os.path.join(bindir, "orimapst")
+    subprocess.run([orimapst, "--mailbox", mailbox, "add-user", USER, USER],
+                   input=(PASSWORD + "\n").encode(), check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([orimapst, "--mailbox", mailbox, "set", "FolderName", "1"], check=True,
+                   stdout=subprocess.DEVNULL)
+    # The pristine index of the folder whose messages get marked read, to undo each run.
+    shutil.copyfile(os.path.join(mailbox, USER, "mark.box", "Entry.lst"),
+                    os.path.join(fresh, "mark-Entry.lst"))
+    if os.geteuid() == 0:
+        for root, dirs, files in os.walk(os.path.join(fresh, "maildir")):
+            for name in dirs + files:
+                os.chown(os.path.join(root, name), MAIL_UID, MAIL_UID)
+        os.chown(os.path.join(fresh, "maildir"), MAIL_UID, MAIL_UID)
+    with open(os.path.join(fresh, "stamp"), "w") as f:
+        f.write(stamp + "\n")
+    os.rename(fresh, directory)
+    log("store: generated in %.0f s" % (time.monotonic() - started))
+    return directory
+
+
+def read_folders(directory):
+    """{mailbox name: (messages, bytes in client form)} as the generator wrote them."""
+    folders = {}
+    with open(os.path.join(directory, "folders.txt")) as f:
+        for line in f:
+            name, count, size = line.split()
+            folders[name] = (int(count), int(size))
+    return folders
+
+
+def read_tree(path):
+    """Reads every file under path once, so the measurement finds them in the page cache."""
+    total = 0
+    for root, _, files in os.walk(path):
+        for name in files:
+            try:
+                with open(os.path.join(root, name), "rb", buffering=0) as f:
+                    while True:
+                        block = f.read(1 << 20)
+                        if not block:
+                            break
+                        total += len(block)
+            except OSError:
+                pass
+    return total
+
+
+# ---------------------------------------------------------------------------------------------
+# Memory: the peak resident memory of a server's processes during one measurement.
+
+def children(pid):
+    out = []
+    try:
+        for task in os.listdir("/proc/%d/task" % pid):
+            with open("/proc/%d/task/%s/children" % (pid, task)) as f:
+                out.extend(int(c) for c in f.read().split())
+    except OSError:
+        pass
+    return out
+
+
+def process_tree(pid):
+    pids, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        pids.append(p)
+        todo.extend(children(p))
+    return pids
+
+
+def status_kib(pid, key):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith(key + ":"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def pss_kib(pid):
+    try:
+        with open("/proc/%d/smaps_rollup" % pid) as f:
+            for line in f:
+                if line.startswith("Pss:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+class MemoryWatch:
+    """Samples a server while a measurement runs. One process (ours): its VmHWM, reset at the
+    start through clear_refs, and sampled VmRSS as a fallback. Several processes (Dovecot's
+    master and its children): the sum of their proportional set sizes (shared pages split
+    between the processes that share them, so counted once), sampled."""
+
+    def __init__(self, pid, tree, interval):
+        self.pid = pid
+        self.tree = tree
+        self.interval = interval
+        self.peak_kib = 0
+        self._stop = threading.Event()
+        self._thread = None
+
+    def __enter__(self):
+        if not self.tree:
+            try:
+                with open("/proc/%d/clear_refs" % self.pid, "w") as f:
+                    f.write("5")
+            except OSError:
+                pass
+        self._sample()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+        return self
+
+    def _sample(self):
+        if self.tree:
+            value = sum(pss_kib(p) for p in process_tree(self.pid))
+        else:
+            value = status_kib(self.pid, "VmRSS")
+        self.peak_kib = max(self.peak_kib, value)
+
+    def _run(self):
+        while not self._stop.wait(self.interval):
+            self._sample()
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join()
+        self._sample()
+        if not self.tree:
+            self.peak_kib = max(self.peak_kib, status_kib(self.pid, "VmHWM"))
+
+
+# ---------------------------------------------------------------------------------------------
+# The servers.
+
+class OurServer:
+    name = "ours"
+    tree = False
+
+    def __init__(self, bindir, store, tmp, extended):
+        self.extended = extended
+        self.bindir = bindir
+        self.store = store
+        self.mailbox = os.path.join(store, "store")
+        self.tmp = tmp
+        self.port = free_port()
+        self.process = None
+
+    def start(self):
+        for key, value in (("PortNo", self.port), ("Extended", 1 if self.extended else 0)):
+            subprocess.run([os.path.join(self.bindir, "orimapst"), "--mailbox", self.mailbox,
+                            "set", key, str(value)], check=True, stdout=subprocess.DEVNULL)
+        self.out = open(os.path.join(self.tmp, "orvex-host.log"), "wb")
+        self.process = subprocess.Popen([os.path.join(self.bindir, "orvex-host"), "--mailbox",
+                                         self.mailbox], stdin=subprocess.DEVNULL,
+                                        stdout=self.out, stderr=subprocess.STDOUT)
+        wait_port(self.port, self.process)
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.out.close()
+
+    def folder_paths(self, name):
+        directory = {"INBOX": "inbox.box"}.get(name, name + ".box")
+        return [os.path.join(self.mailbox, USER, directory)]
+
+    def reset_mark(self, client):
+        shutil.copyfile(os.path.join(self.store, "mark-Entry.lst"),
+                        os.path.join(self.mailbox, USER, "mark.box", "Entry.lst"))
+
+
+DOVECOT_CONF = """\
+# Throw-away configuration of the benchmark: one user from a passwd-file, plaintext login on
+# 127.0.0.1, Maildir with index and control files in this directory, tuned for many short
+# sessions as Dovecot's performance documentation advises.
+base_dir = {tmp}/run
+state_dir = {tmp}/state
+instance_name = orv-bench-{port}
+log_path = {tmp}/dovecot.log
+listen = 127.0.0.1
+protocols = imap
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+first_valid_uid = 1
+passdb {{
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u {tmp}/users
+}}
+userdb {{
+  driver = passwd-file
+  args = username_format=%u {tmp}/users
+}}
+mail_location = maildir:~/Maildir:INDEX={tmp}/index:CONTROL={tmp}/control
+maildir_very_dirty_syncs = yes
+# The host stand-in does not sync its writes either.
+mail_fsync = never
+default_process_limit = 1024
+default_client_limit = 4096
+service imap-login {{
+  inet_listener imap {{
+    address = 127.0.0.1
+    port = {port}
+  }}
+  inet_listener imaps {{
+    port = 0
+  }}
+  service_count = 0
+  process_min_avail = {cores}
+  process_limit = 1024
+}}
+service imap {{
+  service_count = 0
+  process_min_avail = {cores}
+  process_limit = 1024
+}}
+service auth {{
+  client_limit = 4096
+}}
+protocol imap {{
+  mail_max_userip_connections = 1000
+}}
+"""
+
+
+class Dovecot:
+    name = "Dovecot"
+    tree = True
+
+    def __init__(self, store, tmp):
+        self.store = store
+        self.home = os.path.join(store, "maildir")
+        self.tmp = os.path.join(tmp, "dovecot")
+        self.port = free_port()
+        self.process = None
+
+    def start(self):
+        os.makedirs(self.tmp)
+        os.chmod(self.tmp, 0o755)
+        for d in ("index", "control"):
+            os.makedirs(os.path.join(self.tmp, d))
+            os.chown(os.path.join(self.tmp, d), MAIL_UID, MAIL_UID)
+        with open(os.path.join(self.tmp, "users"), "w") as f:
+            f.write("%s:{PLAIN}%s:%d:%d::%s::\n" % (USER, PASSWORD, MAIL_UID, MAIL_UID, self.home))
+        self.conf = os.path.join(self.tmp, "dovecot.conf")
+        with open(self.conf, "w") as f:
+            f.write(DOVECOT_CONF.format(tmp=self.tmp, port=self.port, cores=os.cpu_count() or 2))
+        self.out = open(os.path.join(self.tmp, "dovecot.out"), "wb")
+        self.process = subprocess.Popen(["dovecot", "-F", "-c", self.conf],
+                                        stdin=subprocess.DEVNULL, stdout=self.out,
+                                        stderr=subprocess.STDOUT)
+        wait_port(self.port, self.process)
+
+    def version(self):
+        done = subprocess.run(["dovecot", "--version"], stdout=subprocess.PIPE, text=True)
+        return done.stdout.split()[0] if done.stdout else "?"
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.out.close()
+
+    def folder_paths(self, name):
+        maildir = os.path.join(self.home, "Maildir")
+        if name != "INBOX":
+            maildir = os.path.join(maildir, "." + name)
+        return [maildir, os.path.join(self.tmp, "index"), os.path.join(self.tmp, "control")]
+
+    def reset_mark(self, client):
+        client.commands(["SELECT mark", "STORE 1:* -FLAGS.SILENT (%s)" % SEEN_FLAG])
+
+
+# ---------------------------------------------------------------------------------------------
+# The load client.
+
+class Client:
+    def __init__(self, bindir, server, limit):
+        self.program = os.path.join(bindir, "imap_load")
+        self.server = server
+        self.limit = limit
+
+    def commands(self, commands, limit=None):
+        """Runs the commands in one session; returns the JSON line of each."""
+        done = subprocess.run([self.program, "commands", "--port", str(self.server.port),
+                               "--user", USER, "--password", PASSWORD, "--limit",
+                               str(limit or self.limit)] + commands,
+                              stdout=subprocess.PIPE, text=True)
+        return [json.loads(line) for line in done.stdout.splitlines() if line.startswith("{")]
+
+    def sessions(self, mailbox, clients, seconds):
+        done = subprocess.run([self.program, "sessions", "--port", str(self.server.port),
+                               "--user", USER, "--password", PASSWORD, "--mailbox", mailbox,
+                               "--clients", str(clients), "--seconds", str(seconds)],
+                              stdout=subprocess.PIPE, text=True)
+        return json.loads(done.stdout.strip().splitlines()[-1])
+
+
+# ---------------------------------------------------------------------------------------------
+# The measurements.
+
+def measure_server(server, client, folders, args):
+    """{operation key: result} for one server. A result: value, unit, peak memory (KiB),
+    and a fault text when the answer was wrong or the command was cut."""
+    results = {}
+    interval = 0.05
+
+    def run(commands, timed, expect=None, limit=None):
+        """Runs commands in a fresh session; the indexes in timed are measured."""
+        with MemoryWatch(server.process.pid, server.tree, interval) as watch:
+            lines = client.commands(commands, limit)
+        out = []
+        for index in timed:
+            index += 1  # LOGIN comes first
+            if index >= len(lines):
+                out.append({"fault": "no answer (%s)" % (lines[-1]["outcome"] if lines else
+                                                         "no session"), "kib": watch.peak_kib})
+                continue
+            line = lines[index]
+            result = {"seconds": line["seconds"], "elapsed": line["seconds"],
+                      "bytes": line["bytes"],
+                      "literal_bytes": line["literal_bytes"], "fetches": line["fetches"],
+                      "kib": watch.peak_kib}
+            if line["outcome"] == "timeout" and expect and line["fetches"] > 0:
+                result["estimated"] = True
+                result["seconds"] = line["seconds"] * expect / line["fetches"]
+                result["fault"] = "cut after %.0f s at %d of %d" % (
+                    line["seconds"], line["fetches"], expect)
+            elif line["outcome"] != "OK":
+                result["fault"] = "%s: %s" % (line["outcome"], line["tagged"])
+            elif expect is not None and line["fetches"] != expect:
+                result["fault"] = "%d FETCH responses, %d expected" % (line["fetches"], expect)
+            out.append(result)
+        return out
+
+    def prewarm(name):
+        for path in server.folder_paths(name):
+            read_tree(path)
+
+    big, inbox, large, mark = (folders[n][0] for n in ("big", "INBOX", "large", "mark"))
+
+    # One untimed pass over every folder, so that each server's indexes and caches are built.
+    log("  warm-up pass")
+    client.commands(["SELECT big", "UID FETCH 1:* (UID FLAGS)",
+                     "SELECT INBOX", "FETCH 1:* (FLAGS RFC822.SIZE ENVELOPE)",
+                     "FETCH 1:* BODYSTRUCTURE", "FETCH 1:20 (FLAGS BODY.PEEK[HEADER])",
+                     "SELECT large", "UID FETCH 1:* (UID FLAGS)",
+                     "SELECT mark", "UID FETCH 1:* (UID FLAGS)"])
+
+    log("  index work: 'big'")
+    prewarm("big")
+    results["select"] = run(["SELECT big"], [0])[0]
+    results["uid_flags"] = run(["SELECT big", "UID FETCH 1:* (UID FLAGS)"], [1], big)[0]
+
+    log("  envelopes and structures: INBOX")
+    prewarm("INBOX")
+    first, second = run(["SELECT INBOX", "FETCH 1:* (FLAGS RFC822.SIZE ENVELOPE)",
+                         "FETCH 1:* (FLAGS RFC822.SIZE ENVELOPE)"], [1, 2], inbox)
+    results["envelope1"] = first
+    results["envelope2"] = second
+    results["bodystructure"] = run(["SELECT INBOX", "FETCH 1:* BODYSTRUCTURE"], [1], inbox)[0]
+
+    log("  marking read: 'mark'")
+    server.reset_mark(client)
+    prewarm("mark")
+    results["store"] = run(["SELECT mark", "STORE 1:* +FLAGS (%s)" % SEEN_FLAG], [1], mark)[0]
+
+    log("  full download: 'large'")
+    prewarm("large")
+    download = run(["SELECT large", "UID FETCH 1:* BODY.PEEK[]"], [1], large)[0]
+    if "elapsed" in download:
+        # A cut download still measures its rate on what it received.
+        download["rate"] = download["bytes"] / download["elapsed"] / 1e6
+        complete = not download.get("estimated") and "fault" not in download
+        if complete and download["literal_bytes"] != folders["large"][1]:
+            download["fault"] = "%d message bytes, %d expected" % (download["literal_bytes"],
+                                                                   folders["large"][1])
+    results["download"] = download
+
+    log("  session loop: %d clients for %g s" % (args.clients, args.seconds))
+    prewarm("INBOX")
+    with MemoryWatch(server.process.pid, server.tree, 0.25) as watch:
+        loop = client.sessions("INBOX", args.clients, args.seconds)
+    loop["kib"] = watch.peak_kib
+    results["sessions"] = loop
+    return results
+
+
+# ---------------------------------------------------------------------------------------------
+# The report.
+
+# key, label, kind: "time" (seconds, lower is better), "rate" (higher is better).
+OPERATIONS = [
+    ("select", "SELECT ({big:,} messages)", "time"),
+    ("uid_flags", "UID FETCH 1:* (UID FLAGS), {big:,}", "time"),
+    ("envelope1", "FETCH 1:* (FLAGS RFC822.SIZE ENVELOPE), {inbox:,}, 1st", "time"),
+    ("envelope2", "FETCH 1:* (FLAGS RFC822.SIZE ENVELOPE), {inbox:,}, 2nd", "time"),
+    ("bodystructure", "FETCH 1:* BODYSTRUCTURE, {inbox:,}", "time"),
+    ("store", "STORE 1:* +FLAGS (\\Seen), {mark:,} unread", "time"),
+    ("download", "UID FETCH 1:* BODY.PEEK[], {large_mb:,.0f} MB", "rate"),
+    ("sessions", "session loop, {clients} clients: sessions/s", "rate"),
+    ("p50", "  session latency p50", "time"),
+    ("p99", "  session latency p99", "time"),
+    ("errors", "  session errors", "count"),
+]
+SHORT = {"select": "SELECT", "uid_flags": "UID FLAGS", "envelope1": "ENVELOPE 1st",
+         "envelope2": "ENVELOPE 2nd", "bodystructure": "BODYSTRUCTURE", "store": "STORE Seen",
+         "download": "download", "sessions": "sessions/s", "p50": "p50", "p99": "p99"}
+
+
+def value_of(results, key):
+    """(number, text, fault, peak KiB) of one operation of one server."""
+    if results is None:
+        return None, "-", None, None
+    if key in ("p50", "p99", "errors", "sessions"):
+        loop = results["sessions"]
+        if key == "errors":
+            kinds = ", ".join("%s %d" % kv for kv in loop["kinds"].items())
+            return loop["errors"], str(loop["errors"]), kinds or None, None
+        if key == "sessions":
+            fault = "no session completed" if loop["sessions"] == 0 else None
+            return loop["rate"], "%.1f /s" % loop["rate"], fault, loop["kib"]
+        return loop[key], format_seconds(loop[key]), None, None
+    r = results[key]
+    fault = r.get("fault")
+    if key == "download":
+        if "rate" not in r:
+            return None, "failed", fault, r["kib"]
+        return r["rate"], ("~" if r.get("estimated") else "") + "%.1f MB/s" % r["rate"], \
+            fault, r["kib"]
+    if "seconds" not in r:
+        return None, "failed", fault, r["kib"]
+    return r["seconds"], ("~" if r.get("estimated") else "") + format_seconds(r["seconds"]), \
+        fault, r["kib"]
+
+
+def format_seconds(s):
+    return "%.3f s" % s if s >= 1 else "%.1f ms" % (s * 1000)
+
+
+def mib(kib):
+    return "-" if kib is None else "%.1f MiB" % (kib / 1024)
+
+
+def machine():
+    cpu = "?"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    with open("/proc/meminfo") as f:
+        total = int(f.readline().split()[1]) / 1024 / 1024
+    return "%s, %d cores, %.0f GiB, Linux %s" % (cpu, os.cpu_count() or 0, total,
+                                                 platform.release())
+
+
+def report(ours, theirs, loopback, folders, dovecot_version, args):
+    """The table (text) and the rows with a ratio, for the chart."""
+    rows, chart = [], []
+    sizes = {"big": folders["big"][0], "inbox": folders["INBOX"][0], "mark": folders["mark"][0],
+             "large_mb": folders["large"][1] / 1e6, "clients": args.clients}
+    for key, label, kind in OPERATIONS:
+        label = label.format(**sizes)
+        a, a_text, a_fault, a_kib = value_of(ours, key)
+        b, b_text, b_fault, b_kib = value_of(theirs, key)
+        ratio = "-"
+        if a and b and kind == "time":
+            ratio_value = a / b
+        elif a and b and kind == "rate":
+            ratio_value = b / a
+        else:
+            ratio_value = None
+        if ratio_value is not None:
+            ratio = "%.2f" % ratio_value
+            chart.append((SHORT[key], ratio_value))
+        rows.append((label, a_text, b_text, ratio, mib(a_kib) if a_kib is not None else "",
+                     mib(b_kib) if b_kib is not None else "", a_fault, b_fault))
+    widths = [max(len(r[i]) for r in rows + [HEADER]) for i in range(6)]
+    lines = []
+    title = "OrvImapS (orvex-host%s) vs Dovecot %s, %s UTC" % (
+        ", extended mode" if args.extended else "", dovecot_version, datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M"))
+    lines.append(title)
+    lines.append("machine: " + machine())
+    lines.append("load average (1 min) at the start of each server's run: " + ", ".join(
+        "%s %s" % (name, load) for name, load in args.loads))
+    lines.append("folders: " + ", ".join("%s %d messages %.1f MB" % (n, c, s / 1e6)
+                                         for n, (c, s) in folders.items()))
+    lines.append("loopback bandwidth (plain socket copy): %.0f MB/s" % loopback)
+    lines.append("")
+    fmt = "  ".join("%%-%ds" % w if i == 0 else "%%%ds" % w for i, w in enumerate(widths))
+    lines.append(fmt % HEADER)
+    lines.append(fmt % tuple("-" * w for w in widths))
+    notes = []
+    for r in rows:
+        lines.append((fmt % r[:6]).rstrip())
+        for who, fault in (("ours", r[6]), ("Dovecot", r[7])):
+            if fault:
+                notes.append("%s, %s: %s" % (r[0].strip(), who, fault))
+    lines.append("")
+    lines.append("ours/Dovecot is the ratio of times (for rates, Dovecot's rate over ours): "
+                 "below 1.00 we are faster.")
+    lines.append("Peak RSS: ours the VmHWM of orvex-host during the session that runs the "
+                 "operation; Dovecot the sampled peak of the summed PSS of all its processes.")
+    lines.append("~ marks a figure extrapolated from a command cut after --limit seconds.")
+    for note in notes:
+        lines.append("note: " + note)
+    if ours is not None:
+        lines.append("")
+        lines.extend(goals(ours, theirs, loopback))
+    return "\n".join(lines) + "\n", chart
+
+
+HEADER = ("operation", "ours", "Dovecot", "ours/Dovecot", "peak RSS ours", "peak RSS Dovecot")
+
+
+def goals(ours, theirs, loopback):
+    out = ["Goals:"]
+    if theirs is not None:
+        behind, missing = [], []
+        for key, label, kind in OPERATIONS:
+            a, _, _, _ = value_of(ours, key)
+            b, _, _, _ = value_of(theirs, key)
+            if kind == "count":
+                continue
+            if not a or not b:
+                missing.append(SHORT[key])
+            elif kind == "time" and a > b or kind == "rate" and a < b:
+                behind.append(SHORT[key])
+        verdict = "met" if not behind and not missing else "not met"
+        if behind:
+            verdict += "; behind: " + ", ".join(behind)
+        if missing:
+            verdict += "; not measured: " + ", ".join(missing)
+        out.append("  ratio <= 1.00 everywhere: " + verdict)
+    rate = ours["download"].get("rate")
+    if rate:
+        out.append("  full download >= half the loopback (%.0f MB/s): %.1f MB/s, %s" %
+                   (loopback / 2, rate, "met" if rate >= loopback / 2 else "not met"))
+    kib = ours["download"]["kib"]
+    out.append("  peak RSS during the full download < 64 MiB: %s, %s" %
+               (mib(kib), "met" if kib < 64 * 1024 else "not met"))
+    errors = ours["sessions"]["errors"]
+    out.append("  no errors in the session loop: %d, %s" % (errors, "met" if errors == 0 else
+                                                          "not met"))
+    return out
+
+
+def draw_chart(chart, path):
+    data = path[:-4] + ".dat"
+    with open(data, "w") as f:
+        for label, value in chart:
+            f.write('"%s" %.4f\n' % (label, value))
+    top = max([v for _, v in chart] + [2]) * 3
+    bottom = min([v for _, v in chart] + [0.5]) / 3
+    script = """
+set terminal pngcairo size 1000,520 font "sans,10"
+set output '{png}'
+set title "OrvImapS / Dovecot, time ratio per operation (log scale; below 1, green: OrvImapS is faster)"
+set style fill solid 0.85 border -1
+set boxwidth 0.6
+set logscale y
+set yrange [{bottom}:{top}]
+set xrange [-0.7:{right}]
+set grid ytics
+set xtics rotate by -30
+set key off
+set ylabel "ours / Dovecot"
+plot '{dat}' using 0:2:($2 > 1 ? 0xcc4444 : 0x44aa77):xtic(1) with boxes linecolor rgb variable, \\
+     1 with lines linecolor rgb "#333333" dashtype 2 linewidth 1.5, \\
+     '{dat}' using 0:($2*1.3):(sprintf("%.2f",$2)) with labels
+""".format(png=path, dat=data, top=top, bottom=bottom, right=len(chart) - 0.3)
+    subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True, help="the build directory (bin/ inside)")
+    parser.add_argument("--cache", default=os.environ.get("ORV_BENCH_CACHE",
+                                                          "/var/tmp/orv-bench"))
+    parser.add_argument("--results", default=os.path.join(HERE, "results"))
+    parser.add_argument("--smoke", action="store_true",
+                        help="small store, our server only, a few seconds; exit 1 on a fault")
+    parser.add_argument("--ours-only", action="store_true")
+    parser.add_argument("--extended", action="store_true",
+                        help="serve in the plug-in's extended mode (Server/Extended=1)")
+    parser.add_argument("--limit", type=float, default=60,
+                        help="seconds after which a command is cut and its time extrapolated")
+    args = parser.parse_args()
+    args.clients = 10 if args.smoke else 100
+    args.seconds = 2 if args.smoke else 20
+    if args.smoke:
+        args.limit = min(args.limit, 20)
+    ours_only = args.smoke or args.ours_only
+    bindir = os.path.join(os.path.abspath(args.build), "bin")
+
+    started = time.monotonic()
+    store = prepare_store(args, bindir)
+    folders = read_folders(store)
+    tmp = tempfile.mkdtemp(prefix="orv-bench-")
+    os.chmod(tmp, 0o755)  # Dovecot's processes read their files in it under their own users
+    try:
+        loop = json.loads(subprocess.run([os.path.join(bindir, "imap_load"), "loopback",
+                                          "--seconds", "1" if args.smoke else "3"],
+                                         stdout=subprocess.PIPE, text=True).stdout)
+        loopback = loop["mb_per_s"]
+        log("loopback: %.0f MB/s" % loopback)
+        measured = {}
+        servers = [OurServer(bindir, store, tmp, args.extended)]
+        if not ours_only:
+            servers.append(Dovecot(store, tmp))
+        dovecot_version = "(not run)"
+        args.loads = []
+        for server in servers:
+            with open("/proc/loadavg") as f:
+                args.loads.append((server.name, f.read().split()[0]))
+            log("%s on port %d" % (server.name, server.port))
+            server.start()
+            try:
+                if isinstance(server, Dovecot):
+                    dovecot_version = server.version()
+                measured[server.name] = measure_server(server, Client(bindir, server, args.limit),
+                                                       folders, args)
+            finally:
+                server.stop()
+        text, chart = report(measured["ours"], measured.get("Dovecot"), loopback, folders,
+                             dovecot_version, args)
+        log("")
+        sys.stdout.write(text)
+        log("(%.0f s in all)" % (time.monotonic() - started))
+        faults = [line for line in text.splitlines() if line.startswith("note: ") and
+                  "cut after" not in line]
+        if args.smoke:
+            return 1 if faults or measured["ours"]["sessions"]["errors"] else 0
+        os.makedirs(args.results, exist_ok=True)
+        with open(os.path.join(args.results, "latest.txt"), "w") as f:
+            f.write(text)
+        with open(os.path.join(args.results, "latest.json"), "w") as f:
+            json.dump({"loopback_mb_per_s": loopback, "folders": folders,
+                       "results": measured}, f, indent=1)
+        if chart:
+            draw_chart(chart, os.path.join(args.results, "ratios.png"))
+            log("chart: %s" % os.path.join(args.results, "ratios.png"))
+        return 0
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
