@@ -16,7 +16,7 @@ Listener::~Listener() {
     Socket::Close();
 }
 
-int Listener::StartListening(uint16_t port) {
+int Listener::StartListening(uint16_t port, int backlog) {
     if (Handle() != platform::kInvalidSocket)
         return 0;
     platform::SocketHandle s = platform::TcpSocket();
@@ -28,7 +28,7 @@ int Listener::StartListening(uint16_t port) {
         Close();
         return 0;
     }
-    if (!Listen(5)) {
+    if (!Listen(backlog)) {
         Close();
         return 0;
     }

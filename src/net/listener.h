@@ -42,8 +42,9 @@ class Listener : public Socket, public SessionList {
     // Makes the connection object for an accepted socket (taking its handle over), or null.
     virtual Connection* CreateSession(Socket& accepted) = 0;
 
-    // 1 when listening on port with a running accept thread, else 0.
-    int StartListening(uint16_t port);
+    // 1 when listening on port with a running accept thread, else 0. backlog: how many
+    // connections the system queues before the accept thread takes them.
+    int StartListening(uint16_t port, int backlog = 5);
     // Closes the listening socket and waits for the accept thread. The result of releasing
     // its handle (non-zero), or 0 when no accept thread was running.
     int Stop();

@@ -29,5 +29,5 @@ int ImapServer::StartFromSettings() {
     if (Handle() != platform::kInvalidSocket)
         return 0;
     LoadPasswordFile(PasswordFilePath().c_str(), users_);
-    return StartListening(port);
+    return StartListening(port, ReadBacklog());
 }

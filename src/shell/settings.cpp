@@ -22,6 +22,12 @@ uint16_t ReadPortNo() {
         platform::ProfileInt("Server", "PortNo", 143, SettingsPath().c_str()) & 0xFFFF);
 }
 
+int ReadBacklog() {
+    int backlog =
+        static_cast<int>(platform::ProfileInt("Server", "Backlog", 5, SettingsPath().c_str()));
+    return backlog > 0 ? backlog : 5;
+}
+
 void RefreshUseTitles() {
     UseTitles.store(
         static_cast<int>(platform::ProfileInt("Server", "FolderName", 1, SettingsPath().c_str())));

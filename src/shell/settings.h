@@ -18,6 +18,9 @@ Text SettingsPath();
 Text PasswordFilePath();
 // "Server" / "PortNo", default 143; only the low 16 bits are used.
 uint16_t ReadPortNo();
+// "Server" / "Backlog", default 5: the listening socket's queue of connections not yet
+// accepted. Many clients connecting at once need more.
+int ReadBacklog();
 // Reads "Server" / "FolderName" (default 1) into UseTitles.
 void RefreshUseTitles();
 // "Server" / "Extended", default 0: non-zero serves a new connection in extended mode, with
