@@ -2,14 +2,21 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
+#include "host/import_form.h"
 #include "host/store_format.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 
 namespace {
+
+// At most this many folders keep the spots of their index (a 10,000-message folder's take
+// about a megabyte).
+constexpr size_t kSpotFolders = 8;
 
 // The whole content of a file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string* out) {
@@ -130,6 +137,72 @@ std::vector<IndexLine> ParseIndex(const std::string& content) {
     return lines;
 }
 
+// A file name as lstrcmpiA compares it: ASCII letters in lower case, except a byte that is the
+// second byte of a double-byte character.
+std::string FoldedName(const std::string& name) {
+    std::string out = name;
+    bool trail = false;
+    for (char& c : out) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (!trail && b >= 'A' && b <= 'Z')
+            c = static_cast<char>(b + 0x20);
+        trail = !trail && platform::IsLeadByte(b);
+    }
+    return out;
+}
+
+// Whether the bytes read at a spot, from the start of its line through the byte after its
+// record, still are that line: the name, its run of "=", the record with no line end in it,
+// then a line end or the end of the file.
+bool SpotHolds(const std::string& bytes, const std::string& folded, size_t prefix, size_t length) {
+    const size_t end = prefix + length;
+    if (bytes.size() < end || FoldedName(bytes.substr(0, folded.size())) != folded)
+        return false;
+    if (bytes.find_first_not_of('=', folded.size()) < prefix)
+        return false;
+    if (bytes.find_first_of("\r\n") < end)
+        return false;
+    return bytes.size() == end || bytes[end] == '\r' || bytes[end] == '\n';
+}
+
+// The size and last-write time of a file; false when it cannot be examined.
+bool FileStamp(const std::string& path, uint64_t* size, int64_t* time) {
+    const std::filesystem::path os = platform::MapPath(path.c_str());
+    std::error_code failure;
+    const uintmax_t bytes = std::filesystem::file_size(os, failure);
+    if (failure)
+        return false;
+    const std::filesystem::file_time_type written = std::filesystem::last_write_time(os, failure);
+    if (failure)
+        return false;
+    *size = bytes;
+    *time = static_cast<int64_t>(written.time_since_epoch().count());
+    return true;
+}
+
+// Up to len bytes of an open file from offset (fewer at its end).
+bool ReadAt(platform::FileHandle f, uint64_t offset, size_t len, std::string* out) {
+    out->assign(len, '\0');
+    if (platform::SeekFile(f, static_cast<int64_t>(offset), platform::kSeekBegin) < 0)
+        return false;
+    size_t got = 0;
+    uint32_t done = 0;
+    while (got < len &&
+           platform::ReadFile(f, &(*out)[got], static_cast<uint32_t>(len - got), &done) != 0 &&
+           done > 0) {
+        got += done;
+    }
+    out->resize(got);
+    return true;
+}
+
+bool WriteAt(platform::FileHandle f, uint64_t offset, const std::string& bytes) {
+    uint32_t done = 0;
+    return platform::SeekFile(f, static_cast<int64_t>(offset), platform::kSeekBegin) >= 0 &&
+           platform::WriteFile(f, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) != 0 &&
+           done == bytes.size();
+}
+
 // The highest UID of a folder: over the names in its "Entry.lst" and the message files in its
 // directory, so an unlisted file is never overwritten. 0 for an empty folder.
 uint64_t HighestUid(const std::string& folder, const std::string& index) {
@@ -159,7 +232,8 @@ std::string HostStore::ImportFile(const char* filePath, const char* destination,
     std::string message;
     if (!ReadWholeFile(filePath, &message))
         return std::string();
-    return ImportLocked(message, destination, status);
+    // A client's message is kept in the host's form: decoded headers, Shift_JIS text.
+    return ImportLocked(HostFormOf(message), destination, status);
 }
 
 std::string HostStore::ImportBytes(const std::string& message, const char* destination,
@@ -195,6 +269,7 @@ std::string HostStore::ImportLocked(const std::string& message, const std::strin
     const std::string record = IndexRecord(status, static_cast<uint32_t>(file.size()),
                                            static_cast<uint32_t>(std::time(nullptr)));
     index += name + "=" + Base64Encode(record) + "\r\n";
+    spots_.erase(indexPath);
     if (!ReplaceFile(folder, indexPath, index)) {
         platform::DeleteFilePath((folder + "/" + name + ".orv").c_str());
         return std::string();
@@ -207,6 +282,38 @@ std::string HostStore::ImportLocked(const std::string& message, const std::strin
     return name;
 }
 
+HostStore::IndexSpots* HostStore::SpotsOf(const std::string& path) {
+    uint64_t size = 0;
+    int64_t time = 0;
+    if (!FileStamp(path, &size, &time)) {
+        spots_.erase(path);
+        return nullptr;
+    }
+    auto known = spots_.find(path);
+    if (known != spots_.end() && known->second.size == size && known->second.time == time)
+        return &known->second;
+    // Stamped before reading: a change made in between shows at the next call.
+    std::string content;
+    if (!ReadWholeFile(path, &content)) {
+        spots_.erase(path);
+        return nullptr;
+    }
+    if (known == spots_.end() && spots_.size() >= kSpotFolders)
+        spots_.clear();
+    IndexSpots& spots = spots_[path];
+    spots = IndexSpots();
+    spots.size = size;
+    spots.time = time;
+    uint64_t offset = 0;
+    for (const IndexLine& line : ParseIndex(content)) {
+        const uint64_t end = offset + line.raw.size() - line.lineEnd.size();
+        spots.byName[FoldedName(line.name)].push_back(
+            {offset, end - line.value.size(), static_cast<uint32_t>(line.value.size())});
+        offset += line.raw.size();
+    }
+    return &spots;
+}
+
 bool HostStore::MarkMail(const char* key, uint32_t mask, int32_t value) {
     if (key == nullptr)
         return false;
@@ -216,12 +323,65 @@ bool HostStore::MarkMail(const char* key, uint32_t mask, int32_t value) {
     const std::string& name = parts.back();
     const std::string folder = mailbox_ + Join(parts, parts.size() - 1);
     const std::string indexPath = folder + "/Entry.lst";
+    const std::string folded = FoldedName(name);
 
     std::lock_guard<std::mutex> hold(lock_);
+    IndexSpots* spots = SpotsOf(indexPath);
+    if (spots == nullptr)
+        return false;
+    const auto found = spots->byName.find(folded);
+    if (found == spots->byName.end())
+        return false;
+    // Every line of the message changes (a store written by hand may list a name twice).
+    platform::FileHandle f = platform::kInvalidFile;
+    bool rewrite = false;
+    bool wrote = false;
+    for (const RecordSpot& spot : found->second) {
+        if (f == platform::kInvalidFile) {
+            f = platform::OpenFile(indexPath.c_str(), platform::kAccessReadWrite,
+                                   platform::kOpenExisting);
+        }
+        const size_t prefix = static_cast<size_t>(spot.value - spot.line);
+        std::string line;
+        if (f == platform::kInvalidFile || !ReadAt(f, spot.line, prefix + spot.length + 1, &line) ||
+            !SpotHolds(line, folded, prefix, spot.length)) {
+            rewrite = true;
+            break;
+        }
+        const std::string record = Base64Decode(line.substr(prefix, spot.length));
+        const uint32_t before = RecordStatus(record);
+        const uint32_t after = value != 0 ? (before | mask) : (before & ~mask);
+        if (after == before)
+            continue;
+        const std::string text = Base64Encode(WithRecordStatus(record, after));
+        if (text.size() != spot.length) {
+            rewrite = true;
+            break;
+        }
+        if (!WriteAt(f, spot.value, text)) {
+            platform::CloseFile(f);
+            spots_.erase(indexPath);
+            return false;
+        }
+        wrote = true;
+    }
+    if (f != platform::kInvalidFile)
+        platform::CloseFile(f);
+    if (rewrite) {
+        spots_.erase(indexPath);
+        return MarkByRewrite(folder, indexPath, name, mask, value);
+    }
+    // Our own write is no change behind our back: the spots stay, with the new stamp.
+    if (wrote && !FileStamp(indexPath, &spots->size, &spots->time))
+        spots_.erase(indexPath);
+    return true;
+}
+
+bool HostStore::MarkByRewrite(const std::string& folder, const std::string& indexPath,
+                              const std::string& name, uint32_t mask, int32_t value) {
     std::string content;
     if (!ReadWholeFile(indexPath, &content))
         return false;
-    // Every line of the message changes (a store written by hand may list a name twice).
     bool found = false;
     bool changed = false;
     std::string out;
@@ -271,7 +431,10 @@ bool HostStore::DeleteMail(const char* key) {
             out += line.raw;
         }
     }
-    if (removed == 0 || !ReplaceFile(folder, indexPath, out))
+    if (removed == 0)
+        return false;
+    spots_.erase(indexPath);
+    if (!ReplaceFile(folder, indexPath, out))
         return false;
 
     // The index first, so no reader finds a line whose file is gone.

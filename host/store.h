@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 class HostStore {
   public:
@@ -28,6 +30,8 @@ class HostStore {
     // Sets (value 1) or clears (value 0) the mask in the status word of the message the key
     // names (mail root, "\", folder path, "\", file name without extension; the file name is
     // compared without regard to ASCII case). False, and nothing changed, for an unknown key.
+    // Writes nothing when the bits already have the asked value, and otherwise only the
+    // message's record, in place, so a call costs the same whatever the size of the folder.
     bool MarkMail(const char* key, uint32_t mask, int32_t value);
     // Deletes the message the key names (as for MarkMail): its lines in "Entry.lst", then
     // "Total" lowered by as many, then its message file. False, and nothing changed, for an
@@ -35,11 +39,35 @@ class HostStore {
     bool DeleteMail(const char* key);
 
   private:
+    // Where one line of an "Entry.lst" lies: the line, and the base64 text of its record.
+    struct RecordSpot {
+        uint64_t line;
+        uint64_t value;
+        uint32_t length;
+    };
+    // The records of one "Entry.lst" by folded file name, taken when the file had this size
+    // and last-write time. The host (or a person) may rewrite an index behind this store's
+    // back, so the spots are trusted only while the file keeps both, and each spot is checked
+    // against the file before it is written.
+    struct IndexSpots {
+        uint64_t size = 0;
+        int64_t time = 0;
+        std::unordered_map<std::string, std::vector<RecordSpot>> byName;
+    };
+
     std::string ImportLocked(const std::string& message, const std::string& destination,
                              uint32_t status);
+    // The spots of the index at path, taken anew when the file changed; null when it cannot
+    // be read.
+    IndexSpots* SpotsOf(const std::string& path);
+    // Marks by reading and replacing the whole index: for a record whose text would change
+    // its length, or a spot the file no longer matches.
+    bool MarkByRewrite(const std::string& folder, const std::string& indexPath,
+                       const std::string& name, uint32_t mask, int32_t value);
 
     std::string mailbox_;
     std::mutex lock_;
+    std::unordered_map<std::string, IndexSpots> spots_;  // by index path
 };
 
 #endif  // ORV_HOST_STORE_H_

@@ -2,6 +2,7 @@
 // and the UIDPLUS codes of APPEND and COPY. The UIDs the new messages got are found by reading
 // the destination's index before and after the host stores them.
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "imap/extended_session.h"
@@ -58,11 +59,34 @@ void WriteUidList(Output& out, const std::vector<uint32_t>& uids) {
     }
 }
 
+// Whether a FETCH asks for text that marks a message as read: a BODY section without PEEK
+// (a lone BODY included) or RFC822.TEXT. The items follow the message set.
+bool ItemsMarkSeen(const TextList& arguments) {
+    for (int i = 1; i < arguments.Count(); ++i) {
+        Text items(*arguments.At(i));
+        items.MakeUpper();
+        const std::string text(items.c_str(), static_cast<size_t>(items.Length()));
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find_first_of(" ()", start);
+            if (end == std::string::npos)
+                end = text.size();
+            const std::string item = text.substr(start, end - start);
+            if (item.compare(0, 5, "BODY[") == 0 || item == "BODY" || item == "RFC822.TEXT")
+                return true;
+            start = end + 1;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void ExtendedSession::OnFetch() {
-    if (readOnly_) {
-        // Nothing fetched from a folder opened with EXAMINE marks a message as read.
+    // Nothing fetched from a folder opened with EXAMINE marks a message as read; nor does a
+    // FETCH that asks for no text: clients list a folder with RFC822.SIZE, and the size alone
+    // would otherwise turn every listed message read in the host's store.
+    if (readOnly_ || !ItemsMarkSeen(command_.arguments)) {
         SeenMarksSuppressed quiet;
         ImapSession::OnFetch();
         return;
@@ -95,6 +119,10 @@ void ExtendedSession::ServeStoreExtended(MessageEntry& entry, int sequence) {
 }
 
 void ExtendedSession::OnAppend() {
+    // The flag list is optional (mbsync leaves it out for a message without flags): an empty
+    // one stands in for it, so the exact handler finds the literal where it looks.
+    if (command_.arguments.Count() == 2)
+        command_.arguments.Insert(1, Text("()"));
     // The destination as the exact handler will find it, looked at before the message comes:
     // its lasting UIDVALIDITY and the UIDs it holds. The exact handler answers every refusal.
     Text path;
