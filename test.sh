@@ -27,5 +27,17 @@ cmake --build "$build" -j"$(nproc)"
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+
+# The whole run (no arguments) also runs the end-to-end suite for leaks with every host
+# stopped in order, the threaded tests under ThreadSanitizer, and every fuzz target briefly.
+# With arguments (a test filter for ctest) only the selected CTest tests run.
+if [ $# -eq 0 ]; then
+    tests/sanitizers/run_leaks.sh "$build"
+    tests/sanitizers/run_tsan.sh
+    if [ -x tests/fuzz/run.sh ]; then
+        tests/fuzz/run.sh --seconds 3
+    fi
+fi
+
 cd "$build"
 ctest --output-on-failure --timeout 900 -j"$(nproc)" "$@"

@@ -34,6 +34,10 @@ void ImapSession::OnAppend() {
     Send("+ OK please give datas\r\n");
 
     // The literal goes to the temporary file in blocks; bytes already received come first.
+    // When the file cannot be made or written whole (the temporary directory is missing or
+    // full), the literal is still read to its end so the connection stays in step, but the
+    // host is given nothing: it would store the message cut short.
+    bool written = temp.IsOpen();
     std::unique_ptr<char[]> block(new char[kAppendBlock]);
     uint32_t left = size;
     while (left > 0) {
@@ -44,7 +48,8 @@ void ImapSession::OnAppend() {
             completion_ = 0;
             return;
         }
-        temp.Write(block.get(), static_cast<uint32_t>(got));
+        if (written && !temp.Write(block.get(), static_cast<uint32_t>(got)))
+            written = false;
         left -= static_cast<uint32_t>(got);
     }
     // The rest of the command line after the literal belongs to this APPEND.
@@ -54,6 +59,10 @@ void ImapSession::OnAppend() {
         return;
     }
     temp.Close();
+    if (!written) {
+        NoArguments();
+        return;
+    }
     mailbox.ImportMessage(temp.Path().c_str());
 }
 

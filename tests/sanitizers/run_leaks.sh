@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Runs the whole end-to-end suite against the AddressSanitizer build with leak detection on, and
+# fails on any sanitizer report. Every host stand-in is stopped in order when its test ends (not
+# killed), so each one runs its leak check just before it unloads the plug-in, and every
+# report of every process (hosts, orimapst) is written to a file of its own and counted here.
+# Usage: tests/sanitizers/run_leaks.sh [BUILD_DIR]
+#   BUILD_DIR: the Debug AddressSanitizer build to use (default build-test, the one ./test.sh
+#   makes); configured and brought up to date here.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$(pwd)
+
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev python3)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "run_leaks.sh: installing ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    $SUDO apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
+fi
+
+build=$(realpath -m "${1:-build-test}")
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+reports="$build/leak-reports"
+logs="$build/leak-logs"
+rm -rf "$reports" "$logs"
+mkdir -p "$reports" "$logs"
+export ORV_BUILD_DIR="$build"
+export PYTHONDONTWRITEBYTECODE=1
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+ASAN_OPTIONS+=":log_path=$reports/report"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/report"
+
+started=$(date +%s)
+modules=$(cd tests/e2e && ls ./*_test.py | sed 's|^\./||; s|\.py$||')
+failed=0
+# One module per process, as many at once as there are processors; each module's output is
+# kept in a log and shown when the module fails.
+printf '%s\n' $modules | xargs -P "$(nproc)" -I{} sh -c \
+    'python3 "$0/tests/sanitizers/stop_in_order.py" "$0/tests/e2e" {} >"$1/{}.log" 2>&1 \
+     || { echo "run_leaks.sh: {} failed"; exit 1; }' "$root" "$logs" || failed=1
+for m in $modules; do
+    if grep -q "^FAILED" "$logs/$m.log"; then
+        echo "===== $m"
+        cat "$logs/$m.log"
+    fi
+done
+
+found=$(find "$reports" -type f | sort)
+if [ -n "$found" ]; then
+    for f in $found; do
+        echo "===== sanitizer report $f"
+        cat "$f"
+    done
+    failed=1
+fi
+echo "run_leaks.sh: $(echo "$modules" | wc -w) end-to-end modules in" \
+     "$(( $(date +%s) - started )) s; $(echo -n "$found" | grep -c . || true) sanitizer reports"
+exit $failed
