@@ -34,9 +34,7 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 if [ $# -eq 0 ]; then
     tests/sanitizers/run_leaks.sh "$build"
     tests/sanitizers/run_tsan.sh
-    if [ -x tests/fuzz/run.sh ]; then
-        tests/fuzz/run.sh --seconds 3
-    fi
+    tests/fuzz/run.sh --seconds 3 --jobs 2
 fi
 
 cd "$build"
