@@ -59,17 +59,20 @@ FileHandle OpenFile(const char* path, uint32_t access, FileDisposition dispositi
     }
     const std::string os = MapPath(path);
     int fd;
+    // Opened without blocking, so a named pipe or device in the store cannot hold a connection
+    // thread (and with it the server's stop) in open() for ever; only regular files are kept.
     do {
-        fd = open(os.c_str(), flags, 0666);
+        fd = open(os.c_str(), flags | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return kInvalidFile;
     // A directory opens for reading on POSIX; the target platform refuses it as a file.
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return kInvalidFile;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return static_cast<FileHandle>(fd);
 }
 

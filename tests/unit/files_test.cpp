@@ -2,6 +2,8 @@
 // reads, writes and seeks, last-write times, temporary names and the sorted directory search.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -185,6 +187,12 @@ TEST(OpenFileTest, AccessModesSharingAndDirectories) {
     EXPECT_EQ(OpenFile(dir.path().c_str(), kAccessRead, kOpenExisting), kInvalidFile);
     EXPECT_EQ(OpenFile(dir.path().c_str(), kAccessRead, kOpenAlways), kInvalidFile);
     EXPECT_EQ(CloseFile(kInvalidFile), 0);
+
+    // A named pipe in a store is refused at once instead of blocking the opener for ever.
+    const std::string fifo = dir / "pipe";
+    ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
+    EXPECT_EQ(OpenFile(fifo.c_str(), kAccessRead, kOpenAlways), kInvalidFile);
+    EXPECT_EQ(OpenFile(fifo.c_str(), kAccessReadWrite, kOpenExisting), kInvalidFile);
 }
 
 TEST(OpenFileTest, ReadWriteSeek) {
