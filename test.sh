@@ -1,22 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything in a Debug configuration with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs every test through CTest. Installs the Debian packages it needs when they are missing.
+# and runs every test through CTest, after the leak, ThreadSanitizer and short fuzz runs.
+# Installs the Debian packages it needs when they are missing.
 # Usage: ./test.sh [extra ctest arguments, e.g. -R text_test]
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev python3)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "test.sh: installing ${missing[*]}"
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-    $SUDO apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
-fi
+tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3
 
 # The real IMAP clients the client suite drives.
 bash tests/clients/install.sh

@@ -10,18 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev python3)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "run_leaks.sh: installing ${missing[*]}"
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-    $SUDO apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
-fi
+tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3
 
 build=$(realpath -m "${1:-build-test}")
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON >/dev/null

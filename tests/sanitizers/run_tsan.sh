@@ -8,18 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev python3)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "run_tsan.sh: installing ${missing[*]}"
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-    $SUDO apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
-fi
+tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3
 
 unit_tests=(sockets_test threads_test connection_test locked_list_test profile_test mailbox_test)
 e2e_tests=(session_test host_test limits_test extended_updates_test faults_test)
