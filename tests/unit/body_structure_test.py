@@ -13,67 +13,16 @@ import subprocess
 import tempfile
 import unittest
 
+import imap_data
+from imap_data import ParseError
+
 KANJI = "日本語表ソ添付資料会議案内のお知らせテスト"
 ASCII = "abcxyz 0123.,-_=+\"\\'"
 
 
-class ParseError(Exception):
-    pass
-
-
 def read_value(data):
-    """The one value of data (a blank, then a list); raises ParseError when it does not parse."""
-    if not data.startswith(b" ("):
-        raise ParseError("no leading blank and list")
-    value, pos = read_item(data, 1)
-    if pos != len(data):
-        raise ParseError("bytes after the value at %d" % pos)
-    return value
-
-
-def read_item(data, pos):
-    c = data[pos:pos + 1]
-    if c == b"(":
-        items, pos = [], pos + 1
-        while True:
-            if pos >= len(data):
-                raise ParseError("unclosed list")
-            if data[pos:pos + 1] == b")":
-                return items, pos + 1
-            if items:
-                # One blank between items, none needed after a list; the server's multipart
-                # form also puts one blank before its ")".
-                if data[pos:pos + 1] == b" ":
-                    pos += 1
-                    if data[pos:pos + 1] == b")":
-                        return items, pos + 1
-                elif not (isinstance(items[-1], list) and data[pos:pos + 1] == b"("):
-                    raise ParseError("no blank between items at %d" % pos)
-            item, pos = read_item(data, pos)
-            items.append(item)
-    if c == b'"':
-        out, pos = bytearray(), pos + 1
-        while True:
-            b = data[pos:pos + 1]
-            if b == b"" or b in b"\r\n\0":
-                raise ParseError("bad byte in a quoted string at %d" % pos)
-            if b == b'"':
-                return bytes(out), pos + 1
-            if b == b"\\":
-                pos += 1
-                if data[pos:pos + 1] not in (b'"', b"\\"):
-                    raise ParseError("bad escape at %d" % pos)
-            out += data[pos:pos + 1]
-            pos += 1
-    end = pos
-    while end < len(data) and data[end:end + 1] not in b" ()":
-        end += 1
-    atom = data[pos:end]
-    if atom == b"NIL":
-        return None, end
-    if atom.isdigit() and not (len(atom) > 1 and atom.startswith(b"0")):
-        return int(atom), end
-    raise ParseError("bad atom %r at %d" % (atom, pos))
+    """The one value of a rendered body structure; raises ParseError when it does not parse."""
+    return imap_data.read_value(data, blank_before_close=True)
 
 
 def check_shape(test, body):

@@ -16,58 +16,17 @@ import subprocess
 import tempfile
 import unittest
 
+import imap_data
+from imap_data import ParseError
+
 KANJI = "日本語表ソ添付資料会議案内のお知らせテストｱｲ"
 WORD = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
 ENCODED_WORD = re.compile(rb"=\?ISO-2022-JP\?B\?([A-Za-z0-9+/=]*)\?=")
 
 
-class ParseError(Exception):
-    pass
-
-
 def read_envelope(data):
     """The envelope list of data (a blank, then a list); raises ParseError when it is not IMAP."""
-    if not data.startswith(b" ("):
-        raise ParseError("no leading blank and list")
-    value, pos = read_item(data, 1)
-    if pos != len(data):
-        raise ParseError("bytes after the value at %d" % pos)
-    return value
-
-
-def read_item(data, pos):
-    c = data[pos:pos + 1]
-    if c == b"(":
-        items, pos = [], pos + 1
-        while data[pos:pos + 1] != b")":
-            if pos >= len(data):
-                raise ParseError("unclosed list")
-            if items:
-                # One blank between items; addresses follow each other without one.
-                if data[pos:pos + 1] == b" ":
-                    pos += 1
-                elif not (isinstance(items[-1], list) and data[pos:pos + 1] == b"("):
-                    raise ParseError("no blank between items at %d" % pos)
-            item, pos = read_item(data, pos)
-            items.append(item)
-        return items, pos + 1
-    if c == b'"':
-        out, pos = bytearray(), pos + 1
-        while True:
-            b = data[pos:pos + 1]
-            if b == b"" or b in b"\r\n\0":
-                raise ParseError("bad byte in a quoted string at %d" % pos)
-            if b == b'"':
-                return bytes(out), pos + 1
-            if b == b"\\":
-                pos += 1
-                if data[pos:pos + 1] not in (b'"', b"\\"):
-                    raise ParseError("bad escape at %d" % pos)
-            out += data[pos:pos + 1]
-            pos += 1
-    if data[pos:pos + 3] == b"NIL":
-        return None, pos + 3
-    raise ParseError("bad item at %d" % pos)
+    return imap_data.read_value(data)
 
 
 def check_shape(test, env):

@@ -1,0 +1,63 @@
+"""A small reader of IMAP data values written from the protocol's grammar, for the tests that
+check what the renderers write: parenthesised lists, quoted strings with the two escapes, NIL
+and numbers."""
+
+
+class ParseError(Exception):
+    pass
+
+
+def read_value(data, blank_before_close=False):
+    """The one value of data (a blank, then a list); raises ParseError when it does not parse.
+    blank_before_close accepts the one blank that the server's multipart body structure puts
+    before its closing parenthesis."""
+    if not data.startswith(b" ("):
+        raise ParseError("no leading blank and list")
+    value, pos = read_item(data, 1, blank_before_close)
+    if pos != len(data):
+        raise ParseError("bytes after the value at %d" % pos)
+    return value
+
+
+def read_item(data, pos, blank_before_close=False):
+    c = data[pos:pos + 1]
+    if c == b"(":
+        items, pos = [], pos + 1
+        while True:
+            if pos >= len(data):
+                raise ParseError("unclosed list")
+            if data[pos:pos + 1] == b")":
+                return items, pos + 1
+            if items:
+                # One blank between items, none needed between two lists.
+                if data[pos:pos + 1] == b" ":
+                    pos += 1
+                    if blank_before_close and data[pos:pos + 1] == b")":
+                        return items, pos + 1
+                elif not (isinstance(items[-1], list) and data[pos:pos + 1] == b"("):
+                    raise ParseError("no blank between items at %d" % pos)
+            item, pos = read_item(data, pos, blank_before_close)
+            items.append(item)
+    if c == b'"':
+        out, pos = bytearray(), pos + 1
+        while True:
+            b = data[pos:pos + 1]
+            if b == b"" or b in b"\r\n\0":
+                raise ParseError("bad byte in a quoted string at %d" % pos)
+            if b == b'"':
+                return bytes(out), pos + 1
+            if b == b"\\":
+                pos += 1
+                if data[pos:pos + 1] not in (b'"', b"\\"):
+                    raise ParseError("bad escape at %d" % pos)
+            out += data[pos:pos + 1]
+            pos += 1
+    end = pos
+    while end < len(data) and data[end:end + 1] not in b" ()":
+        end += 1
+    atom = data[pos:end]
+    if atom == b"NIL":
+        return None, end
+    if atom.isdigit() and not (len(atom) > 1 and atom.startswith(b"0")):
+        return int(atom), end
+    raise ParseError("bad atom %r at %d" % (atom, pos))
