@@ -35,16 +35,6 @@ bool IsSeparatorLine(const Text& line) {
            (line.Length() == 2 && line[0] == '\r' && line[1] == '\n');
 }
 
-// Appends a converted line to a text that grows to a whole message: doubling the buffer when
-// it is full keeps loading a message of several megabytes linear, where growing by the text's
-// own small slack at each line would copy the message once per line.
-void AppendLine(Text& text, const Text& line) {
-    const int needed = text.Length() + line.Length();
-    if (needed >= text.Capacity())
-        text.Reserve(needed < (1 << 29) ? needed * 2 : needed);
-    text.Append(line);
-}
-
 // How many SeenMarksSuppressed objects live on this thread (each connection has its own).
 thread_local int tSeenMarksSuppressed = 0;
 
@@ -72,13 +62,13 @@ void ReadMessageFile(MessageEntry& entry, const Text& mailRoot, const Text& fold
                 JisText converted;
                 converted.Assign(line);
                 converted.EncodeHeaderWords();
-                AppendLine(entry.headerText, converted);
+                entry.headerText.Append(converted);
             }
         } else {
             JisText converted;
             converted.Assign(line);
             converted.ConvertToJis();
-            AppendLine(entry.bodyText, converted);
+            entry.bodyText.Append(converted);
         }
     }
 }
