@@ -7,9 +7,7 @@ NIL, numbers and lists. The generated messages are also compared with the struct
 line counts computed here from Python's own ISO-2022-JP codec.
 """
 
-import os
 import random
-import subprocess
 import tempfile
 import unittest
 
@@ -137,14 +135,6 @@ def hostile_messages(rng):
         yield b"".join(rng.choice(pieces) for _ in range(rng.randint(1, 80)))
 
 
-def render(paths):
-    tool = os.path.join(os.environ.get("ORV_BUILD_DIR", "build"), "tests", "bodystructure_dump")
-    out = subprocess.run([tool] + paths, capture_output=True, check=True).stdout
-    lines = out.split(b"\n")
-    assert lines[-1] == b"" and len(lines) == len(paths) + 1, "one line per file expected"
-    return lines[:-1]
-
-
 class BodyStructureParseTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
@@ -153,12 +143,7 @@ class BodyStructureParseTest(unittest.TestCase):
         self.dir.cleanup()
 
     def write_all(self, messages):
-        paths = []
-        for i, data in enumerate(messages):
-            paths.append(os.path.join(self.dir.name, "m%d.orv" % i))
-            with open(paths[-1], "wb") as f:
-                f.write(data)
-        return render(paths)
+        return imap_data.render_files("bodystructure_dump", self.dir.name, messages)
 
     def test_generated_messages_parse_and_match_their_structure(self):
         gen = Generator(20240611)

@@ -9,10 +9,8 @@ Malformed headers are only checked to render parseable data.
 """
 
 import base64
-import os
 import random
 import re
-import subprocess
 import tempfile
 import unittest
 
@@ -160,14 +158,6 @@ def hostile_headers(rng):
         yield b"".join(rng.choice(pieces) for _ in range(rng.randint(1, 60)))
 
 
-def render(paths):
-    tool = os.path.join(os.environ.get("ORV_BUILD_DIR", "build"), "tests", "envelope_dump")
-    out = subprocess.run([tool] + paths, capture_output=True, check=True).stdout
-    lines = out.split(b"\n")
-    assert lines[-1] == b"" and len(lines) == len(paths) + 1, "one line per file expected"
-    return lines[:-1]
-
-
 class EnvelopeParseTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
@@ -176,12 +166,7 @@ class EnvelopeParseTest(unittest.TestCase):
         self.dir.cleanup()
 
     def write_all(self, messages):
-        paths = []
-        for i, data in enumerate(messages):
-            paths.append(os.path.join(self.dir.name, "m%d.orv" % i))
-            with open(paths[-1], "wb") as f:
-                f.write(data)
-        return render(paths)
+        return imap_data.render_files("envelope_dump", self.dir.name, messages)
 
     def test_generated_headers_parse_and_match(self):
         gen = Generator(20240612)

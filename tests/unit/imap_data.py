@@ -2,6 +2,9 @@
 check what the renderers write: parenthesised lists, quoted strings with the two escapes, NIL
 and numbers."""
 
+import os
+import subprocess
+
 
 class ParseError(Exception):
     pass
@@ -61,3 +64,18 @@ def read_item(data, pos, blank_before_close=False):
     if atom.isdigit() and not (len(atom) > 1 and atom.startswith(b"0")):
         return int(atom), end
     raise ParseError("bad atom %r at %d" % (atom, pos))
+
+
+def render_files(tool_name, directory, messages):
+    """Writes each message to a file in directory and returns the one line per file that the
+    dump tool tests/TOOL_NAME of the build prints for them."""
+    paths = []
+    for i, data in enumerate(messages):
+        paths.append(os.path.join(directory, "m%d.orv" % i))
+        with open(paths[-1], "wb") as f:
+            f.write(data)
+    tool = os.path.join(os.environ.get("ORV_BUILD_DIR", "build"), "tests", tool_name)
+    out = subprocess.run([tool] + paths, capture_output=True, check=True).stdout
+    lines = out.split(b"\n")
+    assert lines[-1] == b"" and len(lines) == len(paths) + 1, "one line per file expected"
+    return lines[:-1]
