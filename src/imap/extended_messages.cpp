@@ -7,6 +7,7 @@
 
 #include "imap/extended_session.h"
 #include "render/extended_flag_update.h"
+#include "render/extended_items.h"
 #include "render/items.h"
 #include "shell/settings.h"
 #include "store/mail_store.h"
@@ -86,12 +87,28 @@ void ExtendedSession::OnFetch() {
     // Nothing fetched from a folder opened with EXAMINE marks a message as read; nor does a
     // FETCH that asks for no text: clients list a folder with RFC822.SIZE, and the size alone
     // would otherwise turn every listed message read in the host's store.
+    if (!RequireMessageCommand(2, 2))
+        return;
+    const auto serve = static_cast<ServeFunction>(&ExtendedSession::ServeFetchExtended);
     if (readOnly_ || !ItemsMarkSeen(command_.arguments)) {
         SeenMarksSuppressed quiet;
-        ImapSession::OnFetch();
+        WalkSet(*command_.arguments.At(0), serve);
         return;
     }
-    ImapSession::OnFetch();
+    WalkSet(*command_.arguments.At(0), serve);
+}
+
+// As the standard FETCH answer, with the extended writers taking their items first.
+void ExtendedSession::ServeFetchExtended(MessageEntry& entry, int sequence) {
+    Send("* ");
+    SendNumber(sequence);
+    Send(" ");
+    Send(command_.word.c_str());
+    Send(" (");
+    RenderItems(entry, selected_->MailRoot(), selected_->FolderPath(), *command_.arguments.At(1),
+                command_.uid, *this, WriteExtendedItem);
+    Send(")\r\n");
+    selected_->NoteServed(entry);
 }
 
 void ExtendedSession::OnStore() {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "mime/client_form.h"
 #include "store/mailbox.h"
 
 ExtendedSession::ExtendedSession(Listener* owner, platform::SocketHandle handle,
@@ -39,6 +40,12 @@ bool FindLiteral(const Text& line, int* offset, uint32_t* size, bool* synchronis
 }
 
 }  // namespace
+
+void ExtendedSession::Dispatch() {
+    // Every message this connection loads takes the extended client form.
+    ExtendedClientForm form;
+    ImapSession::Dispatch();
+}
 
 void ExtendedSession::ParseLine(const char* line) {
     Text probe(line);

@@ -18,6 +18,7 @@ class ExtendedSession : public ImapSession {
     // Reads the literals of a command line ("{n}" at a line's end) into the line, so every
     // command may take them; APPEND reads its message literal itself.
     void ParseLine(const char* line) override;
+    void Dispatch() override;
     // UNSELECT is not in the command table; it arrives here.
     void NotImplemented() override;
 
@@ -52,6 +53,7 @@ class ExtendedSession : public ImapSession {
     void ExpungeDeleted(bool report, const Text* uidSet);
 
     // The per-message work of STORE and COPY for WalkSet.
+    void ServeFetchExtended(MessageEntry& entry, int sequence);
     void ServeStoreExtended(MessageEntry& entry, int sequence);
     void ServeCopy(MessageEntry& entry, int sequence);
 

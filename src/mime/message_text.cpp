@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "mime/client_form.h"
 #include "mime/jis_text.h"
 #include "mime/unicode_text.h"
 
@@ -339,6 +340,7 @@ int32_t MessageText::SentDate() const {
 
 uint32_t ClientFormSize(const std::string& raw) {
     uint32_t size = 2;  // the CR LF between header and body
+    ClientFormConverter form;
     bool inHeader = true;
     size_t pos = 0;
     while (pos < raw.size()) {
@@ -354,11 +356,11 @@ uint32_t ClientFormSize(const std::string& raw) {
                 inHeader = false;
             } else if (!IsStatusLine(line, length)) {
                 JisText converted = LineText(line, length);
-                size += static_cast<uint32_t>(converted.EncodeHeaderWords());
+                size += static_cast<uint32_t>(form.HeaderLine(&converted));
             }
         } else {
             JisText converted = LineText(line, length);
-            size += static_cast<uint32_t>(converted.ConvertToJis());
+            size += static_cast<uint32_t>(form.BodyLine(&converted));
         }
     }
     return size;

@@ -50,7 +50,7 @@ void WriteString(const EnvelopeField& field, Text* out) {
     QuoteOrNil(field.present ? &field.value : nullptr, out);
 }
 
-void WriteAddressList(const EnvelopeField& field, Text* out) {
+void WriteAddressList(const EnvelopeField& field, AddressParser parse, Text* out) {
     if (!field.present) {
         out->Append("NIL");
         return;
@@ -59,7 +59,7 @@ void WriteAddressList(const EnvelopeField& field, Text* out) {
     int pos = 0;
     while (pos < field.value.Length()) {
         EnvelopeAddress address;
-        ParseAddress(field.value, &pos, &address);
+        parse(field.value, &pos, &address);
         WriteAddress(address, out);
     }
     out->Append(')');
@@ -179,7 +179,7 @@ void WriteAddress(const EnvelopeAddress& address, Text* out) {
     out->Append(')');
 }
 
-void RenderEnvelope(const Envelope& env, Text* out) {
+void RenderEnvelope(const Envelope& env, Text* out, AddressParser parse) {
     out->Append(" (");
     WriteString(env.date, out);
     out->Append(' ');
@@ -187,7 +187,7 @@ void RenderEnvelope(const Envelope& env, Text* out) {
     for (const EnvelopeField* list :
          {&env.from, &env.sender, &env.replyTo, &env.to, &env.cc, &env.bcc}) {
         out->Append(' ');
-        WriteAddressList(*list, out);
+        WriteAddressList(*list, parse, out);
     }
     out->Append(' ');
     WriteString(env.inReplyTo, out);

@@ -49,8 +49,11 @@ void ParseAddress(const Text& value, int* pos, EnvelopeAddress* out);
 // Appends ("name" NIL "mailbox" "host") to out.
 void WriteAddress(const EnvelopeAddress& address, Text* out);
 
+// Reads one address of an address list (ParseAddress is the standard one).
+using AddressParser = void (*)(const Text& value, int* pos, EnvelopeAddress* out);
+
 // Appends " (" and the ten fields separated by blanks, then ")": the value that follows the
-// item name ENVELOPE on the wire.
-void RenderEnvelope(const Envelope& env, Text* out);
+// item name ENVELOPE on the wire. Address lists are read with parse.
+void RenderEnvelope(const Envelope& env, Text* out, AddressParser parse = ParseAddress);
 
 #endif  // ORV_RENDER_ENVELOPE_H_

@@ -19,6 +19,8 @@ void WalkItems(ItemContext& c, const Text& items, bool uidUsed);
 // Writes one item. False when the item is not one that this server knows; it then writes
 // nothing, so no separator is owed before the next item.
 bool RenderItem(ItemContext& c, const Text& item, bool uidUsed) {
+    if (c.override != nullptr && c.override(c, item))
+        return true;
     // The order of the tests matters: every RFC822 name goes to the RFC822 family, and
     // BODYSTRUCTURE is tested before the BODY sections that it begins like.
     if (item.CompareNoCase("ALL") == 0) {
@@ -61,8 +63,8 @@ void WalkItems(ItemContext& c, const Text& items, bool uidUsed) {
 }  // namespace
 
 void RenderItems(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                 const Text& items, int uidFlag, Output& out) {
-    ItemContext c{entry, mailRoot, folderPath, out};
+                 const Text& items, int uidFlag, Output& out, ItemOverride override) {
+    ItemContext c{entry, mailRoot, folderPath, out, override};
     entry.itemWritten = 0;
     if (uidFlag != 0) {
         WriteUidItem(c, "UID");

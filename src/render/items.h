@@ -8,18 +8,25 @@
 #include "render/output.h"
 #include "store/message_entry.h"
 
+struct ItemContext;
+
+// A writer that takes an item before the standard ones: true when it wrote the item, false to
+// leave it to them. The extended mode answers some items its own way through one.
+using ItemOverride = bool (*)(ItemContext& c, const Text& item);
+
 // One message being rendered: the entry and the directory names of its folder.
 struct ItemContext {
     MessageEntry& entry;
     const Text& mailRoot;
     const Text& folderPath;
     Output& out;
+    ItemOverride override = nullptr;
 };
 
 // Writes the items of a FETCH item list for one message (the text between "(" and ")").
 // uidFlag: the command's UID form, whose UID item comes first and only once.
 void RenderItems(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                 const Text& items, int uidFlag, Output& out);
+                 const Text& items, int uidFlag, Output& out, ItemOverride override = nullptr);
 
 // Writes the blank that separates an item from the one before it on the line.
 void WriteSeparator(ItemContext& c);

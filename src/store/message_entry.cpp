@@ -4,6 +4,7 @@
 #include "store/message_entry.h"
 
 #include "base/file.h"
+#include "mime/client_form.h"
 #include "mime/jis_text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -50,6 +51,7 @@ void ReadMessageFile(MessageEntry& entry, const Text& mailRoot, const Text& fold
     File file;
     if (!file.Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways))
         return;
+    ClientFormConverter form;
     Text line;
     bool inHeader = true;
     while (file.ReadLine(&line, File::kRaw) > 0) {
@@ -58,16 +60,20 @@ void ReadMessageFile(MessageEntry& entry, const Text& mailRoot, const Text& fold
                 if (!needBody)
                     break;
                 inHeader = false;
-            } else if (needHeader && !IsStatusLine(line)) {
-                JisText converted;
-                converted.Assign(line);
-                converted.EncodeHeaderWords();
-                entry.headerText.Append(converted);
+            } else if (!IsStatusLine(line)) {
+                if (needHeader) {
+                    JisText converted;
+                    converted.Assign(line);
+                    form.HeaderLine(&converted);
+                    entry.headerText.Append(converted);
+                } else {
+                    form.SkipHeaderLine(line);
+                }
             }
         } else {
             JisText converted;
             converted.Assign(line);
-            converted.ConvertToJis();
+            form.BodyLine(&converted);
             entry.bodyText.Append(converted);
         }
     }

@@ -1,0 +1,42 @@
+// Finds a body part of a message by its part number ("2.1.3") in the message's client form,
+// for BODY[2.1.3], BODY[2.1.3.MIME] and the sections of an attached message. Works on the
+// bytes alone (boundaries and Content-Type fields), so the ranges are exactly the bytes the
+// client received for the whole message.
+#ifndef ORV_MIME_PART_LOCATOR_H_
+#define ORV_MIME_PART_LOCATOR_H_
+
+#include <string>
+#include <vector>
+
+// A byte range of the message text.
+struct ByteRange {
+    size_t start = 0;
+    size_t length = 0;
+};
+
+// One located part: its MIME header (the blank line that ends it included) and its contents.
+// For an attached message (message/rfc822) the contents are the whole attached message, and
+// messageHeader/messageText are its header (blank line included) and its body.
+struct LocatedPart {
+    ByteRange mimeHeader;
+    ByteRange contents;
+    bool isMessage = false;
+    ByteRange messageHeader;
+    ByteRange messageText;
+};
+
+// Locates the part that numbers names (each 1 or more) in message (header, blank line, body;
+// CR LF or LF line ends). The parts of a message are the parts of its multipart body, or for a
+// message that is not multipart its body alone as part 1; the parts of an attached message
+// are those of that message; a multipart part's are its sub-parts. False when the message has
+// no such part.
+bool LocatePart(const char* message, size_t length, const std::vector<int>& numbers,
+                LocatedPart* out);
+
+// The fields of header (as a HEADER section gives it) whose names are in names (ASCII case
+// ignored), or with exclude those whose names are not, each with its continuation lines, in
+// header order, followed by a blank line (CR LF).
+std::string SelectHeaderFields(const char* header, size_t length,
+                               const std::vector<std::string>& names, bool exclude);
+
+#endif  // ORV_MIME_PART_LOCATOR_H_

@@ -1,0 +1,28 @@
+// The extended mode's own answers to some FETCH items, given to RenderItems as its override:
+// body part sections (BODY[1], BODY[2.MIME], BODY[3.HEADER] ...), a BODYSTRUCTURE whose
+// parameter values with Japanese text are encoded words, and an ENVELOPE whose display
+// names are read with their quoted pairs and encoded whole. Every other item, and every
+// section without a part number, is written by the standard writers.
+#ifndef ORV_RENDER_EXTENDED_ITEMS_H_
+#define ORV_RENDER_EXTENDED_ITEMS_H_
+
+#include "render/envelope.h"
+#include "render/items.h"
+
+// The override: true when it wrote item.
+bool WriteExtendedItem(ItemContext& c, const Text& item);
+
+// "BODY[n...]" and "BODY.PEEK[n...]" with a part number (render/part_sections.cpp).
+void WritePartSection(ItemContext& c, const Text& name);
+
+// ENVELOPE with extended address reading (render/extended_envelope.cpp).
+void WriteEnvelopeExtended(ItemContext& c, const Text& name);
+
+// Reads one address like ParseAddress, but with quoted pairs undone inside quoted strings and
+// comments nested; a display name with Japanese text becomes one encoded word.
+void ParseAddressExtended(const Text& value, int* pos, EnvelopeAddress* out);
+
+// BODYSTRUCTURE whose Japanese parameter values are encoded words (render/extended_items.cpp).
+void WriteBodyStructureExtended(ItemContext& c, const Text& name);
+
+#endif  // ORV_RENDER_EXTENDED_ITEMS_H_
