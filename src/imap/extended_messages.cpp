@@ -61,7 +61,7 @@ void WriteUidList(Output& out, const std::vector<uint32_t>& uids) {
 }
 
 // Whether a FETCH asks for text that marks a message as read: a BODY section without PEEK
-// (a lone BODY included) or RFC822.TEXT. The items follow the message set.
+// or RFC822.TEXT (a lone BODY is the structure here). The items follow the message set.
 bool ItemsMarkSeen(const TextList& arguments) {
     for (int i = 1; i < arguments.Count(); ++i) {
         Text items(*arguments.At(i));
@@ -73,7 +73,7 @@ bool ItemsMarkSeen(const TextList& arguments) {
             if (end == std::string::npos)
                 end = text.size();
             const std::string item = text.substr(start, end - start);
-            if (item.compare(0, 5, "BODY[") == 0 || item == "BODY" || item == "RFC822.TEXT")
+            if (item.compare(0, 5, "BODY[") == 0 || item == "RFC822.TEXT")
                 return true;
             start = end + 1;
         }

@@ -7,16 +7,6 @@
 
 namespace {
 
-struct Entity {
-    ByteRange header;  // up to and including the blank line
-    ByteRange body;
-};
-
-struct MediaType {
-    std::string type;  // lower case, e.g. "multipart/mixed"; "text/plain" when absent
-    std::string boundary;
-};
-
 char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -39,6 +29,36 @@ bool IsBlankLine(const char* s, size_t start, size_t end) {
     return (end - start == 1 && s[start] == '\n') ||
            (end - start == 2 && s[start] == '\r' && s[start + 1] == '\n');
 }
+
+std::string Trimmed(const std::string& text) {
+    size_t a = 0;
+    size_t b = text.size();
+    while (a < b && strchr(" \t\r\n", text[a]) != nullptr)
+        ++a;
+    while (b > a && strchr(" \t\r\n", text[b - 1]) != nullptr)
+        --b;
+    return text.substr(a, b - a);
+}
+
+// Whether the line [i, next) is "--" boundary, optionally followed by "--" (*terminator) and
+// blanks.
+bool IsBoundaryLine(const char* s, size_t i, size_t next, const std::string& boundary,
+                    bool* terminator) {
+    const size_t b = boundary.size();
+    if (next - i < 2 + b || s[i] != '-' || s[i + 1] != '-' ||
+        memcmp(s + i + 2, boundary.data(), b) != 0) {
+        return false;
+    }
+    size_t k = i + 2 + b;
+    *terminator = k + 1 < next && s[k] == '-' && s[k + 1] == '-';
+    if (*terminator)
+        k += 2;
+    while (k < next && (s[k] == ' ' || s[k] == '\t' || s[k] == '\r' || s[k] == '\n'))
+        ++k;
+    return k == next;
+}
+
+}  // namespace
 
 // Splits [start, end) into header and body at its first blank line. A text with no blank line
 // is all header.
@@ -80,78 +100,43 @@ bool FieldValue(const char* s, ByteRange header, const char* name, std::string* 
     return false;
 }
 
-std::string Trimmed(const std::string& text) {
-    size_t a = 0;
-    size_t b = text.size();
-    while (a < b && strchr(" \t\r\n", text[a]) != nullptr)
-        ++a;
-    while (b > a && strchr(" \t\r\n", text[b - 1]) != nullptr)
-        --b;
-    return text.substr(a, b - a);
-}
-
-// The media type and boundary of an entity. defaultType stands in for a missing field (the
-// parts of a multipart/digest are messages).
-MediaType ReadMediaType(const char* s, ByteRange header, const char* defaultType) {
-    MediaType media;
-    std::string value;
-    if (!FieldValue(s, header, "Content-Type", &value)) {
-        media.type = defaultType;
-        return media;
-    }
-    const size_t semicolon = value.find(';');
-    media.type = Trimmed(value.substr(0, semicolon));
-    for (char& c : media.type)
-        c = Lower(c);
-    if (media.type.empty())
-        media.type = defaultType;
-    size_t at = semicolon;
-    while (at != std::string::npos && at < value.size()) {
-        size_t next = value.find(';', at + 1);
-        // A quoted value may hold a semicolon.
-        const size_t eq = value.find('=', at + 1);
-        if (eq != std::string::npos && (next == std::string::npos || eq < next)) {
-            std::string name = Trimmed(value.substr(at + 1, eq - at - 1));
-            for (char& c : name)
-                c = Lower(c);
-            size_t v = eq + 1;
-            while (v < value.size() && (value[v] == ' ' || value[v] == '\t'))
-                ++v;
-            std::string param;
-            if (v < value.size() && value[v] == '"') {
-                size_t close = value.find('"', v + 1);
-                if (close == std::string::npos)
-                    close = value.size();
-                param = value.substr(v + 1, close - v - 1);
-                next = value.find(';', close);
-            } else {
-                param = Trimmed(
-                    value.substr(v, next == std::string::npos ? std::string::npos : next - v));
-            }
-            if (name == "boundary")
-                media.boundary = param;
+ParameterizedValue ParseParameterized(const std::string& fieldValue) {
+    ParameterizedValue parsed;
+    size_t at = fieldValue.find(';');
+    parsed.value = Trimmed(fieldValue.substr(0, at));
+    while (at != std::string::npos && at < fieldValue.size()) {
+        const size_t eq = fieldValue.find('=', at + 1);
+        size_t next = fieldValue.find(';', at + 1);
+        if (eq == std::string::npos || (next != std::string::npos && next < eq)) {
+            at = next;
+            continue;
         }
+        HeaderParam param;
+        param.name = Trimmed(fieldValue.substr(at + 1, eq - at - 1));
+        for (char& c : param.name)
+            c = Lower(c);
+        size_t v = eq + 1;
+        while (v < fieldValue.size() && strchr(" \t\r\n", fieldValue[v]) != nullptr)
+            ++v;
+        if (v < fieldValue.size() && fieldValue[v] == '"') {
+            // A quoted value may hold ";" and quoted pairs.
+            size_t j = v + 1;
+            while (j < fieldValue.size() && fieldValue[j] != '"') {
+                if (fieldValue[j] == '\\' && j + 1 < fieldValue.size())
+                    ++j;
+                param.value += fieldValue[j];
+                ++j;
+            }
+            next = fieldValue.find(';', j);
+        } else {
+            param.value = Trimmed(
+                fieldValue.substr(v, next == std::string::npos ? std::string::npos : next - v));
+        }
+        if (!param.name.empty())
+            parsed.params.push_back(param);
         at = next;
     }
-    return media;
-}
-
-// Whether the line [i, next) is "--" boundary, optionally followed by "--" (*terminator) and
-// blanks.
-bool IsBoundaryLine(const char* s, size_t i, size_t next, const std::string& boundary,
-                    bool* terminator) {
-    const size_t b = boundary.size();
-    if (next - i < 2 + b || s[i] != '-' || s[i + 1] != '-' ||
-        memcmp(s + i + 2, boundary.data(), b) != 0) {
-        return false;
-    }
-    size_t k = i + 2 + b;
-    *terminator = k + 1 < next && s[k] == '-' && s[k + 1] == '-';
-    if (*terminator)
-        k += 2;
-    while (k < next && (s[k] == ' ' || s[k] == '\t' || s[k] == '\r' || s[k] == '\n'))
-        ++k;
-    return k == next;
+    return parsed;
 }
 
 // The sub-parts of a multipart body, each as the range between its separator line and the
@@ -187,6 +172,35 @@ std::vector<ByteRange> SplitMultipart(const char* s, ByteRange body, const std::
     if (open)
         parts.push_back({partStart, end - partStart});
     return parts;
+}
+
+namespace {
+
+struct MediaType {
+    std::string type;  // lower case, e.g. "multipart/mixed"; "text/plain" when absent
+    std::string boundary;
+};
+
+// The media type and boundary of an entity. defaultType stands in for a missing field (the
+// parts of a multipart/digest are messages).
+MediaType ReadMediaType(const char* s, ByteRange header, const char* defaultType) {
+    MediaType media;
+    std::string value;
+    if (!FieldValue(s, header, "Content-Type", &value)) {
+        media.type = defaultType;
+        return media;
+    }
+    const ParameterizedValue parsed = ParseParameterized(value);
+    media.type = parsed.value;
+    for (char& c : media.type)
+        c = Lower(c);
+    if (media.type.empty())
+        media.type = defaultType;
+    for (const HeaderParam& param : parsed.params) {
+        if (param.name == "boundary")
+            media.boundary = param.value;
+    }
+    return media;
 }
 
 // One level of the walk: a part with its MIME header, contents and media type.

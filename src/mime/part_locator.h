@@ -25,6 +25,36 @@ struct LocatedPart {
     ByteRange messageText;
 };
 
+// The pieces the locator and the extended BODYSTRUCTURE share.
+
+// An entity split at the first blank line: header (the blank line included) and body. A text
+// without a blank line is all header.
+struct Entity {
+    ByteRange header;
+    ByteRange body;
+};
+Entity SplitEntity(const char* s, size_t start, size_t end);
+
+// The value of the first header field called name (ASCII case ignored) in header, its
+// continuation lines joined (line ends kept), without the name and colon. False when absent.
+bool FieldValue(const char* s, ByteRange header, const char* name, std::string* value);
+
+// A field value with parameters: the value before the first ";" (blanks trimmed), then each
+// "name=value" (the name in lower case, a quoted value unquoted with its quoted pairs undone).
+struct HeaderParam {
+    std::string name;
+    std::string value;
+};
+struct ParameterizedValue {
+    std::string value;
+    std::vector<HeaderParam> params;
+};
+ParameterizedValue ParseParameterized(const std::string& fieldValue);
+
+// The sub-parts of a multipart body, each as the range between its separator line and the
+// line end before the next boundary line (or the body's end when no terminator comes).
+std::vector<ByteRange> SplitMultipart(const char* s, ByteRange body, const std::string& boundary);
+
 // Locates the part that numbers names (each 1 or more) in message (header, blank line, body;
 // CR LF or LF line ends). The parts of a message are the parts of its multipart body, or for a
 // message that is not multipart its body alone as part 1; the parts of an attached message

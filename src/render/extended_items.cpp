@@ -1,10 +1,5 @@
-// The extended item override and its BODYSTRUCTURE. Parameter values come from the message
-// file in Shift_JIS; a standard reader only understands them as encoded words.
+// The extended item override: which items the extended writers take.
 #include "render/extended_items.h"
-
-#include "mime/body_structure.h"
-#include "mime/client_form.h"
-#include "mime/mime_part.h"
 
 namespace {
 
@@ -19,26 +14,11 @@ bool IsPartSection(const Text& name) {
     return open + 1 < name.Length() && name[open + 1] >= '1' && name[open + 1] <= '9';
 }
 
-// Encodes every parameter value of the tree that holds a double-byte character.
-void EncodeParams(MimePart* part) {
-    for (LockedList<MimeParam>* list : {&part->contentType.params, &part->disposition.params}) {
-        for (int i = 0; i < list->Count(); ++i) {
-            MimeParam* param = list->At(i);
-            if (!HasDoubleByte(param->value))
-                continue;
-            Text word("");
-            AppendWholeWord(param->value, &word);
-            param->value = word;
-        }
-    }
-    for (int i = 0; i < part->children.Count(); ++i)
-        EncodeParams(part->children.At(i));
-}
-
 }  // namespace
 
 bool WriteExtendedItem(ItemContext& c, const Text& item) {
-    if (item.CompareNoCase("BODYSTRUCTURE") == 0) {
+    // A lone BODY is the structure without extension data.
+    if (item.CompareNoCase("BODYSTRUCTURE") == 0 || item.CompareNoCase("BODY") == 0) {
         WriteBodyStructureExtended(c, item);
         return true;
     }
@@ -51,17 +31,4 @@ bool WriteExtendedItem(ItemContext& c, const Text& item) {
         return true;
     }
     return false;
-}
-
-void WriteBodyStructureExtended(ItemContext& c, const Text& name) {
-    WriteSeparator(c);
-    c.out.Write(name.c_str(), name.Length());
-    MimePart root;
-    const Text path = MessageFilePath(c.entry, c.mailRoot, c.folderPath);
-    if (!path.IsEmpty())
-        ParseMessageFile(&root, path.c_str());
-    EncodeParams(&root);
-    Text value;
-    RenderBodyStructure(root, &value);
-    c.out.Write(value.c_str(), value.Length());
 }

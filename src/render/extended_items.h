@@ -1,7 +1,7 @@
 // The extended mode's own answers to some FETCH items, given to RenderItems as its override:
-// body part sections (BODY[1], BODY[2.MIME], BODY[3.HEADER] ...), a BODYSTRUCTURE whose
-// parameter values with Japanese text are encoded words, and an ENVELOPE whose display
-// names are read with their quoted pairs and encoded whole. Every other item, and every
+// body part sections (BODY[1], BODY[2.MIME], BODY[3.HEADER] ...), BODYSTRUCTURE and BODY in
+// the grammar's own form (Japanese parameter values as encoded words), and an ENVELOPE whose
+// display names are read with their quoted pairs and encoded whole. Every other item, and every
 // section without a part number, is written by the standard writers.
 #ifndef ORV_RENDER_EXTENDED_ITEMS_H_
 #define ORV_RENDER_EXTENDED_ITEMS_H_
@@ -22,7 +22,8 @@ void WriteEnvelopeExtended(ItemContext& c, const Text& name);
 // comments nested; a display name with Japanese text becomes one encoded word.
 void ParseAddressExtended(const Text& value, int* pos, EnvelopeAddress* out);
 
-// BODYSTRUCTURE whose Japanese parameter values are encoded words (render/extended_items.cpp).
+// BODYSTRUCTURE, or BODY without extension data, in the grammar's own form, read from the
+// client form of the message (render/extended_body_structure.cpp).
 void WriteBodyStructureExtended(ItemContext& c, const Text& name);
 
 #endif  // ORV_RENDER_EXTENDED_ITEMS_H_

@@ -11,6 +11,7 @@ import re
 import unittest
 
 from harness import UNREAD, StoreTestCase
+from imap_reader import parse_response
 
 MARK = "_OPAMarkMail@12"
 
@@ -132,16 +133,44 @@ class ExtendedFetchTest(StoreTestCase):
         size = re.search(rb"RFC822\.SIZE (\d+)", self.answer(b"f2 FETCH 1 RFC822.SIZE"))
         self.assertEqual(int(size.group(1)), len(whole))
 
-    def test_body_structure_and_envelope_names(self):
-        structure = self.answer(b"f1 FETCH 1 BODYSTRUCTURE")
-        words = re.findall(rb'"(=\?ISO-2022-JP\?B\?[A-Za-z0-9+/=]+\?=)"', structure)
-        self.assertTrue(words, structure)
-        for word in words:
-            self.assertEqual(decoded_word(word), FILE_NAME)
-        envelope = self.answer(b"f2 FETCH 1 ENVELOPE")
-        name = re.search(rb'\(\("([^"]*)" NIL "suzuki" "example.jp"\)\)', envelope)
-        self.assertIsNotNone(name, envelope)
-        self.assertEqual(decoded_word(name.group(1)), NAME)
+    def fetched(self, line, item):
+        """The value of item in the one FETCH answer to line, read by the grammar."""
+        answer = self.answer(line)
+        untagged = answer[:answer.rindex(b"\r\n", 0, len(answer) - 2) + 2]
+        return parse_response(untagged).get(item)
+
+    def test_body_structure_follows_the_grammar_and_the_bytes(self):
+        parts = [literal(self.answer(b"f0 FETCH 1 BODY.PEEK[%d]" % n), b"BODY[%d]" % n)
+                 for n in (1, 2, 3)]
+        structure = self.fetched(b"f1 FETCH 1 BODYSTRUCTURE", b"BODYSTRUCTURE")
+        text, csv, attached = structure[:3]
+        self.assertEqual(structure[3:], [b"mixed", [b"boundary", b"==b1"], None, None])
+        self.assertEqual(text, [b"text", b"plain", [b"charset", b"ISO-2022-JP"], None, None,
+                                b"7bit", len(parts[0]), 2, None, None, None])
+        self.assertEqual(csv[:8], [b"text", b"csv", [b"name", csv[2][1]], None, None, b"7bit",
+                                   len(parts[1]), 2])
+        self.assertEqual(decoded_word(csv[2][1]), FILE_NAME)
+        self.assertEqual(csv[8:], [None, [b"attachment", [b"filename", csv[2][1]]], None])
+        # An attached message: its envelope, its own structure and its line count.
+        self.assertEqual(attached[:7], [b"message", b"rfc822", None, None, None, b"7bit",
+                                        len(parts[2])])
+        envelope = attached[7]
+        self.assertEqual(decoded_word(envelope[1]), "転送")
+        self.assertEqual(envelope[2][0][1:], [None, b"a", b"example.jp"])
+        self.assertIn(envelope[2][0][0], (None, b""))
+        self.assertEqual(attached[8][:6], [b"text", b"plain", [b"charset", b"us-ascii"], None,
+                                           None, b"7bit"])
+        self.assertEqual(attached[9], parts[2].count(b"\n") + 1)
+        # BODY is the same without extension data; it marks nothing.
+        body = self.fetched(b"f2 FETCH 1 BODY", b"BODY")
+        self.assertEqual(body[0], text[:8])
+        self.assertEqual(body[3:], [b"mixed"])
+        self.assertEqual(self.host_calls(MARK), [])
+
+    def test_envelope_display_name(self):
+        envelope = self.fetched(b"f2 FETCH 1 ENVELOPE", b"ENVELOPE")
+        self.assertEqual(envelope[2][0][2:], [b"suzuki", b"example.jp"])
+        self.assertEqual(decoded_word(envelope[2][0][0]), NAME)
 
 
 if __name__ == "__main__":
