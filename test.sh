@@ -25,6 +25,7 @@ if [ $# -eq 0 ]; then
     tests/sanitizers/run_leaks.sh "$build"
     tests/sanitizers/run_tsan.sh
     tests/fuzz/run.sh --seconds 3 --jobs 2
+    tests/win32/run.sh "$build"
 fi
 
 cd "$build"

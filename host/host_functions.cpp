@@ -1,8 +1,9 @@
-// The 34 functions a host exports for its plug-ins, under the names the plug-in binds (each "@"
-// of the decorated name written "_at_", the form the dynamic loader can find). The stand-in
-// answers the mailbox directory, keeps the store for imported, marked and deleted messages
-// (HostStore) and answers 0 to everything else; with a journal it records every call, one
-// tab-separated line each, written before the call returns.
+// The 34 functions a host exports for its plug-ins, under the names the plug-in binds (on POSIX
+// each "@" of the decorated name written "_at_", the form the dynamic loader can find; on
+// Windows the decorated names themselves). The stand-in answers the mailbox directory, keeps
+// the store for imported, marked and deleted messages (HostStore) and answers 0 to everything
+// else; with a journal it records every call, one tab-separated line each, written before the
+// call returns.
 #include "host/host_functions.h"
 
 #include <cstdint>
@@ -12,7 +13,15 @@
 
 #include "host/store.h"
 
+#if defined(_WIN32)
+// Exported from the program with the callee-pops convention, under the decorated names that
+// the compiler forms for it ("_OPAGetMailbox@0").
+#define HOST_EXPORT extern "C" __declspec(dllexport) __attribute__((stdcall))
+#define HOST_NAME(base, size) base
+#else
 #define HOST_EXPORT extern "C" __attribute__((visibility("default"), used))
+#define HOST_NAME(base, size) base##_at_##size
+#endif
 
 namespace {
 
@@ -86,7 +95,7 @@ void CloseHostJournal() {
 
 // The functions the server calls.
 
-HOST_EXPORT const char* _OPAGetMailbox_at_0() {
+HOST_EXPORT const char* HOST_NAME(_OPAGetMailbox, 0)() {
     JournalLine("_OPAGetMailbox@0").Write();
     return g_mailbox.c_str();
 }
@@ -94,20 +103,21 @@ HOST_EXPORT const char* _OPAGetMailbox_at_0() {
 // The store calls are done before their journal line is written, so whoever sees the line
 // finds the store already changed. Each answers 1 when the message was stored, or found to
 // be marked, else 0.
-HOST_EXPORT int _OPAImportFile_at_12(const char* file, const char* folder, uint32_t status) {
+HOST_EXPORT int HOST_NAME(_OPAImportFile, 12)(const char* file, const char* folder,
+                                              uint32_t status) {
     const bool stored = g_store != nullptr && !g_store->ImportFile(file, folder, status).empty();
     JournalLine("_OPAImportFile@12").Text(file).Text(folder).Mask(status).Write();
     return stored ? 1 : 0;
 }
 
-HOST_EXPORT int _OPAMarkMail_at_12(const char* key, uint32_t mask, int32_t value) {
+HOST_EXPORT int HOST_NAME(_OPAMarkMail, 12)(const char* key, uint32_t mask, int32_t value) {
     const bool marked = g_store != nullptr && g_store->MarkMail(key, mask, value);
     JournalLine("_OPAMarkMail@12").Text(key).Mask(mask).Number(value).Write();
     return marked ? 1 : 0;
 }
 
 // Called by the plug-in in extended mode only.
-HOST_EXPORT int _OPADeleteMail_at_4(const char* key) {
+HOST_EXPORT int HOST_NAME(_OPADeleteMail, 4)(const char* key) {
     const bool deleted = g_store != nullptr && g_store->DeleteMail(key);
     JournalLine("_OPADeleteMail@4").Text(key).Write();
     return deleted ? 1 : 0;
@@ -116,30 +126,30 @@ HOST_EXPORT int _OPADeleteMail_at_4(const char* key) {
 // The rest of the host's interface: bound by the plug-in at load, never called by it. Each
 // takes as many 32-bit values as its decorated size says and answers 0.
 
-#define HOST_FUNCTION_0(base)            \
-    HOST_EXPORT uint32_t base##_at_0() { \
-        JournalLine(#base "@0").Write(); \
-        return 0;                        \
+#define HOST_FUNCTION_0(base)                   \
+    HOST_EXPORT uint32_t HOST_NAME(base, 0)() { \
+        JournalLine(#base "@0").Write();        \
+        return 0;                               \
     }
-#define HOST_FUNCTION_4(base)                      \
-    HOST_EXPORT uint32_t base##_at_4(uint32_t a) { \
-        JournalLine(#base "@4").Number(a).Write(); \
-        return 0;                                  \
+#define HOST_FUNCTION_4(base)                             \
+    HOST_EXPORT uint32_t HOST_NAME(base, 4)(uint32_t a) { \
+        JournalLine(#base "@4").Number(a).Write();        \
+        return 0;                                         \
     }
-#define HOST_FUNCTION_8(base)                                  \
-    HOST_EXPORT uint32_t base##_at_8(uint32_t a, uint32_t b) { \
-        JournalLine(#base "@8").Number(a).Number(b).Write();   \
-        return 0;                                              \
+#define HOST_FUNCTION_8(base)                                         \
+    HOST_EXPORT uint32_t HOST_NAME(base, 8)(uint32_t a, uint32_t b) { \
+        JournalLine(#base "@8").Number(a).Number(b).Write();          \
+        return 0;                                                     \
     }
-#define HOST_FUNCTION_12(base)                                              \
-    HOST_EXPORT uint32_t base##_at_12(uint32_t a, uint32_t b, uint32_t c) { \
-        JournalLine(#base "@12").Number(a).Number(b).Number(c).Write();     \
-        return 0;                                                           \
+#define HOST_FUNCTION_12(base)                                                     \
+    HOST_EXPORT uint32_t HOST_NAME(base, 12)(uint32_t a, uint32_t b, uint32_t c) { \
+        JournalLine(#base "@12").Number(a).Number(b).Number(c).Write();            \
+        return 0;                                                                  \
     }
-#define HOST_FUNCTION_16(base)                                                          \
-    HOST_EXPORT uint32_t base##_at_16(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { \
-        JournalLine(#base "@16").Number(a).Number(b).Number(c).Number(d).Write();       \
-        return 0;                                                                       \
+#define HOST_FUNCTION_16(base)                                                                 \
+    HOST_EXPORT uint32_t HOST_NAME(base, 16)(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { \
+        JournalLine(#base "@16").Number(a).Number(b).Number(c).Number(d).Write();              \
+        return 0;                                                                              \
     }
 
 HOST_FUNCTION_8(_OPARegistCallback)

@@ -99,6 +99,11 @@ int ParseOptions(int argc, char** argv, Options* options) {
 std::string Absolute(const std::string& path) {
     if (path.empty() || path[0] == '/')
         return path;
+#if defined(_WIN32)
+    // A drive ("C:\...", "Z:/...") or a root or network path ("\\server\...").
+    if (path[0] == '\\' || (path.size() > 1 && path[1] == ':'))
+        return path;
+#endif
     return platform::CurrentDirectory() + path;
 }
 
@@ -145,8 +150,13 @@ int Run(const Options& options) {
         return 1;
     }
     std::string mailbox = options.mailbox;
+#if defined(_WIN32)
+    if (mailbox.back() != '/' && mailbox.back() != '\\')
+        mailbox += '\\';
+#else
     if (mailbox.back() != '/')
         mailbox += '/';
+#endif
     SetHostMailbox(mailbox);
 
     if (!options.journal.empty() && !OpenHostJournal(options.journal.c_str())) {
@@ -159,9 +169,9 @@ int Run(const Options& options) {
     if (options.mode == Mode::kServe)
         platform::BlockStopSignals();
 
-    const std::string path = options.plugin.empty()
-                                 ? platform::MainProgramDirectory() + "OrvImapS.so"
-                                 : Absolute(options.plugin);
+    const std::string path = options.plugin.empty() ? platform::MainProgramDirectory() +
+                                                          platform::LibraryFileName("OrvImapS.dll")
+                                                    : Absolute(options.plugin);
     PluginLibrary plugin;
     std::string error;
     if (!plugin.Load(path, &error)) {

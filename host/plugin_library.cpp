@@ -38,12 +38,17 @@ bool PluginLibrary::Load(const std::string& path, std::string* error) {
             *error += ": " + why;
         return false;
     }
+#if defined(_WIN32)
+    // The loader has sent the attach notification already; a refused one failed the load.
+    attached_ = true;
+#else
     pluginMain_ = Lookup<PluginMainFn>(module_, "PluginMain");
     if (pluginMain_ == nullptr) {
         *error = path + " is not a plug-in: it has no load notification (PluginMain)";
         Unload();
         return false;
     }
+#endif
     for (const char* name : kEntryPoints) {
         if (platform::FindSymbol(module_, name) == nullptr) {
             *error = "the plug-in " + path + " lacks the entry point " + name;
@@ -62,6 +67,9 @@ bool PluginLibrary::Load(const std::string& path, std::string* error) {
 bool PluginLibrary::Attach() {
     if (module_ == nullptr)
         return false;
+#if defined(_WIN32)
+    return attached_;
+#endif
     if (pluginMain_(module_, kProcessAttach) == 0) {
         // As the platform loader does, a refused attach is followed by the detach notification
         // before the library is unloaded.
@@ -76,7 +84,7 @@ bool PluginLibrary::Attach() {
 void PluginLibrary::Unload() {
     if (module_ == nullptr)
         return;
-    if (attached_)
+    if (attached_ && pluginMain_ != nullptr)
         pluginMain_(module_, kProcessDetach);
     attached_ = false;
     // Threads of the plug-in that have ended their work may still be leaving its code.

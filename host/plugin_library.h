@@ -1,6 +1,7 @@
 // PluginLibrary: one plug-in loaded the way the host loads it: the library mapped, its entry
 // points looked up by their plain names, and its load notification sent right after loading
-// and right before unloading, as the platform loader would.
+// and right before unloading, as the platform loader would (on Windows the loader itself sends
+// it, to DllMain).
 #ifndef ORV_HOST_PLUGIN_LIBRARY_H_
 #define ORV_HOST_PLUGIN_LIBRARY_H_
 
@@ -9,6 +10,13 @@
 
 #include "platform/modules.h"
 #include "platform/ui.h"
+
+// The entry points use the callee-pops convention on 32-bit Windows.
+#if defined(_WIN32) && defined(__i386__)
+#define ORV_ENTRYCALL __attribute__((stdcall))
+#else
+#define ORV_ENTRYCALL
+#endif
 
 class PluginLibrary {
   public:
@@ -33,11 +41,11 @@ class PluginLibrary {
     int VersionInfo(platform::WindowHandle owner) const { return versionInfo_(owner); }
 
   private:
-    using PluginMainFn = int (*)(void* module, uint32_t reason);
-    using GetPlugNameFn = const char* (*)();
-    using StartUpFn = int (*)(uint32_t);
-    using CleanUpFn = int (*)();
-    using WindowFn = int (*)(platform::WindowHandle);
+    using PluginMainFn = int(ORV_ENTRYCALL*)(void* module, uint32_t reason);
+    using GetPlugNameFn = const char*(ORV_ENTRYCALL*)();
+    using StartUpFn = int(ORV_ENTRYCALL*)(uint32_t);
+    using CleanUpFn = int(ORV_ENTRYCALL*)();
+    using WindowFn = int(ORV_ENTRYCALL*)(platform::WindowHandle);
 
     platform::ModuleHandle module_ = nullptr;
     bool attached_ = false;

@@ -57,8 +57,7 @@ bool ReplaceFile(const std::string& directory, const std::string& path,
     if (f != platform::kInvalidFile && platform::CloseFile(f) == 0)
         ok = false;
     if (ok) {
-        ok = std::rename(platform::MapPath(temp.c_str()).c_str(),
-                         platform::MapPath(path.c_str()).c_str()) == 0;
+        ok = platform::ReplaceByRename(temp.c_str(), path.c_str()) != 0;
     }
     if (!ok)
         platform::DeleteFilePath(temp.c_str());

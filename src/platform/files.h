@@ -58,6 +58,9 @@ int FileLastWriteTime(FileHandle f, SystemTime* out);
 
 // Deletes a file. 1 on success, 0 on failure.
 int DeleteFilePath(const char* path);
+// Renames a file to a new path in the same directory, replacing a file that exists there, so
+// a reader finds either the old or the new file. 1 on success, 0 on failure.
+int ReplaceByRename(const char* from, const char* to);
 // Whether a directory exists at the path.
 bool DirectoryExists(const char* path);
 

@@ -178,6 +178,12 @@ int DeleteFilePath(const char* path) {
     return unlink(MapPath(path).c_str()) == 0 ? 1 : 0;
 }
 
+int ReplaceByRename(const char* from, const char* to) {
+    if (from == nullptr || to == nullptr)
+        return 0;
+    return std::rename(MapPath(from).c_str(), MapPath(to).c_str()) == 0 ? 1 : 0;
+}
+
 bool DirectoryExists(const char* path) {
     if (path == nullptr)
         return false;

@@ -10,6 +10,7 @@
 #define ORV_PLATFORM_SOCKETS_H_
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -50,6 +51,10 @@ int CloseSocket(SocketHandle s);
 int SocketLocalPort(SocketHandle s);
 // For tools and tests: a socket connected to 127.0.0.1:port, or kInvalidSocket.
 SocketHandle ConnectLoopback(uint16_t port);
+
+// This machine's host name, as a certificate for it names it; empty when unknown. Only the
+// TLS layer calls it, which the Windows build leaves out.
+std::string LocalHostName();
 
 }  // namespace platform
 

@@ -339,4 +339,12 @@ SocketHandle ConnectLoopback(uint16_t port) {
     return Table().Add(fd);
 }
 
+std::string LocalHostName() {
+    char name[256];
+    if (gethostname(name, sizeof name) != 0)
+        return std::string();
+    name[sizeof name - 1] = 0;
+    return name;
+}
+
 }  // namespace platform

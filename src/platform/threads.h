@@ -45,6 +45,23 @@ inline int32_t InterlockedDecrement(std::atomic<int32_t>& v) {
 }
 
 // A critical section: a recursive lock that the same thread may enter again.
+#if defined(_WIN32)
+// On Windows it is the OS's own critical section, kept in storage of its size so that this
+// header needs no OS header.
+class CriticalSection {
+  public:
+    CriticalSection();
+    ~CriticalSection();
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+    void Enter();
+    void Leave();
+    bool TryEnter();
+
+  private:
+    alignas(void*) unsigned char section_[sizeof(void*) == 4 ? 24 : 40];
+};
+#else
 class CriticalSection {
   public:
     void Enter() { mutex_.lock(); }
@@ -54,6 +71,7 @@ class CriticalSection {
   private:
     std::recursive_mutex mutex_;
 };
+#endif
 
 // Holds a critical section for one scope.
 class CriticalSectionLock {

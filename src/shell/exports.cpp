@@ -12,8 +12,9 @@
 #include "shell/user_table.h"
 
 // The host finds the entry points by their plain names, so they are C names and stay visible
-// while everything else in the library is kept to itself.
-#define ORV_EXPORT extern "C" __attribute__((visibility("default")))
+// while everything else in the library is kept to itself. The host calls them with its own
+// (callee-pops) convention.
+#define ORV_EXPORT extern "C" __attribute__((visibility("default"))) ORV_HOSTCALL
 
 namespace {
 

@@ -1,0 +1,257 @@
+// Files and directories over the Win32 API. Paths go to the OS as the system forms them
+// ("\" is the native separator, "/" is accepted too); the ANSI calls read their Shift_JIS bytes
+// in the system code page.
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace platform {
+
+namespace {
+
+HANDLE ToHandle(FileHandle f) {
+    return reinterpret_cast<HANDLE>(f);
+}
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// The position just after the last real separator of a path (0 when it has none); a 0x5C
+// trail byte of a double-byte character is not one.
+size_t AfterLastSeparator(const std::string& path) {
+    size_t after = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        const unsigned char b = static_cast<unsigned char>(path[i]);
+        if (IsLeadByte(b) && i + 1 < path.size()) {
+            ++i;
+        } else if (IsSeparator(path[i]) || (i == 1 && path[i] == ':')) {
+            after = i + 1;
+        }
+    }
+    return after;
+}
+
+}  // namespace
+
+FileHandle OpenFile(const char* path, uint32_t access, FileDisposition disposition) {
+    if (path == nullptr)
+        return kInvalidFile;
+    DWORD desired;
+    switch (access & kAccessReadWrite) {
+        case kAccessRead:
+            desired = GENERIC_READ;
+            break;
+        case kAccessWrite:
+            desired = GENERIC_WRITE;
+            break;
+        case kAccessReadWrite:
+            desired = GENERIC_READ | GENERIC_WRITE;
+            break;
+        default:
+            return kInvalidFile;
+    }
+    DWORD creation;
+    switch (disposition) {
+        case kOpenAlways:
+            creation = OPEN_ALWAYS;
+            break;
+        case kOpenExisting:
+            creation = OPEN_EXISTING;
+            break;
+        case kCreateAlways:
+            creation = CREATE_ALWAYS;
+            break;
+        default:
+            return kInvalidFile;
+    }
+    // A directory cannot be opened this way (that takes FILE_FLAG_BACKUP_SEMANTICS).
+    HANDLE h = CreateFileA(path, desired, FILE_SHARE_READ, nullptr, creation, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return kInvalidFile;
+    // Only disk files: a device name ("CON", "NUL") in the store must not hold a thread.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return kInvalidFile;
+    }
+    return reinterpret_cast<FileHandle>(h);
+}
+
+int ReadFile(FileHandle f, void* buf, uint32_t len, uint32_t* done) {
+    if (done != nullptr)
+        *done = 0;
+    if (f == kInvalidFile || (buf == nullptr && len > 0))
+        return 0;
+    DWORD n = 0;
+    const BOOL ok = ::ReadFile(ToHandle(f), buf, len, &n, nullptr);
+    if (done != nullptr)
+        *done = n;
+    return ok ? 1 : 0;
+}
+
+int WriteFile(FileHandle f, const void* buf, uint32_t len, uint32_t* done) {
+    if (done != nullptr)
+        *done = 0;
+    if (f == kInvalidFile || (buf == nullptr && len > 0))
+        return 0;
+    DWORD n = 0;
+    const BOOL ok = ::WriteFile(ToHandle(f), buf, len, &n, nullptr);
+    if (done != nullptr)
+        *done = n;
+    return ok && n == len ? 1 : 0;
+}
+
+int64_t SeekFile(FileHandle f, int64_t offset, SeekOrigin origin) {
+    if (f == kInvalidFile)
+        return -1;
+    DWORD method;
+    switch (origin) {
+        case kSeekBegin:
+            method = FILE_BEGIN;
+            break;
+        case kSeekCurrent:
+            method = FILE_CURRENT;
+            break;
+        case kSeekEnd:
+            method = FILE_END;
+            break;
+        default:
+            return -1;
+    }
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetLastError(NO_ERROR);
+    const DWORD low =
+        SetFilePointer(ToHandle(f), static_cast<LONG>(offset & 0xFFFFFFFF), &high, method);
+    // INVALID_SET_FILE_POINTER is also a valid low half; the error code tells them apart.
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+        return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(static_cast<DWORD>(high)) << 32) | low);
+}
+
+int CloseFile(FileHandle f) {
+    if (f == kInvalidFile)
+        return 0;
+    CloseHandle(ToHandle(f));
+    return 1;
+}
+
+int FileLastWriteTime(FileHandle f, SystemTime* out) {
+    if (f == kInvalidFile || out == nullptr)
+        return 0;
+    FILETIME written;
+    SYSTEMTIME st;
+    if (!GetFileTime(ToHandle(f), nullptr, nullptr, &written) ||
+        !FileTimeToSystemTime(&written, &st)) {
+        return 0;
+    }
+    out->year = st.wYear;
+    out->month = st.wMonth;
+    out->dayOfWeek = st.wDayOfWeek;
+    out->day = st.wDay;
+    out->hour = st.wHour;
+    out->minute = st.wMinute;
+    out->second = st.wSecond;
+    out->milliseconds = st.wMilliseconds;
+    return 1;
+}
+
+int DeleteFilePath(const char* path) {
+    if (path == nullptr)
+        return 0;
+    return DeleteFileA(path) ? 1 : 0;
+}
+
+int ReplaceByRename(const char* from, const char* to) {
+    if (from == nullptr || to == nullptr)
+        return 0;
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+}
+
+bool DirectoryExists(const char* path) {
+    if (path == nullptr)
+        return false;
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::string TempDirectory() {
+    char buf[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof(buf), buf);
+    std::string dir = n > 0 && n < sizeof(buf) ? std::string(buf, n) : std::string(".\\");
+    if (!IsSeparator(dir.back()))
+        dir += '\\';
+    return dir;
+}
+
+std::string MakeTempFileName(const char* dir, const char* prefix) {
+    if (dir == nullptr)
+        return std::string();
+    char name[MAX_PATH];
+    // Unique number 0: the OS picks a free name and creates the file empty.
+    if (GetTempFileNameA(dir, prefix != nullptr ? prefix : "", 0, name) == 0)
+        return std::string();
+    return name;
+}
+
+struct DirectorySearch::State {
+    std::vector<FindData> entries;
+    size_t next = 0;
+};
+
+namespace {
+
+// Names in the order of a compare with ASCII case folded; names that differ only in case keep
+// a fixed order by their bytes.
+bool NameBefore(const FindData& a, const FindData& b) {
+    int c = lstrcmpiA(a.name.c_str(), b.name.c_str());
+    if (c != 0)
+        return c < 0;
+    return lstrcmpA(a.name.c_str(), b.name.c_str()) < 0;
+}
+
+}  // namespace
+
+// The OS matches a pattern against short (8.3) names too and lists in the order of the file
+// system; the entries are filtered by the pattern's own rules and sorted, so every file system
+// gives the same answer.
+DirectorySearch::DirectorySearch(const char* pattern) : state_(new State) {
+    if (pattern == nullptr)
+        return;
+    const std::string full = pattern;
+    const std::string wildcard = full.substr(AfterLastSeparator(full));
+    if (wildcard.empty())
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(pattern, &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!WildcardMatch(wildcard.c_str(), found.cFileName))
+            continue;
+        const bool isDir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        state_->entries.push_back(FindData{found.cFileName, isDir});
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    std::sort(state_->entries.begin(), state_->entries.end(), NameBefore);
+}
+
+DirectorySearch::~DirectorySearch() {
+    delete state_;
+}
+
+bool DirectorySearch::Next(FindData* out) {
+    if (state_->next >= state_->entries.size())
+        return false;
+    if (out != nullptr)
+        *out = state_->entries[state_->next];
+    ++state_->next;
+    return true;
+}
+
+}  // namespace platform
