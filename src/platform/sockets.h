@@ -32,7 +32,8 @@ int BindAny(SocketHandle s, uint16_t port);
 // Starts listening with the given backlog. 0 on success, -1 on failure.
 int ListenSocket(SocketHandle s, int backlog);
 // Blocks until a connection arrives. Returns its handle, or kInvalidSocket on failure,
-// including when the listening handle is closed (from any thread) while waiting.
+// including when the listening handle is closed (from any thread) while waiting. The accepted
+// socket sends without delaying small segments (the server coalesces its own output).
 SocketHandle AcceptSocket(SocketHandle s);
 // Receives at most len bytes. Returns the count, 0 when the peer closed the connection in an
 // orderly way, -1 on error or when the handle is (or gets) closed.

@@ -225,6 +225,11 @@ SocketHandle AcceptSocket(SocketHandle s) {
         }
         if (os != INVALID_SOCKET) {
             PrepareSocket(os);
+            // Answers go out in large pieces; a short last piece must not wait for the
+            // acknowledgement of the one before it.
+            BOOL one = TRUE;
+            setsockopt(os, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+                       sizeof(one));
             return Table().Add(os);
         }
         // A pending connection that the peer reset before it was taken: wait for the next.
