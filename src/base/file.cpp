@@ -2,10 +2,13 @@
 // as reading one byte per platform call, and a self-deleting temporary file.
 #include "base/file.h"
 
+#include <cstring>
 #include <string>
 
 File::~File() {
     Close();
+    if (buffer_ != small_)
+        delete[] buffer_;
 }
 
 bool File::Open(const char* path, uint32_t access, platform::FileDisposition disposition) {
@@ -30,10 +33,99 @@ bool File::Fill() {
     if (!IsOpen())
         return false;
     uint32_t done = 0;
-    if (!platform::ReadFile(handle_, buffer_, sizeof buffer_, &done))
+    if (!platform::ReadFile(handle_, buffer_, capacity_, &done))
         return false;
     end_ = done;
     return end_ > 0;
+}
+
+void File::SetReadAhead(uint32_t bytes) {
+    if (bytes < kSmallBuffer)
+        bytes = kSmallBuffer;
+    if (bytes > kMaxReadAhead)
+        bytes = kMaxReadAhead;
+    if (bytes <= capacity_)
+        return;
+    char* block = new char[bytes];
+    // Bytes already read ahead stay where the reader will find them.
+    std::memcpy(block, buffer_ + pos_, end_ - pos_);
+    end_ -= pos_;
+    pos_ = 0;
+    if (buffer_ != small_)
+        delete[] buffer_;
+    buffer_ = block;
+    capacity_ = bytes;
+}
+
+int64_t File::Size() {
+    if (!IsOpen())
+        return -1;
+    const int64_t here = platform::SeekFile(handle_, 0, platform::kSeekCurrent);
+    const int64_t size = platform::SeekFile(handle_, 0, platform::kSeekEnd);
+    if (here < 0 || platform::SeekFile(handle_, here, platform::kSeekBegin) != here)
+        return -1;
+    return size;
+}
+
+uint32_t File::Read(void* data, uint32_t n) {
+    char* out = static_cast<char*>(data);
+    uint32_t done = end_ - pos_ < n ? end_ - pos_ : n;
+    std::memcpy(out, buffer_ + pos_, done);
+    pos_ += done;
+    if (done == n || !IsOpen())
+        return done;
+    // The rest comes straight from the platform, without passing through the buffer.
+    uint32_t more = 0;
+    platform::ReadFile(handle_, out + done, n - done, &more);
+    return done + more;
+}
+
+int File::SpillLine(const char** line) {
+    spill_.Clear();
+    spill_.AppendBytes(buffer_ + pos_, static_cast<int>(end_ - pos_));
+    pos_ = end_;
+    while (Fill()) {
+        const char* start = buffer_ + pos_;
+        const void* lf = std::memchr(start, '\n', end_ - pos_);
+        const uint32_t n = lf != nullptr
+                               ? static_cast<uint32_t>(static_cast<const char*>(lf) - start) + 1
+                               : end_ - pos_;
+        spill_.AppendBytes(start, static_cast<int>(n));
+        pos_ += n;
+        if (lf != nullptr)
+            break;
+    }
+    *line = spill_.c_str();
+    return spill_.Length();
+}
+
+int File::NextLine(const char** line) {
+    if (!Fill())
+        return 0;
+    const char* start = buffer_ + pos_;
+    const void* lf = std::memchr(start, '\n', end_ - pos_);
+    if (lf == nullptr)
+        return SpillLine(line);
+    const int n = static_cast<int>(static_cast<const char*>(lf) - start) + 1;
+    pos_ += static_cast<uint32_t>(n);
+    *line = start;
+    return n;
+}
+
+int File::NextLines(const char** lines) {
+    if (!Fill())
+        return 0;
+    const char* start = buffer_ + pos_;
+    const uint32_t available = end_ - pos_;
+    // The last LF of the read-ahead ends the run of whole lines.
+    uint32_t n = available;
+    while (n > 0 && start[n - 1] != '\n')
+        --n;
+    if (n == 0)
+        return SpillLine(lines);
+    pos_ += n;
+    *lines = start;
+    return static_cast<int>(n);
 }
 
 int File::ReadByte() {
@@ -50,18 +142,24 @@ int File::PeekByte() {
 
 int File::ReadLine(Text* line, LineMode mode) {
     line->Clear();
-    int stored = 0;
-    for (int c = ReadByte(); c >= 0; c = ReadByte()) {
-        if (c == '\r' && mode == kLine)
-            continue;
-        if (c == '\n' && mode == kLine)
-            break;
-        line->Append(static_cast<char>(c));
-        ++stored;
-        if (c == '\n')
-            break;
+    const char* raw = nullptr;
+    const int n = NextLine(&raw);
+    if (mode == kRaw) {
+        if (n > 0)
+            line->AppendBytes(raw, n);
+        return n;
     }
-    return stored;
+    // Line mode: every CR is dropped, and the LF is not stored.
+    const int end = n > 0 && raw[n - 1] == '\n' ? n - 1 : n;
+    int from = 0;
+    while (from < end) {
+        const void* cr = std::memchr(raw + from, '\r', static_cast<size_t>(end - from));
+        const int to = cr != nullptr ? static_cast<int>(static_cast<const char*>(cr) - raw) : end;
+        if (to > from)
+            line->AppendBytes(raw + from, to - from);
+        from = to + 1;
+    }
+    return line->Length();
 }
 
 bool File::WriteByte(char c) {

@@ -12,10 +12,8 @@ constexpr int kSlack = 64;
 
 // Length of s, but never looking at more than max bytes.
 int BoundedLength(const char* s, int max) {
-    int n = 0;
-    while (n < max && s[n] != 0)
-        ++n;
-    return n;
+    const void* end = std::memchr(s, 0, static_cast<size_t>(max));
+    return end != nullptr ? static_cast<int>(static_cast<const char*>(end) - s) : max;
 }
 
 int CStrLength(const char* s) {
@@ -109,6 +107,19 @@ void Text::AssignBytes(const char* s, int n) {
     length_ = n;
 }
 
+void Text::AssignCompact(const char* s, int n) {
+    if (n < 0)
+        n = 0;
+    char* fresh = new char[n + 1];
+    if (n > 0)
+        std::memcpy(fresh, s, n);
+    fresh[n] = 0;
+    delete[] data_;  // only now: s may have pointed into it
+    data_ = fresh;
+    capacity_ = n + 1;
+    length_ = n;
+}
+
 void Text::AppendBytes(const char* s, int n) {
     if (n < 0)
         n = 0;
@@ -176,10 +187,6 @@ void Text::Append(const Text& other) {
     AppendBytes(other.c_str(), other.length_);
 }
 
-void Text::Append(char c) {
-    AppendBytes(&c, 1);
-}
-
 void Text::AppendNumber(uint32_t n) {
     char digits[10];  // 4294967295 has ten
     int first = 10;
@@ -215,11 +222,10 @@ int Text::CompareNoCase(const char* s, int n) const {
 }
 
 int Text::Find(char c) const {
-    for (int i = 0; i < length_; ++i) {
-        if (data_[i] == c)
-            return i;
-    }
-    return -1;
+    if (length_ == 0)
+        return -1;
+    const void* at = std::memchr(data_, c, static_cast<size_t>(length_));
+    return at != nullptr ? static_cast<int>(static_cast<const char*>(at) - data_) : -1;
 }
 
 Text Text::Left(int n) const {

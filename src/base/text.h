@@ -30,14 +30,29 @@ class Text {
     void Assign(const char* s, int n);
     void Assign(const Text& other);
     void Assign(char c);
+    // Replaces the contents with exactly n bytes from s (NUL bytes included) in a buffer of
+    // exactly n + 1 bytes: for texts kept in great numbers that never grow (the file names of
+    // a folder's messages). A later append grows it by the usual rule.
+    void AssignCompact(const char* s, int n);
 
     // Append: a C string (null appends nothing), its first n bytes, one byte, an unsigned
     // number in decimal.
     void Append(const char* s);
     void Append(const char* s, int n);
     void Append(const Text& other);
-    void Append(char c);
+    void Append(char c) {
+        // Room for the byte and the terminator: no growth rule to apply.
+        if (length_ + 1 < capacity_) {
+            data_[length_++] = c;
+            data_[length_] = 0;
+        } else {
+            AppendBytes(&c, 1);
+        }
+    }
     void AppendNumber(uint32_t n);
+    // Appends exactly n bytes from s, NUL bytes included; s may point into this text's own
+    // buffer. The growth rule is that of every append.
+    void AppendBytes(const char* s, int n);
     Text& operator+=(const char* s) {
         Append(s);
         return *this;
@@ -113,8 +128,6 @@ class Text {
     // Replaces the contents with exactly n bytes from s (a fresh buffer of n plus 64); s may
     // point into this text's own buffer.
     void AssignBytes(const char* s, int n);
-    // Appends exactly n bytes from s, which may point into this text's own buffer.
-    void AppendBytes(const char* s, int n);
     // Drops the first n bytes, keeping the buffer.
     void DropFront(int n);
 

@@ -12,13 +12,23 @@ const char kStandardAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrst
 const char kMailboxNameAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
 
-// The position of c in the 64-character alphabet; 0 for a character outside it.
-unsigned ValueOf(const char* alphabet, char c) {
-    for (unsigned i = 0; i < 64; ++i) {
-        if (alphabet[i] == c)
-            return i;
-    }
-    return 0;
+// The position of every byte in a 64-character alphabet; 0 for a byte outside it.
+struct Positions {
+    unsigned char of[256];
+};
+
+Positions MakePositions(const char* alphabet) {
+    Positions positions{};
+    // From the end, so a character listed twice keeps its first position.
+    for (int i = 63; i >= 0; --i)
+        positions.of[static_cast<unsigned char>(alphabet[i])] = static_cast<unsigned char>(i);
+    return positions;
+}
+
+const Positions& PositionsOf(const char* alphabet) {
+    static const Positions standard = MakePositions(kStandardAlphabet);
+    static const Positions mailboxName = MakePositions(kMailboxNameAlphabet);
+    return alphabet == kMailboxNameAlphabet ? mailboxName : standard;
 }
 
 }  // namespace
@@ -73,6 +83,7 @@ const unsigned char* Base64Codec::Decode(const char* text, size_t* count) {
     delete[] result_;
     result_ = new unsigned char[size]();
 
+    const Positions& positions = PositionsOf(alphabet_);
     size_t total = 0;
     unsigned char* out = result_;
     for (size_t start = 0; start < length; start += 4) {
@@ -80,7 +91,7 @@ const unsigned char* Base64Codec::Decode(const char* text, size_t* count) {
         int data = 0;
         for (size_t k = 0; k < 4 && start + k < length; ++k) {
             char c = text[start + k];
-            x[k] = ValueOf(alphabet_, c);
+            x[k] = positions.of[static_cast<unsigned char>(c)];
             if (c != pad_)
                 ++data;
         }

@@ -84,10 +84,18 @@ void QuoteOrNil(const Text* text, Text* out) {
         return;
     }
     out->Append('"');
-    for (const char* p = text->c_str(); *p != '\0'; ++p) {
-        if (*p == '"' || *p == '\\')
-            out->Append('\\');
-        out->Append(*p);
+    // Runs without a quote or backslash are appended whole.
+    const char* p = text->c_str();
+    for (;;) {
+        const char* run = p;
+        while (*p != '\0' && *p != '"' && *p != '\\')
+            ++p;
+        if (p > run)
+            out->AppendBytes(run, static_cast<int>(p - run));
+        if (*p == '\0')
+            break;
+        out->Append('\\');
+        out->Append(*p++);
     }
     out->Append('"');
 }

@@ -262,3 +262,52 @@ void ClientFormConverter::NoteBoundary(const Text& line) {
         return;
     }
 }
+
+void ClientFormConverter::AppendHeaderLine(const char* line, int length, Text* out) {
+    if (!extended_) {
+        AppendHeaderWords(line, length, out);
+        return;
+    }
+    JisText converted;
+    converted.AppendBytes(line, length);
+    HeaderLine(&converted);
+    out->Append(converted);
+}
+
+void ClientFormConverter::SkipHeaderLine(const char* line, int length) {
+    if (!extended_)
+        return;
+    Text text;
+    text.AppendBytes(line, length);
+    SkipHeaderLine(text);
+}
+
+void ClientFormConverter::AppendBodyLines(const char* lines, int length, Text* out) {
+    if (!extended_) {
+        // The default form has no state between lines: the whole run converts in one pass.
+        AppendJisLines(lines, length, out);
+        return;
+    }
+    JisText line;
+    int start = 0;
+    while (start < length) {
+        int end = start;
+        while (end < length && lines[end] != '\n')
+            ++end;
+        if (end < length)
+            ++end;
+        line.Clear();
+        line.AppendBytes(lines + start, end - start);
+        BodyLine(&line);
+        out->Append(line);
+        start = end;
+    }
+}
+
+int ClientFormConverter::BodyLinesLength(const char* lines, int length) {
+    if (!extended_)
+        return JisLinesLength(lines, length);
+    Text scratch;
+    AppendBodyLines(lines, length, &scratch);
+    return scratch.Length();
+}

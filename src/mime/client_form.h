@@ -56,6 +56,15 @@ class ClientFormConverter {
     // A line of the message's body. Returns the new length.
     int BodyLine(JisText* line);
 
+    // The same conversions on bytes in place, appending the result to out: a header line
+    // (its line end included), a skipped header line, and body lines, whole (each ended by
+    // LF; only the last line of the file may lack it), as BodyLine gives them one by one.
+    void AppendHeaderLine(const char* line, int length, Text* out);
+    void SkipHeaderLine(const char* line, int length);
+    void AppendBodyLines(const char* lines, int length, Text* out);
+    // The byte count AppendBodyLines would append, without writing the text where it can.
+    int BodyLinesLength(const char* lines, int length);
+
   private:
     // Notes the field a header line starts (or continues) and any boundary it names.
     void NoteHeaderLine(const Text& line);

@@ -1,112 +1,428 @@
 // Shift_JIS to ISO-2022-JP by arithmetic on the code (no tables): the two 94-character rows of
 // JIS X 0208 that share one Shift_JIS lead byte are told apart by the trail byte.
+//
+// Every conversion runs one scanner over its bytes: runs of plain bytes (ASCII, line ends
+// included) are found eight bytes at a time and copied whole, so text that is mostly ASCII (an
+// attachment in base64) costs little more than a copy; output is collected in a block on the
+// stack and appended to the Text in large pieces, with no allocation per line.
 #include "mime/jis_text.h"
 
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
-#include "mime/base64.h"
 #include "platform/codepage.h"
-
-uint16_t SjisToJisCode(uint16_t sjis) {
-    const unsigned s1 = sjis >> 8;
-    const unsigned s2 = sjis & 0xFF;
-    if (s1 >= 0xF0)
-        return sjis;
-    const unsigned b = s1 < 0xA0 ? s1 - 0x70 : s1 - 0xB0;
-    const unsigned t = s2 >= 0x80 ? s2 - 1 : s2;
-    unsigned first;
-    unsigned second;
-    if (t >= 0x9E) {
-        first = 2 * b;
-        second = t - 0x7D;
-    } else {
-        first = 2 * b - 1;
-        second = t - 0x1F;
-    }
-    return static_cast<uint16_t>((first & 0xFF) << 8 | (second & 0xFF));
-}
-
-int SjisToJis(const char* src, char* dst) {
-    const unsigned char* in = reinterpret_cast<const unsigned char*>(src);
-    unsigned char* out = reinterpret_cast<unsigned char*>(dst);
-    size_t i = 0;
-    size_t o = 0;
-    while (in[i] != 0) {
-        // A lead byte right before the terminator has no trail byte: it is copied below.
-        if (!platform::IsLeadByte(in[i]) || in[i + 1] == 0) {
-            out[o++] = in[i++];
-            continue;
-        }
-        out[o++] = 0x1B;
-        out[o++] = '$';
-        out[o++] = 'B';
-        while (platform::IsLeadByte(in[i]) && in[i + 1] != 0) {
-            const uint16_t jis = SjisToJisCode(static_cast<uint16_t>(in[i] << 8 | in[i + 1]));
-            out[o++] = static_cast<unsigned char>(jis >> 8);
-            out[o++] = static_cast<unsigned char>(jis & 0xFF);
-            i += 2;
-        }
-        out[o++] = 0x1B;
-        out[o++] = '(';
-        out[o++] = 'B';
-    }
-    out[o] = 0;
-    return static_cast<int>(o);
-}
-
-int JisText::ConvertToJis() {
-    if (IsEmpty())
-        return 0;
-    std::vector<char> buffer(static_cast<size_t>(Length()) * 4 + 10);
-    const int n = SjisToJis(c_str(), buffer.data());
-    Assign(buffer.data(), n);
-    return Length();
-}
 
 namespace {
 
-bool StartsCharacter(const unsigned char* s, int i, int n) {
-    return i + 1 < n && platform::IsLeadByte(s[i]) && platform::IsTrailByte(s[i + 1]);
+// The code page's lead and trail bytes as a table, asked of the platform once.
+struct ByteClasses {
+    bool lead[256];
+    bool trail[256];
+};
+
+ByteClasses MakeByteClasses() {
+    ByteClasses classes;
+    for (int b = 0; b < 256; ++b) {
+        classes.lead[b] = platform::IsLeadByte(static_cast<unsigned char>(b));
+        classes.trail[b] = platform::IsTrailByte(static_cast<unsigned char>(b));
+    }
+    return classes;
 }
 
-// Appends "=?ISO-2022-JP?B?", the base64 of the ISO-2022-JP form of n Shift_JIS bytes, "?=".
-void AppendEncodedWord(Text* out, const char* run, int n) {
-    std::vector<char> sjis(run, run + n);
-    sjis.push_back(0);
-    std::vector<char> jis(static_cast<size_t>(n) * 4 + 10);
-    const int length = SjisToJis(sjis.data(), jis.data());
-    Base64Codec base64;
-    out->Append("=?ISO-2022-JP?B?");
-    out->Append(base64.Encode(jis.data(), static_cast<size_t>(length)));
-    out->Append("?=");
+const ByteClasses& Classes() {
+    static const ByteClasses classes = MakeByteClasses();
+    return classes;
+}
+
+// Written without branches on the bytes (which of the two rows a trail byte selects is as good
+// as random in running text).
+inline uint16_t JisCode(unsigned s1, unsigned s2) {
+    if (s1 >= 0xF0)
+        return static_cast<uint16_t>(s1 << 8 | s2);
+    const unsigned b = s1 - 0x70 - 0x40 * static_cast<unsigned>(s1 >= 0xA0);
+    const unsigned t = s2 - static_cast<unsigned>(s2 >= 0x80);
+    const unsigned even = static_cast<unsigned>(t >= 0x9E);
+    const unsigned first = 2 * b - 1 + even;
+    const unsigned second = t - 0x1F - 0x5E * even;
+    return static_cast<uint16_t>((first & 0xFF) << 8 | (second & 0xFF));
+}
+
+// The index of the first byte at or after pos that is NUL or has its high bit set (lead bytes
+// all do); n when there is none. Eight bytes at a time: a word has such a byte exactly when
+// (w | (w - 0x01...01)) has a high bit set at or below it, so a hit is checked byte by byte.
+inline size_t ScanPlain(const unsigned char* s, size_t pos, size_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    // Long plain runs (an attachment's base64) go sixteen bytes at a time.
+    while (pos + 16 <= n) {
+        uint64_t a;
+        uint64_t b;
+        std::memcpy(&a, s + pos, 8);
+        std::memcpy(&b, s + pos + 8, 8);
+        if (((a | (a - kOnes) | b | (b - kOnes)) & kHigh) != 0)
+            break;
+        pos += 16;
+    }
+    while (pos + 8 <= n) {
+        uint64_t w;
+        std::memcpy(&w, s + pos, 8);
+        if (((w | (w - kOnes)) & kHigh) != 0)
+            break;
+        pos += 8;
+    }
+    while (pos < n && s[pos] != 0 && s[pos] < 0x80)
+        ++pos;
+    return pos;
+}
+
+// As ScanPlain, also stopping at a CR.
+inline size_t ScanPlainOrCr(const unsigned char* s, size_t pos, size_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    constexpr uint64_t kCrs = 0x0D0D0D0D0D0D0D0Dull;
+    while (pos + 8 <= n) {
+        uint64_t w;
+        std::memcpy(&w, s + pos, 8);
+        const uint64_t cr = w ^ kCrs;  // a CR byte becomes NUL
+        if (((w | (w - kOnes) | (cr - kOnes)) & kHigh) != 0)
+            break;
+        pos += 8;
+    }
+    while (pos < n && s[pos] != 0 && s[pos] != '\r' && s[pos] < 0x80)
+        ++pos;
+    return pos;
+}
+
+// As ScanPlain, for header text, where a NUL is an ordinary byte: the first high byte.
+inline size_t ScanAscii(const unsigned char* s, size_t pos, size_t n) {
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    while (pos + 8 <= n) {
+        uint64_t w;
+        std::memcpy(&w, s + pos, 8);
+        if ((w & kHigh) != 0)
+            break;
+        pos += 8;
+    }
+    while (pos < n && s[pos] < 0x80)
+        ++pos;
+    return pos;
+}
+
+// The most a converter asks of a sink's Room at once.
+constexpr size_t kRoom = 512;
+
+// Collects output in a block on the stack and appends it to a Text in large pieces; long
+// spans of input go to the Text directly.
+class TextSink {
+  public:
+    static constexpr bool kCountsOnly = false;
+    explicit TextSink(Text* out) : out_(out) {}
+    ~TextSink() { Flush(); }
+    TextSink(const TextSink&) = delete;
+    TextSink& operator=(const TextSink&) = delete;
+
+    void Put(unsigned char c) {
+        if (used_ == sizeof block_)
+            Flush();
+        block_[used_++] = static_cast<char>(c);
+        ++count_;
+    }
+    void Span(const unsigned char* s, size_t n) {
+        count_ += n;
+        if (n >= 256) {
+            Flush();
+            out_->AppendBytes(reinterpret_cast<const char*>(s), static_cast<int>(n));
+            return;
+        }
+        if (used_ + n > sizeof block_)
+            Flush();
+        std::memcpy(block_ + used_, s, n);
+        used_ += n;
+    }
+    // Room for n bytes (at most kRoom) written through the pointer, then Commit of the count
+    // written: the hot loop keeps its position in a register rather than in this object.
+    unsigned char* Room(size_t n) {
+        if (used_ + n > sizeof block_)
+            Flush();
+        return reinterpret_cast<unsigned char*>(block_ + used_);
+    }
+    void Commit(size_t n) {
+        used_ += n;
+        count_ += n;
+    }
+    void Flush() {
+        if (used_ > 0)
+            out_->AppendBytes(block_, static_cast<int>(used_));
+        used_ = 0;
+    }
+    size_t Count() const { return count_; }
+
+  private:
+    Text* out_;
+    size_t used_ = 0;
+    size_t count_ = 0;
+    char block_[2048];
+};
+
+// Writes into a buffer known to be large enough.
+class BufferSink {
+  public:
+    static constexpr bool kCountsOnly = false;
+    explicit BufferSink(unsigned char* out) : out_(out) {}
+    void Put(unsigned char c) { out_[count_++] = c; }
+    void Span(const unsigned char* s, size_t n) {
+        std::memcpy(out_ + count_, s, n);
+        count_ += n;
+    }
+    unsigned char* Room(size_t) { return out_ + count_; }
+    void Commit(size_t n) { count_ += n; }
+    size_t Count() const { return count_; }
+
+  private:
+    unsigned char* out_;
+    size_t count_ = 0;
+};
+
+// Only counts; a converter leaves the codes of double-byte characters uncomputed for it.
+class CountSink {
+  public:
+    static constexpr bool kCountsOnly = true;
+    void Put(unsigned char) { ++count_; }
+    void Span(const unsigned char*, size_t n) { count_ += n; }
+    size_t Count() const { return count_; }
+
+  private:
+    size_t count_ = 0;
+};
+
+const unsigned char kToJis[3] = {0x1B, '$', 'B'};
+const unsigned char kToAscii[3] = {0x1B, '(', 'B'};
+
+// The SjisToJis conversion of n bytes. With lineEnds, every line is a text of its own: a run of
+// double-byte characters ends with its line, and a NUL drops the rest of its line. Without, the
+// n bytes are one text and a NUL ends it.
+template <bool lineEnds, class Sink>
+void Convert(const unsigned char* s, size_t n, Sink& out) {
+    const ByteClasses& classes = Classes();
+    size_t pos = 0;
+    while (pos < n) {
+        const size_t q = ScanPlain(s, pos, n);
+        if (q > pos)
+            out.Span(s + pos, q - pos);
+        if (q >= n)
+            return;
+        const unsigned char b = s[q];
+        if (b == 0) {
+            if (!lineEnds)
+                return;
+            const void* lf = std::memchr(s + q, '\n', n - q);
+            pos = lf != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(lf) - s) + 1
+                                : n;
+            continue;
+        }
+        // A lead byte without a byte after it in its text is copied as it is.
+        if (!classes.lead[b] || q + 1 >= n || s[q + 1] == 0) {
+            out.Put(b);
+            pos = q + 1;
+            continue;
+        }
+        out.Span(kToJis, 3);
+        size_t i = q;
+        if constexpr (Sink::kCountsOnly) {
+            // Two bytes out for every two in: only the end of the run is needed.
+            do {
+                i += 2;
+                if (lineEnds && s[i - 1] == '\n')
+                    break;
+            } while (i + 1 < n && classes.lead[s[i]] && s[i + 1] != 0);
+            out.Span(nullptr, i - q);
+        } else {
+            bool more = true;
+            while (more) {
+                unsigned char* const room = out.Room(kRoom);
+                size_t k = 0;
+                while (k + 2 <= kRoom) {
+                    const uint16_t jis = JisCode(s[i], s[i + 1]);
+                    room[k] = static_cast<unsigned char>(jis >> 8);
+                    room[k + 1] = static_cast<unsigned char>(jis & 0xFF);
+                    k += 2;
+                    i += 2;
+                    // A pair whose second byte is the LF ends the line, and the run with it.
+                    if ((lineEnds && s[i - 1] == '\n') ||
+                        !(i + 1 < n && classes.lead[s[i]] && s[i + 1] != 0)) {
+                        more = false;
+                        break;
+                    }
+                }
+                out.Commit(k);
+            }
+        }
+        out.Span(kToAscii, 3);
+        pos = i;
+    }
+}
+
+const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The standard base64 of n bytes, padded.
+void PutBase64(const unsigned char* in, size_t n, TextSink& out) {
+    size_t i = 0;
+    for (; i + 3 <= n; i += 3) {
+        const unsigned v = static_cast<unsigned>(in[i]) << 16 | in[i + 1] << 8 | in[i + 2];
+        out.Put(kBase64[v >> 18]);
+        out.Put(kBase64[(v >> 12) & 63]);
+        out.Put(kBase64[(v >> 6) & 63]);
+        out.Put(kBase64[v & 63]);
+    }
+    const size_t rest = n - i;
+    if (rest == 0)
+        return;
+    const unsigned b0 = in[i];
+    const unsigned b1 = rest == 2 ? in[i + 1] : 0;
+    out.Put(kBase64[b0 >> 2]);
+    out.Put(kBase64[((b0 & 3) << 4) | (b1 >> 4)]);
+    out.Put(rest == 2 ? kBase64[(b1 & 15) << 2] : '=');
+    out.Put('=');
+}
+
+// "=?ISO-2022-JP?B?", the base64 of the ISO-2022-JP form of n Shift_JIS bytes, "?=". The run
+// holds double-byte characters and blanks only, so it has no NUL.
+void PutEncodedWord(const unsigned char* run, size_t n, TextSink& out) {
+    static const unsigned char kOpen[] = "=?ISO-2022-JP?B?";
+    unsigned char stack[1024];
+    std::vector<unsigned char> heap;
+    unsigned char* jis = stack;
+    if (n * 4 + 10 > sizeof stack) {
+        heap.resize(n * 4 + 10);
+        jis = heap.data();
+    }
+    BufferSink sink(jis);
+    Convert<false>(run, n, sink);
+    out.Span(kOpen, sizeof kOpen - 1);
+    PutBase64(jis, sink.Count(), out);
+    out.Put('?');
+    out.Put('=');
+}
+
+inline bool StartsCharacter(const ByteClasses& classes, const unsigned char* s, size_t i,
+                            size_t n) {
+    return i + 1 < n && classes.lead[s[i]] && classes.trail[s[i + 1]];
 }
 
 }  // namespace
 
-int JisText::EncodeHeaderWords() {
-    const unsigned char* s = reinterpret_cast<const unsigned char*>(c_str());
-    const int n = Length();
-    Text out("");
-    int i = 0;
+uint16_t SjisToJisCode(uint16_t sjis) {
+    return JisCode(sjis >> 8, sjis & 0xFF);
+}
+
+int SjisToJis(const char* src, char* dst) {
+    const size_t n = std::strlen(src);
+    BufferSink sink(reinterpret_cast<unsigned char*>(dst));
+    Convert<false>(reinterpret_cast<const unsigned char*>(src), n, sink);
+    dst[sink.Count()] = 0;
+    return static_cast<int>(sink.Count());
+}
+
+int AppendJisLines(const char* src, int n, Text* out) {
+    if (n <= 0)
+        return 0;
+    TextSink sink(out);
+    Convert<true>(reinterpret_cast<const unsigned char*>(src), static_cast<size_t>(n), sink);
+    return static_cast<int>(sink.Count());
+}
+
+int JisLinesLength(const char* src, int n) {
+    if (n <= 0)
+        return 0;
+    CountSink sink;
+    Convert<true>(reinterpret_cast<const unsigned char*>(src), static_cast<size_t>(n), sink);
+    return static_cast<int>(sink.Count());
+}
+
+int SjisToJisLengthBeforeCr(const char* src, int n) {
+    if (n <= 0)
+        return 0;
+    // Plain bytes up to the first CR, NUL or high byte; only a line with double-byte text
+    // needs the converter's count, on the part before its CR.
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(src);
+    const size_t length = static_cast<size_t>(n);
+    const size_t stop = ScanPlainOrCr(s, 0, length);
+    if (stop == length || s[stop] == '\r' || s[stop] == 0)
+        return static_cast<int>(stop);
+    const void* cr = std::memchr(s + stop, '\r', length - stop);
+    const size_t end =
+        cr != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(cr) - s) : length;
+    CountSink sink;
+    Convert<false>(s, end, sink);
+    return static_cast<int>(sink.Count());
+}
+
+int SjisToJisLength(const char* src, int n) {
+    if (n <= 0)
+        return 0;
+    CountSink sink;
+    Convert<false>(reinterpret_cast<const unsigned char*>(src), static_cast<size_t>(n), sink);
+    return static_cast<int>(sink.Count());
+}
+
+int AppendHeaderWords(const char* text, int length, Text* out) {
+    if (length <= 0)
+        return 0;
+    const ByteClasses& classes = Classes();
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+    const size_t n = static_cast<size_t>(length);
+    TextSink sink(out);
+    size_t i = 0;
     while (i < n) {
-        if (!StartsCharacter(s, i, n)) {
-            out.Append(static_cast<char>(s[i]));
-            ++i;
+        const size_t q = ScanAscii(s, i, n);
+        if (q > i)
+            sink.Span(s + i, q - i);
+        if (q >= n)
+            break;
+        if (!StartsCharacter(classes, s, q, n)) {
+            sink.Put(s[q]);
+            i = q + 1;
             continue;
         }
-        const int start = i;
-        i += 2;
+        i = q + 2;
         for (;;) {
-            if (StartsCharacter(s, i, n))
+            if (StartsCharacter(classes, s, i, n))
                 i += 2;
             else if (i < n && s[i] == ' ')
                 ++i;
             else
                 break;
         }
-        AppendEncodedWord(&out, c_str() + start, i - start);
+        PutEncodedWord(s + q, i - q, sink);
     }
+    sink.Flush();
+    return static_cast<int>(sink.Count());
+}
+
+int JisText::ConvertToJis() {
+    if (IsEmpty())
+        return 0;
+    // The text ends at its first NUL, as a C string does.
+    const void* nul = std::memchr(c_str(), 0, static_cast<size_t>(Length()));
+    const size_t n = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - c_str())
+                                    : static_cast<size_t>(Length());
+    unsigned char stack[1024];
+    std::vector<unsigned char> heap;
+    unsigned char* jis = stack;
+    if (n * 4 + 10 > sizeof stack) {
+        heap.resize(n * 4 + 10);
+        jis = heap.data();
+    }
+    BufferSink sink(jis);
+    Convert<false>(reinterpret_cast<const unsigned char*>(c_str()), n, sink);
+    Assign(reinterpret_cast<const char*>(jis), static_cast<int>(sink.Count()));
+    return Length();
+}
+
+int JisText::EncodeHeaderWords() {
+    Text out("");
+    AppendHeaderWords(c_str(), Length(), &out);
     Assign(out);
     return Length();
 }

@@ -18,6 +18,26 @@ uint16_t SjisToJisCode(uint16_t sjis);
 // lead byte directly before the terminator is copied too, outside any escape sequence.
 int SjisToJis(const char* src, char* dst);
 
+// Appends to out the ISO-2022-JP form of the Shift_JIS lines in the n bytes at src, each line
+// (ended by LF; only the last may lack it) converted on its own exactly as SjisToJis converts it
+// as a NUL-terminated text: a NUL byte ends its line's text, so the rest of that line, its LF
+// included, is dropped. Returns the number of bytes appended.
+int AppendJisLines(const char* src, int n, Text* out);
+
+// The byte count AppendJisLines would append for the n bytes at src, without writing it.
+int JisLinesLength(const char* src, int n);
+
+// The length of the SjisToJis form of the n bytes at src read as a NUL-terminated text (a NUL
+// byte ends it), without writing it anywhere.
+int SjisToJisLength(const char* src, int n);
+// The same for the bytes before the first CR (all n when there is none).
+int SjisToJisLengthBeforeCr(const char* src, int n);
+
+// Appends to out the n bytes at s with every run of double-byte characters (blanks between and
+// after them included) as one encoded word, as JisText::EncodeHeaderWords forms them. Returns
+// the number of bytes appended.
+int AppendHeaderWords(const char* s, int n, Text* out);
+
 // JisText: a Text whose Shift_JIS contents can be turned into their client form in place,
 // either as body text (ConvertToJis) or as a header line (EncodeHeaderWords).
 class JisText : public Text {

@@ -3,6 +3,7 @@
 // that base64 and quoted-printable text parts are searched in their decoded form.
 #include "mime/message_text.h"
 
+#include <cstring>
 #include <utility>
 
 #include "mime/client_form.h"
@@ -277,15 +278,6 @@ bool IsLetter(char16_t c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
-// One line as the file reader stores it: byte by byte, so a NUL byte counts as it does there.
-JisText LineText(const char* line, size_t length) {
-    JisText text;
-    text.Assign("");
-    for (size_t i = 0; i < length; ++i)
-        text.Append(line[i]);
-    return text;
-}
-
 }  // namespace
 
 MessageText::MessageText(std::string raw) : raw_(std::move(raw)) {
@@ -341,27 +333,48 @@ int32_t MessageText::SentDate() const {
 uint32_t ClientFormSize(const std::string& raw) {
     uint32_t size = 2;  // the CR LF between header and body
     ClientFormConverter form;
-    bool inHeader = true;
+    // Header lines are converted into one scratch text and counted, the body only counted.
+    Text scratch;
+    const char* data = raw.data();
+    const size_t n = raw.size();
     size_t pos = 0;
-    while (pos < raw.size()) {
-        size_t end = raw.find('\n', pos);
-        end = end == std::string::npos ? raw.size() : end + 1;
-        const char* line = raw.data() + pos;
+    bool inHeader = true;
+    while (pos < n && inHeader) {
+        const void* lf = std::memchr(data + pos, '\n', n - pos);
+        const size_t end =
+            lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - data) + 1 : n;
+        const char* line = data + pos;
         const size_t length = end - pos;
         pos = end;
-        if (inHeader) {
-            const bool separator = (length == 1 && line[0] == '\n') ||
-                                   (length == 2 && line[0] == '\r' && line[1] == '\n');
-            if (separator) {
-                inHeader = false;
-            } else if (!IsStatusLine(line, length)) {
-                JisText converted = LineText(line, length);
-                size += static_cast<uint32_t>(form.HeaderLine(&converted));
-            }
-        } else {
-            JisText converted = LineText(line, length);
-            size += static_cast<uint32_t>(form.BodyLine(&converted));
+        const bool separator =
+            (length == 1 && line[0] == '\n') || (length == 2 && line[0] == '\r' && line[1] == '\n');
+        if (separator) {
+            inHeader = false;
+        } else if (!IsStatusLine(line, length)) {
+            scratch.Clear();
+            form.AppendHeaderLine(line, static_cast<int>(length), &scratch);
+            size += static_cast<uint32_t>(scratch.Length());
         }
+    }
+    // The body in pieces of whole lines of about kPiece bytes.
+    constexpr size_t kPiece = 64u << 10;
+    while (pos < n) {
+        size_t end = pos + kPiece < n ? pos + kPiece : n;
+        if (end < n) {
+            size_t cut = end;
+            while (cut > pos && data[cut - 1] != '\n')
+                --cut;
+            if (cut == pos) {
+                // One line longer than a piece: it is taken whole.
+                const void* lf = std::memchr(data + end, '\n', n - end);
+                cut = lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - data) + 1
+                                    : n;
+            }
+            end = cut;
+        }
+        size +=
+            static_cast<uint32_t>(form.BodyLinesLength(data + pos, static_cast<int>(end - pos)));
+        pos = end;
     }
     return size;
 }

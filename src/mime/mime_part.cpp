@@ -2,19 +2,52 @@
 // CR, bodies read raw and measured line by line in their ISO-2022-JP form.
 #include "mime/mime_part.h"
 
+#include <cstring>
+
 #include "mime/jis_text.h"
 
 namespace {
 
-// Reads one raw line cut at its first CR, so a CR LF line end is dropped while a line ended by
-// LF alone keeps its LF. False at the end of the file.
-bool ReadBodyLine(File* file, Text* line) {
-    if (file->ReadLine(line, File::kRaw) == 0)
+// A whole message file is read in blocks of up to this size.
+constexpr uint32_t kWholeFileBlock = 256u << 10;
+
+// One raw body line as a view, cut at its first CR, so a CR LF line end is dropped while a
+// line ended by LF alone keeps its LF.
+struct BodyLine {
+    const char* bytes = nullptr;
+    int length = 0;
+};
+
+// False at the end of the file.
+bool ReadBodyLine(File* file, BodyLine* line) {
+    const int n = file->NextLine(&line->bytes);
+    if (n == 0)
         return false;
-    const int cr = line->Find('\r');
-    if (cr >= 0)
-        line->Truncate(cr);
+    const void* cr = std::memchr(line->bytes, '\r', static_cast<size_t>(n));
+    line->length = cr != nullptr ? static_cast<int>(static_cast<const char*>(cr) - line->bytes) : n;
     return true;
+}
+
+// A boundary line to look for, compared as the platform compares texts: up to the first NUL
+// of either side.
+class Boundary {
+  public:
+    explicit Boundary(const Text& text) : text_(text.c_str()), length_(std::strlen(text.c_str())) {}
+    // Whether a raw line that starts with byte could match at all.
+    bool CouldMatch(char first) const { return length_ == 0 || first == text_[0]; }
+    bool Matches(const BodyLine& line) const {
+        const size_t n = static_cast<size_t>(line.length);
+        return n >= length_ && std::memcmp(line.bytes, text_, length_) == 0 &&
+               (n == length_ || line.bytes[length_] == '\0');
+    }
+
+  private:
+    const char* text_;
+    size_t length_;
+};
+
+bool Equals(const BodyLine& line, const Boundary* boundary) {
+    return boundary != nullptr && boundary->Matches(line);
 }
 
 bool Equals(const Text& line, const Text* boundary) {
@@ -64,16 +97,26 @@ bool ParseHeader(File* file, MimePart* part, const Text* terminator) {
     return true;
 }
 
-PartEnd ParseLeafBody(File* file, MimePart* part, const Text* separator, const Text* terminator) {
+PartEnd ParseLeafBody(File* file, MimePart* part, const Boundary* separator,
+                      const Boundary* terminator) {
     part->size = 0;
     part->lines = 0;
-    JisText line;
-    while (ReadBodyLine(file, &line)) {
-        if (Equals(line, separator))
-            return AtSeparator;
-        if (Equals(line, terminator))
-            return AtTerminator;
-        part->size += static_cast<uint32_t>(line.ConvertToJis()) + 2;
+    const char* bytes = nullptr;
+    for (int n = file->NextLine(&bytes); n > 0; n = file->NextLine(&bytes)) {
+        // Only a line that begins like a boundary line is compared; the others are measured.
+        if ((separator != nullptr && separator->CouldMatch(bytes[0])) ||
+            (terminator != nullptr && terminator->CouldMatch(bytes[0]))) {
+            BodyLine line;
+            line.bytes = bytes;
+            const void* cr = std::memchr(bytes, '\r', static_cast<size_t>(n));
+            line.length =
+                cr != nullptr ? static_cast<int>(static_cast<const char*>(cr) - bytes) : n;
+            if (Equals(line, separator))
+                return AtSeparator;
+            if (Equals(line, terminator))
+                return AtTerminator;
+        }
+        part->size += static_cast<uint32_t>(SjisToJisLengthBeforeCr(bytes, n)) + 2;
         ++part->lines;
     }
     return AtEndOfFile;
@@ -83,8 +126,9 @@ PartEnd ParseMultipartBody(File* file, MimePart* part, const Text* outerSeparato
                            const Text* outerTerminator, int depth) {
     const Text separator = "--" + FindParam(part->contentType, "Boundary");
     const Text terminator = separator + "--";
-    Text line;
-    while (ReadBodyLine(file, &line) && line != separator) {
+    const Boundary ownSeparator(separator);
+    BodyLine line;
+    while (ReadBodyLine(file, &line) && !ownSeparator.Matches(line)) {
     }
     for (;;) {
         MimePart* child = new MimePart;
@@ -102,10 +146,13 @@ PartEnd ParseMultipartBody(File* file, MimePart* part, const Text* outerSeparato
     if (outerSeparator == nullptr)
         return AtEndOfFile;
     // The epilogue runs up to the enclosing multipart's next boundary line.
+    const Text none;
+    const Boundary outer(*outerSeparator);
+    const Boundary outerEnd(outerTerminator != nullptr ? *outerTerminator : none);
     while (ReadBodyLine(file, &line)) {
-        if (Equals(line, outerSeparator))
+        if (outer.Matches(line))
             return AtSeparator;
-        if (Equals(line, outerTerminator))
+        if (Equals(line, outerTerminator != nullptr ? &outerEnd : nullptr))
             return AtTerminator;
     }
     return AtEndOfFile;
@@ -117,6 +164,11 @@ bool ParseMessageFile(MimePart* root, const char* path) {
     File file;
     if (!file.Open(path, platform::kAccessRead, platform::kOpenAlways))
         return false;
+    // The whole file is read, so it comes in a few large blocks.
+    const int64_t size = file.Size();
+    if (size > 0)
+        file.SetReadAhead(
+            static_cast<uint32_t>(size < kWholeFileBlock ? size + 1 : kWholeFileBlock));
     ParsePart(&file, root, nullptr, nullptr);
     return true;
 }
@@ -127,7 +179,11 @@ PartEnd ParsePart(File* file, MimePart* part, const Text* separator, const Text*
         return NoPart;
     if (part->contentType.type.CompareNoCase("multipart", 9) == 0 && depth < kMaxMultipartDepth)
         return ParseMultipartBody(file, part, separator, terminator, depth);
-    return ParseLeafBody(file, part, separator, terminator);
+    const Text none;
+    const Boundary leafSeparator(separator != nullptr ? *separator : none);
+    const Boundary leafTerminator(terminator != nullptr ? *terminator : none);
+    return ParseLeafBody(file, part, separator != nullptr ? &leafSeparator : nullptr,
+                         terminator != nullptr ? &leafTerminator : nullptr);
 }
 
 void ParseField(const Text& fieldText, MimeField* field) {

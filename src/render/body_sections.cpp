@@ -25,14 +25,33 @@ void WriteLiteral(Output& out, const Text& value) {
     WriteLiteral(out, value.c_str(), value.Length());
 }
 
-// The whole message in client form: header, CR LF, body.
-Text WholeMessage(const MessageEntry& entry) {
-    Text whole;
-    whole.Reserve(entry.headerText.Length() + 2 + entry.bodyText.Length());
-    whole.Append(entry.headerText);
-    whole.Append("\r\n");
-    whole.Append(entry.bodyText);
-    return whole;
+// Writes the bytes [origin, origin + length) of the whole message in client form (header,
+// CR LF, body) as one literal, piece by piece, so the message is never copied into one text.
+void WriteWholeMessage(Output& out, const MessageEntry& entry, uint64_t origin, uint64_t length) {
+    if (length == 0)
+        return;
+    out.Write(" {");
+    out.WriteUnsigned(static_cast<uint32_t>(length));
+    out.Write("}\r\n");
+    const char* pieces[3] = {entry.headerText.c_str(), "\r\n", entry.bodyText.c_str()};
+    const uint64_t sizes[3] = {static_cast<uint64_t>(entry.headerText.Length()), 2,
+                               static_cast<uint64_t>(entry.bodyText.Length())};
+    for (int i = 0; i < 3 && length > 0; ++i) {
+        if (origin >= sizes[i]) {
+            origin -= sizes[i];
+            continue;
+        }
+        const uint64_t take = sizes[i] - origin < length ? sizes[i] - origin : length;
+        out.Write(pieces[i] + origin, static_cast<int>(take));
+        length -= take;
+        origin = 0;
+    }
+}
+
+// The byte count of the whole message in client form.
+uint64_t WholeLength(const MessageEntry& entry) {
+    return static_cast<uint64_t>(entry.headerText.Length()) + 2u +
+           static_cast<uint64_t>(entry.bodyText.Length());
 }
 
 // The index just past the line that starts at start: after its LF, or the end of the text.
@@ -99,14 +118,14 @@ Text HeaderSection(ItemContext& c, const Text& section, bool peek) {
 
 // Writes count bytes of the whole message from byte origin (fewer when it ends sooner),
 // computed wide so that no origin or count can reach outside the text.
-void WritePartial(Output& out, const Text& whole, uint32_t origin, uint32_t count) {
-    const uint64_t total = static_cast<uint64_t>(whole.Length());
+void WritePartial(Output& out, const MessageEntry& entry, uint32_t origin, uint32_t count) {
+    const uint64_t total = WholeLength(entry);
     if (origin >= total)
         return;
     uint64_t length = total - origin;
     if (count < length)
         length = count;
-    WriteLiteral(out, whole.c_str() + origin, static_cast<int>(length));
+    WriteWholeMessage(out, entry, origin, length);
 }
 
 }  // namespace
@@ -121,10 +140,14 @@ void WriteRfc822Family(ItemContext& c, const Text& name) {
     MessageEntry& entry = c.entry;
     if (name.CompareNoCase("RFC822") == 0) {
         LoadMessage(entry, c.mailRoot, c.folderPath, true);
-        WriteLiteral(c.out, WholeMessage(entry));
+        WriteWholeMessage(c.out, entry, 0, WholeLength(entry));
     } else if (name.CompareNoCase("RFC822.HEADER") == 0) {
         LoadHeader(entry, c.mailRoot, c.folderPath, true);
-        WriteLiteral(c.out, entry.headerText + "\r\n");
+        c.out.Write(" {");
+        c.out.WriteUnsigned(static_cast<uint32_t>(entry.headerText.Length()) + 2u);
+        c.out.Write("}\r\n");
+        c.out.Write(entry.headerText.c_str(), entry.headerText.Length());
+        c.out.Write("\r\n", 2);
     } else if (name.CompareNoCase("RFC822.TEXT") == 0) {
         LoadBody(entry, c.mailRoot, c.folderPath, false);
         WriteLiteral(c.out, entry.bodyText);
@@ -159,11 +182,10 @@ void WriteBodySection(ItemContext& c, const Text& name) {
     MessageEntry& entry = c.entry;
     if (section.IsEmpty()) {
         LoadMessage(entry, c.mailRoot, c.folderPath, peek);
-        const Text whole = WholeMessage(entry);
         if (hasPartial) {
-            WritePartial(c.out, whole, originText.ToNumber(), partial.ToNumber());
+            WritePartial(c.out, entry, originText.ToNumber(), partial.ToNumber());
         } else {
-            WriteLiteral(c.out, whole);
+            WriteWholeMessage(c.out, entry, 0, WholeLength(entry));
         }
     } else if (section.CompareNoCase("HEADE", 5) == 0) {
         WriteLiteral(c.out, HeaderSection(c, section, peek));

@@ -68,6 +68,13 @@ void WriteAddressList(const EnvelopeField& field, AddressParser parse, Text* out
 }  // namespace
 
 void ApplyEnvelopeField(const Text& field, Envelope* env) {
+    // Most fields are of no envelope kind: they are passed over before any copy is made. The
+    // name's first bytes compare as the raw field's do, since no key holds a colon or a blank.
+    bool wanted = false;
+    for (const FieldKey& key : kKeys)
+        wanted = wanted || field.CompareNoCase(key.key, key.length) == 0;
+    if (!wanted)
+        return;
     Text value(field);
     value.Replace('\t', ' ');
     // The name ends at the first colon; the value starts after the run of colons there.
@@ -199,6 +206,12 @@ void RenderEnvelope(const Envelope& env, Text* out, AddressParser parse) {
 void WriteEnvelope(ItemContext& c, const Text& name) {
     WriteSeparator(c);
     c.out.Write(name.c_str(), name.Length());
+    // Read once per message: the host never rewrites a message file in place. The value is
+    // kept in the entry, within the folder's bound on kept text (Mailbox::NoteServed).
+    if (!c.entry.envelope.IsEmpty()) {
+        c.out.Write(c.entry.envelope.c_str(), c.entry.envelope.Length());
+        return;
+    }
     Envelope env;
     const Text path = MessageFilePath(c.entry, c.mailRoot, c.folderPath);
     if (!path.IsEmpty()) {
@@ -207,7 +220,6 @@ void WriteEnvelope(ItemContext& c, const Text& name) {
         if (file.Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways))
             ReadEnvelope(&file, &env);
     }
-    Text value;
-    RenderEnvelope(env, &value);
-    c.out.Write(value.c_str(), value.Length());
+    RenderEnvelope(env, &c.entry.envelope);
+    c.out.Write(c.entry.envelope.c_str(), c.entry.envelope.Length());
 }

@@ -1,34 +1,45 @@
 // FLAGS and RFC822.SIZE: the two items answered from the entry and its client form rather than
 // from the message file. FLAGS shows the status word as read at SELECT (changed only by STORE),
 // so a mark that the host set since then is not seen until the folder is selected again.
+#include <cstring>
+
 #include "render/items.h"
 
 void WriteFlags(ItemContext& c, const Text& name) {
     WriteSeparator(c);
     c.out.Write(name.c_str(), name.Length());
     const MessageEntry& e = c.entry;
-    Text flags(" (");
+    // Built on the stack: " (\Seen \Answered \Deleted \Draft \Recent)" is the longest.
+    char flags[64];
+    int length = 0;
+    auto append = [&flags, &length](const char* text) {
+        const size_t n = std::strlen(text);
+        std::memcpy(flags + length, text, n);
+        length += static_cast<int>(n);
+    };
     const char* separator = "";
-    auto add = [&flags, &separator](bool on, const char* flag) {
+    auto add = [&append, &separator](bool on, const char* flag) {
         if (!on)
             return;
-        flags.Append(separator);
-        flags.Append(flag);
+        append(separator);
+        append(flag);
         separator = " ";
     };
+    append(" (");
     add((e.status & StatusUnread) == 0, "\\Seen");
     add((e.status & StatusAnswered) != 0, "\\Answered");
     add((e.status & StatusDeleted) != 0, "\\Deleted");
     add((e.status & StatusDraft) != 0, "\\Draft");
     add(e.recent == 1, "\\Recent");
-    flags.Append(')');
-    c.out.Write(flags.c_str(), flags.Length());
+    append(")");
+    c.out.Write(flags, length);
 }
 
 void WriteRfc822Size(ItemContext& c, const Text& name) {
     WriteSeparator(c);
     c.out.Write(name.c_str(), name.Length());
     c.out.Write(" ");
-    // Loads the client form and asks the host to mark the message as read.
+    // The size of the client form (measured once per message); the host is asked to mark the
+    // message as read.
     c.out.WriteUnsigned(MessageSize(c.entry, c.mailRoot, c.folderPath));
 }

@@ -4,9 +4,9 @@
 #include "store/mailbox.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "base/file.h"
-#include "mime/base64.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/threads.h"
@@ -17,9 +17,6 @@ namespace {
 
 // The host's inbox title in the local code page (Shift_JIS).
 constexpr char kInboxTitle[] = "\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43";
-
-// Only the first 16 characters of an "Entry.lst" value are decoded: 12 bytes.
-constexpr int kValueChars = 16;
 
 // Guards the read-increment-write of the plug-in profile's UIDVALIDITY counter, so two
 // connections opening folders at the same moment never hand out the same value.
@@ -88,23 +85,38 @@ uint32_t KeepNewUidValidity(const Text& folderProfile) {
     return value;
 }
 
-// The status word of an "Entry.lst" value: the first four bytes, little-endian, of its first
-// 16 characters decoded. A shorter value is filled up with "A" (the value 0), which decodes to
-// the same bytes as the missing characters would.
-uint32_t StatusFromValue(const Text& value) {
-    // A NUL byte ends the text as far as the decoder is concerned.
-    int used = 0;
-    while (used < kValueChars && used < value.Length() && value[used] != '\0')
-        ++used;
-    char chars[kValueChars + 1];
-    for (int i = 0; i < kValueChars; ++i)
-        chars[i] = i < used ? value[i] : 'A';
-    chars[kValueChars] = '\0';
-    Base64Codec codec;
-    size_t count = 0;
-    const unsigned char* bytes = codec.Decode(chars, &count);
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+// The values of the base64 alphabet's characters; every other byte counts as 0, as the
+// decoder of stored values takes it.
+struct Base64Values {
+    unsigned char of[256];
+};
+
+Base64Values MakeBase64Values() {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    Base64Values values{};
+    for (int i = 0; i < 64; ++i)
+        values.of[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
+    return values;
+}
+
+// The status word of an "Entry.lst" value (the length bytes at value): the first four bytes,
+// little-endian, of its first 16 characters decoded. A shorter value is filled up with "A"
+// (the value 0), which decodes to the same bytes as the missing characters would; a NUL byte
+// ends the value. Only the first six characters reach the four bytes.
+uint32_t StatusFromValue(const char* value, int length) {
+    static const Base64Values values = MakeBase64Values();
+    unsigned x[6];
+    bool ended = false;
+    for (int i = 0; i < 6; ++i) {
+        ended = ended || i >= length || value[i] == '\0';
+        x[i] = ended ? 0 : values.of[static_cast<unsigned char>(value[i])];
+    }
+    const uint32_t b0 = ((x[0] << 2) | (x[1] >> 4)) & 0xFF;
+    const uint32_t b1 = (((x[1] & 15) << 4) | (x[2] >> 2)) & 0xFF;
+    const uint32_t b2 = (((x[2] & 3) << 6) | x[3]) & 0xFF;
+    const uint32_t b3 = ((x[4] << 2) | (x[5] >> 4)) & 0xFF;
+    return b0 | b1 << 8 | b2 << 16 | b3 << 24;
 }
 
 // Holds a message index's critical section for one scope; the lock is re-entrant, so the
@@ -120,20 +132,26 @@ class IndexLock {
     MessageIndex& index_;
 };
 
-// One "Entry.lst" line (line end included) as a new entry.
-MessageEntry* ParseIndexLine(Text line) {
+// One "Entry.lst" line (the length bytes at line, line end included) as a new entry.
+MessageEntry* ParseIndexLine(const char* line, int length) {
     MessageEntry* entry = new MessageEntry;
-    if (line.Find('=') < 0) {
+    const void* found = std::memchr(line, '=', static_cast<size_t>(length));
+    if (found == nullptr) {
         // Not a line the host writes: the whole line is the name and the status is 0.
-        int end = line.Length();
+        int end = length;
         if (end > 0 && line[end - 1] == '\n')
             --end;
         if (end > 0 && line[end - 1] == '\r')
             --end;
-        entry->fileName = line.Left(end);
+        entry->fileName.AssignCompact(line, end);
     } else {
-        entry->fileName = line.SplitToken('=');
-        entry->status = StatusFromValue(line);
+        // The name ends at the first "=", the value starts after the run of them.
+        const int equals = static_cast<int>(static_cast<const char*>(found) - line);
+        entry->fileName.AssignCompact(line, equals);
+        int value = equals;
+        while (value < length && line[value] == '=')
+            ++value;
+        entry->status = StatusFromValue(line + value, length - value);
     }
     entry->uid = UidFromFileName(entry->fileName);
     entry->recent = (entry->status & StatusUnread) != 0 ? 1 : 0;
@@ -222,12 +240,32 @@ void Mailbox::ReadIndex() {
     if (listPath.IsEmpty() ||
         !file.Open(listPath.c_str(), platform::kAccessRead, platform::kOpenExisting))
         return;
-    Text line;
-    while (file.ReadLine(&line, File::kRaw) > 0) {
-        MessageEntry* entry = ParseIndexLine(line);
-        if (entry->uid + 1u > uidNext_)
-            uidNext_ = entry->uid + 1u;
-        index_.SortedInsert(entry);
+    // The whole list in few platform reads, its lines taken where they lie, under one hold
+    // of the index's lock.
+    const int64_t size = file.Size();
+    if (size > 0)
+        file.SetReadAhead(
+            static_cast<uint32_t>(size < File::kMaxReadAhead ? size + 1 : File::kMaxReadAhead));
+    IndexLock hold(index_);
+    EntryBatch batch;
+    const char* lines = nullptr;
+    for (int n = file.NextLines(&lines); n > 0; n = file.NextLines(&lines)) {
+        int start = 0;
+        while (start < n) {
+            const void* lf = std::memchr(lines + start, '\n', static_cast<size_t>(n - start));
+            const int end =
+                lf != nullptr ? static_cast<int>(static_cast<const char*>(lf) - lines) + 1 : n;
+            MessageEntry* entry = ParseIndexLine(lines + start, end - start);
+            if (entry->uid + 1u > uidNext_)
+                uidNext_ = entry->uid + 1u;
+            // The host keeps its list in UID order: appended directly in the usual case.
+            const MessageEntry* last = index_.Last();
+            if (last == nullptr || last->uid < entry->uid)
+                index_.Append(entry);
+            else
+                index_.SortedInsert(entry);
+            start = end;
+        }
     }
 }
 
@@ -282,7 +320,8 @@ int Mailbox::UnseenCount() const {
 }
 
 void Mailbox::NoteServed(MessageEntry& entry) {
-    uint32_t now = static_cast<uint32_t>(entry.headerText.Length() + entry.bodyText.Length());
+    uint32_t now = static_cast<uint32_t>(entry.headerText.Length() + entry.bodyText.Length() +
+                                         entry.envelope.Length());
     if (now == entry.cachedSize)
         return;
     cachedBytes_ = cachedBytes_ - entry.cachedSize + now;
@@ -295,6 +334,7 @@ void Mailbox::NoteServed(MessageEntry& entry) {
             continue;
         other->headerText = Text();
         other->bodyText = Text();
+        other->envelope = Text();
         other->cachedSize = 0;
     }
     cachedBytes_ = now;

@@ -62,9 +62,10 @@ class Mailbox {
     MessageIndex& Index() { return index_; }
     const MessageIndex& Index() const { return index_; }
 
-    // The client forms a selected folder keeps are bounded: once they pass this many bytes,
-    // the texts of the other messages are dropped and read again when next needed, so
-    // downloading a big folder does not grow the host's process by the folder's size.
+    // The client forms (and ENVELOPE values) a selected folder keeps are bounded: once they
+    // pass this many bytes, the texts of the other messages are dropped and read again when
+    // next needed, so downloading a big folder does not grow the host's process by the
+    // folder's size.
     static constexpr uint64_t kMaxCachedText = 32u << 20;
     // Counts the cached text of a message just served and trims the cache when it is over
     // the bound (keeping the message's own text).

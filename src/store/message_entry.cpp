@@ -3,6 +3,11 @@
 // mark-as-seen request to the host.
 #include "store/message_entry.h"
 
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <new>
+
 #include "base/file.h"
 #include "mime/client_form.h"
 #include "mime/jis_text.h"
@@ -20,8 +25,8 @@ char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool IsStatusLine(const Text& line) {
-    if (line.Length() < kStatusFieldLength)
+bool IsStatusLine(const char* line, int length) {
+    if (length < kStatusFieldLength)
         return false;
     for (int i = 0; i < kStatusFieldLength; ++i) {
         if (AsciiLower(line[i]) != AsciiLower(kStatusField[i]))
@@ -31,13 +36,66 @@ bool IsStatusLine(const Text& line) {
 }
 
 // The line that separates header and body: exactly CR LF or exactly LF.
-bool IsSeparatorLine(const Text& line) {
-    return (line.Length() == 1 && line[0] == '\n') ||
-           (line.Length() == 2 && line[0] == '\r' && line[1] == '\n');
+bool IsSeparatorLine(const char* line, int length) {
+    return (length == 1 && line[0] == '\n') || (length == 2 && line[0] == '\r' && line[1] == '\n');
 }
 
 // How many SeenMarksSuppressed objects live on this thread (each connection has its own).
 thread_local int tSeenMarksSuppressed = 0;
+
+// A whole message file is read in blocks of up to this size: large enough that a platform
+// read costs nothing per byte, small enough to stay in the processor's cache while its lines
+// are converted.
+constexpr uint32_t kWholeFileBlock = 256u << 10;
+
+// How much of a message file its reader takes.
+enum ReadExtent {
+    kHeaderOnly,  // the header: the small default read-ahead
+    kKeepAll,     // the whole file, its text kept: the size is asked for to reserve the text
+    kMeasureAll,  // the whole file, only counted: large blocks, no size needed
+};
+
+// The read-ahead of a reader that only counts: most messages arrive in one platform read.
+constexpr uint32_t kMeasureBlock = 64u << 10;
+
+// Opens the message file as every reader of it does: a missing file is created empty by the
+// open. *size gets the file's size for kKeepAll, else -1.
+bool OpenMessageFile(File* file, const MessageEntry& entry, const Text& mailRoot,
+                     const Text& folderPath, ReadExtent extent, int64_t* size) {
+    *size = -1;
+    const Text path = MessageFilePath(entry, mailRoot, folderPath);
+    if (path.IsEmpty())
+        return false;
+    if (!file->Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways))
+        return false;
+    if (extent == kMeasureAll) {
+        file->SetReadAhead(kMeasureBlock);
+    } else if (extent == kKeepAll) {
+        *size = file->Size();
+        if (*size > 0)
+            file->SetReadAhead(
+                static_cast<uint32_t>(*size < kWholeFileBlock ? *size + 1 : kWholeFileBlock));
+    }
+    return true;
+}
+
+// Reads the header lines of an open message file up to the separator line: each one that is
+// not the status line goes to out in client form (null: only noted by the converter). False
+// when the file ended first.
+bool ReadHeaderLines(File* file, ClientFormConverter* form, Text* out) {
+    const char* line = nullptr;
+    for (int n = file->NextLine(&line); n > 0; n = file->NextLine(&line)) {
+        if (IsSeparatorLine(line, n))
+            return true;
+        if (IsStatusLine(line, n))
+            continue;
+        if (out != nullptr)
+            form->AppendHeaderLine(line, n, out);
+        else
+            form->SkipHeaderLine(line, n);
+    }
+    return false;
+}
 
 // Reads what is needed of the message file into the entry's client form. A missing file is
 // created empty by the open and reads as empty, as does one that cannot be opened.
@@ -45,38 +103,43 @@ void ReadMessageFile(MessageEntry& entry, const Text& mailRoot, const Text& fold
                      bool needHeader, bool needBody) {
     if (!needHeader && !needBody)
         return;
-    const Text path = MessageFilePath(entry, mailRoot, folderPath);
-    if (path.IsEmpty())
-        return;
     File file;
-    if (!file.Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways))
+    int64_t size = -1;
+    if (!OpenMessageFile(&file, entry, mailRoot, folderPath, needBody ? kKeepAll : kHeaderOnly,
+                         &size))
         return;
     ClientFormConverter form;
-    Text line;
-    bool inHeader = true;
-    while (file.ReadLine(&line, File::kRaw) > 0) {
-        if (inHeader) {
-            if (IsSeparatorLine(line)) {
-                if (!needBody)
-                    break;
-                inHeader = false;
-            } else if (!IsStatusLine(line)) {
-                if (needHeader) {
-                    JisText converted;
-                    converted.Assign(line);
-                    form.HeaderLine(&converted);
-                    entry.headerText.Append(converted);
-                } else {
-                    form.SkipHeaderLine(line);
-                }
-            }
-        } else {
-            JisText converted;
-            converted.Assign(line);
-            form.BodyLine(&converted);
-            entry.bodyText.Append(converted);
-        }
-    }
+    if (!ReadHeaderLines(&file, &form, needHeader ? &entry.headerText : nullptr) || !needBody)
+        return;
+    // The body's client form is about as long as its bytes in the file (ISO-2022-JP adds six
+    // bytes per run of double-byte characters): one allocation for most messages.
+    const int64_t rest = size - static_cast<int64_t>(entry.headerText.Length());
+    if (rest > 0 && rest < (int64_t{1} << 30) && entry.bodyText.IsEmpty())
+        entry.bodyText.Reserve(static_cast<int>(rest + rest / 16));
+    const char* lines = nullptr;
+    for (int n = file.NextLines(&lines); n > 0; n = file.NextLines(&lines))
+        form.AppendBodyLines(lines, n, &entry.bodyText);
+}
+
+// The byte count of the message's client form, read from its file without keeping the text:
+// the header's lines are converted into one scratch text, the body's only counted.
+uint32_t MeasureMessageFile(const MessageEntry& entry, const Text& mailRoot,
+                            const Text& folderPath) {
+    uint32_t total = 2;  // the CR LF between header and body
+    File file;
+    int64_t size = -1;
+    if (!OpenMessageFile(&file, entry, mailRoot, folderPath, kMeasureAll, &size))
+        return total;
+    ClientFormConverter form;
+    Text scratch;
+    const bool body = ReadHeaderLines(&file, &form, &scratch);
+    total += static_cast<uint32_t>(scratch.Length());
+    if (!body)
+        return total;
+    const char* line = nullptr;
+    for (int n = file.NextLines(&line); n > 0; n = file.NextLines(&line))
+        total += static_cast<uint32_t>(form.BodyLinesLength(line, n));
+    return total;
 }
 
 }  // namespace
@@ -135,9 +198,17 @@ void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
 }
 
 uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath) {
-    LoadMessage(entry, mailRoot, folderPath, false);
-    return static_cast<uint32_t>(entry.headerText.Length()) + 2u +
-           static_cast<uint32_t>(entry.bodyText.Length());
+    // Measured once: the texts loaded give it at no cost; otherwise the file is converted
+    // block by block without keeping the text, which a size alone does not need.
+    if (entry.clientSize == 0) {
+        if (!entry.headerText.IsEmpty() && !entry.bodyText.IsEmpty())
+            entry.clientSize = static_cast<uint32_t>(entry.headerText.Length()) + 2u +
+                               static_cast<uint32_t>(entry.bodyText.Length());
+        else
+            entry.clientSize = MeasureMessageFile(entry, mailRoot, folderPath);
+    }
+    MarkSeen(entry, mailRoot, folderPath);
+    return entry.clientSize;
 }
 
 SeenMarksSuppressed::SeenMarksSuppressed() {
@@ -157,16 +228,163 @@ void MarkSeen(const MessageEntry& entry, const Text& mailRoot, const Text& folde
         HostMarkMail(key.c_str(), StatusUnread, 0);
 }
 
+// --- Pooled entries -----------------------------------------------------------------------
+//
+// Every entry is preceded by one word naming the block it was carved from, or null for one
+// from the heap. A block counts its live entries plus one while a batch may still carve from
+// it; at zero it returns to the pool, which keeps up to kPoolBlocks blocks for later batches.
+
+namespace {
+
+constexpr size_t kHeader = sizeof(void*);
+constexpr size_t kBlockBytes = 64u << 10;
+constexpr size_t kPoolBlocks = 32;  // 2 MiB kept at most: a large part of a big index
+
+// A slot: the header word, then the entry, kept at the alignment of a pointer.
+constexpr size_t kSlotBytes =
+    (kHeader + sizeof(MessageEntry) + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+
+}  // namespace
+
+struct EntryBatch::Block {
+    std::atomic<int> refs{0};
+    Block* next = nullptr;
+};
+
+namespace {
+
+constexpr size_t kFirstSlot =
+    (sizeof(EntryBatch::Block) + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+constexpr int kSlots = static_cast<int>((kBlockBytes - kFirstSlot) / kSlotBytes);
+
+class BlockPool {
+  public:
+    EntryBatch::Block* Get() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (free_ != nullptr) {
+                EntryBatch::Block* block = free_;
+                free_ = block->next;
+                --count_;
+                return block;
+            }
+        }
+        return new (::operator new(kBlockBytes)) EntryBatch::Block;
+    }
+    void Put(EntryBatch::Block* block) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (count_ < kPoolBlocks) {
+                block->next = free_;
+                free_ = block;
+                ++count_;
+                return;
+            }
+        }
+        block->~Block();
+        ::operator delete(block);
+    }
+
+  private:
+    std::mutex lock_;
+    EntryBatch::Block* free_ = nullptr;
+    size_t count_ = 0;
+};
+
+// Never destroyed, so an entry deleted while the process ends still finds it.
+BlockPool& Pool() {
+    static BlockPool* pool = new BlockPool;
+    return *pool;
+}
+
+thread_local EntryBatch* tBatch = nullptr;
+
+// The last reference returns the block to the pool.
+void ReleaseBlock(EntryBatch::Block* block) {
+    if (block->refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        Pool().Put(block);
+}
+
+}  // namespace
+
+void* MessageEntry::operator new(size_t size) {
+    if (tBatch != nullptr && size == sizeof(MessageEntry))
+        return tBatch->Take();
+    char* base = static_cast<char*>(::operator new(size + kHeader));
+    std::memset(base, 0, kHeader);
+    return base + kHeader;
+}
+
+void MessageEntry::operator delete(void* p) noexcept {
+    if (p == nullptr)
+        return;
+    char* base = static_cast<char*>(p) - kHeader;
+    EntryBatch::Block* owner = nullptr;
+    std::memcpy(&owner, base, sizeof owner);
+    if (owner == nullptr)
+        ::operator delete(base);
+    else
+        ReleaseBlock(owner);
+}
+
+EntryBatch::EntryBatch() : outer_(tBatch) {
+    tBatch = this;
+}
+
+EntryBatch::~EntryBatch() {
+    if (block_ != nullptr)
+        ReleaseBlock(block_);
+    tBatch = outer_;
+}
+
+void* EntryBatch::Take() {
+    if (block_ == nullptr || used_ == kSlots) {
+        if (block_ != nullptr)
+            ReleaseBlock(block_);
+        block_ = Pool().Get();
+        block_->refs.store(1, std::memory_order_relaxed);
+        used_ = 0;
+    }
+    char* slot =
+        reinterpret_cast<char*>(block_) + kFirstSlot + static_cast<size_t>(used_) * kSlotBytes;
+    ++used_;
+    block_->refs.fetch_add(1, std::memory_order_relaxed);
+    std::memcpy(slot, &block_, sizeof block_);
+    return slot + kHeader;
+}
+
 uint32_t UidFromFileName(const Text& fileName) {
-    Text upper(fileName);
-    upper.MakeUpper();
+    // Upper-cased as the platform does it, which stops at a NUL and never changes a trail
+    // byte; only the first four bytes are used, and the fifth decides whether the fourth
+    // leads a double-byte character.
+    char upper[6] = {0, 0, 0, 0, 0, 0};
+    const int length = fileName.Length();
+    std::memcpy(upper, fileName.c_str(), static_cast<size_t>(length < 5 ? length : 5));
+    bool ascii = true;
+    for (int i = 0; i < 4; ++i)
+        ascii = ascii && static_cast<unsigned char>(upper[i]) < 0x80;
+    if (ascii) {
+        // The host's names: no lead byte among the four, so only ASCII letters change (up
+        // to a NUL, where the platform stops).
+        for (int i = 0; i < 4 && upper[i] != 0; ++i) {
+            if (upper[i] >= 'a' && upper[i] <= 'z')
+                upper[i] = static_cast<char>(upper[i] - 0x20);
+        }
+    } else {
+        platform::CharUpperA(upper);
+    }
     // Four letters read as a base-26 number, "A" = 0; the bytes count as signed values, as the
     // host's names are plain letters and anything else only has to give a stable number.
     uint32_t letters = 0;
     for (int i = 0; i < 4; ++i) {
-        const char c = i < upper.Length() ? upper[i] : 'A';
+        const char c = i < length ? upper[i] : 'A';
         const int32_t digit = static_cast<int32_t>(static_cast<signed char>(c)) - 'A';
         letters = letters * 26u + static_cast<uint32_t>(digit);
     }
-    return letters * 10000u + fileName.Mid(4).ToNumber();
+    // The decimal number that follows the letters, wrapping.
+    uint32_t number = 0;
+    const char* name = fileName.c_str();
+    for (int i = 4; i < length && name[i] >= '0' && name[i] <= '9'; ++i)
+        number = number * 10u + static_cast<uint32_t>(name[i] - '0');
+    return letters * 10000u + number;
 }

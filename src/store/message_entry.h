@@ -4,6 +4,7 @@
 #ifndef ORV_STORE_MESSAGE_ENTRY_H_
 #define ORV_STORE_MESSAGE_ENTRY_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/text.h"
@@ -15,15 +16,52 @@ constexpr uint32_t StatusDraft = 0x01000000;
 constexpr uint32_t StatusDeleted = 0x00020000;
 
 struct MessageEntry {
-    Text fileName;  // base name of the message file, without extension
-    uint32_t uid = 0;
+    Text fileName;    // base name of the message file, without extension
     Text headerText;  // client form; empty until loaded
     Text bodyText;    // client form; empty until loaded
+    // The value of the ENVELOPE item once written (render/envelope.cpp): read from the file
+    // once, kept like the texts and dropped with them.
+    Text envelope;
+    uint32_t uid = 0;
     uint32_t status = 0;
     int32_t recent = 0;
     int32_t itemWritten = 0;
-    // Bytes of headerText and bodyText counted in the folder's cache (Mailbox::NoteServed).
+    // Bytes of headerText, bodyText and envelope counted in the folder's cache
+    // (Mailbox::NoteServed).
     uint32_t cachedSize = 0;
+    // The byte count of the client form once MessageSize has measured it (0: not yet). The
+    // host never rewrites a message file in place, so it holds after the texts are dropped.
+    uint32_t clientSize = 0;
+
+    // Entries are made in great numbers (every message of a folder at each SELECT): those made
+    // while an EntryBatch lives on the thread share pooled blocks, all others come from the
+    // heap. Either kind is deleted the same way, on any thread.
+    static void* operator new(size_t size);
+    static void operator delete(void* p) noexcept;
+};
+
+// While an object of this class lives, the MessageEntry objects made on the same thread are
+// carved from blocks of a process-wide pool; a block goes back to the pool when its last entry
+// is deleted. Reading a folder's index so costs no heap allocation per entry, and the memory
+// of one session's index serves the next instead of being returned to the system and faulted
+// in again. Objects may nest (the innermost is used).
+class EntryBatch {
+  public:
+    EntryBatch();
+    ~EntryBatch();
+    EntryBatch(const EntryBatch&) = delete;
+    EntryBatch& operator=(const EntryBatch&) = delete;
+
+    // Room for one entry from the batch's current block, taking a new block when it is full.
+    void* Take();
+
+    // One pooled block of entries (message_entry.cpp).
+    struct Block;
+
+  private:
+    Block* block_ = nullptr;
+    int used_ = 0;
+    EntryBatch* outer_;
 };
 
 // The folder path as it names a directory: a path equal to "INBOX" in any letter case is the
@@ -44,8 +82,9 @@ void LoadMessage(MessageEntry& entry, const Text& mailRoot, const Text& folderPa
 void LoadHeader(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
 // Make sure the body is loaded; mark as seen unless peek (also when already loaded).
 void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
-// Loads the message (marking it as seen) and yields the byte count of its client form:
-// header, CR LF, body.
+// The byte count of the message's client form (header, CR LF, body), and asks the host to
+// mark it as seen. Taken from the loaded texts, or else measured from the file without keeping
+// the text; either way once per entry (clientSize).
 uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
 // Asks the host to clear the unread bit of the message; nothing while a SeenMarksSuppressed
 // lives on the calling thread.

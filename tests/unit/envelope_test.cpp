@@ -1,6 +1,6 @@
 // Tests of ENVELOPE: reading the header (folding, end of header, line ends), the field keys and
 // their prefixes, the from/sender/reply-to rules, the address parser and writer, encoded words
-// for Shift_JIS text, and the escaping of quotes and backslashes.
+// for Shift_JIS text, the escaping of quotes and backslashes, and the value kept per message.
 #include "render/envelope.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "render/items.h"
+#include "shell/host_api.h"
+#include "store/mailbox.h"
 
 namespace {
 
@@ -124,6 +128,52 @@ TEST(EnvelopeTest, ShiftJisBecomesEncodedWordsAndQuotesAreEscaped) {
                          "Message-ID: <a\"b\\c>\r\n"),
               " (NIL \"" + subject + "\" " + name + " " + name + " " + name +
                   " NIL NIL NIL NIL \"<a\\\"b\\\\c>\")");
+}
+
+std::string gMailboxDir;
+const char* ORV_HOSTCALL FakeGetMailbox() {
+    return gMailboxDir.c_str();
+}
+
+TEST(EnvelopeItemTest, ReadOnceKeptInTheEntryAndDroppedWithItsTexts) {
+    const fs::path root =
+        fs::temp_directory_path() /
+        ("orv_envitem_" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(root / "user" / "work.box");
+    gMailboxDir = root.string() + "/";
+    void* functions[kHostFunctionCount] = {};
+    functions[5] = reinterpret_cast<void*>(&FakeGetMailbox);
+    BindHostApiFrom(nullptr, functions);
+    auto put = [&](const std::string& bytes) {
+        std::ofstream(root / "user" / "work.box" / "AAAA0001.orv", std::ios::binary) << bytes;
+    };
+    Mailbox mailbox(Text("user"), Text("work.box"));
+    MessageEntry* entry = new MessageEntry;
+    entry->fileName = "AAAA0001";
+    mailbox.Index().Append(entry);
+    auto render = [&]() {
+        StringOutput out;
+        RenderItems(*entry, mailbox.MailRoot(), mailbox.FolderPath(), "ENVELOPE", 0, out);
+        mailbox.NoteServed(*entry);
+        return out.text;
+    };
+    put("Subject: first\r\n\r\n");
+    const std::string first = render();
+    EXPECT_NE(first.find("\"first\""), std::string::npos) << first;
+    EXPECT_EQ(entry->cachedSize, static_cast<uint32_t>(entry->envelope.Length()));
+    // The host gives a changed message a new name, so the file is not read again.
+    put("Subject: second\r\n\r\n");
+    EXPECT_EQ(render(), first);
+    // Once the folder's bound drops the kept text, the value is read anew.
+    MessageEntry* other = new MessageEntry;
+    other->headerText = Text(std::string(Mailbox::kMaxCachedText + 1, 'x').c_str());
+    mailbox.Index().Append(other);
+    mailbox.NoteServed(*other);
+    EXPECT_TRUE(entry->envelope.IsEmpty());
+    EXPECT_NE(render().find("\"second\""), std::string::npos);
+    std::error_code ec;
+    fs::remove_all(root, ec);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Tests of File and TempFile: the line rules of both read modes, byte-exact buffered reads,
-// peeking, reads mixed with writes and seeks, open dispositions, and temporary file clean-up.
+// peeking, line views and runs of whole lines across block ends, block reads, reads mixed with
+// writes and seeks, open dispositions, and temporary file clean-up.
 #include "base/file.h"
 
 #include <gtest/gtest.h>
@@ -144,6 +145,97 @@ TEST_F(FileLinesTest, PeekThenRead) {
     EXPECT_EQ(f.PeekByte(), -1);
     EXPECT_EQ(f.ReadByte(), -1);
     EXPECT_TRUE(f.AtEnd());
+}
+
+// Contents whose lines (LF, CR LF, NUL and high bytes in them) have lengths up to a few times
+// the 4 KiB buffer, ending without an LF.
+std::string MixedLines() {
+    std::string contents;
+    for (int i = 0; contents.size() < 60000; ++i) {
+        const size_t length = static_cast<size_t>((i * 7919) % (i % 25 == 0 ? 9000 : 90));
+        for (size_t k = 0; k < length; ++k)
+            contents += static_cast<char>((i + k * 31) % 256 == '\n' ? 'x' : (i + k * 31) % 256);
+        contents += (i % 3 == 0) ? "\r\n" : "\n";
+    }
+    return contents + "tail";
+}
+
+TEST_F(FileLinesTest, LineViewsAndRunsOfLinesMatchRawLines) {
+    const std::string contents = MixedLines();
+    Create(contents);
+    for (uint32_t readAhead : {0u, 5000u, 70000u}) {
+        File raw;
+        File views;
+        File runs;
+        ASSERT_TRUE(raw.Open(path_.c_str(), platform::kAccessRead, platform::kOpenExisting));
+        ASSERT_TRUE(views.Open(path_.c_str(), platform::kAccessRead, platform::kOpenExisting));
+        ASSERT_TRUE(runs.Open(path_.c_str(), platform::kAccessRead, platform::kOpenExisting));
+        views.SetReadAhead(readAhead);
+        runs.SetReadAhead(readAhead);
+        std::string joinedRuns;
+        const char* run = nullptr;
+        for (int n = runs.NextLines(&run); n > 0; n = runs.NextLines(&run)) {
+            const std::string piece(run, static_cast<size_t>(n));
+            // Whole lines only: an LF ends the run unless the file ended.
+            ASSERT_TRUE(piece.back() == '\n' ||
+                        joinedRuns.size() + piece.size() == contents.size());
+            joinedRuns += piece;
+        }
+        EXPECT_TRUE(joinedRuns == contents) << readAhead;
+        Text line;
+        const char* view = nullptr;
+        int lines = 0;
+        for (;;) {
+            const int expected = raw.ReadLine(&line, File::kRaw);
+            const int n = views.NextLine(&view);
+            ASSERT_EQ(n, expected) << "line " << lines;
+            if (n == 0)
+                break;
+            ASSERT_EQ(std::string(view, static_cast<size_t>(n)),
+                      std::string(line.c_str(), static_cast<size_t>(line.Length())));
+            ++lines;
+        }
+        EXPECT_GT(lines, 100);
+    }
+}
+
+TEST_F(FileLinesTest, BlockReadsAndSizeKeepThePosition) {
+    std::string contents;
+    for (int i = 0; i < 30000; ++i)
+        contents += static_cast<char>(i * 13);
+    Create(contents);
+    File f;
+    ASSERT_TRUE(f.Open(path_.c_str(), platform::kAccessRead, platform::kOpenExisting));
+    EXPECT_EQ(f.ReadByte(), static_cast<unsigned char>(contents[0]));
+    EXPECT_EQ(f.Size(), 30000);
+    char block[20000];
+    // The read-ahead's bytes first, then straight from the file.
+    EXPECT_EQ(f.Read(block, sizeof block), sizeof block);
+    EXPECT_TRUE(std::string(block, sizeof block) == contents.substr(1, sizeof block));
+    f.SetReadAhead(1u << 30);  // capped, and what was read ahead is kept
+    EXPECT_EQ(f.PeekByte(), static_cast<unsigned char>(contents[20001]));
+    f.SetReadAhead(100);  // never shrinks
+    EXPECT_EQ(f.Read(block, sizeof block), 30000u - 20001u);
+    EXPECT_TRUE(std::string(block, 30000 - 20001) == contents.substr(20001));
+    EXPECT_EQ(f.Read(block, sizeof block), 0u);
+    EXPECT_EQ(f.Size(), 30000);
+    File closed;
+    EXPECT_EQ(closed.Size(), -1);
+    EXPECT_EQ(closed.Read(block, 1), 0u);
+}
+
+TEST_F(FileLinesTest, WriteAfterLineViewsLandsAfterTheLastLine) {
+    Create("first\nsecond\nthird\n");
+    File f;
+    ASSERT_TRUE(f.Open(path_.c_str(), platform::kAccessReadWrite, platform::kOpenExisting));
+    f.SetReadAhead(64 * 1024);
+    const char* view = nullptr;
+    ASSERT_EQ(f.NextLine(&view), 6);
+    ASSERT_TRUE(f.Write("SECOND", 6));
+    ASSERT_EQ(f.NextLine(&view), 1) << "reading goes on after the written bytes";
+    EXPECT_EQ(view[0], '\n');
+    f.Close();
+    EXPECT_EQ(Contents(), "first\nSECOND\nthird\n");
 }
 
 using FileAccessTest = FileFixture;

@@ -1,9 +1,11 @@
 // Tests of the Shift_JIS to ISO-2022-JP conversion: the code arithmetic, body segments, header
-// encoded words, the bytes that stay raw, and a lead byte right before the terminator.
+// encoded words, the bytes that stay raw, a lead byte right before the terminator, and the
+// conversion of many lines at once against the same lines converted one by one.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "mime/jis_text.h"
@@ -107,6 +109,113 @@ TEST(JisTextTest, EncodeHeaderWords) {
     // A lead byte without a trail byte does not start a word.
     EXPECT_EQ(Header("a\x82"), "a\x82");
     EXPECT_EQ(Header("\x82\x0D\x0A"), "\x82\x0D\x0A");
+}
+
+// Random Shift_JIS-like lines: ASCII, double-byte characters, lone lead bytes, half-width
+// katakana, CR, NUL and LF, with runs of characters long enough to cross every internal block.
+std::string RandomLines(std::mt19937* random, size_t size) {
+    std::string out;
+    std::uniform_int_distribution<int> kind(0, 99);
+    std::uniform_int_distribution<int> byte(0, 255);
+    while (out.size() < size) {
+        const int k = kind(*random);
+        if (k < 27) {
+            out += static_cast<char>(0x20 + byte(*random) % 0x5F);
+        } else if (k < 30) {
+            // A long plain run, as in base64 text.
+            for (int i = byte(*random) % 70; i > 0; --i)
+                out += static_cast<char>('A' + i % 26);
+        } else if (k < 60) {
+            out += static_cast<char>(0x81 + byte(*random) % 0x1F);  // lead, then any trail
+            out += static_cast<char>(0x40 + byte(*random) % 0xBD);
+        } else if (k < 62) {
+            // A long run of characters.
+            for (int i = 0; i < 700; ++i)
+                out += "\x93\xFA";
+        } else if (k < 66) {
+            out += static_cast<char>(0xE0 + byte(*random) % 0x1D);  // a lead byte alone
+        } else if (k < 70) {
+            out += static_cast<char>(0xA1 + byte(*random) % 0x3F);
+        } else if (k < 72) {
+            out += '\0';
+        } else if (k < 80) {
+            out += '\r';
+        } else if (k < 92) {
+            out += '\n';
+        } else {
+            out += static_cast<char>(byte(*random));
+        }
+    }
+    return out;
+}
+
+TEST(JisLinesTest, ManyLinesConvertAsEachLineOnItsOwn) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 200; ++round) {
+        const std::string lines = RandomLines(&random, round < 150 ? 300 : 20000);
+        // Each line on its own, cut at its first NUL, as the converter of one line reads it.
+        std::string expected;
+        size_t start = 0;
+        while (start < lines.size()) {
+            size_t end = lines.find('\n', start);
+            end = end == std::string::npos ? lines.size() : end + 1;
+            std::string line = lines.substr(start, end - start);
+            const std::string raw = line;
+            line = line.substr(0, line.find('\0'));
+            expected += Body(line);
+            EXPECT_EQ(SjisToJisLength(raw.data(), static_cast<int>(raw.size())),
+                      static_cast<int>(Body(line).size()));
+            // Cut at the first CR, as a body line is measured for the structure.
+            const std::string cut = raw.substr(0, raw.find('\r'));
+            EXPECT_EQ(SjisToJisLengthBeforeCr(raw.data(), static_cast<int>(raw.size())),
+                      static_cast<int>(Body(cut.substr(0, cut.find('\0'))).size()));
+            start = end;
+        }
+        Text out("prefix:");
+        const int n = AppendJisLines(lines.data(), static_cast<int>(lines.size()), &out);
+        ASSERT_EQ(n, static_cast<int>(expected.size())) << "round " << round;
+        EXPECT_EQ(JisLinesLength(lines.data(), static_cast<int>(lines.size())), n);
+        ASSERT_TRUE(std::string(out.c_str(), out.Length()) == "prefix:" + expected)
+            << "round " << round;
+    }
+}
+
+TEST(JisLinesTest, LineEndsCloseRunsAndNulDropsTheRestOfItsLine) {
+    Text out;
+    // A lead byte before the LF pairs with it; the run ends there, the next line opens anew.
+    static const char kLines[] = "\x82\n\x82\xA0\x82\xA0\nab\0cd\r\nx\x82";
+    const std::string lines(kLines, sizeof kLines - 1);
+    const int n = AppendJisLines(lines.data(), static_cast<int>(lines.size()), &out);
+    EXPECT_EQ(n, out.Length());
+    EXPECT_EQ(
+        std::string(out.c_str(), out.Length()),
+        kToJis + "\x23\xEB" + kToAscii + kToJis + "\x24\x22\x24\x22" + kToAscii + "\nab" + "x\x82");
+    // A NUL right after a lead byte leaves the lead byte raw.
+    EXPECT_EQ(SjisToJisLength("a\x82\0\x82\xA0", 5), 2);
+    EXPECT_EQ(SjisToJisLength("", 0), 0);
+    EXPECT_EQ(AppendJisLines("", 0, &out), 0);
+}
+
+TEST(JisTextTest, LongHeaderRunsAndEncodedWordsInPlace) {
+    // A run of 600 characters is one word; the words of the in-place form and the appended
+    // form agree.
+    std::string run;
+    for (int i = 0; i < 600; ++i)
+        run += "\x83\x65";
+    const std::string line = "Subject: " + run + " x\r\n";
+    const std::string inPlace = Header(line);
+    Text appended("> ");
+    const int n = AppendHeaderWords(line.data(), static_cast<int>(line.size()), &appended);
+    EXPECT_EQ(n, static_cast<int>(inPlace.size()));
+    EXPECT_EQ(std::string(appended.c_str(), appended.Length()), "> " + inPlace);
+    EXPECT_EQ(inPlace.compare(0, 25, "Subject: =?ISO-2022-JP?B?"), 0);
+    EXPECT_EQ(inPlace.substr(inPlace.size() - 5), "?=x\r\n");
+    EXPECT_EQ(inPlace.find("?=", 25), inPlace.size() - 5) << "one word";
+    // NUL bytes of a header line are kept as ordinary bytes.
+    const std::string nul("A\0B\x82\xA0", 5);
+    Text withNul;
+    EXPECT_EQ(AppendHeaderWords(nul.data(), 5, &withNul), 3 + 16 + 12 + 2);
+    EXPECT_EQ(std::string(withNul.c_str(), 3), std::string("A\0B", 3));
 }
 
 }  // namespace

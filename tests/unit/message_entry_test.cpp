@@ -1,6 +1,7 @@
 // Tests of the message files: UIDs from file names, the message path and host key with the path
 // limit, the client form of a message (status line dropped, separator rules, line ends, JIS
-// conversion), exact sizes, and which operations ask the host to mark a message as seen.
+// conversion, files larger than a read block, the extended form), exact sizes measured without
+// loading and kept, and which operations ask the host to mark a message as seen.
 #include "store/message_entry.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "mime/client_form.h"
 #include "shell/host_api.h"
 
 namespace {
@@ -111,6 +115,13 @@ TEST(UidFromFileNameTest, ShortNamesAndWrapping) {
                               "aAA"),
               UidFromFileName("\x82"
                               "AAA"));
+    // Upper-casing stops at a NUL, as the platform's does; the NUL counts as a byte.
+    Text withNul;
+    withNul.AppendBytes("ab\0c7", 5);
+    EXPECT_EQ(UidFromFileName(withNul), 4285167303u);
+    Text shortNul;
+    shortNul.AppendBytes("a\0b", 3);
+    EXPECT_EQ(UidFromFileName(shortNul), 3864147296u);
 }
 
 TEST_F(MessageEntryTest, PathAndKeyForms) {
@@ -163,6 +174,7 @@ TEST_F(MessageEntryTest, ClientFormOfCrLfFile) {
         "\r\n"
         "line three\r\n");
     const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    LoadMessage(entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(), "From: a@example.com\r\nSubject: hi\r\n");
     EXPECT_STREQ(entry_.bodyText.c_str(), "line one\r\n\r\nline three\r\n");
     EXPECT_EQ(size, Whole().size());
@@ -188,6 +200,7 @@ TEST_F(MessageEntryTest, StatusLineInAnyCaseIsDroppedButContinuationKept) {
 TEST_F(MessageEntryTest, LfOnlyFileKeepsBareLf) {
     PutMessage("Subject: lf\nTo: b\n\nbody\nlast");
     const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    LoadMessage(entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(), "Subject: lf\nTo: b\n");
     EXPECT_STREQ(entry_.bodyText.c_str(), "body\nlast");
     EXPECT_EQ(Whole(), "Subject: lf\nTo: b\n\r\nbody\nlast");
@@ -198,6 +211,7 @@ TEST_F(MessageEntryTest, OnlyExactEmptyLineSeparates) {
     // A blank before the line end, or a lone CR, is a header line; no separator: all header.
     PutMessage("A: 1\r\n \r\n\r\r\nB: 2\r\n");
     const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    LoadMessage(entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(), "A: 1\r\n \r\n\r\r\nB: 2\r\n");
     EXPECT_TRUE(entry_.bodyText.IsEmpty());
     EXPECT_EQ(size, 18u + 2u);
@@ -224,11 +238,109 @@ TEST_F(MessageEntryTest, JapaneseHeaderBecomesEncodedWordAndBodyJis) {
         "\x96{\x95\xb6\x82\xcd\x93\xfa\x96{\x8c\xea\x82\xc5\x82\xb7\x81\x42\r\n"
         "ascii\r\n");
     const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    LoadMessage(entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(),
                  "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhCIA==?=test\r\n");
     // The iso2022_jp form of the same text.
     EXPECT_STREQ(entry_.bodyText.c_str(), "\x1b$BK\\J8$OF|K\\8l$G$9!#\x1b(B\r\nascii\r\n");
     EXPECT_EQ(size, Whole().size());
+}
+
+TEST_F(MessageEntryTest, SizeIsMeasuredWithoutLoadingAndKept) {
+    PutMessage("Subject: \x83\x65\r\n\r\n\x93\xFA\x96\x7B\r\nend\r\n");
+    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    EXPECT_TRUE(entry_.headerText.IsEmpty());
+    EXPECT_TRUE(entry_.bodyText.IsEmpty());
+    LoadMessage(entry_, mailRoot_, folder_, true);
+    EXPECT_EQ(size, Whole().size());
+    // Once measured the size stands, also when the folder's cache has dropped the texts: the
+    // host gives a changed message a new file name.
+    entry_.headerText = Text();
+    entry_.bodyText = Text();
+    PutMessage("Subject: other\r\n\r\nbody\r\n");
+    gMarks.clear();
+    EXPECT_EQ(MessageSize(entry_, mailRoot_, folder_), size);
+    EXPECT_EQ(gMarks.size(), 1u) << "each size still asks for the mark";
+    // A fresh entry measures the file as it is now.
+    MessageEntry fresh;
+    fresh.fileName = "AAAA0001";
+    EXPECT_EQ(MessageSize(fresh, mailRoot_, folder_), 16u + 2u + 6u);
+}
+
+TEST_F(MessageEntryTest, FileLargerThanAReadBlock) {
+    // Lines of ASCII and of double-byte characters, some longer than a read block, so lines
+    // and runs of characters fall across the ends of the blocks.
+    std::string body;
+    std::string expected;
+    for (int i = 0; body.size() < 900000; ++i) {
+        std::string line;
+        std::string jis;
+        if (i % 3 == 0) {
+            line = std::string(static_cast<size_t>(i % 200), 'a') + "\r\n";
+            jis = line;
+        } else {
+            const int characters = i % 50 == 1 ? 150000 : i % 40;
+            for (int k = 0; k < characters; ++k) {
+                line += "\x82\xA0";  // あ
+                jis += "\x24\x22";
+            }
+            if (characters > 0)
+                jis = "\x1B$B" + jis + "\x1B(B";
+            line += "x\r\n";
+            jis += "x\r\n";
+        }
+        body += line;
+        expected += jis;
+    }
+    PutMessage("Subject: big\r\n\r\n" + body);
+    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    LoadMessage(entry_, mailRoot_, folder_, true);
+    EXPECT_STREQ(entry_.headerText.c_str(), "Subject: big\r\n");
+    ASSERT_EQ(static_cast<size_t>(entry_.bodyText.Length()), expected.size());
+    EXPECT_TRUE(std::string(entry_.bodyText.c_str(), expected.size()) == expected);
+    EXPECT_EQ(size, Whole().size());
+}
+
+TEST_F(MessageEntryTest, ExtendedFormReadsTheSameLinesOneByOne) {
+    const std::string message =
+        "Subject: \x83\x65\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n"
+        "\r\n"
+        "--b1\r\n"
+        "Content-Type: text/plain; name=\"\x83\x65.txt\"\r\n"
+        "\r\n"
+        "\x93\xFA\x96\x7B \"\x83\x65\"\r\n"
+        "--b1--\r\n";
+    PutMessage(message);
+    // The same lines through the converter one at a time.
+    std::string header;
+    std::string body;
+    {
+        ExtendedClientForm extended;
+        ClientFormConverter form;
+        size_t start = 0;
+        bool inHeader = true;
+        while (start < message.size()) {
+            const size_t end = message.find('\n', start) + 1;
+            JisText line(message.substr(start, end - start).c_str());
+            start = end;
+            if (inHeader && line == "\r\n") {
+                inHeader = false;
+            } else if (inHeader) {
+                form.HeaderLine(&line);
+                header += line.c_str();
+            } else {
+                form.BodyLine(&line);
+                body += line.c_str();
+            }
+        }
+        EXPECT_EQ(MessageSize(entry_, mailRoot_, folder_), header.size() + 2 + body.size());
+        LoadMessage(entry_, mailRoot_, folder_, true);
+    }
+    EXPECT_EQ(entry_.headerText.c_str(), header);
+    EXPECT_EQ(entry_.bodyText.c_str(), body);
+    // The part's header line is an encoded header line, not body text.
+    EXPECT_NE(body.find("=?ISO-2022-JP?B?"), std::string::npos);
 }
 
 TEST_F(MessageEntryTest, TextIsReadOnceUnlessEmpty) {
@@ -294,6 +406,45 @@ TEST_F(MessageEntryTest, MarkSeenPerOperationAndPeek) {
     EXPECT_EQ(gMarks[0].value, 0);
     // The entry's own status is not changed by the request.
     EXPECT_EQ(fresh.status, StatusUnread);
+}
+
+TEST(EntryBatchTest, PooledEntriesLiveAndDieLikeHeapEntries) {
+    std::set<const void*> carved;
+    std::vector<MessageEntry*> entries;
+    {
+        EntryBatch batch;
+        for (int i = 0; i < 2000; ++i) {  // several blocks
+            MessageEntry* e = new MessageEntry;
+            EXPECT_EQ(e->uid, 0u);
+            EXPECT_TRUE(e->fileName.IsEmpty());
+            e->uid = static_cast<uint32_t>(i);
+            e->fileName.AssignCompact("AAAA0001", 8);
+            carved.insert(e);
+            entries.push_back(e);
+        }
+        // A batch nested inside another carves as well; outside any, entries are the heap's.
+        EntryBatch inner;
+        entries.push_back(new MessageEntry(*entries[5]));
+    }
+    MessageEntry* heap = new MessageEntry;
+    heap->bodyText = "text";
+    delete heap;
+    EXPECT_EQ(entries.back()->uid, 5u);
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_EQ(entries[static_cast<size_t>(i)]->uid, static_cast<uint32_t>(i));
+    // Deleted in any order, half of them on another thread.
+    std::thread other([&entries] {
+        for (size_t i = 0; i < entries.size(); i += 2)
+            delete entries[i];
+    });
+    other.join();
+    for (size_t i = 1; i < entries.size(); i += 2)
+        delete entries[i];
+    // The blocks went back to the pool: the next batch carves from one of them.
+    EntryBatch again;
+    MessageEntry* reused = new MessageEntry;
+    EXPECT_EQ(carved.count(reused), 1u);
+    delete reused;
 }
 
 }  // namespace

@@ -283,7 +283,7 @@ TEST(TextGrowth, LongTextsGrowGeometrically) {
 TEST(TextGrowth, SelfAppendAndSelfAssignSurviveReallocation) {
     Text t(std::string(70, 'x').c_str());
     ASSERT_EQ(t.Capacity(), 134);
-    t.Append(t.c_str());  // grows while reading its own buffer
+    t.Append(t.c_str());           // grows while reading its own buffer
     EXPECT_EQ(t.Capacity(), 210);  // a long text also grows by half its length
     EXPECT_EQ(std::string(t.c_str()), std::string(140, 'x'));
     t.Append(t);
@@ -310,6 +310,24 @@ TEST(TextGrowth, CopiesAndConcatenation) {
     line += " x";
     line.AppendNumber(1000);
     EXPECT_STREQ(line.c_str(), "* 0 4294967295 x1000");
+}
+
+TEST(TextGrowth, CompactAssignmentHoldsExactlyItsBytes) {
+    Text t("previous contents");
+    t.AssignCompact("ab\0cd", 5);
+    EXPECT_EQ(t.Length(), 5);
+    EXPECT_EQ(t.Capacity(), 6);
+    EXPECT_EQ(std::string(t.c_str(), 5), std::string("ab\0cd", 5));
+    t.Append('e');  // grows by the usual rule
+    EXPECT_EQ(t.Length(), 6);
+    EXPECT_EQ(t.Capacity(), 70);
+    EXPECT_EQ(t[5], 'e');
+    t.AssignCompact(t.c_str() + 3, 3);  // from its own buffer
+    EXPECT_EQ(std::string(t.c_str(), 3), "cde");
+    Text empty;
+    empty.AssignCompact(nullptr, 0);
+    EXPECT_TRUE(empty.HasBuffer());
+    EXPECT_STREQ(empty.c_str(), "");
 }
 
 }  // namespace
