@@ -13,16 +13,25 @@ if [ ! -d "$store" ]; then
     # Made beside its final name and renamed, so an interrupted run leaves no half store.
     rm -rf "$store.new"
     build/bin/orvex-host --mailbox "$store.new" --make-demo
+    # A self-signed certificate: STARTTLS on the port, and implicit TLS on a second one.
+    build/bin/orimapst --mailbox "$store.new" make-cert >/dev/null
+    build/bin/orimapst --mailbox "$store.new" set TlsPort 10993 >/dev/null
     mv "$store.new" "$store"
 fi
 
 port=$(sed -n 's/^PortNo=\([0-9][0-9]*\).*/\1/p' "$store/Imap4.ini" | head -n 1)
 port=${port:-143}
+tls_port=$(sed -n 's/^TlsPort=\([0-9][0-9]*\).*/\1/p' "$store/Imap4.ini" | head -n 1)
+tls_port=${tls_port:-0}
 cat <<EOF
 
 The demo store is in $store/ (delete it to start again). Connect with:
   curl -u demo:demo imap://127.0.0.1:$port/              (lists the folders)
   curl -u demo:demo 'imap://127.0.0.1:$port/INBOX;UID=1'  (one message)
+  curl --ssl-reqd --cacert $store/imap-cert.pem -u demo:demo imap://127.0.0.1:$port/
+                                                        (the same over STARTTLS)
+  openssl s_client -connect 127.0.0.1:$tls_port -CAfile $store/imap-cert.pem
+                                                        (implicit TLS, when TlsPort is set)
   Thunderbird: a new mail account, IMAP server 127.0.0.1, port $port, no connection
   security, normal password, user name demo, password demo.
 Folder names as directory names instead of titles:

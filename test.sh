@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3
+tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3 libssl-dev openssl
 
 # The real IMAP clients the client suite drives.
 bash tests/clients/install.sh

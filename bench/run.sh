@@ -20,7 +20,7 @@ for arg in "$@"; do
     [ "$arg" = "--smoke" ] && smoke=1
 done
 
-packages=(cmake ninja-build g++ python3)
+packages=(cmake ninja-build g++ python3 libssl-dev)
 [ $smoke -eq 0 ] && packages+=(dovecot-imapd gnuplot-nox)
 missing=()
 for p in "${packages[@]}"; do

@@ -20,6 +20,11 @@ const char kUsage[] =
     "  set PortNo N              the TCP port the server listens on (1-65535)\n"
     "  set FolderName 0|1        mailbox names from folder titles (1) or directory names (0)\n"
     "  set Extended 0|1          the commands today's clients need (1) or the exact set (0)\n"
+    "  set TlsPort N             a second port speaking TLS at once, e.g. 993 (0: none)\n"
+    "  set RequireTls 0|1        LOGIN only over TLS (1) or also without it (0)\n"
+    "  make-cert [HOSTNAME]      a self-signed certificate for HOSTNAME (default: this\n"
+    "                            machine's name) and its key, in DIR, set as TlsCert and\n"
+    "                            TlsKey: extended mode then offers STARTTLS\n"
     "  add-user MAILROOT NAME    add a user whose folders are in DIR/MAILROOT\n"
     "  passwd NAME               set a user's password\n"
     "  remove-user NAME          remove a user\n"
@@ -51,8 +56,17 @@ int Set(SetupStore& store, const std::string& key, const std::string& value) {
         if (!store.SetExtended(value, &error))
             return Fail(error);
         std::printf("Extended set to %d\n", store.Extended());
+    } else if (platform::lstrcmpiA(key.c_str(), "TlsPort") == 0) {
+        if (!store.SetTlsPort(value, &error))
+            return Fail(error);
+        std::printf("TlsPort set to %u\n", store.TlsPort());
+    } else if (platform::lstrcmpiA(key.c_str(), "RequireTls") == 0) {
+        if (!store.SetRequireTls(value, &error))
+            return Fail(error);
+        std::printf("RequireTls set to %d\n", store.RequireTls());
     } else {
-        return Usage("unknown setting '" + key + "' (PortNo, FolderName or Extended)");
+        return Usage("unknown setting '" + key +
+                     "' (PortNo, FolderName, Extended, TlsPort or RequireTls)");
     }
     return 0;
 }
@@ -86,6 +100,18 @@ int ChangePassword(SetupStore& store, const std::string& name) {
     return 0;
 }
 
+int MakeCertificate(SetupStore& store, const std::string& hostName) {
+    std::string error, usedName;
+    if (!store.MakeCertificate(hostName, &usedName, &error))
+        return Fail(error);
+    std::printf(
+        "certificate for %s written to %s%s, its key to %s%s (owner only)\n"
+        "TlsCert and TlsKey set\n",
+        usedName.c_str(), store.Directory().c_str(), SetupStore::kCertificateFile,
+        store.Directory().c_str(), SetupStore::kKeyFile);
+    return 0;
+}
+
 int RemoveUser(SetupStore& store, const std::string& name) {
     std::string error;
     int removed = 0;
@@ -112,6 +138,8 @@ int Run(const std::string& directory, const std::vector<std::string>& command) {
         return ChangePassword(store, command[1]);
     if (verb == "remove-user" && n == 2)
         return RemoveUser(store, command[1]);
+    if (verb == "make-cert" && n <= 2)
+        return MakeCertificate(store, n == 2 ? command[1] : std::string());
     return Usage("unknown command or wrong number of arguments: " + verb);
 }
 

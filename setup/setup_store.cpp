@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "imap/password.h"
+#include "net/tls_layer.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 
@@ -76,7 +77,8 @@ class AccountFile {
         }
         if (f != nullptr && std::fclose(f) != 0)
             ok = false;
-        if (ok && std::rename(tempFile.c_str(), platform::MapPath(path.c_str()).c_str()) != 0)
+        // A plain rename cannot replace an existing file everywhere the plug-in runs.
+        if (ok && !platform::ReplaceByRename(temp.c_str(), path.c_str()))
             ok = false;
         if (!ok) {
             std::remove(tempFile.c_str());
@@ -244,6 +246,82 @@ bool SetupStore::SetExtended(const std::string& value, std::string* error) {
     }
     if (!platform::WriteProfileString(kSection, "Extended", value.c_str(),
                                       SettingsPath().c_str())) {
+        *error = "cannot write " + SettingsPath();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+std::string ReadString(const char* key, const std::string& settings) {
+    char value[platform::kMaxPath * 4];
+    platform::ProfileString(kSection, key, "", value, sizeof(value), settings.c_str());
+    return value;
+}
+
+}  // namespace
+
+std::string SetupStore::TlsCert() const {
+    return ReadString("TlsCert", SettingsPath());
+}
+
+std::string SetupStore::TlsKey() const {
+    return ReadString("TlsKey", SettingsPath());
+}
+
+unsigned SetupStore::TlsPort() const {
+    return platform::ProfileInt(kSection, "TlsPort", 0, SettingsPath().c_str()) & 0xFFFF;
+}
+
+int SetupStore::RequireTls() const {
+    return static_cast<int>(
+        platform::ProfileInt(kSection, "RequireTls", 0, SettingsPath().c_str()));
+}
+
+bool SetupStore::SetTlsPort(const std::string& value, std::string* error) {
+    bool digits = !value.empty() && value.size() <= 5;
+    for (char c : value) {
+        if (c < '0' || c > '9')
+            digits = false;
+    }
+    const long port = digits ? std::strtol(value.c_str(), nullptr, 10) : -1;
+    if (port < 0 || port > 65535) {
+        *error = "TlsPort must be a number from 0 (no TLS port) to 65535, not '" + value + "'";
+        return false;
+    }
+    const std::string text = std::to_string(port);
+    if (!platform::WriteProfileString(kSection, "TlsPort", text.c_str(), SettingsPath().c_str())) {
+        *error = "cannot write " + SettingsPath();
+        return false;
+    }
+    return true;
+}
+
+bool SetupStore::SetRequireTls(const std::string& value, std::string* error) {
+    if (value != "0" && value != "1") {
+        *error = "RequireTls must be 0 (LOGIN also without TLS) or 1 (LOGIN over TLS only), not '" +
+                 value + "'";
+        return false;
+    }
+    if (!platform::WriteProfileString(kSection, "RequireTls", value.c_str(),
+                                      SettingsPath().c_str())) {
+        *error = "cannot write " + SettingsPath();
+        return false;
+    }
+    return true;
+}
+
+bool SetupStore::MakeCertificate(const std::string& hostName, std::string* usedName,
+                                 std::string* error) {
+    const std::string certificate = directory_ + kCertificateFile;
+    const std::string key = directory_ + kKeyFile;
+    if (!WriteSelfSignedCertificate(hostName, certificate.c_str(), key.c_str(), usedName, error))
+        return false;
+    // Relative names: the server takes them from the mailbox directory, which may move.
+    if (!platform::WriteProfileString(kSection, "TlsCert", kCertificateFile,
+                                      SettingsPath().c_str()) ||
+        !platform::WriteProfileString(kSection, "TlsKey", kKeyFile, SettingsPath().c_str())) {
         *error = "cannot write " + SettingsPath();
         return false;
     }

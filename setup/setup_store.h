@@ -44,6 +44,23 @@ class SetupStore {
     // Sets "Extended" from "0" (the exact command set) or "1" (extended mode).
     bool SetExtended(const std::string& value, std::string* error);
 
+    // TLS: "TlsCert" and "TlsKey" as written (empty when unset), "TlsPort" and "RequireTls"
+    // (default 0 each).
+    std::string TlsCert() const;
+    std::string TlsKey() const;
+    unsigned TlsPort() const;
+    int RequireTls() const;
+    // Sets "TlsPort" from decimal text (0, no TLS port, to 65535).
+    bool SetTlsPort(const std::string& value, std::string* error);
+    // Sets "RequireTls" from "0" or "1" (LOGIN only over TLS).
+    bool SetRequireTls(const std::string& value, std::string* error);
+    // Writes a new self-signed certificate for hostName (empty: this machine's name) and its
+    // key into the directory (kCertificateFile, kKeyFile; the key readable by its owner only)
+    // and sets "TlsCert" and "TlsKey" to them. *usedName tells the name it was made for.
+    bool MakeCertificate(const std::string& hostName, std::string* usedName, std::string* error);
+    static constexpr const char* kCertificateFile = "imap-cert.pem";
+    static constexpr const char* kKeyFile = "imap-key.pem";
+
     // The users the server reads, in file order, and the number of lines after an empty line
     // that it never reads. A missing account file has no users.
     bool ListUsers(std::vector<Account>* users, int* ignoredLines, std::string* error) const;

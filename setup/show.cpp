@@ -17,6 +17,16 @@ bool ShowStore(const SetupStore& store, std::string* error) {
     std::printf("  Extended    %d (%s)%s\n", store.Extended(),
                 store.Extended() != 0 ? "extended mode" : "exact command set",
                 store.HasSetting("Extended") ? "" : " (default)");
+    const std::string cert = store.TlsCert();
+    std::printf("  TlsCert     %s\n", cert.empty() ? "(none: no TLS)" : cert.c_str());
+    if (!cert.empty()) {
+        const std::string key = store.TlsKey();
+        std::printf("  TlsKey      %s\n", key.empty() ? "(in the TlsCert file)" : key.c_str());
+        std::printf("  TlsPort     %u%s\n", store.TlsPort(),
+                    store.TlsPort() == 0 ? " (none; STARTTLS only)" : "");
+    }
+    std::printf("  RequireTls  %d%s\n", store.RequireTls(),
+                store.RequireTls() != 0 ? " (LOGIN over TLS only)" : "");
     std::printf("Users (%s):\n", store.PasswordPath().c_str());
     if (users.empty())
         std::printf("  (none)\n");

@@ -98,11 +98,22 @@ void ExtendedSession::NotImplemented() {
         OnUnselect();
         return;
     }
+    if (command_.word.CompareNoCase("STARTTLS") == 0) {
+        OnStartTls();
+        return;
+    }
     ImapSession::NotImplemented();
 }
 
 void ExtendedSession::OnCapability() {
-    Send("* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT\r\n");
+    Send("* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT");
+    if (!TlsActive()) {
+        if (tlsContext_ != nullptr)
+            Send(" STARTTLS");
+        if (requireTls_)
+            Send(" LOGINDISABLED");
+    }
+    Send("\r\n");
 }
 
 // The host offers no function to create, remove or rename a folder.

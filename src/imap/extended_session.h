@@ -10,6 +10,8 @@
 
 #include "imap/imap_session.h"
 
+class TlsContext;
+
 class ExtendedSession : public ImapSession {
   public:
     ExtendedSession(Listener* owner, platform::SocketHandle handle, const UserTable* users);
@@ -19,10 +21,18 @@ class ExtendedSession : public ImapSession {
     // command may take them; APPEND reads its message literal itself.
     void ParseLine(const char* line) override;
     void Dispatch() override;
-    // UNSELECT is not in the command table; it arrives here.
+    // UNSELECT and STARTTLS are not in the command table; they arrive here.
     void NotImplemented() override;
 
+    // TLS for this connection: context null means no STARTTLS; required refuses LOGIN until
+    // TLS is on. The context outlives the session.
+    void UseTls(const TlsContext* context, bool required) {
+        tlsContext_ = context;
+        requireTls_ = required;
+    }
+
     void OnCapability() override;
+    void OnLogin() override;
     void OnNoop() override;
     void OnIdle() override;
     void OnSelect() override;
@@ -40,6 +50,7 @@ class ExtendedSession : public ImapSession {
     void OnCheck() override;
     void OnClose() override;
     virtual void OnUnselect();
+    virtual void OnStartTls();
 
   protected:
     // Opens the folder named by argument 0 for SELECT (readOnly false) or EXAMINE (true).
@@ -62,6 +73,9 @@ class ExtendedSession : public ImapSession {
     // host, in order.
     Text copyDestination_;
     std::vector<uint32_t> copiedUids_;
+
+    const TlsContext* tlsContext_ = nullptr;
+    bool requireTls_ = false;
 };
 
 #endif  // ORV_IMAP_EXTENDED_SESSION_H_

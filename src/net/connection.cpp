@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "net/listener.h"
+#include "net/tls_layer.h"
 
 std::atomic<int32_t> LiveConnectionCount{0};
 
@@ -39,6 +40,14 @@ bool SendAll(Socket& s, const char* data, size_t len) {
 }
 }  // namespace
 
+bool Connection::SendRaw(const char* data, size_t len) {
+    return tls_ == nullptr ? SendAll(*this, data, len) : SendTls(data, len);
+}
+
+bool Connection::SendRecords(const char* data, size_t len) {
+    return SendAll(*this, data, len);
+}
+
 int Connection::Send(const char* data, int len, int flags) {
     (void)flags;
     if (data == nullptr)
@@ -46,6 +55,15 @@ int Connection::Send(const char* data, int len, int flags) {
     if (len < 0)
         len = static_cast<int>(std::strlen(data));
     bool own = tRunning == this;
+    if (own && busy_ && static_cast<size_t>(len) < kFlushThreshold &&
+        out_.size() + static_cast<size_t>(len) < kFlushThreshold) {
+        // The connection's own answer, the common case: only this thread touches out_ and
+        // changes busy_, so the piece is collected without taking the lock.
+        if (Handle() == platform::kInvalidSocket)
+            return -1;
+        out_.append(data, static_cast<size_t>(len));
+        return len;
+    }
     std::unique_lock<std::mutex> hold(outMutex_);
     if (Handle() == platform::kInvalidSocket)
         return -1;
@@ -53,6 +71,17 @@ int Connection::Send(const char* data, int len, int flags) {
         if (!own) {
             // The stop's BYE while a command is answered: it follows the answer.
             deferredLine_.append(data, static_cast<size_t>(len));
+            return len;
+        }
+        if (static_cast<size_t>(len) >= kFlushThreshold) {
+            // A large piece (a message literal) goes out from where it lies, right after
+            // what was collected before it, instead of being copied into the collection.
+            std::string pending;
+            pending.swap(out_);
+            hold.unlock();
+            if (!pending.empty() && !SendRaw(pending.data(), pending.size()))
+                return len;
+            SendRaw(data, static_cast<size_t>(len));
             return len;
         }
         out_.append(data, static_cast<size_t>(len));
@@ -63,13 +92,21 @@ int Connection::Send(const char* data, int len, int flags) {
         return len;
     }
     // Outside a command (the greeting, a BYE while the connection waits for input): at once.
-    return SendAll(*this, data, static_cast<size_t>(len)) ? len : -1;
+    return SendRaw(data, static_cast<size_t>(len)) ? len : -1;
 }
 
 void Connection::SendNumber(int32_t n) {
-    char buffer[128];
-    std::snprintf(buffer, sizeof buffer, "%d", n);
-    Send(buffer, -1, 0);
+    // "%d" without the formatter: digits from the end of a small buffer.
+    char buffer[12];
+    int first = sizeof buffer;
+    uint32_t magnitude = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
+    do {
+        buffer[--first] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (n < 0)
+        buffer[--first] = '-';
+    Send(buffer + first, static_cast<int>(sizeof buffer) - first, 0);
 }
 
 void Connection::Flush() {
@@ -80,8 +117,14 @@ void Connection::Flush() {
     }
     // Only the connection thread writes while it is busy, so the socket needs no lock here;
     // a stop that gives up waiting closes the socket, which fails this send at once.
-    if (!pending.empty())
-        SendAll(*this, pending.data(), pending.size());
+    if (pending.empty())
+        return;
+    SendRaw(pending.data(), pending.size());
+    // The buffer is kept for what comes next, so collecting does not grow a new one each time.
+    pending.clear();
+    std::lock_guard<std::mutex> hold(outMutex_);
+    if (out_.empty())
+        out_.swap(pending);
 }
 
 int Connection::Close() {
@@ -91,6 +134,7 @@ int Connection::Close() {
             deferredClose_ = true;
             return 0;
         }
+        EndTls();
         return Socket::Close();
     }
     // The connection's own close (after LOGOUT, or after the stop's BYE was deferred): the
@@ -98,6 +142,7 @@ int Connection::Close() {
     Flush();
     std::lock_guard<std::mutex> hold(outMutex_);
     SendDeferredLocked();
+    EndTls();
     return Socket::Close();
 }
 
@@ -107,7 +152,7 @@ void Connection::SendDeferredLocked() {
     std::string line;
     line.swap(deferredLine_);
     if (Handle() != platform::kInvalidSocket)
-        SendAll(*this, line.data(), line.size());
+        SendRaw(line.data(), line.size());
 }
 
 void Connection::ForceClose() {
@@ -212,7 +257,7 @@ void Connection::LeaveWait() {
 }
 
 int Connection::WaitForInput(uint32_t timeoutMs) {
-    if (inputPos_ < input_.size())
+    if (inputPos_ < input_.size() || TlsInputPending())
         return 1;
     Flush();
     EnterWait();
@@ -241,7 +286,9 @@ bool Connection::ReadInputLine(Text* line) {
 }
 
 int Connection::Start() {
-    Greet();
+    // With implicit TLS the greeting follows the handshake, on the connection thread.
+    if (!implicitTls_)
+        Greet();
     std::lock_guard<std::mutex> hold(startMutex_);
     thread_ = platform::StartThread(&Connection::ThreadMain, this, &threadId_);
     return thread_ != nullptr ? 1 : 0;
@@ -262,7 +309,7 @@ uint32_t Connection::ThreadMain(void* param) {
     Connection* c = static_cast<Connection*>(param);
     { std::lock_guard<std::mutex> wait(c->startMutex_); }
     tRunning = c;
-    if (c->Handle() != platform::kInvalidSocket) {
+    if (c->Handle() != platform::kInvalidSocket && c->OpenImplicitTls()) {
         char block[kBlockSize];
         for (;;) {
             int n = c->Receive(block, kBlockSize - 1, 0);

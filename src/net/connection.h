@@ -6,11 +6,15 @@
 // of the piecewise sends, in order, with far fewer system calls. A BYE from the server's stop
 // never lands inside a response: while the connection thread is answering a command, the stop's
 // line and close are deferred until the answer has been written.
+//
+// With TLS on (from the first byte, or after STARTTLS) only the raw receive and the raw send
+// go through a TLS engine; the line assembly and the output buffer above them stay the same.
 #ifndef ORV_NET_CONNECTION_H_
 #define ORV_NET_CONNECTION_H_
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -19,6 +23,8 @@
 #include "platform/threads.h"
 
 class Listener;
+class TlsContext;
+class TlsEngine;
 
 // The number of Connection objects that exist, changed only by interlocked operations. The
 // server's stop waits until it is 0.
@@ -80,6 +86,18 @@ class Connection : public Socket {
     // wait any longer).
     void ForceClose();
 
+    // TLS. Called before Start: the connection speaks TLS from its first byte; the
+    // handshake runs on the connection thread and the greeting follows it.
+    void UseImplicitTls(const TlsContext& context);
+    // For a handler whose answer is queued (STARTTLS): writes the pending output in the
+    // clear, drops every byte the client sent after the command line and runs the handshake,
+    // for at most kTlsHandshakeMs. False when it failed; the connection is then of no use.
+    bool StartTls(const TlsContext& context);
+    bool TlsActive() const { return tls_ != nullptr; }
+    static constexpr uint32_t kTlsHandshakeMs = 30000;
+    // The platform's receive, decrypted when TLS is on: bytes, 0 when the peer closed, -1.
+    int Receive(char* buf, int size, int flags) override;
+
     // The connection thread's entry point.
     static uint32_t ThreadMain(void* param);
 
@@ -101,8 +119,26 @@ class Connection : public Socket {
     void LeaveWait();
     // Sends a line another thread deferred while a command was answered (outMutex_ held).
     void SendDeferredLocked();
+    // Writes bytes to the socket, as TLS records when TLS is on. False when it failed.
+    bool SendRaw(const char* data, size_t len);
+    // SendRaw's two ways: plain bytes through TLS, and bytes to the socket as they are.
+    bool SendTls(const char* data, size_t len);
+    bool SendRecords(const char* data, size_t len);
+    // Sends the records the engine has queued (tlsMutex_ held).
+    bool SendQueued();
+    // Takes the handshake of tls_ to its end; false on failure, time-out or close.
+    bool RunTlsHandshake();
+    // On the connection thread before anything else: the implicit TLS handshake and then the
+    // greeting. False when the handshake failed.
+    bool OpenImplicitTls();
+    // Whether TLS holds received bytes not yet read.
+    bool TlsInputPending();
+    // Ends TLS in order (its closing alert) before the socket closes.
+    void EndTls();
 
-    // Guards the fields below and orders the stop's BYE against the command's answer.
+    // Guards the fields below and orders the stop's BYE against the command's answer. Only
+    // the connection thread touches out_ and changes busy_, so that thread alone may read both
+    // without it.
     std::mutex outMutex_;
     std::string out_;
     bool busy_ = false;         // a command is being answered on the connection thread
@@ -118,6 +154,12 @@ class Connection : public Socket {
     bool pendingCr_ = false;
     uint32_t maxLineLength_ = 0;
     bool lineCut_ = false;
+
+    // TLS: set under outMutex_, as the stop's BYE may be sent from another thread.
+    bool implicitTls_ = false;
+    std::unique_ptr<TlsEngine> tls_;
+    // Serialises the engine's calls with the sending of the records they make.
+    std::mutex tlsMutex_;
 };
 
 #endif  // ORV_NET_CONNECTION_H_

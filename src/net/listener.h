@@ -47,7 +47,7 @@ class Listener : public Socket, public SessionList {
     int StartListening(uint16_t port, int backlog = 5);
     // Closes the listening socket and waits for the accept thread. The result of releasing
     // its handle (non-zero), or 0 when no accept thread was running.
-    int Stop();
+    virtual int Stop();
     // Makes, lists and starts a connection for an accepted socket.
     void AddSession(Socket& accepted);
     // Sends every listed connection its shutdown, closes it and waits until none is left.

@@ -41,6 +41,11 @@ int WriteFile(FileHandle f, const void* buf, uint32_t len, uint32_t* done);
 int64_t SeekFile(FileHandle f, int64_t offset, SeekOrigin origin);
 // Closes the handle. 1 on success, 0 for an invalid handle.
 int CloseFile(FileHandle f);
+// Creates a file for writing, or empties an existing one, that only its owner may read or
+// write (mode 0600 on POSIX, also for a file that existed), for a secret such as a private
+// key. kInvalidFile on failure (a directory, a link, no permission). Only the TLS layer
+// calls it, which the Windows build leaves out.
+FileHandle CreatePrivateFile(const char* path);
 
 // A calendar time in UTC, as the target platform's system time structure holds it.
 struct SystemTime {

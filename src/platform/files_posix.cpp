@@ -178,6 +178,25 @@ int DeleteFilePath(const char* path) {
     return unlink(MapPath(path).c_str()) == 0 ? 1 : 0;
 }
 
+FileHandle CreatePrivateFile(const char* path) {
+    if (path == nullptr)
+        return kInvalidFile;
+    const std::string os = MapPath(path);
+    int fd;
+    do {
+        fd = open(os.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return kInvalidFile;
+    // An existing file keeps its mode at open: it is narrowed here before anything is written.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fchmod(fd, 0600) != 0) {
+        close(fd);
+        return kInvalidFile;
+    }
+    return static_cast<FileHandle>(fd);
+}
+
 int ReplaceByRename(const char* from, const char* to) {
     if (from == nullptr || to == nullptr)
         return 0;

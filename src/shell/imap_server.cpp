@@ -1,27 +1,119 @@
 #include "shell/imap_server.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "base/file.h"
 #include "imap/extended_session.h"
 #include "imap/imap_session.h"
 #include "net/connection.h"
-#include "shell/settings.h"
+#include "net/tls_layer.h"
+
+// The listener of the TLS port: its connections are the server's sessions, speaking TLS from
+// the first byte.
+class ImapServer::TlsPort : public Listener {
+  public:
+    explicit TlsPort(ImapServer* server) : server_(server) {}
+
+    Connection* CreateSession(Socket& accepted) override {
+        return server_->MakeSession(this, accepted, true);
+    }
+
+  private:
+    ImapServer* server_;
+};
+
+namespace {
+
+// A certificate or key file is small; anything larger is not one.
+constexpr int64_t kMaxPemFile = 1 << 20;
+
+// The whole of a small file; false when it cannot be read.
+bool ReadSmallFile(const Text& path, std::string* out) {
+    File file;
+    if (!file.Open(path.c_str(), platform::kAccessRead, platform::kOpenExisting))
+        return false;
+    int64_t size = file.Size();
+    if (size < 0 || size > kMaxPemFile)
+        return false;
+    out->assign(static_cast<size_t>(size), '\0');
+    return size == 0 || file.Read(&(*out)[0], static_cast<uint32_t>(size)) == size;
+}
+
+// A start-up problem that does not stop the server, on the standard error like the host's.
+void Report(const std::string& message) {
+    std::fprintf(stderr, "OrvImapS: %s\n", message.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+ImapServer::ImapServer(UserTable* users) : users_(users) {}
+
+ImapServer::~ImapServer() {
+    if (tlsPort_ != nullptr)
+        tlsPort_->Stop();
+}
 
 Connection* ImapServer::CreateSession(Socket& accepted) {
+    return MakeSession(this, accepted, false);
+}
+
+Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool implicitTls) {
     ServerLimits limits = ReadLimits();
     if (limits.maxConnections != 0 &&
         static_cast<uint32_t>(LiveConnectionCount.load()) >= limits.maxConnections) {
-        // One connection too many: told goodbye and closed at once.
-        accepted.Send("* BYE IMAP4rev1 Server logging out\r\n");
+        // One connection too many: told goodbye and closed at once (on the TLS port there is
+        // nobody to tell before the handshake).
+        if (!implicitTls)
+            accepted.Send("* BYE IMAP4rev1 Server logging out\r\n");
         accepted.Close();
         return nullptr;
     }
-    // The mode is read when the connection starts, like the folder-name mode.
-    ImapSession* session = ReadExtended() != 0
-                               ? new ExtendedSession(this, accepted.Handle(), users_)
-                               : new ImapSession(this, accepted.Handle(), users_);
+    // The mode is read when the connection starts, like the folder-name mode. The TLS port
+    // serves the extended mode only.
+    ImapSession* session;
+    if (implicitTls || ReadExtended() != 0) {
+        ExtendedSession* extended = new ExtendedSession(owner, accepted.Handle(), users_);
+        extended->UseTls(tls_.get(), requireTls_);
+        if (implicitTls)
+            extended->UseImplicitTls(*tls_);
+        session = extended;
+    } else {
+        session = new ImapSession(owner, accepted.Handle(), users_);
+    }
     accepted.SetHandle(platform::kInvalidSocket);
     session->SetMaxLineLength(limits.maxLineLength);
     session->SetMaxAppendSize(limits.maxAppendSize);
     return session;
+}
+
+void ImapServer::LoadTls(const TlsSettings& settings) {
+    tls_.reset();
+    if (settings.certificate.IsEmpty())
+        return;
+    std::string certificate, key;
+    const Text& keyPath = settings.key.IsEmpty() ? settings.certificate : settings.key;
+    if (!ReadSmallFile(settings.certificate, &certificate)) {
+        Report(std::string("TLS is off: cannot read the certificate ") +
+               settings.certificate.c_str());
+        return;
+    }
+    if (!ReadSmallFile(keyPath, &key)) {
+        Report(std::string("TLS is off: cannot read the key ") + keyPath.c_str());
+        return;
+    }
+    std::unique_ptr<TlsContext> context(new TlsContext);
+    std::string error;
+    bool loaded = context->Load(certificate, key, &error);
+    // The key's bytes are not kept around.
+    std::fill(key.begin(), key.end(), '\0');
+    if (!loaded) {
+        Report("TLS is off: " + error);
+        return;
+    }
+    tls_ = std::move(context);
 }
 
 int ImapServer::StartFromSettings() {
@@ -29,5 +121,33 @@ int ImapServer::StartFromSettings() {
     if (Handle() != platform::kInvalidSocket)
         return 0;
     LoadPasswordFile(PasswordFilePath().c_str(), users_);
-    return StartListening(port, ReadBacklog());
+    TlsSettings tls = ReadTlsSettings();
+    requireTls_ = tls.required != 0;
+    LoadTls(tls);
+    if (!StartListening(port, ReadBacklog()))
+        return 0;
+    // The TLS port serves the extended mode, so it opens only when that mode is on.
+    if (tls_ != nullptr && tls.port != 0 && ReadExtended() == 0)
+        Report("the TLS port " + std::to_string(tls.port) + " stays closed: it needs Extended=1");
+    if (tls_ != nullptr && tls.port != 0 && ReadExtended() != 0) {
+        tlsPort_.reset(new TlsPort(this));
+        if (!tlsPort_->StartListening(tls.port, ReadBacklog())) {
+            Report("cannot listen for TLS on port " + std::to_string(tls.port));
+            tlsPort_.reset();
+        }
+    }
+    return 1;
+}
+
+int ImapServer::Stop() {
+    // The TLS port's accept thread starts saying goodbye to its connections while the main
+    // port's does the same: each waits until no connection of either port is left.
+    if (tlsPort_ != nullptr)
+        tlsPort_->Close();
+    int result = Listener::Stop();
+    if (tlsPort_ != nullptr) {
+        tlsPort_->Stop();
+        tlsPort_.reset();
+    }
+    return result;
 }

@@ -1,5 +1,6 @@
 #include "shell/settings.h"
 
+#include "platform/files.h"
 #include "platform/profile.h"
 #include "shell/host_api.h"
 
@@ -44,4 +45,36 @@ ServerLimits ReadLimits() {
     limits.maxConnections = platform::ProfileInt("Server", "MaxConnections", 256, path.c_str());
     limits.maxAppendSize = platform::ProfileInt("Server", "MaxAppendSize", 64 << 20, path.c_str());
     return limits;
+}
+
+namespace {
+
+// A path that names its file from the root or a drive ("/...", "\\...", "C:...").
+bool IsAbsolutePath(const Text& path) {
+    return path[0] == '/' || path[0] == '\\' || (path.Length() > 1 && path[1] == ':');
+}
+
+// A path key of the settings file, made absolute from the mailbox directory.
+Text ReadPath(const char* key, const char* settings) {
+    char value[platform::kMaxPath * 4];
+    platform::ProfileString("Server", key, "", value, sizeof value, settings);
+    Text path(value);
+    if (path.IsEmpty() || IsAbsolutePath(path))
+        return path;
+    Text full(HostGetMailbox());
+    full.Append(path);
+    return full;
+}
+
+}  // namespace
+
+TlsSettings ReadTlsSettings() {
+    Text path = SettingsPath();
+    TlsSettings tls;
+    tls.certificate = ReadPath("TlsCert", path.c_str());
+    tls.key = ReadPath("TlsKey", path.c_str());
+    tls.port =
+        static_cast<uint16_t>(platform::ProfileInt("Server", "TlsPort", 0, path.c_str()) & 0xFFFF);
+    tls.required = static_cast<int>(platform::ProfileInt("Server", "RequireTls", 0, path.c_str()));
+    return tls;
 }

@@ -36,4 +36,14 @@ struct ServerLimits {
 };
 ServerLimits ReadLimits();
 
+// TLS of the extended mode, keys of section "Server". Relative paths are taken from the
+// mailbox directory.
+struct TlsSettings {
+    Text certificate;  // "TlsCert": PEM certificate chain, the server's first; empty: no TLS
+    Text key;          // "TlsKey": its PEM private key; empty: looked for in the TlsCert file
+    uint16_t port;     // "TlsPort": a second port speaking TLS from the first byte; 0: none
+    int required;      // "RequireTls", default 0: non-zero refuses LOGIN without TLS
+};
+TlsSettings ReadTlsSettings();
+
 #endif  // ORV_SHELL_SETTINGS_H_

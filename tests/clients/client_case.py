@@ -168,6 +168,11 @@ class Relay:
                 return line, None
         return None
 
+    def client_bytes(self):
+        """Every byte any client sent, all connections together."""
+        with self.lock:
+            return b"".join(bytes(c) for c, _ in self.sessions)
+
     def transcript(self):
         """All the bytes of every connection, for a failure message."""
         with self.lock:
@@ -202,15 +207,23 @@ def body_text(message):
 class ClientCase(StoreTestCase):
     """A fresh copy of the fixture store in a new mailbox directory, the host serving it in
     exact mode (extended = True: extended mode) with its journal, and a relay in front of it
-    whose port (self.client_port) the client is given."""
+    whose port (self.client_port) the client is given. With tls = True the server has a
+    certificate for localhost made by orimapst make-cert (self.cert, for the client to
+    trust), so the extended mode offers STARTTLS."""
 
     extended = False
+    tls = False
 
     def setUp(self):
         super().setUp()
         fx.build(self.mailbox.path)
         if self.extended:
             self.use_extended_mode()
+        self.cert = None
+        if self.tls:
+            rc, out, err = self.mailbox.orimapst("make-cert", "localhost")
+            self.assertEqual(rc, 0, err)
+            self.cert = os.path.join(self.mailbox.path, "imap-cert.pem")
         self.before = snapshot(self.store.root)
         self.host = self.start_store_host(check_stop=True)
         self.relay = Relay(self.port)
@@ -269,6 +282,10 @@ class ClientCase(StoreTestCase):
         self.assertTrue(got.endswith(tag + answer), "answer to %r:\n%r\nexpected to end with %r"
                         % (line, got, tag + answer))
         return line, got
+
+    def assert_password_never_in_clear(self):
+        """The client sent the password only over TLS: its bytes never crossed the relay."""
+        self.assertNotIn(PASSWORD.encode(), self.relay.client_bytes(), self.describe_runs())
 
     # Messages by content.
 

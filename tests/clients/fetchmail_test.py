@@ -1,6 +1,8 @@
 """fetchmail in its three common modes, each on a fresh store: --keep (new mail, left on the
 server), --all --keep (every message), and the default (new mail, deleted from the server).
-Every message is delivered to a file of its own through an MDA."""
+Every message is delivered to a file of its own through an MDA. Then fetchmail in its default
+configuration, which upgrades the connection with STARTTLS, against a server with a
+certificate: the default mode over TLS in extended mode, and no mail at all in exact mode."""
 
 import os
 import unittest
@@ -15,7 +17,10 @@ UNSEEN = [m for m in fx.in_folder(fx.INBOX) if not m.seen]
 SIZE_MARKS = [("mark", "inbox.box/" + m.name, UNREAD, 0) for m in fx.in_folder(fx.INBOX)]
 
 
-class FetchmailFlow:
+class FetchmailClient:
+
+    # The configuration template: fetchmailrc keeps TLS off.
+    rc_template = "fetchmailrc"
 
     def fetchmail(self, *options):
         """Runs fetchmail once; returns (exit code, stdout, stderr, delivered messages)."""
@@ -23,7 +28,7 @@ class FetchmailFlow:
         os.makedirs(delivered, exist_ok=True)
         for name in os.listdir(delivered):
             os.remove(os.path.join(delivered, name))
-        rc_file = self.config("fetchmailrc", "fetchmailrc")
+        rc_file = self.config(self.rc_template, "fetchmailrc", cert=self.cert)
         rc, out, err = self.run_client(["fetchmail", "--fetchmailrc", rc_file, "--nodetach",
                                         "--verbose", "--idfile", os.path.join(self.work, "ids")]
                                        + list(options))
@@ -41,6 +46,9 @@ class FetchmailFlow:
         for name, data in got:
             self.assert_reads_as(data, fx.find(fx.INBOX, next(o.uid for o in originals
                                                                if o.name == name)))
+
+
+class FetchmailFlow(FetchmailClient):
 
     def test_keep(self):
         self.check_keep(*self.fetchmail("--keep"))
@@ -114,6 +122,37 @@ class ExtendedModeTest(FetchmailFlow, ClientCase):
         self.assert_store_through_calls()
         self.assertEqual(sorted(self.flags_of(fx.INBOX)),
                          sorted(m.name for m in fx.in_folder(fx.INBOX) if m.seen))
+
+
+class ExtendedModeTlsTest(FetchmailClient, ClientCase):
+    extended = True
+    tls = True
+    rc_template = "fetchmailrc-tls"
+
+    def test_default_configuration_over_starttls(self):
+        rc, out, err, messages = self.fetchmail()
+        self.assertIn("upgrade to TLS succeeded", out)
+        self.assert_exchange(rb"^\w+ STARTTLS$", b" OK Begin TLS negotiation now\r\n")
+        self.assert_password_never_in_clear()
+        # Fetched and deleted as over a plain connection.
+        ExtendedModeTest.check_delete(self, rc, out, err, messages)
+
+
+class ExactModeTlsTest(FetchmailClient, ClientCase):
+    extended = False
+    tls = True
+    rc_template = "fetchmailrc-tls"
+
+    def test_default_configuration_finds_no_starttls(self):
+        # The exact mode offers no STARTTLS; fetchmail tries it all the same, is refused and
+        # gives up before it logs in (exit code 2, a socket or TLS error).
+        rc, out, err, messages = self.fetchmail()
+        self.assertEqual((rc, messages), (2, []), self.describe_runs())
+        self.assertIn("upgrade to TLS failed", err)
+        self.assert_exchange(rb"^\w+ STARTTLS$", b" BAD Command Not impremented STARTTLS\r\n")
+        self.assertNotIn(b"LOGIN", self.relay.client_bytes())
+        self.assert_calls([])
+        self.assert_store_through_calls()
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 """mbsync (isync) as a person syncing a laptop: a full pull of every folder into a Maildir,
 then a flag changed locally and pushed, then a message written locally and pushed; a second,
-fresh pull shows the flags and the message the host now keeps."""
+fresh pull shows the flags and the message the host now keeps. The same flow again with
+mbsync's default connection security (STARTTLS) and authentication against a server with a
+certificate, which the exact mode cannot serve."""
 
 import os
 import quopri
@@ -29,8 +31,12 @@ def pushed_bytes():
 
 class MbsyncFlow:
 
+    # The configuration template: mbsyncrc keeps TLS off and logs in with LOGIN.
+    rc_template = "mbsyncrc"
+
     def mbsync(self, maildir="mail"):
-        config = self.config("mbsyncrc", "mbsyncrc-" + maildir, maildir=maildir)
+        config = self.config(self.rc_template, "mbsyncrc-" + maildir, maildir=maildir,
+                             cert=self.cert)
         os.makedirs(os.path.join(self.work, maildir), exist_ok=True)
         return self.run_client(["mbsync", "--config", config, "--verbose", "all"])
 
@@ -121,6 +127,32 @@ class ExtendedModeTest(MbsyncFlow, ClientCase):
         self.assertEqual(len(pushed), 1)
         self.assertEqual(self.message_problems(pushed[0][2], PUSHED), [])
         self.assertNotIn("S", pushed[0][1])
+
+
+class ExtendedModeTlsTest(ExtendedModeTest):
+    tls = True
+    rc_template = "mbsyncrc-tls"
+
+    def test_flow(self):
+        super().test_flow()
+        self.assert_exchange(rb"^\w+ STARTTLS$", b" OK Begin TLS negotiation now\r\n")
+        self.assert_password_never_in_clear()
+
+
+class ExactModeTlsTest(MbsyncFlow, ClientCase):
+    extended = False
+    tls = True
+    rc_template = "mbsyncrc-tls"
+
+    def test_flow(self):
+        # The exact mode offers no STARTTLS, and mbsync will not go on without it: it ends
+        # after CAPABILITY, before it logs in.
+        rc, out, err = self.mbsync()
+        self.assertEqual(rc, 1, self.describe_runs())
+        self.assertIn("SSL support not available", err)
+        self.assertEqual(self.relay.client_bytes(), b"1 CAPABILITY\r\n")
+        self.assert_calls([])
+        self.assert_store_through_calls()
 
 
 if __name__ == "__main__":

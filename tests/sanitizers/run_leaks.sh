@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 
-tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3
+tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3 libssl-dev openssl
 
 build=$(realpath -m "${1:-build-test}")
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON >/dev/null

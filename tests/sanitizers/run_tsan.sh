@@ -2,16 +2,16 @@
 # Builds the project with ThreadSanitizer (Debug, in build-tsan) and runs the tests where
 # threads meet under it: the unit tests of sockets, threads, connections, the locked list,
 # profiles and mailboxes, and the end-to-end tests of sessions, the host, the limits, change
-# reports and faults against a host stand-in built the same way. Fails on any report.
+# reports, faults and TLS against a host stand-in built the same way. Fails on any report.
 # Usage: tests/sanitizers/run_tsan.sh [BUILD_DIR]   (default build-tsan)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 
-tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3
+tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3 libssl-dev openssl
 
 unit_tests=(sockets_test threads_test connection_test locked_list_test profile_test mailbox_test)
-e2e_tests=(session_test host_test limits_test extended_updates_test faults_test)
+e2e_tests=(session_test host_test limits_test extended_updates_test faults_test tls_test)
 
 build=$(realpath -m "${1:-build-tsan}")
 flags="-fsanitize=thread -fno-omit-frame-pointer"

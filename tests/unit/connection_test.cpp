@@ -59,11 +59,22 @@ void RecordingConnection::Dispatch() {
         Send(more.c_str());
         Send("\r\n");
     } else if (line_ == "big") {
-        // Passes the flush threshold several times within one command.
+        // Passes the flush threshold several times within one command, and sends pieces
+        // larger than it between small ones.
         std::string chunk(1000, 'x');
         for (int i = 0; i < 300; ++i)
             Send(chunk.c_str());
         Send("\r\n");
+        const std::string large(Connection::kFlushThreshold, 'L');
+        Send(large.c_str());
+        Send("-");
+        Send(large.c_str());
+        Send("\r\n");
+    } else if (line_ == "numbers") {
+        for (int32_t n : {0, 7, -1, 2147483647, -2147483647 - 1}) {
+            SendNumber(n);
+            Send(" ");
+        }
     } else if (line_ == "quit") {
         closing_.store(1);
     }
@@ -214,9 +225,12 @@ TEST_F(ConnectionTest, HandlerReadsInputAlreadyReceivedFirst) {
 TEST_F(ConnectionTest, LargeResponsesArriveWholeAndInOrder) {
     Client c(port_);
     c.ReadUntil("\r\n");
-    c.Write("big\r\nafter\r\n");
-    std::string got = c.ReadUntil("ok after\r\n");
-    EXPECT_EQ(got, std::string(300000, 'x') + "\r\nok big\r\nok after\r\n");
+    c.Write("big\r\nafter\r\nnumbers\r\n");
+    std::string got = c.ReadUntil("ok numbers\r\n");
+    const std::string large(Connection::kFlushThreshold, 'L');
+    EXPECT_TRUE(got ==
+                std::string(300000, 'x') + "\r\n" + large + "-" + large +
+                    "\r\nok big\r\nok after\r\n0 7 -1 2147483647 -2147483648 ok numbers\r\n");
 }
 
 TEST_F(ConnectionTest, ClosingConnectionStillParsesItsBlockButAnswersNoMore) {
