@@ -306,8 +306,9 @@ HostStore::IndexSpots* HostStore::SpotsOf(const std::string& path) {
     uint64_t offset = 0;
     for (const IndexLine& line : ParseIndex(content)) {
         const uint64_t end = offset + line.raw.size() - line.lineEnd.size();
-        spots.byName[FoldedName(line.name)].push_back(
-            {offset, end - line.value.size(), static_cast<uint32_t>(line.value.size())});
+        spots.byName[FoldedName(line.name)].push_back({offset, end - line.value.size(),
+                                                       static_cast<uint32_t>(line.value.size()),
+                                                       RecordStatus(Base64Decode(line.value))});
         offset += line.raw.size();
     }
     return &spots;
@@ -331,11 +332,20 @@ bool HostStore::MarkMail(const char* key, uint32_t mask, int32_t value) {
     const auto found = spots->byName.find(folded);
     if (found == spots->byName.end())
         return false;
+    // A mark that changes nothing the unchanged file holds costs no file access at all: a
+    // client that lists a folder of read mail asks for one per message.
+    bool changes = false;
+    for (const RecordSpot& spot : found->second) {
+        const uint32_t after = value != 0 ? (spot.status | mask) : (spot.status & ~mask);
+        changes = changes || after != spot.status;
+    }
+    if (!changes)
+        return true;
     // Every line of the message changes (a store written by hand may list a name twice).
     platform::FileHandle f = platform::kInvalidFile;
     bool rewrite = false;
     bool wrote = false;
-    for (const RecordSpot& spot : found->second) {
+    for (RecordSpot& spot : found->second) {
         if (f == platform::kInvalidFile) {
             f = platform::OpenFile(indexPath.c_str(), platform::kAccessReadWrite,
                                    platform::kOpenExisting);
@@ -350,6 +360,7 @@ bool HostStore::MarkMail(const char* key, uint32_t mask, int32_t value) {
         const std::string record = Base64Decode(line.substr(prefix, spot.length));
         const uint32_t before = RecordStatus(record);
         const uint32_t after = value != 0 ? (before | mask) : (before & ~mask);
+        spot.status = before;
         if (after == before)
             continue;
         const std::string text = Base64Encode(WithRecordStatus(record, after));
@@ -362,6 +373,7 @@ bool HostStore::MarkMail(const char* key, uint32_t mask, int32_t value) {
             spots_.erase(indexPath);
             return false;
         }
+        spot.status = after;
         wrote = true;
     }
     if (f != platform::kInvalidFile)

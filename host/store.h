@@ -44,6 +44,7 @@ class HostStore {
         uint64_t line;
         uint64_t value;
         uint32_t length;
+        uint32_t status;  // the record's status word as the file holds it
     };
     // The records of one "Entry.lst" by folded file name, taken when the file had this size
     // and last-write time. The host (or a person) may rewrite an index behind this store's
