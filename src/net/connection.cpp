@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "net/listener.h"
 #include "net/tls_layer.h"
@@ -13,6 +15,27 @@ namespace {
 // The connection whose thread is running here, so Send and Close can tell the connection's
 // own calls from the server stop's calls made on the accept thread.
 thread_local Connection* tRunning = nullptr;
+
+// The handles of connection threads that have finished their connection but may still be
+// running their last instructions. The count of live connections reaches 0 before they
+// end; the stop waits for each, since the host may unload the module right after it.
+std::mutex gEndingMutex;
+std::vector<platform::ThreadHandle> gEnding;
+
+// Keeps the calling connection thread's handle for the stop, releasing those of threads
+// that have ended meanwhile, so the list stays as short as the threads still ending.
+void KeepEndingThread(platform::ThreadHandle own) {
+    std::lock_guard<std::mutex> hold(gEndingMutex);
+    size_t kept = 0;
+    for (platform::ThreadHandle h : gEnding) {
+        if (platform::WaitForThread(h, 0) == platform::kWaitObject0)
+            platform::ReleaseThread(h);
+        else
+            gEnding[kept++] = h;
+    }
+    gEnding.resize(kept);
+    gEnding.push_back(own);
+}
 }  // namespace
 
 Connection::Connection(Listener* owner, platform::SocketHandle handle) : owner_(owner) {
@@ -325,6 +348,18 @@ uint32_t Connection::ThreadMain(void* param) {
     delete c;
     tRunning = nullptr;
     if (own != nullptr)
-        platform::ReleaseThread(own);
+        KeepEndingThread(own);
     return 0;
+}
+
+void Connection::WaitForEndedThreads() {
+    std::vector<platform::ThreadHandle> ending;
+    {
+        std::lock_guard<std::mutex> hold(gEndingMutex);
+        ending.swap(gEnding);
+    }
+    for (platform::ThreadHandle h : ending) {
+        platform::WaitForThread(h, platform::kInfinite);
+        platform::ReleaseThread(h);
+    }
 }

@@ -100,6 +100,9 @@ class Connection : public Socket {
 
     // The connection thread's entry point.
     static uint32_t ThreadMain(void* param);
+    // Waits until every connection thread that has finished its connection has ended, so no
+    // thread runs the module's code any more (call once no connection is live).
+    static void WaitForEndedThreads();
 
   protected:
     std::atomic<int> closing_{0};

@@ -141,4 +141,5 @@ void Listener::CloseAllSessions() {
             forced = true;
         }
     }
+    Connection::WaitForEndedThreads();
 }

@@ -1,5 +1,8 @@
-// Threads over POSIX threads: detached threads with a waitable record that the handle and the
-// running thread share, so a handle can be released while its thread runs on.
+// Threads over POSIX threads: joinable threads with a waitable record that the handle and the
+// running thread share, so a handle can be released while its thread runs on (the thread is
+// then detached). A wait that sees the thread end also joins it, so "ended" means that the
+// thread runs no code any more, not even its last instructions: the host may unload the
+// module the thread ran as soon as the wait returns.
 #include <pthread.h>
 #include <sched.h>
 
@@ -23,6 +26,8 @@ struct ThreadRecord {
     std::mutex mutex;
     std::condition_variable ended;
     bool done = false;
+    pthread_t thread{};
+    bool settled = false;  // joined or detached: the thread needs nothing more from its handle
 };
 
 namespace {
@@ -71,19 +76,14 @@ ThreadHandle StartThread(ThreadProc proc, void* param, uint32_t* id) {
     if (id != nullptr)
         *id = r->id;
 
-    pthread_attr_t attr;
-    if (pthread_attr_init(&attr) != 0) {
+    // The record's lock is held until the thread's identity is stored, which a wait needs.
+    r->mutex.lock();
+    if (pthread_create(&r->thread, nullptr, RunThread, r) != 0) {
+        r->mutex.unlock();
         delete r;
         return nullptr;
     }
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    int err = pthread_create(&thread, &attr, RunThread, r);
-    pthread_attr_destroy(&attr);
-    if (err != 0) {
-        delete r;
-        return nullptr;
-    }
+    r->mutex.unlock();
     return r;
 }
 
@@ -93,16 +93,28 @@ uint32_t WaitForThread(ThreadHandle h, uint32_t timeout_ms) {
     std::unique_lock<std::mutex> lock(h->mutex);
     if (timeout_ms == kInfinite) {
         h->ended.wait(lock, [h] { return h->done; });
-        return kWaitObject0;
+    } else if (!h->ended.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                  [h] { return h->done; })) {
+        return kWaitTimeout;
     }
-    bool done =
-        h->ended.wait_for(lock, std::chrono::milliseconds(timeout_ms), [h] { return h->done; });
-    return done ? kWaitObject0 : kWaitTimeout;
+    // The thread has left its procedure; joining waits out its last instructions.
+    if (!h->settled) {
+        pthread_join(h->thread, nullptr);
+        h->settled = true;
+    }
+    return kWaitObject0;
 }
 
 int ReleaseThread(ThreadHandle h) {
     if (h == nullptr)
         return 0;
+    {
+        std::lock_guard<std::mutex> lock(h->mutex);
+        if (!h->settled) {
+            pthread_detach(h->thread);
+            h->settled = true;
+        }
+    }
     DropHolder(h);
     return 1;
 }

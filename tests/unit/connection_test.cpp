@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -261,6 +263,39 @@ TEST_F(ConnectionTest, StopSaysByeToEveryClientAndWaitsForAll) {
     EXPECT_EQ(c.ReadAll(), "* bye\r\n");
     // Stopping again finds no accept thread.
     EXPECT_EQ(listener_.Stop(), 0);
+}
+
+// The host unloads the module once the stop returns: no connection thread may be running its
+// last instructions then.
+TEST_F(ConnectionTest, StopReturnsOnlyOnceEveryConnectionThreadHasEnded) {
+    std::ifstream probe("/proc/self/status");
+    if (!probe)
+        GTEST_SKIP() << "no thread count on this system";
+    auto threads = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.compare(0, 8, "Threads:") == 0)
+                return std::stoi(line.substr(8));
+        }
+        return -1;
+    };
+    listener_.Stop();
+    const int idle = threads();
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(listener_.StartListening(port_), 1);
+        {
+            Client a(port_), b(port_);
+            a.ReadUntil("\r\n");
+            b.ReadUntil("\r\n");
+            for (int i = 0; i < 500 && listener_.SessionCount() != 2; ++i)
+                platform::SleepMs(2);
+            ASSERT_EQ(listener_.SessionCount(), 2);
+            EXPECT_NE(listener_.Stop(), 0);
+        }
+        ASSERT_EQ(threads(), idle) << "round " << round;
+    }
+    ASSERT_EQ(listener_.StartListening(port_), 1);  // for TearDown
 }
 
 TEST_F(ConnectionTest, ByeFromStopNeverLandsInsideAResponse) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <set>
 #include <vector>
 
@@ -91,6 +93,37 @@ TEST(ThreadHandleTest, ReleasingAfterTheEndWithoutWaitingIsSafe) {
     ASSERT_TRUE(AwaitFlag(gate.finished));
     platform::SleepMs(10);  // lets the thread drop its share of the record first
     EXPECT_NE(platform::ReleaseThread(h), 0);
+}
+
+// The threads of this process as the system counts them (Linux), or -1 when it cannot tell.
+int ProcessThreads() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 8, "Threads:") == 0)
+            return std::stoi(line.substr(8));
+    }
+    return -1;
+}
+
+uint32_t QuickProc(void*) {
+    return 0;
+}
+
+// A module may be unloaded as soon as a wait says its thread ended: by then the thread must
+// have left the system's list of threads too, not just its procedure.
+TEST(ThreadHandleTest, AnEndedThreadRunsNoMoreCode) {
+    const int before = ProcessThreads();
+    if (before < 0)
+        GTEST_SKIP() << "no thread count on this system";
+    for (int i = 0; i < 200; ++i) {
+        ThreadHandle h = platform::StartThread(QuickProc, nullptr, nullptr);
+        ASSERT_NE(h, nullptr);
+        ASSERT_EQ(platform::WaitForThread(h, platform::kInfinite), platform::kWaitObject0);
+        ASSERT_EQ(ProcessThreads(), before) << "round " << i;
+        EXPECT_EQ(platform::WaitForThread(h, 0), platform::kWaitObject0);
+        EXPECT_NE(platform::ReleaseThread(h), 0);
+    }
 }
 
 TEST(ThreadHandleTest, NullHandlesFail) {
