@@ -226,13 +226,7 @@ void WriteBodyStructureExtended(ItemContext& c, const Text& name) {
     WriteSeparator(c);
     c.out.Write(name.c_str(), name.Length());
     // The structure is read from the client form; reading it marks nothing.
-    LoadMessage(c.entry, c.mailRoot, c.folderPath, true);
-    std::string whole;
-    whole.reserve(static_cast<size_t>(c.entry.headerText.Length()) + 2 +
-                  static_cast<size_t>(c.entry.bodyText.Length()));
-    whole.append(c.entry.headerText.c_str(), static_cast<size_t>(c.entry.headerText.Length()));
-    whole.append("\r\n");
-    whole.append(c.entry.bodyText.c_str(), static_cast<size_t>(c.entry.bodyText.Length()));
+    const std::string whole = LoadedMessage(c, true);
     const Entity message = SplitEntity(whole.data(), 0, whole.size());
     std::string value(" ");
     AppendPart(whole.data(), message.header, message.body, "text/plain",

@@ -6,8 +6,14 @@
 #ifndef ORV_RENDER_EXTENDED_ITEMS_H_
 #define ORV_RENDER_EXTENDED_ITEMS_H_
 
+#include <string>
+
 #include "render/envelope.h"
 #include "render/items.h"
+
+// The whole message in client form (header, CR LF, body), loaded first; marked as read unless
+// peek (render/part_sections.cpp).
+std::string LoadedMessage(ItemContext& c, bool peek);
 
 // The override: true when it wrote item.
 bool WriteExtendedItem(ItemContext& c, const Text& item);

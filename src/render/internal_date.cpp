@@ -56,7 +56,8 @@ void WriteInternalDate(ItemContext& c, const Text& name) {
             }
         }
     }
-    if (month < 1 || month > 12) month = 1;
+    if (month < 1 || month > 12)
+        month = 1;
     char buffer[96];
     std::snprintf(buffer, sizeof buffer, " \"%02d-%s-%04d %02d:%02d:%02d +0900\"", day,
                   kMonths[month - 1], year, hour, utc.minute, utc.second);

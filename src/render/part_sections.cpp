@@ -92,6 +92,18 @@ bool SectionValue(const std::string& whole, const Text& section, std::string* va
 
 }  // namespace
 
+std::string LoadedMessage(ItemContext& c, bool peek) {
+    LoadMessage(c.entry, c.mailRoot, c.folderPath, peek);
+    const Text& header = c.entry.headerText;
+    const Text& body = c.entry.bodyText;
+    std::string whole;
+    whole.reserve(static_cast<size_t>(header.Length()) + 2 + static_cast<size_t>(body.Length()));
+    whole.append(header.c_str(), static_cast<size_t>(header.Length()));
+    whole.append("\r\n");
+    whole.append(body.c_str(), static_cast<size_t>(body.Length()));
+    return whole;
+}
+
 void WritePartSection(ItemContext& c, const Text& name) {
     WriteSeparator(c);
     // The answer carries the name without PEEK and the range's origin only, like the
@@ -119,13 +131,7 @@ void WritePartSection(ItemContext& c, const Text& name) {
         c.out.Write(">");
     }
 
-    LoadMessage(c.entry, c.mailRoot, c.folderPath, peek);
-    std::string whole;
-    whole.reserve(static_cast<size_t>(c.entry.headerText.Length()) + 2 +
-                  static_cast<size_t>(c.entry.bodyText.Length()));
-    whole.append(c.entry.headerText.c_str(), static_cast<size_t>(c.entry.headerText.Length()));
-    whole.append("\r\n");
-    whole.append(c.entry.bodyText.c_str(), static_cast<size_t>(c.entry.bodyText.Length()));
+    const std::string whole = LoadedMessage(c, peek);
 
     std::string value;
     if (!SectionValue(whole, section, &value)) {

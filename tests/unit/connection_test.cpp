@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -14,6 +12,7 @@
 #include "net/listener.h"
 #include "platform/sockets.h"
 #include "platform/threads.h"
+#include "thread_count.h"
 
 namespace {
 
@@ -268,20 +267,10 @@ TEST_F(ConnectionTest, StopSaysByeToEveryClientAndWaitsForAll) {
 // The host unloads the module once the stop returns: no connection thread may be running its
 // last instructions then.
 TEST_F(ConnectionTest, StopReturnsOnlyOnceEveryConnectionThreadHasEnded) {
-    std::ifstream probe("/proc/self/status");
-    if (!probe)
-        GTEST_SKIP() << "no thread count on this system";
-    auto threads = [] {
-        std::ifstream status("/proc/self/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.compare(0, 8, "Threads:") == 0)
-                return std::stoi(line.substr(8));
-        }
-        return -1;
-    };
     listener_.Stop();
-    const int idle = threads();
+    const int idle = ProcessThreads();
+    if (idle < 0)
+        GTEST_SKIP() << "no thread count on this system";
     for (int round = 0; round < 20; ++round) {
         ASSERT_EQ(listener_.StartListening(port_), 1);
         {
@@ -293,7 +282,7 @@ TEST_F(ConnectionTest, StopReturnsOnlyOnceEveryConnectionThreadHasEnded) {
             ASSERT_EQ(listener_.SessionCount(), 2);
             EXPECT_NE(listener_.Stop(), 0);
         }
-        ASSERT_EQ(threads(), idle) << "round " << round;
+        ASSERT_EQ(ProcessThreads(), idle) << "round " << round;
     }
     ASSERT_EQ(listener_.StartListening(port_), 1);  // for TearDown
 }

@@ -5,12 +5,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <string>
 #include <set>
 #include <vector>
 
 #include "platform/threads.h"
+#include "thread_count.h"
 
 namespace {
 
@@ -93,17 +92,6 @@ TEST(ThreadHandleTest, ReleasingAfterTheEndWithoutWaitingIsSafe) {
     ASSERT_TRUE(AwaitFlag(gate.finished));
     platform::SleepMs(10);  // lets the thread drop its share of the record first
     EXPECT_NE(platform::ReleaseThread(h), 0);
-}
-
-// The threads of this process as the system counts them (Linux), or -1 when it cannot tell.
-int ProcessThreads() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.compare(0, 8, "Threads:") == 0)
-            return std::stoi(line.substr(8));
-    }
-    return -1;
 }
 
 uint32_t QuickProc(void*) {
