@@ -12,6 +12,9 @@ namespace {
 
 thread_local int tExtendedClientForm = 0;
 
+// The boundaries a message's converter follows at the most.
+constexpr size_t kMaxBoundaries = 64;
+
 bool IsCharacter(const Text& text, int i) {
     return i + 1 < text.Length() && platform::IsLeadByte(static_cast<unsigned char>(text[i])) &&
            platform::IsTrailByte(static_cast<unsigned char>(text[i + 1]));
@@ -257,7 +260,8 @@ void ClientFormConverter::NoteBoundary(const Text& line) {
                  ++j)
                 value += line[j];
         }
-        if (!value.empty())
+        // A message cannot make every body line be compared with an unbounded list.
+        if (!value.empty() && boundaries_.size() < kMaxBoundaries)
             boundaries_.push_back(value);
         return;
     }

@@ -252,7 +252,9 @@ bool Child(const char* s, const Node& node, int number, Node* child) {
 
 bool LocatePart(const char* message, size_t length, const std::vector<int>& numbers,
                 LocatedPart* out) {
-    if (numbers.empty())
+    // No message nests parts this deep; a longer path would only make each level scan the
+    // message again.
+    if (numbers.empty() || numbers.size() > kMaxPartDepth)
         return false;
     Node node;
     node.contents = {0, length};

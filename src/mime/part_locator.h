@@ -55,6 +55,9 @@ ParameterizedValue ParseParameterized(const std::string& fieldValue);
 // line end before the next boundary line (or the body's end when no terminator comes).
 std::vector<ByteRange> SplitMultipart(const char* s, ByteRange body, const std::string& boundary);
 
+// The longest part number path that can name a part (deeper parts are not looked for).
+constexpr size_t kMaxPartDepth = 64;
+
 // Locates the part that numbers names (each 1 or more) in message (header, blank line, body;
 // CR LF or LF line ends). The parts of a message are the parts of its multipart body, or for a
 // message that is not multipart its body alone as part 1; the parts of an attached message

@@ -344,11 +344,12 @@ uint32_t Connection::ThreadMain(void* param) {
         }
     }
     c->OnEnd();
-    platform::ThreadHandle own = c->thread_;
+    // The handle is left for the stop before the object goes: deleting it lowers the count of
+    // live connections, after which the stop may look for the threads still ending.
+    if (c->thread_ != nullptr)
+        KeepEndingThread(c->thread_);
     delete c;
     tRunning = nullptr;
-    if (own != nullptr)
-        KeepEndingThread(own);
     return 0;
 }
 

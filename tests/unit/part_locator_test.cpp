@@ -142,6 +142,20 @@ TEST(PartLocatorTest, DigestPartsAreMessagesByDefault) {
     EXPECT_EQ(Bytes(digest, f.part.messageText), "body");
 }
 
+// Each attached message holds the next one; the path is followed only to a bounded depth.
+TEST(PartLocatorTest, PathsDeeperThanTheLimitNameNothing) {
+    std::string nested;
+    for (size_t i = 0; i < kMaxPartDepth + 5; ++i)
+        nested += "Content-Type: message/rfc822\r\n\r\n";
+    nested += "Subject: innermost\r\n\r\nbody";
+    std::vector<int> path(kMaxPartDepth, 1);
+    Found f = Locate(nested, path);
+    ASSERT_TRUE(f.ok);
+    EXPECT_TRUE(f.part.isMessage);
+    path.push_back(1);
+    EXPECT_FALSE(Locate(nested, path).ok);
+}
+
 TEST(PartLocatorTest, HeaderFieldSelection) {
     const std::string header =
         "Subject: a\r\nSubject-Extra: b\r\nFrom: x\r\n  folded\r\nsubject : c\r\n\r\nbody\r\n";
