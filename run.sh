@@ -5,6 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# What the build needs, installed when missing (a fresh machine).
+tests/install_packages.sh cmake g++ libssl-dev openssl
+
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
 cmake --build build --target orvex-host orimapst -j"$(nproc)"
 

@@ -239,3 +239,26 @@ void ExtendedSession::ExpungeDeleted(bool report, const Text* uidSet) {
         }
     }
 }
+
+// A name that is not an atom (empty, or with a blank, a quote or another special byte, as a
+// folder title may be) goes out as a quoted string, which every client can read.
+void ExtendedSession::SendListName(const Text& name) {
+    bool atom = !name.IsEmpty();
+    for (int i = 0; atom && i < name.Length(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        atom = c > ' ' && c < 0x7F && c != '"' && c != '\\' && c != '(' && c != ')' && c != '{' &&
+               c != '%' && c != '*' && c != ']';
+    }
+    if (atom) {
+        Send(name.c_str());
+        return;
+    }
+    Text quoted("\"");
+    for (int i = 0; i < name.Length(); ++i) {
+        if (name[i] == '"' || name[i] == '\\')
+            quoted.Append('\\');
+        quoted.Append(name[i]);
+    }
+    quoted.Append('"');
+    Send(quoted.c_str());
+}

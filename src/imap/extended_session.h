@@ -53,6 +53,7 @@ class ExtendedSession : public ImapSession {
     virtual void OnStartTls();
 
   protected:
+    void SendListName(const Text& name) override;
     // Opens the folder named by argument 0 for SELECT (readOnly false) or EXAMINE (true).
     void OpenSelected(bool readOnly);
     // Reports what the host changed in the selected folder since it was opened or last

@@ -82,6 +82,9 @@ class ImapSession : public Connection, public Output {
     // For STATUS, SUBSCRIBE and UNSUBSCRIBE: the login and argument-count checks, then the
     // folder of argument 0. Empty when a check failed (and was answered).
     Text FolderArgument(int count);
+    // Writes a folder's name in a LIST or LSUB line: as it is, even when empty or holding a
+    // blank (the extended mode quotes such names).
+    virtual void SendListName(const Text& name);
     // The six untagged lines of a successful SELECT.
     void SendSelectData(Mailbox& mailbox);
     // SUBSCRIBE (on 1) and UNSUBSCRIBE (on 0).

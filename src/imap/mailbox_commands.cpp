@@ -55,6 +55,10 @@ void ImapSession::OnSelect() {
     state_ = Selected;
 }
 
+void ImapSession::SendListName(const Text& name) {
+    Send(name.c_str());
+}
+
 void ImapSession::OnList(int lsub) {
     if (!RequireState(Authenticated))
         return;
@@ -77,7 +81,7 @@ void ImapSession::OnList(int lsub) {
         Send("* ");
         Send(command_.word.c_str());
         Send(" (\\Noinferiors) \"/\" ");
-        Send(store.NameAt(i, useTitles).c_str());
+        SendListName(store.NameAt(i, useTitles));
         Send("\r\n");
         if (IsClosing())
             break;

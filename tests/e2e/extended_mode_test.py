@@ -99,6 +99,16 @@ class OpenAndCloseTest(ModeTestCase):
                           tag + b" NO [CANNOT] folders are managed by the mail client\r\n")
         self.assertTrue(os.path.isdir(self.store.path("loose.box")))
 
+    def test_names_that_are_no_atoms_are_quoted(self):
+        self.store.folder("sent.box", title='Sent "old" mail', uid_validity=9,
+                          messages=[("AAAA0001", 0, text(7))])
+        client = self.logged_in()
+        answer = self.answer(client, b'l1 LIST "" *')
+        self.assertIn(b'* LIST (\\Noinferiors) "/" "Sent \\"old\\" mail"\r\n', answer)
+        self.assertIn(b'* LIST (\\Noinferiors) "/" Loose\r\n', answer)
+        # The quoted name selects the folder.
+        self.assertIn(b"* 1 EXISTS", self.answer(client, b's1 SELECT "Sent \\"old\\" mail"'))
+
     def test_select_and_examine_answers(self):
         client = self.logged_in()
         self.exchange(client, b"s1 SELECT INBOX", select_answer(b"s1", b"SELECT", 4, 1, 7, 10002))
