@@ -15,6 +15,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/socket_table.h"
 #include "platform/sockets.h"
 
 namespace platform {
@@ -26,95 +27,20 @@ constexpr int kNoSignal = MSG_NOSIGNAL;
 constexpr int kNoSignal = 0;  // SO_NOSIGPIPE is set on each socket instead
 #endif
 
-// The live handles: each id names an OS descriptor, the number of calls using it and whether
-// it was closed. The descriptor is closed by whoever drops the last use of a closed id.
-class SocketTable {
-  public:
-    // Enters a new descriptor and returns its id. Ids come from a counter and are handed out
-    // again only after it wraps, so a stale id fails instead of naming another connection.
-    SocketHandle Add(int fd) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        SocketHandle id;
-        do {
-            id = next_;
-            next_ = next_ == INT32_MAX ? 1 : next_ + 1;
-        } while (entries_.count(id) != 0);
-        entries_[id] = Entry{fd, 0, false};
-        return id;
-    }
-
-    // Counts a use of an open id and returns its descriptor, or -1 when the id is not open.
-    int Acquire(SocketHandle s) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = entries_.find(s);
-        if (it == entries_.end() || it->second.closed)
-            return -1;
-        ++it->second.uses;
-        return it->second.fd;
-    }
-
-    // Drops a use taken by Acquire; the last use of a closed id closes its descriptor.
-    void Release(SocketHandle s) {
-        int fd = -1;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            auto it = entries_.find(s);
-            if (it == entries_.end())
-                return;
-            if (--it->second.uses == 0 && it->second.closed) {
-                fd = it->second.fd;
-                entries_.erase(it);
-            }
-        }
-        if (fd >= 0)
-            close(fd);
-    }
-
-    // Whether an id on which the caller holds a use has been closed meanwhile.
-    bool IsClosed(SocketHandle s) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = entries_.find(s);
-        return it == entries_.end() || it->second.closed;
-    }
-
-    // Closes an open id: later lookups fail, the connection is shut down so that calls
-    // blocked on it return, and the descriptor goes once no call uses it. -1 when not open.
-    int Close(SocketHandle s) {
-        int fd = -1;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            auto it = entries_.find(s);
-            if (it == entries_.end() || it->second.closed)
-                return -1;
-            it->second.closed = true;
-            // Wakes a blocked recv (it returns 0) and, on a listening socket, a blocked
-            // accept (it fails); the shut-down state also catches a call not yet entered.
-            shutdown(it->second.fd, SHUT_RDWR);
-            if (it->second.uses == 0) {
-                fd = it->second.fd;
-                entries_.erase(it);
-            }
-        }
-        if (fd >= 0)
-            close(fd);
-        return 0;
-    }
-
-  private:
-    struct Entry {
-        int fd;
-        int uses;
-        bool closed;
-    };
-
-    std::mutex mutex_;
-    std::unordered_map<SocketHandle, Entry> entries_;
-    SocketHandle next_ = 1;
+// The OS calls the socket table makes on a descriptor.
+struct FdOps {
+    using Os = int;
+    static int Invalid() { return -1; }
+    // Wakes a blocked recv (it returns 0) and, on a listening socket, a blocked accept (it
+    // fails); the shut-down state also catches a call not yet entered.
+    static void Shutdown(int fd) { shutdown(fd, SHUT_RDWR); }
+    static void Close(int fd) { close(fd); }
 };
+using Sockets = SocketTable<FdOps>;
 
 // Never destroyed: threads still blocked in a socket call at process exit keep using it.
-SocketTable& Table() {
-    static SocketTable* table = new SocketTable;
+Sockets& Table() {
+    static Sockets* table = new Sockets;
     return *table;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/socket_table.h"
 #include "platform/sockets.h"
 
 namespace platform {
@@ -24,91 +25,19 @@ namespace {
 // its handle was closed from another thread.
 constexpr DWORD kSliceMs = 50;
 
-class SocketTable {
-  public:
-    // Enters a new OS socket and returns its id. Ids come from a counter and are handed out
-    // again only after it wraps.
-    SocketHandle Add(SOCKET os) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        SocketHandle id;
-        do {
-            id = next_;
-            next_ = next_ == INT32_MAX ? 1 : next_ + 1;
-        } while (entries_.count(id) != 0);
-        entries_[id] = Entry{os, 0, false};
-        return id;
-    }
-
-    // Counts a use of an open id and returns its OS socket, or INVALID_SOCKET.
-    SOCKET Acquire(SocketHandle s) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = entries_.find(s);
-        if (it == entries_.end() || it->second.closed)
-            return INVALID_SOCKET;
-        ++it->second.uses;
-        return it->second.os;
-    }
-
-    // Drops a use taken by Acquire; the last use of a closed id closes its OS socket.
-    void Release(SocketHandle s) {
-        SOCKET os = INVALID_SOCKET;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            auto it = entries_.find(s);
-            if (it == entries_.end())
-                return;
-            if (--it->second.uses == 0 && it->second.closed) {
-                os = it->second.os;
-                entries_.erase(it);
-            }
-        }
-        if (os != INVALID_SOCKET)
-            closesocket(os);
-    }
-
-    bool IsClosed(SocketHandle s) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = entries_.find(s);
-        return it == entries_.end() || it->second.closed;
-    }
-
-    // Closes an open id: later lookups fail, the connection is shut down (the peer sees its
-    // end at once), and the OS socket goes once no call uses it. -1 when not open.
-    int Close(SocketHandle s) {
-        SOCKET os = INVALID_SOCKET;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            auto it = entries_.find(s);
-            if (it == entries_.end() || it->second.closed)
-                return -1;
-            it->second.closed = true;
-            // Fails harmlessly on a listening or unconnected socket.
-            shutdown(it->second.os, 2);  // SD_BOTH
-            if (it->second.uses == 0) {
-                os = it->second.os;
-                entries_.erase(it);
-            }
-        }
-        if (os != INVALID_SOCKET)
-            closesocket(os);
-        return 0;
-    }
-
-  private:
-    struct Entry {
-        SOCKET os;
-        int uses;
-        bool closed;
-    };
-
-    std::mutex mutex_;
-    std::unordered_map<SocketHandle, Entry> entries_;
-    SocketHandle next_ = 1;
+// The OS calls the socket table makes on a Winsock socket.
+struct WinsockOps {
+    using Os = SOCKET;
+    static SOCKET Invalid() { return INVALID_SOCKET; }
+    // Fails harmlessly on a listening or unconnected socket.
+    static void Shutdown(SOCKET os) { shutdown(os, 2); }  // SD_BOTH
+    static void Close(SOCKET os) { closesocket(os); }
 };
+using Sockets = SocketTable<WinsockOps>;
 
 // Never destroyed: threads still in a socket call at process exit keep using it.
-SocketTable& Table() {
-    static SocketTable* table = new SocketTable;
+Sockets& Table() {
+    static Sockets* table = new Sockets;
     return *table;
 }
 
