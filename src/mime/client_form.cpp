@@ -207,6 +207,13 @@ void ClientFormConverter::SkipHeaderLine(const Text& line) {
 int ClientFormConverter::BodyLine(JisText* line) {
     if (!extended_)
         return line->ConvertToJis();
+    // A message that is itself an attached message (its own Content-Type says so) starts its
+    // body with that message's header.
+    if (!bodyStarted_) {
+        bodyStarted_ = true;
+        inPartHeader_ = partIsMessage_;
+        partIsMessage_ = false;
+    }
     if (inPartHeader_) {
         if (IsLineEnd(*line, 0)) {
             // An attached message's own header follows its part's header.

@@ -75,6 +75,7 @@ class ClientFormConverter {
     bool extended_;
     bool inPartHeader_ = false;
     bool partIsMessage_ = false;    // the part whose header is read holds an attached message
+    bool bodyStarted_ = false;      // a body line was converted
     bool structuredField_ = false;  // the field being read holds addresses or parameters
     std::vector<std::string> boundaries_;
 };

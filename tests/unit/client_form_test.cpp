@@ -115,4 +115,22 @@ TEST(ClientFormTest, PartHeadersOfTheBodyAreHeaderLines) {
     EXPECT_EQ(Convert(form, disposition, false), asBody);
 }
 
+TEST(ClientFormTest, AMessageOfTypeMessageStartsWithAHeader) {
+    ExtendedClientForm extended;
+    const std::string from = "From: \"" + kSuzuki + "\" <s@x>\r\n";
+    const std::string encoded = "From: " + Word(kSuzuki) + " <s@x>\r\n";
+    {
+        ClientFormConverter form;
+        EXPECT_EQ(Convert(form, "Content-Type: message/rfc822\r\n", true),
+                  "Content-Type: message/rfc822\r\n");
+        EXPECT_EQ(Convert(form, from, false), encoded);
+        EXPECT_EQ(Convert(form, "\r\n", false), "\r\n");
+        EXPECT_EQ(Convert(form, from, false), BodyText(from));
+    }
+    // Any other message's body is body text from its first line.
+    ClientFormConverter form;
+    form.SkipHeaderLine("Content-Type: text/plain\r\n");
+    EXPECT_EQ(Convert(form, from, false), BodyText(from));
+}
+
 }  // namespace
