@@ -2,6 +2,7 @@
 // the per-module resource table they are built from. Portable code: the only OS question,
 // whether standard input is a terminal, is asked through StdinIsTerminal.
 #include "platform/ui.h"
+#include "platform/ui_shown.h"
 
 #include <atomic>
 #include <cstdio>
@@ -41,8 +42,6 @@ struct UiState {
     std::mutex mutex;
     std::map<ModuleHandle, ModuleResources> resources;
     std::set<Window*> live;
-    ShownMessageBox lastBox;
-    ShownDialog lastDialog;
     std::mutex terminal;
     std::atomic<bool> waitForEnter{true};
 };
@@ -265,7 +264,7 @@ intptr_t DialogBoxParamA(ModuleHandle module, int templateId, WindowHandle /*own
     }
     shown.result = dialog.result;
     s.live.erase(&dialog);
-    s.lastDialog = std::move(shown);
+    RecordDialog(std::move(shown));
     return dialog.result;
 }
 
@@ -320,28 +319,8 @@ int MessageBoxA(WindowHandle owner, const char* text, const char* caption, uint3
         std::lock_guard<std::mutex> terminal(s.terminal);
         WriteToTerminal(out);
     }
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.lastBox = std::move(box);
+    RecordMessageBox(std::move(box));
     return kIdOk;
-}
-
-ShownMessageBox LastMessageBox() {
-    UiState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.lastBox;
-}
-
-ShownDialog LastDialog() {
-    UiState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.lastDialog;
-}
-
-void ClearShown() {
-    UiState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.lastBox = ShownMessageBox();
-    s.lastDialog = ShownDialog();
 }
 
 void SetDialogsWaitForEnter(bool wait) {

@@ -11,6 +11,7 @@
 
 #include "platform/codepage.h"
 #include "platform/ui.h"
+#include "platform/ui_shown.h"
 
 namespace platform {
 
@@ -18,18 +19,6 @@ namespace {
 
 // The longest string resource that LoadStringA reads before cutting it to the caller's size.
 constexpr int kStringLimit = 4096;
-
-struct UiState {
-    std::mutex mutex;
-    ShownMessageBox lastBox;
-    ShownDialog lastDialog;
-};
-
-// Never destroyed, so that a box may still be shown while the process exits.
-UiState& State() {
-    static UiState* state = new UiState;
-    return *state;
-}
 
 HWND ToWindow(WindowHandle w) {
     return reinterpret_cast<HWND>(w);
@@ -122,9 +111,7 @@ intptr_t DialogBoxParamA(ModuleHandle module, int templateId, WindowHandle owner
         return -1;
     context.shown.shown = true;
     context.shown.result = result;
-    UiState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.lastDialog = std::move(context.shown);
+    RecordDialog(std::move(context.shown));
     return result;
 }
 
@@ -148,29 +135,8 @@ int MessageBoxA(WindowHandle owner, const char* text, const char* caption, uint3
     box.type = type;
     box.hadOwner = owner != nullptr;
     const int pressed = ::MessageBoxA(ToWindow(owner), box.text.c_str(), box.caption.c_str(), type);
-    UiState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.lastBox = std::move(box);
+    RecordMessageBox(std::move(box));
     return pressed;
-}
-
-ShownMessageBox LastMessageBox() {
-    UiState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.lastBox;
-}
-
-ShownDialog LastDialog() {
-    UiState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.lastDialog;
-}
-
-void ClearShown() {
-    UiState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.lastBox = ShownMessageBox();
-    s.lastDialog = ShownDialog();
 }
 
 bool StdinIsTerminal() {
