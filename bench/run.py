@@ -220,6 +220,19 @@ class MemoryWatch:
 BACKLOG = 128
 
 
+def stop_process(process, out):
+    """Ends a server started by the benchmark (SIGTERM, then a kill after a minute) and closes
+    its output file."""
+    if process and process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+    out.close()
+
+
 def set_ini_key(path, section, key, value):
     """Sets key=value in [section] of an INI file with CR LF lines, keeping everything else."""
     try:
@@ -282,14 +295,7 @@ class OurServer:
         wait_port(self.port, self.process)
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=60)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.out.close()
+        stop_process(self.process, self.out)
 
     def folder_paths(self, name):
         directory = {"INBOX": "inbox.box"}.get(name, name + ".box")
@@ -392,14 +398,7 @@ class Dovecot:
         return done.stdout.split()[0] if done.stdout else "?"
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=60)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.out.close()
+        stop_process(self.process, self.out)
 
     def folder_paths(self, name):
         maildir = os.path.join(self.home, "Maildir")
