@@ -189,6 +189,11 @@ int Run(const Options& options) {
             rc = Serve(plugin, mailbox);
             break;
         case Mode::kVersionInfo: {
+            // The process number lets a script close the dialog (taskkill /PID) where the
+            // system's process list cannot find the program by its name.
+            std::printf("orvex-host: process %u shows the version dialog\n",
+                        static_cast<unsigned>(platform::CurrentProcessId()));
+            std::fflush(stdout);
             const int result = plugin.VersionInfo(nullptr);
             std::printf("orvex-host: the version dialog returned %d\n", result);
             rc = result == 1 ? 0 : 1;

@@ -17,6 +17,9 @@ bool BlockStopSignals();
 // Waits until a stop request arrives and returns its signal number (2 or 15), or -1 on failure.
 int WaitForStopSignal();
 
+// The operating system's number for this process, as its own tools (kill, taskkill /PID) name it.
+uint32_t CurrentProcessId();
+
 // The current working directory, ending with "/"; empty when unknown.
 std::string CurrentDirectory();
 

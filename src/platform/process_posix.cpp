@@ -48,6 +48,10 @@ int WaitForStopSignal() {
     }
 }
 
+uint32_t CurrentProcessId() {
+    return static_cast<uint32_t>(getpid());
+}
+
 std::string CurrentDirectory() {
     char buf[PATH_MAX];
     if (getcwd(buf, sizeof(buf)) == nullptr)

@@ -65,6 +65,10 @@ int WaitForStopSignal() {
     return static_cast<int>(g_stopSignal);
 }
 
+uint32_t CurrentProcessId() {
+    return GetCurrentProcessId();
+}
+
 std::string CurrentDirectory() {
     char buf[MAX_PATH];
     const DWORD n = GetCurrentDirectoryA(sizeof(buf), buf);

@@ -2,7 +2,8 @@
 # Cross-builds the plug-in (OrvImapS.dll), its setup module (OrImapSt.dll) and the host stand-in
 # (orvex-host.exe) for 32-bit Windows into build-win32/, checks the plug-in's exports, and runs
 # the smoke test: the host under Wine, on a Japanese system (code page 932), served to an IMAP
-# client on Linux. Installs the cross compiler and Wine when they are missing.
+# client on Linux. Installs the cross compiler and Wine when they are missing, and an emulator of
+# 32-bit programs when the kernel cannot run them.
 # Usage: tests/win32/run.sh [LINUX_BUILD_DIR]
 # With a Linux build directory (holding bin/orvex-host), the smoke also checks that one session
 # gets the same bytes from the Windows build as from the Linux build.
@@ -60,11 +61,15 @@ if [ "$(echo $exported)" != "$(echo $expected)" ]; then
 fi
 echo "OrvImapS.dll exports the twenty entry points"
 
+# Wine runs the 32-bit DLL with 32-bit Linux programs, which some kernels refuse.
+source tests/win32/i386_programs.sh
+ensure_i386_programs
+
 # A throw-away Wine prefix for 32-bit programs; no window ever reaches a display.
 export WINEPREFIX="$root/$build/wine-prefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 rm -rf "$WINEPREFIX"
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'wineserver -k >/dev/null 2>&1 || true; release_i386_programs' EXIT
 wineboot -i >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
 # The desktop process that wineboot started keeps the driver it started with; once the prefix

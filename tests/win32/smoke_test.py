@@ -434,10 +434,18 @@ class VersionDialogTest(unittest.TestCase):
         self.addCleanup(host.kill)
         # Nobody sees the dialog (Wine draws no window here), so it is closed the way a user
         # closes it from the window's close box: WM_CLOSE, which the dialog takes for Cancel.
+        # taskkill posts it to the process the host names by number (under an emulator of
+        # 32-bit programs the process list is empty, so a search by image name finds nothing).
         # The request is repeated until the dialog exists and has closed.
         deadline = time.monotonic() + WINE_TIMEOUT
+        pid = None
+        while pid is None and host.process.poll() is None and time.monotonic() < deadline:
+            m = re.search(r"process (\d+) shows the version dialog", host.stdout())
+            pid = m.group(1) if m else None
+            time.sleep(0.1)
+        self.assertIsNotNone(pid, host.stdout() + host.stderr())
         while host.process.poll() is None and time.monotonic() < deadline:
-            run_wine("taskkill", "/IM", "orvex-host.exe")
+            run_wine("taskkill", "/PID", pid)
             time.sleep(0.5)
         self.assertEqual(host.wait(), 0, host.stdout() + host.stderr())
         self.assertIn("the version dialog returned 1", host.stdout())
