@@ -1,22 +1,18 @@
 #include "imap/command_line.h"
 
 namespace {
-const char* const kCommandWords[] = {
-    "CAPABILITY", "LOGOUT", "NOOP",   "LOGIN",     "AUTHENTICATE", "SELECT", "EXAMINE",
-    "CREATE",     "DELETE", "RENAME", "SUBSCRIBE", "UNSUBSCRIBE",  "LIST",   "LSUB",
-    "STATUS",     "APPEND", "STORE",  "EXPUNGE",   "SEARCH",       "FETCH",  "COPY",
-    "UID",        "CHECK",  "CLOSE",  "IDLE",
-};
 // Removes one pair of enclosing double quotes and, inside them, the backslashes that escape
 // the next byte.
 void UnquoteArgument(Text* argument) {
     int n = argument->Length();
-    if (n < 2 || (*argument)[0] != '"' || (*argument)[n - 1] != '"') return;
+    if (n < 2 || (*argument)[0] != '"' || (*argument)[n - 1] != '"')
+        return;
     const char* p = argument->c_str();
     Text inner;
     inner.Assign("");
     for (int i = 1; i < n - 1; ++i) {
-        if (p[i] == '\\' && i + 1 < n - 1) ++i;
+        if (p[i] == '\\' && i + 1 < n - 1)
+            ++i;
         inner.Append(p[i]);
     }
     *argument = inner;
@@ -24,17 +20,8 @@ void UnquoteArgument(Text* argument) {
 
 }  // namespace
 
-CommandId LookupCommand(const Text& word) {
-    for (int id = 0; id < kUnknown; ++id) {
-        if (word.CompareNoCase(kCommandWords[id]) == 0)
-            return static_cast<CommandId>(id);
-    }
-    return kUnknown;
-}
-
 void CommandLine::Parse(const char* line) {
     arguments.Clear();
-    id = kUnknown;
     // A line without a tag or without a command word is answered as not implemented with its
     // own (empty) tag and word, never with an earlier line's.
     tag.Assign("");
@@ -57,7 +44,6 @@ void CommandLine::Parse(const char* line) {
             return;
     }
     word = head;
-    id = LookupCommand(word);
     rest = work;
     for (;;) {
         Text argument = work.SplitArgument();

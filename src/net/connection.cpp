@@ -12,10 +12,6 @@
 std::atomic<int32_t> LiveConnectionCount{0};
 
 namespace {
-// The connection whose thread is running here, so Send and Close can tell the connection's
-// own calls from the server stop's calls made on the accept thread.
-thread_local Connection* tRunning = nullptr;
-
 // The handles of connection threads that have finished their connection but may still be
 // running their last instructions. The count of live connections reaches 0 before they
 // end; the stop waits for each, since the host may unload the module right after it.
@@ -77,7 +73,7 @@ int Connection::Send(const char* data, int len, int flags) {
         return 0;
     if (len < 0)
         len = static_cast<int>(std::strlen(data));
-    bool own = tRunning == this;
+    bool own = OnOwnThread();
     if (own && busy_ && static_cast<size_t>(len) < kFlushThreshold &&
         out_.size() + static_cast<size_t>(len) < kFlushThreshold) {
         // The connection's own answer, the common case: only this thread touches out_ and
@@ -151,7 +147,7 @@ void Connection::Flush() {
 }
 
 int Connection::Close() {
-    if (tRunning != this) {
+    if (!OnOwnThread()) {
         std::lock_guard<std::mutex> hold(outMutex_);
         if (busy_) {
             deferredClose_ = true;
@@ -194,12 +190,7 @@ void Connection::EndCommand() {
 
 void Connection::RunLine() {
     BeginCommand();
-    ParseLine(lineBuffer_.c_str());
-    if (lineCut_) {
-        OnOverlongLine();
-    } else {
-        Dispatch();
-    }
+    OnLine(lineBuffer_.c_str(), lineCut_);
     lineBuffer_.Clear();
     lineCut_ = false;
     EndCommand();
@@ -331,7 +322,6 @@ void Connection::OnEnd() {
 uint32_t Connection::ThreadMain(void* param) {
     Connection* c = static_cast<Connection*>(param);
     { std::lock_guard<std::mutex> wait(c->startMutex_); }
-    tRunning = c;
     if (c->Handle() != platform::kInvalidSocket && c->OpenImplicitTls()) {
         char block[kBlockSize];
         for (;;) {
@@ -349,7 +339,6 @@ uint32_t Connection::ThreadMain(void* param) {
     if (c->thread_ != nullptr)
         KeepEndingThread(c->thread_);
     delete c;
-    tRunning = nullptr;
     return 0;
 }
 

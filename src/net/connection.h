@@ -49,10 +49,14 @@ class Connection : public Socket {
     // Sends a signed number in decimal.
     void SendNumber(int32_t n);
 
-    virtual void ParseLine(const char* line) { (void)line; }
-    virtual void Dispatch() {}
+    // The line sink: what the connection's owner does with the client. Greet sends the
+    // greeting when the connection opens; OnLine gets each command line (without its CR LF),
+    // cut true when the line passed the length limit and only its start was kept.
     virtual void Greet() {}
-    virtual void NotImplemented() {}
+    virtual void OnLine(const char* line, bool cut) {
+        (void)line;
+        (void)cut;
+    }
     // Greets the client and starts the connection thread. 1 when the thread was created.
     virtual int Start();
     // Closes the socket and waits for the connection thread to end.
@@ -62,11 +66,11 @@ class Connection : public Socket {
     // Unlists the connection from its owner (its thread is ending).
     virtual void OnEnd();
     int IsClosing() const { return closing_.load(); }
+    // Ends the connection once the current answer has been written.
+    void MarkClosing() { closing_.store(1); }
     // The longest command line assembled whole; the rest of a longer line is dropped and the
-    // line is answered by OnOverlongLine. 0: no limit.
+    // line goes to OnLine as cut. 0: no limit.
     void SetMaxLineLength(uint32_t bytes) { maxLineLength_ = bytes; }
-    // Answers a line that was cut at the length limit (its start has been parsed).
-    virtual void OnOverlongLine() { NotImplemented(); }
 
     // For handlers that need more than the command line (a literal, IDLE's DONE): the next
     // input bytes. Bytes already received but not yet assembled come first; when none are
@@ -112,6 +116,9 @@ class Connection : public Socket {
     platform::ThreadHandle thread_ = nullptr;
 
   private:
+    // True on the connection's own thread, so Send and Close can tell its calls from the
+    // server stop's calls made on the accept thread.
+    bool OnOwnThread() const { return threadId_ != 0 && platform::CurrentThreadId() == threadId_; }
     void RunLine();
     void BeginCommand();
     void EndCommand();

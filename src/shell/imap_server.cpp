@@ -5,10 +5,9 @@
 #include <string>
 
 #include "base/file.h"
-#include "imap/extended_session.h"
-#include "imap/imap_session.h"
 #include "net/connection.h"
 #include "net/tls_layer.h"
+#include "shell/imap_connection.h"
 
 // The listener of the TLS port: its connections are the server's sessions, speaking TLS from
 // the first byte.
@@ -67,25 +66,24 @@ Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool impl
         // One connection too many: told goodbye and closed at once (on the TLS port there is
         // nobody to tell before the handshake).
         if (!implicitTls)
-            accepted.Send("* BYE IMAP4rev1 Server logging out\r\n");
+            accepted.Send(Session::kStopLine);
         accepted.Close();
         return nullptr;
     }
     // The mode is read when the connection starts, like the folder-name mode. The TLS port
     // serves the extended mode only.
-    ImapSession* session;
-    if (implicitTls || ReadExtended() != 0) {
-        ExtendedSession* extended = new ExtendedSession(owner, accepted.Handle(), users_);
-        extended->UseTls(tls_.get(), requireTls_);
-        if (implicitTls)
-            extended->UseImplicitTls(*tls_);
-        session = extended;
-    } else {
-        session = new ImapSession(owner, accepted.Handle(), users_);
-    }
+    SessionSettings settings;
+    settings.mode = implicitTls || ReadExtended() != 0 ? Mode::kExtended : Mode::kExact;
+    settings.users = users_;
+    settings.maxAppendSize = limits.maxAppendSize;
+    settings.requireTls = settings.mode == Mode::kExtended && requireTls_;
+    // STARTTLS and the TLS port belong to the extended mode.
+    const TlsContext* tls = settings.mode == Mode::kExtended ? tls_.get() : nullptr;
+    ImapConnection* session = new ImapConnection(owner, accepted.Handle(), settings, tls);
+    if (implicitTls)
+        session->UseImplicitTls(*tls_);
     accepted.SetHandle(platform::kInvalidSocket);
     session->SetMaxLineLength(limits.maxLineLength);
-    session->SetMaxAppendSize(limits.maxAppendSize);
     return session;
 }
 

@@ -16,8 +16,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "imap/extended_session.h"
-#include "imap/imap_session.h"
+#include "shell/imap_connection.h"
 #include "shell/settings.h"
 #include "shell/user_table.h"
 
@@ -33,13 +32,15 @@ bool Echo() {
 // send are replaced), and closing it is a harmless failure.
 constexpr platform::SocketHandle kNoSocket = 0x3FFFFFF0;
 
-// A session whose client is the fuzzer's input: receives hand out the input, sends go nowhere.
-// It stands in for the socket, so no descriptor or thread is involved and every run is alike.
-template <class Session>
-class DrivenSession : public Session {
+// A connection whose client is the fuzzer's input: receives hand out the input, sends go
+// nowhere. It stands in for the socket, so no descriptor or thread is involved and every run is
+// alike.
+class DrivenSession : public ImapConnection {
   public:
-    DrivenSession(const UserTable* users, const std::string& input, int blockSize)
-        : Session(nullptr, kNoSocket, users), input_(input), blockSize_(blockSize) {}
+    DrivenSession(const SessionSettings& settings, const std::string& input, int blockSize)
+        : ImapConnection(nullptr, kNoSocket, settings, nullptr),
+          input_(input),
+          blockSize_(blockSize) {}
 
     int Send(const char* data, int len = -1, int flags = 0) override {
         (void)flags;
@@ -97,9 +98,11 @@ const UserTable& Users() {
     return *users;
 }
 
-template <class Session>
-void RunSession(const std::string& input, int blockSize) {
-    DrivenSession<Session> session(&Users(), input, blockSize);
+void RunSession(Mode mode, const std::string& input, int blockSize) {
+    SessionSettings settings;
+    settings.mode = mode;
+    settings.users = &Users();
+    DrivenSession session(settings, input, blockSize);
     session.Greet();
     session.Run();
 }
@@ -122,10 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input.append(reinterpret_cast<const char*>(data + 2), size - 2);
 
     UseTitles.store((mode & 2) != 0 ? 0 : 1);
-    if ((mode & 1) != 0)
-        RunSession<ExtendedSession>(input, blockSize);
-    else
-        RunSession<ImapSession>(input, blockSize);
+    RunSession((mode & 1) != 0 ? Mode::kExtended : Mode::kExact, input, blockSize);
     fuzz::RestoreSessionStore();
     return 0;
 }

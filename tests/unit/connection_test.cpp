@@ -23,8 +23,7 @@ class RecordingConnection : public Connection {
   public:
     RecordingConnection(Listener* owner, platform::SocketHandle h) : Connection(owner, h) {}
 
-    void ParseLine(const char* line) override { line_ = line; }
-    void Dispatch() override;
+    void OnLine(const char* line, bool cut) override;
     void Greet() override { Send("* hello\r\n"); }
     void Shutdown() override {
         Send("* bye\r\n");
@@ -41,7 +40,10 @@ struct Shared {
     std::atomic<bool> releaseSlow{false};
 } shared;
 
-void RecordingConnection::Dispatch() {
+void RecordingConnection::OnLine(const char* line, bool cut) {
+    line_ = line;
+    if (cut)
+        line_ += " (cut)";
     {
         std::lock_guard<std::mutex> hold(shared.mutex);
         shared.lines.push_back(line_);

@@ -1,0 +1,118 @@
+// APPEND. The server never writes a folder itself: the literal goes to a temporary file that
+// the host imports. The extended mode takes the flag list as optional and answers with the
+// APPENDUID code, found by reading the destination's index before and after the host stores
+// the message.
+#include <memory>
+#include <vector>
+
+#include "base/file.h"
+#include "imap/commands/commands.h"
+#include "imap/commands/uid_codes.h"
+#include "imap/session.h"
+#include "shell/settings.h"
+#include "store/mail_store.h"
+#include "store/mailbox.h"
+#include "store/name_codec.h"
+
+namespace {
+
+// APPEND's literal is received in blocks of this size.
+constexpr int kAppendBlock = 64 * 1024;
+
+void Append(Session& s) {
+    const int count = s.command.arguments.Count();
+    if (count < 3) {
+        s.NoArguments();
+        return;
+    }
+    // With a date-time (four arguments) the literal is the fourth; the flag list and the
+    // date are not used.
+    Text literal(*s.command.arguments.At(count == 4 ? 3 : 2));
+    literal.Unbracket();
+    const uint32_t size = literal.ToNumber();
+    if (s.settings.maxAppendSize != 0 && size > s.settings.maxAppendSize) {
+        // Refused before the continuation, so the client sends nothing of it.
+        s.NoArguments();
+        return;
+    }
+
+    const Text path = s.ResolveFolder(*s.command.arguments.At(0));
+    if (path.IsEmpty())
+        return;
+    Mailbox mailbox(s.user->mailRoot, path);
+    TempFile temp;
+    s.Send("+ OK please give datas\r\n");
+
+    // The literal goes to the temporary file in blocks; bytes already received come first.
+    // When the file cannot be made or written whole (the temporary directory is missing or
+    // full), the literal is still read to its end so the connection stays in step, but the
+    // host is given nothing: it would store the message cut short.
+    bool written = temp.IsOpen();
+    std::unique_ptr<char[]> block(new char[kAppendBlock]);
+    uint32_t left = size;
+    while (left > 0) {
+        const int want = left < kAppendBlock ? static_cast<int>(left) : kAppendBlock;
+        const int got = s.channel.ReadInput(block.get(), want);
+        if (got <= 0) {
+            // The client went away during the literal: nothing is imported, nothing answered.
+            s.EndWithoutCompletion();
+            return;
+        }
+        if (written && !temp.Write(block.get(), static_cast<uint32_t>(got)))
+            written = false;
+        left -= static_cast<uint32_t>(got);
+    }
+    // The rest of the command line after the literal belongs to this APPEND.
+    Text rest;
+    if (!s.channel.ReadInputLine(&rest)) {
+        s.EndWithoutCompletion();
+        return;
+    }
+    temp.Close();
+    if (!written) {
+        s.NoArguments();
+        return;
+    }
+    mailbox.ImportMessage(temp.Path().c_str());
+}
+
+}  // namespace
+
+void RunAppend(Session& s) {
+    if (s.mode == Mode::kExact) {
+        Append(s);
+        return;
+    }
+    // The flag list is optional (a message without flags may be sent without one): an empty
+    // one stands in for it, so the literal is found where the exact path looks.
+    if (s.command.arguments.Count() == 2)
+        s.command.arguments.Insert(1, Text("()"));
+    // The destination as the exact path will find it, looked at before the message comes:
+    // its lasting UIDVALIDITY and the UIDs it holds. The exact path answers every refusal.
+    Text path;
+    if (s.command.arguments.Count() >= 3)
+        path = s.store->FindFolder(DecodeName(*s.command.arguments.At(0)), UseTitles.load());
+    std::vector<uint32_t> before;
+    uint32_t validity = 0;
+    if (!path.IsEmpty()) {
+        Mailbox destination(s.user->mailRoot, path);
+        destination.OpenIndex(true);
+        before = SortedUids(destination);
+        validity = destination.UidValidity();
+    }
+    Append(s);
+    if (!s.CompletionPending() || path.IsEmpty())
+        return;
+    Mailbox after(s.user->mailRoot, path);
+    after.ReadIndex();
+    const std::vector<uint32_t> added = NewUids(before, after);
+    // A host that has not listed the message yet gives no code, only the completion.
+    if (added.empty())
+        return;
+    Text code("[APPENDUID ");
+    code.AppendNumber(validity);
+    code.Append(' ');
+    code.AppendNumber(added.back());
+    code.Append(']');
+    s.Complete(code);
+}

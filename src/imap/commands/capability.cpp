@@ -1,0 +1,33 @@
+// CAPABILITY. The exact mode's line is fixed. The extended mode names what its commands add
+// (the words of the command table) and, before TLS is on, STARTTLS when a certificate is
+// loaded and LOGINDISABLED when LOGIN waits for TLS.
+#include <set>
+#include <string>
+
+#include "imap/command_table.h"
+#include "imap/commands/commands.h"
+#include "imap/session.h"
+
+void RunCapability(Session& s) {
+    if (s.mode == Mode::kExact) {
+        s.Send("* CAPABILITY IMAP4rev1 AUTH=\r\n");
+        return;
+    }
+    std::set<std::string> words;
+    for (const CommandSpec* spec = CommandsBegin(); spec != CommandsEnd(); ++spec) {
+        if ((spec->modes & kExtendedMode) != 0 && spec->capability != nullptr)
+            words.insert(spec->capability);
+    }
+    s.Send("* CAPABILITY IMAP4rev1");
+    for (const std::string& word : words) {
+        s.Send(" ");
+        s.Send(word.c_str());
+    }
+    if (!s.channel.TlsActive()) {
+        if (s.channel.TlsOffered())
+            s.Send(" STARTTLS");
+        if (s.settings.requireTls)
+            s.Send(" LOGINDISABLED");
+    }
+    s.Send("\r\n");
+}

@@ -1,0 +1,40 @@
+// The handlers of the command table, one per command (a file each under commands/, a pair of
+// twins such as LIST and LSUB sharing one). The table has checked the mode and the state; each
+// handler checks its arguments and answers, exact path first.
+#ifndef ORV_IMAP_COMMANDS_COMMANDS_H_
+#define ORV_IMAP_COMMANDS_COMMANDS_H_
+
+class Session;
+
+void RunCapability(Session& s);
+void RunLogout(Session& s);
+void RunNoop(Session& s);
+void RunLogin(Session& s);
+void RunStartTls(Session& s);
+void RunIdle(Session& s);
+void RunSelect(Session& s);
+void RunExamine(Session& s);
+void RunCreate(Session& s);
+void RunDelete(Session& s);
+void RunRename(Session& s);
+void RunSubscribe(Session& s);
+void RunUnsubscribe(Session& s);
+void RunList(Session& s);
+void RunLsub(Session& s);
+void RunStatus(Session& s);
+void RunAppend(Session& s);
+void RunCheck(Session& s);
+void RunClose(Session& s);
+void RunUnselect(Session& s);
+void RunExpunge(Session& s);
+void RunSearch(Session& s);
+void RunFetch(Session& s);
+void RunStore(Session& s);
+void RunCopy(Session& s);
+
+// Has the host delete the selected folder's messages marked \Deleted (only those of uidSet
+// when given), with an untagged EXPUNGE for each when report is true (commands/expunge.cpp).
+class Text;
+void ExpungeDeleted(Session& s, bool report, const Text* uidSet);
+
+#endif  // ORV_IMAP_COMMANDS_COMMANDS_H_

@@ -1,0 +1,60 @@
+// COPY. The host stores each copy. The exact mode copies only the message of the set's leading
+// number (a set such as 2:4 copies message 2); the extended mode copies every message of the
+// set, as clients that move mail (COPY, then STORE \Deleted and EXPUNGE on the same set) rely
+// on, and answers with the COPYUID code.
+#include <vector>
+
+#include "imap/commands/commands.h"
+#include "imap/commands/uid_codes.h"
+#include "imap/session.h"
+#include "store/mailbox.h"
+
+void RunCopy(Session& s) {
+    if (s.command.arguments.Count() != 2) {
+        s.NoArguments();
+        return;
+    }
+    if (s.mode == Mode::kExact) {
+        const uint32_t number = s.command.arguments.At(0)->ToNumber();
+        const Text path = s.ResolveFolder(*s.command.arguments.At(1));
+        if (path.IsEmpty())
+            return;
+        s.selected->CopyMessage(number, s.command.uid, path);
+        return;
+    }
+
+    const Text path = s.ResolveFolder(*s.command.arguments.At(1));
+    if (path.IsEmpty())
+        return;
+    std::vector<uint32_t> before;
+    uint32_t validity = 0;
+    {
+        Mailbox destination(s.user->mailRoot, path);
+        destination.OpenIndex(true);
+        before = SortedUids(destination);
+        validity = destination.UidValidity();
+    }
+    std::vector<uint32_t> copied;
+    s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
+        if (s.selected->CopyMessage(static_cast<uint32_t>(sequence), 0, path) != 0)
+            copied.push_back(entry.uid);
+    });
+    if (copied.empty())
+        return;
+    Mailbox after(s.user->mailRoot, path);
+    after.ReadIndex();
+    const std::vector<uint32_t> added = NewUids(before, after);
+    // The n-th copy got the n-th new UID: the host numbers new messages upwards. When the
+    // counts differ (a copy the host refused, mail arriving meanwhile) the pairs are not
+    // known, and no code is given.
+    if (added.size() != copied.size())
+        return;
+    Text code("[COPYUID ");
+    code.AppendNumber(validity);
+    code.Append(' ');
+    code.Append(UidListText(copied));
+    code.Append(' ');
+    code.Append(UidListText(added));
+    code.Append(']');
+    s.Complete(code);
+}

@@ -1,0 +1,154 @@
+// EXPUNGE and UID EXPUNGE (extended mode): the host deletes the selected folder's messages
+// marked \Deleted (UID EXPUNGE: only those of its UID set), and each goes out as an untagged
+// EXPUNGE with the sequence number it has at that moment.
+#include <vector>
+
+#include "imap/commands/commands.h"
+#include "imap/message_set.h"
+#include "imap/session.h"
+#include "shell/host_api.h"
+#include "store/index_changes.h"
+#include "store/mailbox.h"
+
+namespace {
+
+// Takes the changes of a snapshot update without telling the client: CLOSE brings the
+// snapshot up to date before it expunges, and answers with its completion line only.
+class SilentChanges : public IndexChangeListener {
+  public:
+    void Expunged(int) override {}
+    void StatusChanged(int, MessageEntry&) override {}
+    void Grew(int, int) override {}
+};
+
+// One number of a UID set: decimal digits without a leading zero, or "*" (the largest UID
+// of the folder). Moves *p past it; false when there is none or it overflows.
+bool ReadUidSetNumber(const char** p, uint32_t largest, uint32_t* value) {
+    const char* s = *p;
+    if (*s == '*') {
+        *value = largest;
+        *p = s + 1;
+        return true;
+    }
+    if (*s < '1' || *s > '9')
+        return false;
+    uint64_t n = 0;
+    while (*s >= '0' && *s <= '9') {
+        n = n * 10 + static_cast<uint64_t>(*s - '0');
+        if (n > UINT32_MAX)
+            return false;
+        ++s;
+    }
+    *value = static_cast<uint32_t>(n);
+    *p = s;
+    return true;
+}
+
+// Reads a UID set as IMAP writes it ("3", "2:4", "5:*", "1,7:9"), each range in ascending
+// order. False for anything else: an expunge must not reach further than the client asked.
+bool ParseUidSet(const Text& text, uint32_t largest, std::vector<MessageRange>* ranges) {
+    ranges->clear();
+    const char* p = text.c_str();
+    for (;;) {
+        MessageRange range{0, 0};
+        if (!ReadUidSetNumber(&p, largest, &range.lo))
+            return false;
+        range.hi = range.lo;
+        if (*p == ':') {
+            ++p;
+            if (!ReadUidSetNumber(&p, largest, &range.hi))
+                return false;
+            if (range.lo > range.hi) {
+                const uint32_t low = range.hi;
+                range.hi = range.lo;
+                range.lo = low;
+            }
+        }
+        ranges->push_back(range);
+        if (*p == '\0')
+            return true;
+        if (*p != ',')
+            return false;
+        ++p;
+    }
+}
+
+bool InRanges(uint32_t uid, const std::vector<MessageRange>& ranges) {
+    for (const MessageRange& range : ranges) {
+        if (uid >= range.lo && uid <= range.hi)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void ExpungeDeleted(Session& s, bool report, const Text* uidSet) {
+    if (s.selected == nullptr)
+        return;
+    // The deleted bits are the host's as they are now: the snapshot is brought up to date
+    // first (EXPUNGE tells the client of those changes, CLOSE does not).
+    MessageIndex& index = s.selected->Index();
+    if (report) {
+        s.ReportChanges();
+    } else {
+        Mailbox fresh(s.selected->MailRoot(), s.selected->FolderPath());
+        fresh.ReadIndex();
+        SilentChanges silent;
+        ApplyIndexChanges(index, fresh.Index(), CompareIndexes(index, fresh.Index()), silent);
+    }
+
+    std::vector<MessageRange> ranges;
+    if (uidSet != nullptr) {
+        const MessageEntry* last = index.Last();
+        if (!ParseUidSet(*uidSet, last != nullptr ? last->uid : 0, &ranges))
+            return;
+    }
+    // Each message goes with the sequence number it has at that moment, so the client's
+    // numbers follow when it applies the lines in order.
+    int i = 0;
+    while (i < index.Count()) {
+        MessageEntry* entry = index.At(i);
+        const bool chosen = (entry->status & StatusDeleted) != 0 &&
+                            (uidSet == nullptr || InRanges(entry->uid, ranges));
+        bool fits = false;
+        Text key;
+        if (chosen)
+            key = MessageKey(*entry, s.selected->MailRoot(), s.selected->FolderPath(), &fits);
+        // A key too long for the host's buffer would name another message, or none: such a
+        // message stays.
+        if (!fits) {
+            ++i;
+            continue;
+        }
+        HostDeleteMail(key.c_str());
+        index.Remove(i);
+        delete entry;
+        if (report) {
+            s.Send("* ");
+            s.SendNumber(i + 1);
+            s.Send(" EXPUNGE\r\n");
+        }
+    }
+}
+
+void RunExpunge(Session& s) {
+    const Text* uidSet = nullptr;
+    if (s.command.uid) {
+        if (s.command.arguments.Count() != 1) {
+            s.NoArguments();
+            return;
+        }
+        uidSet = s.command.arguments.At(0);
+        std::vector<MessageRange> ranges;
+        if (!ParseUidSet(*uidSet, 0, &ranges)) {
+            s.SendTagged(" BAD invalid UID set\r\n");
+            return;
+        }
+    }
+    if (s.readOnly) {
+        s.SendTagged(" NO [READ-ONLY] folder is read-only\r\n");
+        return;
+    }
+    ExpungeDeleted(s, true, uidSet);
+}

@@ -1,0 +1,29 @@
+// LOGIN: the name and password are checked against the account file, and the user's folder
+// tree is read. In extended mode a server that requires TLS refuses LOGIN in the clear.
+#include "imap/commands/commands.h"
+#include "imap/password.h"
+#include "imap/session.h"
+#include "store/mail_store.h"
+
+void RunLogin(Session& s) {
+    if (s.mode == Mode::kExtended && s.settings.requireTls && !s.channel.TlsActive()) {
+        s.SendTagged(" NO [PRIVACYREQUIRED] LOGIN is allowed over TLS only\r\n");
+        return;
+    }
+    if (s.command.arguments.Count() != 2) {
+        s.SendTagged(" BAD invalid username\r\n");
+        return;
+    }
+    const Text& name = *s.command.arguments.At(0);
+    const Text& password = *s.command.arguments.At(1);
+    const UserRecord* user =
+        s.settings.users != nullptr ? FindUser(*s.settings.users, name) : nullptr;
+    if (user == nullptr || !VerifyPassword(*user, password)) {
+        s.SendTagged(" NO username or password is incorrect\r\n");
+        return;
+    }
+    s.store.reset(new MailStore(user->mailRoot));
+    s.store->Load(Text(""), Text("*"), 0);
+    s.user = user;
+    s.state = Authenticated;
+}

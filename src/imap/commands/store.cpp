@@ -1,0 +1,34 @@
+// STORE and UID STORE: the host changes each message's status word, and the message's flags
+// go out in an untagged FETCH. The extended mode also replaces flags (FLAGS without a sign)
+// and refuses in a folder opened with EXAMINE.
+#include "imap/commands/commands.h"
+#include "imap/session.h"
+#include "render/extended_flag_update.h"
+#include "render/flag_update.h"
+#include "render/items.h"
+#include "store/mailbox.h"
+
+void RunStore(Session& s) {
+    if (!s.ArgumentCount(3, 3))
+        return;
+    if (s.mode == Mode::kExtended && s.readOnly) {
+        s.SendTagged(" NO [READ-ONLY] folder is read-only\r\n");
+        return;
+    }
+    Mailbox& folder = *s.selected;
+    const Text& item = *s.command.arguments.At(1);
+    const Text& flags = *s.command.arguments.At(2);
+    s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
+        const bool changed =
+            s.mode == Mode::kExact
+                ? UpdateFlags(entry, folder.MailRoot(), folder.FolderPath(), item, flags)
+                : UpdateFlagsExtended(entry, folder.MailRoot(), folder.FolderPath(), item, flags);
+        if (!changed)
+            return;
+        s.Send("* ");
+        s.SendNumber(sequence);
+        s.Send(" FETCH (");
+        RenderItems(entry, folder.MailRoot(), folder.FolderPath(), Text("FLAGS"), s.command.uid, s);
+        s.Send(")\r\n");
+    });
+}

@@ -1,0 +1,109 @@
+// Session: the IMAP side of one connection. It holds what every command works on (the mode,
+// the state, the logged-in user, the folder tree and the selected folder), runs each command
+// line through the command table, and ends each command with its tagged completion. The mode
+// is a value read when the connection starts: exact (the plug-in's historical command set,
+// byte for byte) or extended (what today's clients need beyond it); each command's handler
+// holds both paths.
+#ifndef ORV_IMAP_SESSION_H_
+#define ORV_IMAP_SESSION_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "base/text.h"
+#include "imap/client_channel.h"
+#include "imap/command_line.h"
+#include "render/output.h"
+#include "shell/user_table.h"
+
+class Mailbox;
+class MailStore;
+struct MessageEntry;
+
+enum class Mode { kExact, kExtended };
+
+enum SessionState { NotAuthenticated = 0, Authenticated = 1, Selected = 2 };
+
+// What a session is told when its connection starts.
+struct SessionSettings {
+    Mode mode = Mode::kExact;
+    const UserTable* users = nullptr;  // the account table LOGIN looks names up in (not owned)
+    uint32_t maxAppendSize = 0;        // the largest APPEND literal accepted; 0: no limit
+    bool requireTls = false;           // extended mode: LOGIN only once TLS is on
+};
+
+class Session : public Output {
+  public:
+    Session(ClientChannel& channel, const SessionSettings& settings);
+    ~Session() override;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The greeting, sent when the connection opens.
+    void Greet();
+    // Runs one command line (without its CR LF) to its tagged completion.
+    void RunLine(const char* line);
+    // Answers a line that was cut at the length limit; start is what was kept of it.
+    void RunOverlongLine(const char* start);
+    // The line a server stop sends to every connection before closing it.
+    static const char* const kStopLine;
+
+    // Output: the handlers' and renderers' bytes go to the client.
+    void Write(const char* data, int len = -1) override { channel.Queue(data, len); }
+    bool Closing() const override { return channel.Closing(); }
+    void Send(const char* data, int len = -1) { channel.Queue(data, len); }
+    void SendNumber(int32_t n) { WriteNumber(n); }
+
+    // Tagged completions; each ends the command's answer (no "OK ... complated" follows).
+    // SendTagged: the tag, then text (which starts with a blank and ends with CR LF).
+    void SendTagged(const char* text);
+    // "tag OK [code ]WORD complated": the success line, with a response code when given.
+    void Complete(const Text& code);
+    // "tag BAD Command Not impremented WORD": a command unknown in this mode.
+    void NotImplemented();
+    // "tag NO please give arguments": missing or surplus arguments.
+    void NoArguments();
+    // For a client that went away mid-command: nothing more is sent for it.
+    void EndWithoutCompletion() { completionPending_ = false; }
+    // True while the command has not sent its tagged line (the table sends the plain OK).
+    bool CompletionPending() const { return completionPending_; }
+
+    // Helpers the commands share.
+    // The folder path for a client's mailbox name; answers "NO No such folder." and yields an
+    // empty path when it names no folder.
+    Text ResolveFolder(const Text& clientName);
+    // STATUS, SUBSCRIBE and UNSUBSCRIBE: the argument count, then the folder of argument 0.
+    // Empty when a check failed (and was answered).
+    Text FolderArgument(int count);
+    // The argument count of FETCH, STORE and SEARCH (maximum < 0: no limit); answers when
+    // it is wrong.
+    bool ArgumentCount(int minimum, int maximum);
+    // Serves every message of a set of the selected folder, in the set's order, until the
+    // connection is closing; serve gets the entry and its sequence number.
+    void WalkSet(const Text& set, const std::function<void(MessageEntry&, int)>& serve);
+    // Extended mode: reports what the host changed in the selected folder since it was opened
+    // or last reported (EXPUNGE, FETCH FLAGS, EXISTS and RECENT lines).
+    void ReportChanges();
+    // Closes the selected folder and returns to the authenticated state.
+    void Deselect();
+
+    // The session's context; commands read and change it.
+    ClientChannel& channel;
+    const SessionSettings settings;
+    const Mode mode;
+    SessionState state = NotAuthenticated;
+    bool readOnly = false;  // the selected folder was opened with EXAMINE
+    CommandLine command;
+    const UserRecord* user = nullptr;
+    std::unique_ptr<MailStore> store;
+    std::unique_ptr<Mailbox> selected;
+
+  private:
+    // Extended mode: reads the literals ("{n}" at a line's end) of a command line into it.
+    Text ReadLiterals(const char* line);
+
+    bool completionPending_ = false;
+};
+
+#endif  // ORV_IMAP_SESSION_H_

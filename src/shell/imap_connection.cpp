@@ -1,0 +1,32 @@
+#include "shell/imap_connection.h"
+
+#include "shell/settings.h"
+
+ImapConnection::ImapConnection(Listener* owner, platform::SocketHandle handle,
+                               const SessionSettings& settings, const TlsContext* tls)
+    : Connection(owner, handle), channel_(*this, tls), session_(channel_, settings) {}
+
+int ImapConnection::Start() {
+    // The folder-name mode is read when each connection starts.
+    RefreshUseTitles();
+    return Connection::Start();
+}
+
+void ImapConnection::Greet() {
+    session_.Greet();
+}
+
+void ImapConnection::OnLine(const char* line, bool cut) {
+    if (cut) {
+        session_.RunOverlongLine(line);
+        return;
+    }
+    session_.RunLine(line);
+    if (IsClosing())
+        Close();
+}
+
+void ImapConnection::Shutdown() {
+    Send(Session::kStopLine);
+    MarkClosing();
+}

@@ -1,0 +1,135 @@
+// The session's command table over a scripted channel: which commands each mode knows, the
+// state checks, CAPABILITY, and lines cut at the length limit.
+#include "imap/session.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// A client that has sent `input` after the command line and reads everything into `out`.
+class ScriptChannel : public ClientChannel {
+  public:
+    int Queue(const char* data, int len) override {
+        out.append(data, len < 0 ? std::string(data).size() : static_cast<size_t>(len));
+        return len;
+    }
+    int ReadInput(char* buf, int size) override {
+        if (position_ >= input.size())
+            return 0;
+        const size_t take = std::min(static_cast<size_t>(size), input.size() - position_);
+        input.copy(buf, take, position_);
+        position_ += take;
+        return static_cast<int>(take);
+    }
+    bool ReadInputLine(Text* line) override {
+        const size_t end = input.find("\r\n", position_);
+        if (end == std::string::npos)
+            return false;
+        line->Assign(input.substr(position_, end - position_).c_str());
+        position_ = end + 2;
+        return true;
+    }
+    int WaitForInput(uint32_t) override { return -1; }
+    bool Closing() const override { return ending; }
+    void EndAfterAnswer() override { ending = true; }
+    bool TlsOffered() const override { return tlsOffered; }
+    bool TlsActive() const override { return false; }
+    bool StartTls() override { return false; }
+
+    std::string input;
+    std::string out;
+    bool ending = false;
+    bool tlsOffered = false;
+
+  private:
+    size_t position_ = 0;
+};
+
+// The answer to one line in a new session of the given mode.
+std::string Answer(Mode mode, const char* line, ScriptChannel* channel = nullptr) {
+    ScriptChannel own;
+    ScriptChannel& c = channel != nullptr ? *channel : own;
+    SessionSettings settings;
+    settings.mode = mode;
+    Session session(c, settings);
+    session.RunLine(line);
+    return c.out;
+}
+
+TEST(SessionTest, EachModeKnowsItsCommandsAndChecksTheirStates) {
+    // Unknown in the exact mode: answered so before any state check.
+    for (const char* word : {"EXAMINE", "CHECK", "CLOSE", "UNSELECT", "EXPUNGE", "STARTTLS"}) {
+        const std::string line = std::string("a1 ") + word;
+        EXPECT_EQ(Answer(Mode::kExact, line.c_str()),
+                  std::string("a1 BAD Command Not impremented ") + word + "\r\n");
+    }
+    EXPECT_EQ(Answer(Mode::kExtended, "a1 examine INBOX"), "a1 BAD State examine\r\n");
+    EXPECT_EQ(Answer(Mode::kExtended, "a1 UNSELECT"), "a1 BAD State UNSELECT\r\n");
+    EXPECT_EQ(Answer(Mode::kExtended, "a1 AUTHENTICATE PLAIN"),
+              "a1 BAD Command Not impremented AUTHENTICATE\r\n");
+    // Both modes: the state before the arguments; no tag or word gets their empty forms.
+    EXPECT_EQ(Answer(Mode::kExact, "a1 FETCH"), "a1 BAD State FETCH\r\n");
+    EXPECT_EQ(Answer(Mode::kExact, "a1 LIST \"\" *"), "a1 BAD State LIST\r\n");
+    EXPECT_EQ(Answer(Mode::kExact, "a1"), "a1 BAD Command Not impremented \r\n");
+    EXPECT_EQ(Answer(Mode::kExact, "a1 noop"), "a1 OK noop complated\r\n");
+    EXPECT_EQ(Answer(Mode::kExtended, "a1 CREATE x"),
+              "a1 NO [CANNOT] folders are managed by the mail client\r\n");
+    EXPECT_EQ(Answer(Mode::kExact, "a1 LOGIN x"), "a1 BAD invalid username\r\n");
+
+    ScriptChannel channel;
+    EXPECT_EQ(Answer(Mode::kExact, "a1 LOGOUT", &channel),
+              "* BYE Orvex IMAP4rev1 Server logging out\r\na1 OK LOGOUT complated\r\n");
+    EXPECT_TRUE(channel.ending);
+}
+
+TEST(SessionTest, CapabilityOfEachModeAndTls) {
+    EXPECT_EQ(Answer(Mode::kExact, "c CAPABILITY"),
+              "* CAPABILITY IMAP4rev1 AUTH=\r\nc OK CAPABILITY complated\r\n");
+    EXPECT_EQ(Answer(Mode::kExtended, "c CAPABILITY"),
+              "* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT\r\nc OK CAPABILITY complated\r\n");
+
+    ScriptChannel channel;
+    channel.tlsOffered = true;
+    SessionSettings settings;
+    settings.mode = Mode::kExtended;
+    settings.requireTls = true;
+    Session session(channel, settings);
+    session.RunLine("c CAPABILITY");
+    session.RunLine("l LOGIN user secret");
+    EXPECT_EQ(channel.out,
+              "* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT STARTTLS LOGINDISABLED\r\n"
+              "c OK CAPABILITY complated\r\n"
+              "l NO [PRIVACYREQUIRED] LOGIN is allowed over TLS only\r\n");
+}
+
+TEST(SessionTest, LinesCutAtTheLimitAreNeverRun) {
+    for (Mode mode : {Mode::kExact, Mode::kExtended}) {
+        ScriptChannel channel;
+        SessionSettings settings;
+        settings.mode = mode;
+        Session session(channel, settings);
+        session.RunOverlongLine("a1 UNSELECT xxxxxxxx");
+        session.RunOverlongLine("a2 LOGOUT");
+        EXPECT_EQ(channel.out,
+                  "a1 BAD Command Not impremented UNSELECT\r\n"
+                  "a2 BAD Command Not impremented LOGOUT\r\n");
+        EXPECT_FALSE(channel.ending);
+    }
+}
+
+TEST(SessionTest, ExtendedLinesTakeTheirLiteralsAsQuotedStrings) {
+    ScriptChannel channel;
+    // The literal holds a quote; the line goes on after it, with a second literal.
+    channel.input = "us\"r {3}\r\np\\w\r\n";
+    EXPECT_EQ(Answer(Mode::kExtended, "a1 LOGIN {4}", &channel),
+              "+ Ready for literal data\r\n+ Ready for literal data\r\n"
+              "a1 NO username or password is incorrect\r\n");
+    // The exact mode reads no literal: "{4}" is the second argument missing.
+    ScriptChannel exact;
+    exact.input = "user\r\n";
+    EXPECT_EQ(Answer(Mode::kExact, "a1 LOGIN {4}", &exact), "a1 BAD invalid username\r\n");
+}
+
+}  // namespace
