@@ -132,9 +132,10 @@ class IndexLock {
     MessageIndex& index_;
 };
 
-// One "Entry.lst" line (the length bytes at line, line end included) as a new entry.
-MessageEntry* ParseIndexLine(const char* line, int length) {
-    MessageEntry* entry = new MessageEntry;
+// One "Entry.lst" line (the length bytes at line, line end included) as a new entry, made in
+// the batch's pooled blocks.
+MessageEntry* ParseIndexLine(const char* line, int length, EntryBatch& batch) {
+    MessageEntry* entry = new (batch) MessageEntry;
     const void* found = std::memchr(line, '=', static_cast<size_t>(length));
     if (found == nullptr) {
         // Not a line the host writes: the whole line is the name and the status is 0.
@@ -255,7 +256,7 @@ void Mailbox::ReadIndex() {
             const void* lf = std::memchr(lines + start, '\n', static_cast<size_t>(n - start));
             const int end =
                 lf != nullptr ? static_cast<int>(static_cast<const char*>(lf) - lines) + 1 : n;
-            MessageEntry* entry = ParseIndexLine(lines + start, end - start);
+            MessageEntry* entry = ParseIndexLine(lines + start, end - start, batch);
             if (entry->uid + 1u > uidNext_)
                 uidNext_ = entry->uid + 1u;
             // The host keeps its list in UID order: appended directly in the usual case.

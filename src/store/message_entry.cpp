@@ -297,8 +297,6 @@ BlockPool& Pool() {
     return *pool;
 }
 
-thread_local EntryBatch* tBatch = nullptr;
-
 // The last reference returns the block to the pool.
 void ReleaseBlock(EntryBatch::Block* block) {
     if (block->refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
@@ -307,9 +305,17 @@ void ReleaseBlock(EntryBatch::Block* block) {
 
 }  // namespace
 
+void* MessageEntry::operator new(size_t size, EntryBatch& batch) {
+    if (size == sizeof(MessageEntry))
+        return batch.Take();
+    return operator new(size);
+}
+
+void MessageEntry::operator delete(void* p, EntryBatch&) noexcept {
+    operator delete(p);
+}
+
 void* MessageEntry::operator new(size_t size) {
-    if (tBatch != nullptr && size == sizeof(MessageEntry))
-        return tBatch->Take();
     char* base = static_cast<char*>(::operator new(size + kHeader));
     std::memset(base, 0, kHeader);
     return base + kHeader;
@@ -327,14 +333,11 @@ void MessageEntry::operator delete(void* p) noexcept {
         ReleaseBlock(owner);
 }
 
-EntryBatch::EntryBatch() : outer_(tBatch) {
-    tBatch = this;
-}
+EntryBatch::EntryBatch() = default;
 
 EntryBatch::~EntryBatch() {
     if (block_ != nullptr)
         ReleaseBlock(block_);
-    tBatch = outer_;
 }
 
 void* EntryBatch::Take() {

@@ -15,6 +15,8 @@ constexpr uint32_t StatusAnswered = 0x20000000;
 constexpr uint32_t StatusDraft = 0x01000000;
 constexpr uint32_t StatusDeleted = 0x00020000;
 
+class EntryBatch;
+
 struct MessageEntry {
     Text fileName;    // base name of the message file, without extension
     Text headerText;  // client form; empty until loaded
@@ -34,17 +36,19 @@ struct MessageEntry {
     uint32_t clientSize = 0;
 
     // Entries are made in great numbers (every message of a folder at each SELECT): those made
-    // while an EntryBatch lives on the thread share pooled blocks, all others come from the
+    // with "new (batch) MessageEntry" share the batch's pooled blocks, all others come from the
     // heap. Either kind is deleted the same way, on any thread.
     static void* operator new(size_t size);
+    static void* operator new(size_t size, EntryBatch& batch);
     static void operator delete(void* p) noexcept;
+    // Only for a constructor that throws after the batch gave its room.
+    static void operator delete(void* p, EntryBatch& batch) noexcept;
 };
 
-// While an object of this class lives, the MessageEntry objects made on the same thread are
-// carved from blocks of a process-wide pool; a block goes back to the pool when its last entry
-// is deleted. Reading a folder's index so costs no heap allocation per entry, and the memory
-// of one session's index serves the next instead of being returned to the system and faulted
-// in again. Objects may nest (the innermost is used).
+// The MessageEntry objects made with a batch are carved from blocks of a process-wide pool; a
+// block goes back to the pool when its last entry is deleted. Reading a folder's index so costs
+// no heap allocation per entry, and the memory of one session's index serves the next instead
+// of being returned to the system and faulted in again.
 class EntryBatch {
   public:
     EntryBatch();
@@ -61,7 +65,6 @@ class EntryBatch {
   private:
     Block* block_ = nullptr;
     int used_ = 0;
-    EntryBatch* outer_;
 };
 
 // The folder path as it names a directory: a path equal to "INBOX" in any letter case is the

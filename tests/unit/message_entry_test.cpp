@@ -414,7 +414,7 @@ TEST(EntryBatchTest, PooledEntriesLiveAndDieLikeHeapEntries) {
     {
         EntryBatch batch;
         for (int i = 0; i < 2000; ++i) {  // several blocks
-            MessageEntry* e = new MessageEntry;
+            MessageEntry* e = new (batch) MessageEntry;
             EXPECT_EQ(e->uid, 0u);
             EXPECT_TRUE(e->fileName.IsEmpty());
             e->uid = static_cast<uint32_t>(i);
@@ -422,9 +422,9 @@ TEST(EntryBatchTest, PooledEntriesLiveAndDieLikeHeapEntries) {
             carved.insert(e);
             entries.push_back(e);
         }
-        // A batch nested inside another carves as well; outside any, entries are the heap's.
-        EntryBatch inner;
-        entries.push_back(new MessageEntry(*entries[5]));
+        // A second batch carves as well; without one, entries are the heap's.
+        EntryBatch other;
+        entries.push_back(new (other) MessageEntry(*entries[5]));
     }
     MessageEntry* heap = new MessageEntry;
     heap->bodyText = "text";
@@ -442,7 +442,7 @@ TEST(EntryBatchTest, PooledEntriesLiveAndDieLikeHeapEntries) {
         delete entries[i];
     // The blocks went back to the pool: the next batch carves from one of them.
     EntryBatch again;
-    MessageEntry* reused = new MessageEntry;
+    MessageEntry* reused = new (again) MessageEntry;
     EXPECT_EQ(carved.count(reused), 1u);
     delete reused;
 }
