@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/mode.h"
 #include "base/text.h"
 #include "imap/client_channel.h"
 #include "imap/command_line.h"
@@ -20,8 +21,6 @@
 class Mailbox;
 class MailStore;
 struct MessageEntry;
-
-enum class Mode { kExact, kExtended };
 
 enum SessionState { NotAuthenticated = 0, Authenticated = 1, Selected = 2 };
 

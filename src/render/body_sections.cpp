@@ -154,7 +154,27 @@ void WriteRfc822Family(ItemContext& c, const Text& name) {
     }
 }
 
+namespace {
+
+// Whether name is BODY[...] or BODY.PEEK[...] whose section starts with a part number.
+bool IsPartSection(const Text& name) {
+    int open = name.Find('[');
+    if (open < 0)
+        return false;
+    const Text head = name.Left(open);
+    if (head.CompareNoCase("BODY") != 0 && head.CompareNoCase("BODY.PEEK") != 0)
+        return false;
+    return open + 1 < name.Length() && name[open + 1] >= '1' && name[open + 1] <= '9';
+}
+
+}  // namespace
+
 void WriteBodySection(ItemContext& c, const Text& name) {
+    // The exact mode echoes a part number's section without a value (below).
+    if (c.mode == Mode::kExtended && IsPartSection(name)) {
+        WritePartSection(c, name);
+        return;
+    }
     WriteSeparator(c);
 
     // BODY.PEEK[section]<origin.count>: the name is rebuilt without PEEK and with only the

@@ -46,6 +46,10 @@ void ReadEnvelope(File* file, Envelope* env);
 // next address (value.Length() after the last one). Call only while *pos < value.Length().
 void ParseAddress(const Text& value, int* pos, EnvelopeAddress* out);
 
+// As ParseAddress, the extended mode's way: quoted pairs are undone inside quoted strings,
+// comments nest, and a display name with Japanese text becomes one encoded word.
+void ParseAddressExtended(const Text& value, int* pos, EnvelopeAddress* out);
+
 // Appends ("name" NIL "mailbox" "host") to out.
 void WriteAddress(const EnvelopeAddress& address, Text* out);
 

@@ -2,8 +2,6 @@
 // and FULL into their members, writes the UID item first in the UID forms of the commands
 // (an explicit UID item then writes nothing), and hands every other item to its writer. Items
 // are answered under the name the client typed, macro members under their names in capitals.
-#include "mime/body_structure.h"
-#include "mime/mime_part.h"
 #include "render/items.h"
 
 namespace {
@@ -19,15 +17,15 @@ void WalkItems(ItemContext& c, const Text& items, bool uidUsed);
 // Writes one item. False when the item is not one that this server knows; it then writes
 // nothing, so no separator is owed before the next item.
 bool RenderItem(ItemContext& c, const Text& item, bool uidUsed) {
-    if (c.override != nullptr && c.override(c, item))
-        return true;
     // The order of the tests matters: every RFC822 name goes to the RFC822 family, and
-    // BODYSTRUCTURE is tested before the BODY sections that it begins like.
+    // BODYSTRUCTURE is tested before the BODY sections that it begins like. In extended mode a
+    // lone BODY is the structure without extension data.
     if (item.CompareNoCase("ALL") == 0) {
         WalkItems(c, kAllMembers, uidUsed);
     } else if (item.CompareNoCase("RFC822", 6) == 0) {
         WriteRfc822Family(c, item);
-    } else if (item.CompareNoCase("BODYSTRUCTURE") == 0) {
+    } else if (item.CompareNoCase("BODYSTRUCTURE") == 0 ||
+               (c.mode == Mode::kExtended && item.CompareNoCase("BODY") == 0)) {
         WriteBodyStructure(c, item);
     } else if (item.CompareNoCase("BODY", 4) == 0) {
         WriteBodySection(c, item);
@@ -63,8 +61,8 @@ void WalkItems(ItemContext& c, const Text& items, bool uidUsed) {
 }  // namespace
 
 void RenderItems(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                 const Text& items, int uidFlag, Output& out, ItemOverride override) {
-    ItemContext c{entry, mailRoot, folderPath, out, override};
+                 const Text& items, int uidFlag, Output& out, Mode mode) {
+    ItemContext c{entry, mailRoot, folderPath, out, mode};
     entry.itemWritten = 0;
     if (uidFlag != 0) {
         WriteUidItem(c, "UID");
@@ -83,17 +81,4 @@ void WriteUidItem(ItemContext& c, const Text& name) {
     c.out.Write(name.c_str(), name.Length());
     c.out.Write(" ", 1);
     c.out.WriteUnsigned(c.entry.uid);
-}
-
-void WriteBodyStructure(ItemContext& c, const Text& name) {
-    WriteSeparator(c);
-    c.out.Write(name.c_str(), name.Length());
-    // The message file is parsed on its own; the message is not marked as read.
-    MimePart root;
-    const Text path = MessageFilePath(c.entry, c.mailRoot, c.folderPath);
-    if (!path.IsEmpty())
-        ParseMessageFile(&root, path.c_str());
-    Text value;
-    RenderBodyStructure(root, &value);
-    c.out.Write(value.c_str(), value.Length());
 }

@@ -8,7 +8,7 @@
 #include <string>
 
 class Output {
-public:
+  public:
     virtual ~Output() = default;
     // Writes len bytes (len < 0: up to the terminating NUL).
     virtual void Write(const char* data, int len = -1) = 0;
@@ -31,9 +31,10 @@ public:
 
 // Collects everything written, for tests and for renderers that build text first.
 class StringOutput : public Output {
-public:
+  public:
     void Write(const char* data, int len = -1) override {
-        if (data == nullptr) return;
+        if (data == nullptr)
+            return;
         if (len < 0) {
             text.append(data);
         } else {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "mime/part_locator.h"
-#include "render/extended_items.h"
+#include "render/items.h"
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include "fuzz_support.h"
 #include "mime/client_form.h"
 #include "mime/message_text.h"
-#include "render/extended_items.h"
 #include "render/items.h"
 #include "render/output.h"
 #include "store/message_entry.h"
@@ -62,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fetched.fileName = "AAAA0001";
     fetched.uid = 1;
     StringOutput out;
-    RenderItems(fetched, mailRoot, folderPath, Text(items.c_str()), 1, out, WriteExtendedItem);
+    RenderItems(fetched, mailRoot, folderPath, Text(items.c_str()), 1, out, Mode::kExtended);
 
     MessageEntry sized;
     sized.fileName = "AAAA0001";

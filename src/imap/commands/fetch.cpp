@@ -6,7 +6,6 @@
 
 #include "imap/commands/commands.h"
 #include "imap/session.h"
-#include "render/extended_items.h"
 #include "render/items.h"
 #include "store/mailbox.h"
 
@@ -35,7 +34,7 @@ bool ItemsMarkSeen(const TextList& arguments) {
     return false;
 }
 
-void FetchSet(Session& s, ItemOverride override) {
+void FetchSet(Session& s) {
     Mailbox& folder = *s.selected;
     const Text& items = *s.command.arguments.At(1);
     s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
@@ -44,8 +43,7 @@ void FetchSet(Session& s, ItemOverride override) {
         s.Send(" ");
         s.Send(s.command.word.c_str());
         s.Send(" (");
-        RenderItems(entry, folder.MailRoot(), folder.FolderPath(), items, s.command.uid, s,
-                    override);
+        RenderItems(entry, folder.MailRoot(), folder.FolderPath(), items, s.command.uid, s, s.mode);
         s.Send(")\r\n");
         folder.NoteServed(entry);
     });
@@ -57,13 +55,13 @@ void RunFetch(Session& s) {
     if (!s.ArgumentCount(2, 2))
         return;
     if (s.mode == Mode::kExact) {
-        FetchSet(s, nullptr);
+        FetchSet(s);
         return;
     }
     if (s.readOnly || !ItemsMarkSeen(s.command.arguments)) {
         SeenMarksSuppressed quiet;
-        FetchSet(s, WriteExtendedItem);
+        FetchSet(s);
         return;
     }
-    FetchSet(s, WriteExtendedItem);
+    FetchSet(s);
 }

@@ -1,11 +1,16 @@
-// BODYSTRUCTURE and BODY in the extended mode, in the form of the IMAP grammar: one parameter
-// list per field, the disposition and language as extension data, and an attached message with
-// its envelope, structure and line count. Everything is read from the client form of the
-// message, so every size and line count is that of the bytes BODY[] and BODY[n] send.
+// BODYSTRUCTURE. The exact mode parses the message file with the MIME parser and writes its
+// own form of the structure. The extended mode writes BODYSTRUCTURE and BODY in the form of the
+// IMAP grammar: one parameter list per field, the disposition and language as extension data,
+// and an attached message with its envelope, structure and line count. Everything there is read
+// from the client form of the message, so every size and line count is that of the bytes BODY[]
+// and BODY[n] send.
 #include <string>
 
+#include "mime/body_structure.h"
+#include "mime/mime_part.h"
 #include "mime/part_locator.h"
-#include "render/extended_items.h"
+#include "render/envelope.h"
+#include "render/items.h"
 
 namespace {
 
@@ -222,9 +227,20 @@ void AppendPart(const char* s, ByteRange header, ByteRange contents, const char*
 
 }  // namespace
 
-void WriteBodyStructureExtended(ItemContext& c, const Text& name) {
+void WriteBodyStructure(ItemContext& c, const Text& name) {
     WriteSeparator(c);
     c.out.Write(name.c_str(), name.Length());
+    if (c.mode == Mode::kExact) {
+        // The message file is parsed on its own; the message is not marked as read.
+        MimePart root;
+        const Text path = MessageFilePath(c.entry, c.mailRoot, c.folderPath);
+        if (!path.IsEmpty())
+            ParseMessageFile(&root, path.c_str());
+        Text value;
+        RenderBodyStructure(root, &value);
+        c.out.Write(value.c_str(), value.Length());
+        return;
+    }
     // The structure is read from the client form; reading it marks nothing.
     const std::string whole = LoadedMessage(c, true);
     const Entity message = SplitEntity(whole.data(), 0, whole.size());
