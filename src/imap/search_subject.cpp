@@ -56,8 +56,12 @@ int32_t InternalDateDay(const char* text) {
 }
 
 EntrySearchSubject::EntrySearchSubject(MessageEntry& entry, uint32_t sequence, const Text& mailRoot,
-                                       const Text& folderPath)
-    : entry_(entry), sequence_(sequence), mailRoot_(mailRoot), folderPath_(folderPath) {}
+                                       const Text& folderPath, Mode mode)
+    : entry_(entry),
+      sequence_(sequence),
+      mailRoot_(mailRoot),
+      folderPath_(folderPath),
+      mode_(mode) {}
 
 const std::string& EntrySearchSubject::Raw() {
     if (!rawRead_) {
@@ -72,7 +76,7 @@ uint32_t EntrySearchSubject::Size() {
         return static_cast<uint32_t>(entry_.headerText.Length()) + 2u +
                static_cast<uint32_t>(entry_.bodyText.Length());
     }
-    return ClientFormSize(Raw());
+    return ClientFormSize(Raw(), mode_);
 }
 
 int32_t EntrySearchSubject::InternalDate() {

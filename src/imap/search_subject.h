@@ -17,7 +17,7 @@ class EntrySearchSubject : public SearchSubject {
     // mailRoot and folderPath name the entry's folder, as its Mailbox holds them; all three
     // must outlive the subject.
     EntrySearchSubject(MessageEntry& entry, uint32_t sequence, const Text& mailRoot,
-                       const Text& folderPath);
+                       const Text& folderPath, Mode mode);
 
     uint32_t Sequence() const override { return sequence_; }
     uint32_t Uid() const override { return entry_.uid; }
@@ -37,6 +37,7 @@ class EntrySearchSubject : public SearchSubject {
     uint32_t sequence_;
     const Text& mailRoot_;
     const Text& folderPath_;
+    Mode mode_;
     bool rawRead_ = false;
     std::string raw_;
     std::unique_ptr<MessageText> text_;

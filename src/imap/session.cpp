@@ -4,7 +4,6 @@
 
 #include "imap/command_table.h"
 #include "imap/message_set.h"
-#include "mime/client_form.h"
 #include "render/items.h"
 #include "shell/settings.h"
 #include "store/index_changes.h"
@@ -101,11 +100,6 @@ void Session::RunLine(const char* line) {
     } else {
         command.Parse(ReadLiterals(line).c_str());
     }
-    // Every message an extended session loads takes the extended client form.
-    std::unique_ptr<ExtendedClientForm> form;
-    if (mode == Mode::kExtended)
-        form.reset(new ExtendedClientForm);
-
     completionPending_ = true;
     const CommandSpec* spec = command.word.IsEmpty() ? nullptr : FindCommand(command.word);
     const uint8_t modeBit = mode == Mode::kExact ? kExactMode : kExtendedMode;

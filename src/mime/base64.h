@@ -10,7 +10,7 @@
 #include <cstddef>
 
 class Base64Codec {
-public:
+  public:
     enum Variant { kStandard, kMailboxName };
 
     explicit Base64Codec(Variant variant = kStandard);
@@ -23,7 +23,7 @@ public:
     // The bytes of a NUL-terminated text (null reads as ""); their count in *count.
     const unsigned char* Decode(const char* text, size_t* count);
 
-private:
+  private:
     const char* alphabet_;
     char pad_;
     unsigned char* result_ = nullptr;

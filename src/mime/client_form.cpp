@@ -10,8 +10,6 @@
 
 namespace {
 
-thread_local int tExtendedClientForm = 0;
-
 // The boundaries a message's converter follows at the most.
 constexpr size_t kMaxBoundaries = 64;
 
@@ -163,19 +161,7 @@ int EncodeHeaderWordsExtended(JisText* line) {
     return line->Length();
 }
 
-ExtendedClientForm::ExtendedClientForm() {
-    ++tExtendedClientForm;
-}
-
-ExtendedClientForm::~ExtendedClientForm() {
-    --tExtendedClientForm;
-}
-
-bool ExtendedClientForm::Active() {
-    return tExtendedClientForm > 0;
-}
-
-ClientFormConverter::ClientFormConverter() : extended_(ExtendedClientForm::Active()) {}
+ClientFormConverter::ClientFormConverter(Mode form) : extended_(form == Mode::kExtended) {}
 
 int ClientFormConverter::HeaderLine(JisText* line) {
     if (!extended_)

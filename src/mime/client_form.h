@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/mode.h"
 #include "mime/jis_text.h"
 
 // The extended form of one line of a structured header field (an address list, a field with
@@ -25,29 +26,14 @@ bool HasDoubleByte(const Text& text);
 // included) to out.
 void AppendWholeWord(const Text& text, Text* out);
 
-// While an object of this class lives, messages loaded on the same thread take the extended
-// form. A connection of the extended mode holds one while it serves a command, so the texts
-// its folder keeps loaded always have one form. Objects may nest.
-class ExtendedClientForm {
-  public:
-    ExtendedClientForm();
-    ~ExtendedClientForm();
-    ExtendedClientForm(const ExtendedClientForm&) = delete;
-    ExtendedClientForm& operator=(const ExtendedClientForm&) = delete;
-
-    // Whether one lives on the calling thread.
-    static bool Active();
-};
-
-// Converts the lines of one message, in file order, to the form chosen for the thread when
-// the converter was made. In the extended form it follows the multipart boundaries it has
-// seen, so that the header lines of body parts (an attachment's name) and of attached
-// messages are encoded as header lines, and quoted strings are treated as such only in structured
-// fields (in a Subject a quote is an ordinary character). In the default form body lines are body
-// text throughout.
+// Converts the lines of one message, in file order, to the client form of a mode. In the extended
+// form it follows the multipart boundaries it has seen, so that the header lines of body parts (an
+// attachment's name) and of attached messages are encoded as header lines, and quoted strings are
+// treated as such only in structured fields (in a Subject a quote is an ordinary character). In the
+// default form body lines are body text throughout.
 class ClientFormConverter {
   public:
-    ClientFormConverter();
+    explicit ClientFormConverter(Mode form);
 
     // A line of the message's own header. Returns the new length.
     int HeaderLine(JisText* line);

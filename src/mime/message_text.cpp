@@ -330,9 +330,9 @@ int32_t MessageText::SentDate() const {
     return 0;
 }
 
-uint32_t ClientFormSize(const std::string& raw) {
+uint32_t ClientFormSize(const std::string& raw, Mode mode) {
     uint32_t size = 2;  // the CR LF between header and body
-    ClientFormConverter form;
+    ClientFormConverter form(mode);
     // Header lines are converted into one scratch text and counted, the body only counted.
     Text scratch;
     const char* data = raw.data();

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/mode.h"
+
 class MessageText {
   public:
     // raw: the message file's bytes (Shift_JIS, the host's status line included).
@@ -45,7 +47,7 @@ class MessageText {
 
 // The byte count of the message's client form as loading it gives: header lines without the
 // host's status line, each with encoded words, then CR LF, then the body lines in ISO-2022-JP.
-uint32_t ClientFormSize(const std::string& raw);
+uint32_t ClientFormSize(const std::string& raw, Mode mode);
 
 // The date part of an RFC 2822 date-time ("Tue, 4 Mar 2001 10:00:00 +0900") as yyyymmdd,
 // in the zone it was written in; 0 when it cannot be read. Two-digit years below 50 are

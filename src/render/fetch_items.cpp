@@ -61,8 +61,8 @@ void WalkItems(ItemContext& c, const Text& items, bool uidUsed) {
 }  // namespace
 
 void RenderItems(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                 const Text& items, int uidFlag, Output& out, Mode mode) {
-    ItemContext c{entry, mailRoot, folderPath, out, mode};
+                 const Text& items, int uidFlag, Output& out, Mode mode, bool marksSeen) {
+    ItemContext c{entry, mailRoot, folderPath, out, mode, marksSeen};
     entry.itemWritten = 0;
     if (uidFlag != 0) {
         WriteUidItem(c, "UID");

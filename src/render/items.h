@@ -19,12 +19,20 @@ struct ItemContext {
     const Text& folderPath;
     Output& out;
     Mode mode = Mode::kExact;
+    // False when nothing written may mark the message as read (see LoadPolicy).
+    bool marksSeen = true;
 };
+
+// How the writers load the message: the mode's client form, and whether they may mark it.
+inline LoadPolicy Policy(const ItemContext& c) {
+    return LoadPolicy{c.mode, c.marksSeen};
+}
 
 // Writes the items of a FETCH item list for one message (the text between "(" and ")").
 // uidFlag: the command's UID form, whose UID item comes first and only once.
 void RenderItems(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                 const Text& items, int uidFlag, Output& out, Mode mode = Mode::kExact);
+                 const Text& items, int uidFlag, Output& out, Mode mode = Mode::kExact,
+                 bool marksSeen = true);
 
 // Writes the blank that separates an item from the one before it on the line.
 void WriteSeparator(ItemContext& c);

@@ -40,9 +40,6 @@ bool IsSeparatorLine(const char* line, int length) {
     return (length == 1 && line[0] == '\n') || (length == 2 && line[0] == '\r' && line[1] == '\n');
 }
 
-// How many SeenMarksSuppressed objects live on this thread (each connection has its own).
-thread_local int tSeenMarksSuppressed = 0;
-
 // A whole message file is read in blocks of up to this size: large enough that a platform
 // read costs nothing per byte, small enough to stay in the processor's cache while its lines
 // are converted.
@@ -100,7 +97,7 @@ bool ReadHeaderLines(File* file, ClientFormConverter* form, Text* out) {
 // Reads what is needed of the message file into the entry's client form. A missing file is
 // created empty by the open and reads as empty, as does one that cannot be opened.
 void ReadMessageFile(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                     bool needHeader, bool needBody) {
+                     bool needHeader, bool needBody, Mode form) {
     if (!needHeader && !needBody)
         return;
     File file;
@@ -108,8 +105,8 @@ void ReadMessageFile(MessageEntry& entry, const Text& mailRoot, const Text& fold
     if (!OpenMessageFile(&file, entry, mailRoot, folderPath, needBody ? kKeepAll : kHeaderOnly,
                          &size))
         return;
-    ClientFormConverter form;
-    if (!ReadHeaderLines(&file, &form, needHeader ? &entry.headerText : nullptr) || !needBody)
+    ClientFormConverter converter(form);
+    if (!ReadHeaderLines(&file, &converter, needHeader ? &entry.headerText : nullptr) || !needBody)
         return;
     // The body's client form is about as long as its bytes in the file (ISO-2022-JP adds six
     // bytes per run of double-byte characters): one allocation for most messages.
@@ -118,19 +115,19 @@ void ReadMessageFile(MessageEntry& entry, const Text& mailRoot, const Text& fold
         entry.bodyText.Reserve(static_cast<int>(rest + rest / 16));
     const char* lines = nullptr;
     for (int n = file.NextLines(&lines); n > 0; n = file.NextLines(&lines))
-        form.AppendBodyLines(lines, n, &entry.bodyText);
+        converter.AppendBodyLines(lines, n, &entry.bodyText);
 }
 
 // The byte count of the message's client form, read from its file without keeping the text:
 // the header's lines are converted into one scratch text, the body's only counted.
-uint32_t MeasureMessageFile(const MessageEntry& entry, const Text& mailRoot,
-                            const Text& folderPath) {
+uint32_t MeasureMessageFile(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                            Mode mode) {
     uint32_t total = 2;  // the CR LF between header and body
     File file;
     int64_t size = -1;
     if (!OpenMessageFile(&file, entry, mailRoot, folderPath, kMeasureAll, &size))
         return total;
-    ClientFormConverter form;
+    ClientFormConverter form(mode);
     Text scratch;
     const bool body = ReadHeaderLines(&file, &form, &scratch);
     total += static_cast<uint32_t>(scratch.Length());
@@ -176,28 +173,32 @@ Text MessageKey(const MessageEntry& entry, const Text& mailRoot, const Text& fol
     return inLimit ? key : Text("");
 }
 
-void LoadMessage(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek) {
+void LoadMessage(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
+                 const LoadPolicy& policy) {
     ReadMessageFile(entry, mailRoot, folderPath, entry.headerText.IsEmpty(),
-                    entry.bodyText.IsEmpty());
-    if (!peek)
+                    entry.bodyText.IsEmpty(), policy.form);
+    if (!peek && policy.marksSeen)
         MarkSeen(entry, mailRoot, folderPath);
 }
 
-void LoadHeader(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek) {
+void LoadHeader(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
+                const LoadPolicy& policy) {
     if (!entry.headerText.IsEmpty())
         return;
-    ReadMessageFile(entry, mailRoot, folderPath, true, false);
-    if (!peek)
+    ReadMessageFile(entry, mailRoot, folderPath, true, false, policy.form);
+    if (!peek && policy.marksSeen)
         MarkSeen(entry, mailRoot, folderPath);
 }
 
-void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek) {
-    ReadMessageFile(entry, mailRoot, folderPath, false, entry.bodyText.IsEmpty());
-    if (!peek)
+void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
+              const LoadPolicy& policy) {
+    ReadMessageFile(entry, mailRoot, folderPath, false, entry.bodyText.IsEmpty(), policy.form);
+    if (!peek && policy.marksSeen)
         MarkSeen(entry, mailRoot, folderPath);
 }
 
-uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath) {
+uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                     const LoadPolicy& policy) {
     // Measured once: the texts loaded give it at no cost; otherwise the file is converted
     // block by block without keeping the text, which a size alone does not need.
     if (entry.clientSize == 0) {
@@ -205,22 +206,14 @@ uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& fold
             entry.clientSize = static_cast<uint32_t>(entry.headerText.Length()) + 2u +
                                static_cast<uint32_t>(entry.bodyText.Length());
         else
-            entry.clientSize = MeasureMessageFile(entry, mailRoot, folderPath);
+            entry.clientSize = MeasureMessageFile(entry, mailRoot, folderPath, policy.form);
     }
-    MarkSeen(entry, mailRoot, folderPath);
+    if (policy.marksSeen)
+        MarkSeen(entry, mailRoot, folderPath);
     return entry.clientSize;
 }
 
-SeenMarksSuppressed::SeenMarksSuppressed() {
-    ++tSeenMarksSuppressed;
-}
-SeenMarksSuppressed::~SeenMarksSuppressed() {
-    --tSeenMarksSuppressed;
-}
-
 void MarkSeen(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath) {
-    if (tSeenMarksSuppressed > 0)
-        return;
     bool fits = false;
     const Text key = MessageKey(entry, mailRoot, folderPath, &fits);
     // A key the host's buffer cannot hold would name another message, or none.

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/mode.h"
 #include "base/text.h"
 
 // Bits of the host's status word.
@@ -79,30 +80,30 @@ Text MessageFilePath(const MessageEntry& entry, const Text& mailRoot, const Text
 Text MessageKey(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                 bool* fits = nullptr);
 
+// How a session loads messages: the client form of its mode, and whether loading text may mark
+// a message as read (not in a folder opened read-only, nor for an extended FETCH that asks for
+// no text). The entry keeps the texts of one form: a folder is served by one session.
+struct LoadPolicy {
+    Mode form = Mode::kExact;
+    bool marksSeen = true;
+};
+
 // Make sure header and body are loaded; mark as seen unless peek.
-void LoadMessage(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
+void LoadMessage(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
+                 const LoadPolicy& policy = LoadPolicy());
 // When headerText is empty: load it and mark as seen unless peek. Otherwise nothing.
-void LoadHeader(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
+void LoadHeader(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
+                const LoadPolicy& policy = LoadPolicy());
 // Make sure the body is loaded; mark as seen unless peek (also when already loaded).
-void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
+void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
+              const LoadPolicy& policy = LoadPolicy());
 // The byte count of the message's client form (header, CR LF, body), and asks the host to
 // mark it as seen. Taken from the loaded texts, or else measured from the file without keeping
 // the text; either way once per entry (clientSize).
-uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
-// Asks the host to clear the unread bit of the message; nothing while a SeenMarksSuppressed
-// lives on the calling thread.
+uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                     const LoadPolicy& policy = LoadPolicy());
+// Asks the host to clear the unread bit of the message.
 void MarkSeen(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
-
-// While an object of this class lives, MarkSeen on the same thread asks the host for nothing:
-// a folder opened read-only is served by the same loading code without marking any message
-// as read. Objects may nest.
-class SeenMarksSuppressed {
-  public:
-    SeenMarksSuppressed();
-    ~SeenMarksSuppressed();
-    SeenMarksSuppressed(const SeenMarksSuppressed&) = delete;
-    SeenMarksSuppressed& operator=(const SeenMarksSuppressed&) = delete;
-};
 
 // The UID the host's file name stands for: four letters as a base-26 number (A = 0) times
 // 10000 plus the decimal number after them, in wrapping 32-bit arithmetic.

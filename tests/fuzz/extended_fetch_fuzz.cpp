@@ -54,7 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     const std::string raw(reinterpret_cast<const char*>(data), size);
 
-    ExtendedClientForm form;
     const Text mailRoot("user");
     const Text folderPath("INBOX");
     MessageEntry fetched;
@@ -65,8 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     MessageEntry sized;
     sized.fileName = "AAAA0001";
-    const uint32_t counted = MessageSize(sized, mailRoot, folderPath);
-    Require(counted == ClientFormSize(raw));
+    const uint32_t counted =
+        MessageSize(sized, mailRoot, folderPath, LoadPolicy{Mode::kExtended, true});
+    Require(counted == ClientFormSize(raw, Mode::kExtended));
     Require(counted == static_cast<uint32_t>(fetched.headerText.Length()) + 2u +
                            static_cast<uint32_t>(fetched.bodyText.Length()));
     return 0;

@@ -26,7 +26,7 @@ class SampleSubject : public SearchSubject {
     uint32_t Uid() const override { return sequence_ * 3 + 1; }
     uint32_t Status() const override { return sequence_ % 2 != 0 ? 0x40000000u : 0x20020000u; }
     bool Recent() const override { return sequence_ % 3 == 0; }
-    uint32_t Size() override { return ClientFormSize(raw_); }
+    uint32_t Size() override { return ClientFormSize(raw_, Mode::kExtended); }
     int32_t InternalDate() override { return 20250301 + static_cast<int32_t>(sequence_); }
     MessageText& Content() override { return text_; }
 

@@ -72,17 +72,14 @@ std::string Convert(ClientFormConverter& form, const std::string& line, bool hea
     return std::string(t.c_str(), t.Length());
 }
 
-TEST(ClientFormTest, ConverterFollowsTheThreadsForm) {
+TEST(ClientFormTest, ConverterWritesTheFormOfItsMode) {
     const std::string from = "From: \"" + kSuzuki + "\" <s@x>\r\n";
     const std::string subject = "Subject: \"" + kSuzuki + "\"\r\n";
     {
-        ClientFormConverter form;
+        ClientFormConverter form(Mode::kExact);
         EXPECT_EQ(Convert(form, from, true), Default(from));
     }
-    EXPECT_FALSE(ExtendedClientForm::Active());
-    ExtendedClientForm extended;
-    EXPECT_TRUE(ExtendedClientForm::Active());
-    ClientFormConverter form;
+    ClientFormConverter form(Mode::kExtended);
     EXPECT_EQ(Convert(form, from, true), "From: " + Word(kSuzuki) + " <s@x>\r\n");
     // In a Subject a quote is an ordinary character; so in a continuation line of it.
     EXPECT_EQ(Convert(form, subject, true), Default(subject));
@@ -90,8 +87,7 @@ TEST(ClientFormTest, ConverterFollowsTheThreadsForm) {
 }
 
 TEST(ClientFormTest, PartHeadersOfTheBodyAreHeaderLines) {
-    ExtendedClientForm extended;
-    ClientFormConverter form;
+    ClientFormConverter form(Mode::kExtended);
     const std::string disposition =
         "Content-Disposition: attachment; filename=\"" + kSuzuki + "\"\r\n";
     const std::string encoded =
@@ -116,11 +112,10 @@ TEST(ClientFormTest, PartHeadersOfTheBodyAreHeaderLines) {
 }
 
 TEST(ClientFormTest, AMessageOfTypeMessageStartsWithAHeader) {
-    ExtendedClientForm extended;
     const std::string from = "From: \"" + kSuzuki + "\" <s@x>\r\n";
     const std::string encoded = "From: " + Word(kSuzuki) + " <s@x>\r\n";
     {
-        ClientFormConverter form;
+        ClientFormConverter form(Mode::kExtended);
         EXPECT_EQ(Convert(form, "Content-Type: message/rfc822\r\n", true),
                   "Content-Type: message/rfc822\r\n");
         EXPECT_EQ(Convert(form, from, false), encoded);
@@ -128,7 +123,7 @@ TEST(ClientFormTest, AMessageOfTypeMessageStartsWithAHeader) {
         EXPECT_EQ(Convert(form, from, false), BodyText(from));
     }
     // Any other message's body is body text from its first line.
-    ClientFormConverter form;
+    ClientFormConverter form(Mode::kExtended);
     form.SkipHeaderLine("Content-Type: text/plain\r\n");
     EXPECT_EQ(Convert(form, from, false), BodyText(from));
 }

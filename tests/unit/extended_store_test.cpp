@@ -89,28 +89,13 @@ TEST_F(ExtendedStoreTest, KeyTooLongForTheHostIsNeverSent) {
     EXPECT_EQ(entry_.status, 0u);
 }
 
-TEST_F(ExtendedStoreTest, SeenMarksSuppressedOnItsThreadOnly) {
-    MarkSeen(entry_, "user", "INBOX");
-    {
-        SeenMarksSuppressed outer;
-        MarkSeen(entry_, "user", "INBOX");
-        {
-            SeenMarksSuppressed inner;
-            MarkSeen(entry_, "user", "INBOX");
-        }
-        // Still inside the outer one.
-        MarkSeen(entry_, "user", "INBOX");
-        // Another connection's thread marks as before.
-        size_t otherMarks = 0;
-        std::thread other([this, &otherMarks] {
-            MarkSeen(entry_, "user", "INBOX");
-            otherMarks = tMarks.size();
-        });
-        other.join();
-        EXPECT_EQ(otherMarks, 1u);
-    }
-    MarkSeen(entry_, "user", "INBOX");
-    EXPECT_EQ(tMarks, (std::vector<MarkCall>{{kKey, StatusUnread, 0}, {kKey, StatusUnread, 0}}));
+TEST_F(ExtendedStoreTest, ALoadPolicyWithoutMarksAsksTheHostForNothing) {
+    LoadPolicy quiet;
+    quiet.marksSeen = false;
+    entry_.clientSize = 10;  // measured before: the file is not read
+    EXPECT_EQ(MessageSize(entry_, "user", "INBOX", quiet), 10u);
+    MessageSize(entry_, "user", "INBOX");
+    EXPECT_EQ(tMarks, (std::vector<MarkCall>{{kKey, StatusUnread, 0}}));
 }
 
 }  // namespace

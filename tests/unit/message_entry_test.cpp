@@ -316,8 +316,7 @@ TEST_F(MessageEntryTest, ExtendedFormReadsTheSameLinesOneByOne) {
     std::string header;
     std::string body;
     {
-        ExtendedClientForm extended;
-        ClientFormConverter form;
+        ClientFormConverter form(Mode::kExtended);
         size_t start = 0;
         bool inHeader = true;
         while (start < message.size()) {
@@ -334,8 +333,10 @@ TEST_F(MessageEntryTest, ExtendedFormReadsTheSameLinesOneByOne) {
                 body += line.c_str();
             }
         }
-        EXPECT_EQ(MessageSize(entry_, mailRoot_, folder_), header.size() + 2 + body.size());
-        LoadMessage(entry_, mailRoot_, folder_, true);
+        const LoadPolicy extended{Mode::kExtended, true};
+        EXPECT_EQ(MessageSize(entry_, mailRoot_, folder_, extended),
+                  header.size() + 2 + body.size());
+        LoadMessage(entry_, mailRoot_, folder_, true, extended);
     }
     EXPECT_EQ(entry_.headerText.c_str(), header);
     EXPECT_EQ(entry_.bodyText.c_str(), body);

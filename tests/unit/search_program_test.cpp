@@ -392,7 +392,7 @@ TEST_F(EntrySubjectTest, SizeAgreesWithTheLoadedClientFormAndMarksNothing) {
         const std::string name = "AAAA000" + std::to_string(++n);
         Put(name.c_str(), bytes);
         MessageEntry searched = Entry(name.c_str());
-        EntrySearchSubject subject(searched, 1, mailRoot_, folder_);
+        EntrySearchSubject subject(searched, 1, mailRoot_, folder_, Mode::kExtended);
         const uint32_t size = subject.Size();
         subject.Content().BodyContains(u"x");
         // The search leaves the cached client form alone.
@@ -407,7 +407,7 @@ TEST_F(EntrySubjectTest, SizeAgreesWithTheLoadedClientFormAndMarksNothing) {
     EXPECT_TRUE(gMarks.empty());
     // A missing file is an empty message, and is not created.
     MessageEntry missing = Entry("AAAA0099");
-    EntrySearchSubject subject(missing, 1, mailRoot_, folder_);
+    EntrySearchSubject subject(missing, 1, mailRoot_, folder_, Mode::kExtended);
     EXPECT_EQ(subject.Size(), 2u);
     EXPECT_FALSE(subject.Content().FieldContains("From", u""));
     EXPECT_FALSE(fs::exists(root_ / "user" / "work.box" / "AAAA0099.orv"));
@@ -418,7 +418,7 @@ TEST_F(EntrySubjectTest, SizeOfALoadedEntryComesFromTheEntry) {
     MessageEntry entry = Entry("AAAA0001");
     entry.headerText = "H\r\n";
     entry.bodyText = "B\r\n";
-    EntrySearchSubject subject(entry, 1, mailRoot_, folder_);
+    EntrySearchSubject subject(entry, 1, mailRoot_, folder_, Mode::kExtended);
     EXPECT_EQ(subject.Size(), 8u);
 }
 
@@ -427,7 +427,7 @@ TEST_F(EntrySubjectTest, InternalDateIsTheDayInternalDateShows) {
     Put("AAAA0001", kMessageA, 983736000);
     MessageEntry entry = Entry("AAAA0001");
     entry.itemWritten = 1;
-    EntrySearchSubject subject(entry, 7, mailRoot_, folder_);
+    EntrySearchSubject subject(entry, 7, mailRoot_, folder_, Mode::kExtended);
     EXPECT_EQ(subject.InternalDate(), 20010305);
     EXPECT_EQ(entry.itemWritten, 1);
     EXPECT_EQ(subject.Sequence(), 7u);

@@ -34,7 +34,7 @@ bool ItemsMarkSeen(const TextList& arguments) {
     return false;
 }
 
-void FetchSet(Session& s) {
+void FetchSet(Session& s, bool marksSeen) {
     Mailbox& folder = *s.selected;
     const Text& items = *s.command.arguments.At(1);
     s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
@@ -43,7 +43,8 @@ void FetchSet(Session& s) {
         s.Send(" ");
         s.Send(s.command.word.c_str());
         s.Send(" (");
-        RenderItems(entry, folder.MailRoot(), folder.FolderPath(), items, s.command.uid, s, s.mode);
+        RenderItems(entry, folder.MailRoot(), folder.FolderPath(), items, s.command.uid, s, s.mode,
+                    marksSeen);
         s.Send(")\r\n");
         folder.NoteServed(entry);
     });
@@ -55,13 +56,8 @@ void RunFetch(Session& s) {
     if (!s.ArgumentCount(2, 2))
         return;
     if (s.mode == Mode::kExact) {
-        FetchSet(s);
+        FetchSet(s, true);
         return;
     }
-    if (s.readOnly || !ItemsMarkSeen(s.command.arguments)) {
-        SeenMarksSuppressed quiet;
-        FetchSet(s);
-        return;
-    }
-    FetchSet(s);
+    FetchSet(s, !s.readOnly && ItemsMarkSeen(s.command.arguments));
 }

@@ -77,7 +77,7 @@ void RunSearch(Session& s) {
         if (entry == nullptr)
             continue;
         EntrySearchSubject subject(*entry, static_cast<uint32_t>(i + 1), folder.MailRoot(),
-                                   folder.FolderPath());
+                                   folder.FolderPath(), s.mode);
         if (program.Matches(subject))
             SendMatch(s, *entry, i + 1);
         if (s.Closing())
