@@ -1,8 +1,8 @@
 // The commands that concern the connection rather than a mailbox: CAPABILITY, NOOP, LOGOUT,
 // LOGIN and IDLE.
 #include "imap/imap_session.h"
-#include "imap/password.h"
 #include "store/mail_store.h"
+#include "store/password.h"
 
 void ImapSession::OnCapability() {
     Send("* CAPABILITY IMAP4rev1 AUTH=\r\n");

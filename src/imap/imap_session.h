@@ -8,7 +8,7 @@
 #include "imap/command_line.h"
 #include "net/connection.h"
 #include "render/output.h"
-#include "shell/user_table.h"
+#include "store/user_table.h"
 
 class Mailbox;
 class MailStore;
