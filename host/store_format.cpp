@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-namespace {
+#include "mime/base64.h"
 
-const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+namespace {
 
 constexpr size_t kRecordSize = 12;
 
@@ -13,20 +13,6 @@ int LetterValue(char c) {
         return c - 'A';
     if (c >= 'a' && c <= 'z')
         return c - 'a';
-    return -1;
-}
-
-int Base64Value(char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
     return -1;
 }
 
@@ -88,37 +74,15 @@ std::string WithCrLf(const std::string& bytes) {
 }
 
 std::string Base64Encode(const std::string& bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
-        uint32_t group = 0;
-        for (size_t k = 0; k < 3; ++k) {
-            group <<= 8;
-            if (k < n)
-                group |= static_cast<unsigned char>(bytes[i + k]);
-        }
-        for (size_t k = 0; k < 4; ++k)
-            out.push_back(k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 0x3F] : '=');
-    }
+    std::string out(Base64EncodedLength(bytes.size()), '\0');
+    if (!out.empty())
+        Base64EncodeTo(bytes.data(), bytes.size(), &out[0]);
     return out;
 }
 
 std::string Base64Decode(const std::string& text) {
     std::string out;
-    uint32_t bits = 0;
-    int count = 0;
-    for (char c : text) {
-        const int v = Base64Value(c);
-        if (v < 0)
-            break;
-        bits = (bits << 6) | static_cast<uint32_t>(v);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out.push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
-    }
+    Base64DecodeAppend(text.data(), text.size(), Base64Stray::kStop, &out);
     return out;
 }
 

@@ -4,10 +4,10 @@
 #include <cstdlib>
 
 #include "base/text.h"
-#include "imap/password.h"
 #include "net/tls_layer.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "store/password.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "imap/client_channel.h"
 #include "imap/command_line.h"
 #include "render/output.h"
-#include "shell/user_table.h"
+#include "store/user_table.h"
 
 class Mailbox;
 class MailStore;

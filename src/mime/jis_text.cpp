@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "mime/base64.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -263,27 +264,13 @@ void Convert(const unsigned char* s, size_t n, Sink& out) {
     }
 }
 
-const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// The standard base64 of n bytes, padded.
+// The standard base64 of n bytes, padded, in pieces of whole groups that fit the sink's room.
 void PutBase64(const unsigned char* in, size_t n, TextSink& out) {
-    size_t i = 0;
-    for (; i + 3 <= n; i += 3) {
-        const unsigned v = static_cast<unsigned>(in[i]) << 16 | in[i + 1] << 8 | in[i + 2];
-        out.Put(kBase64[v >> 18]);
-        out.Put(kBase64[(v >> 12) & 63]);
-        out.Put(kBase64[(v >> 6) & 63]);
-        out.Put(kBase64[v & 63]);
+    constexpr size_t kPiece = kRoom / 4 * 3;
+    for (size_t i = 0; i < n; i += kPiece) {
+        const size_t take = n - i < kPiece ? n - i : kPiece;
+        out.Commit(Base64EncodeTo(in + i, take, reinterpret_cast<char*>(out.Room(kRoom))));
     }
-    const size_t rest = n - i;
-    if (rest == 0)
-        return;
-    const unsigned b0 = in[i];
-    const unsigned b1 = rest == 2 ? in[i + 1] : 0;
-    out.Put(kBase64[b0 >> 2]);
-    out.Put(kBase64[((b0 & 3) << 4) | (b1 >> 4)]);
-    out.Put(rest == 2 ? kBase64[(b1 & 15) << 2] : '=');
-    out.Put('=');
 }
 
 // "=?ISO-2022-JP?B?", the base64 of the ISO-2022-JP form of n Shift_JIS bytes, "?=". The run

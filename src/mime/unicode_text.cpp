@@ -5,6 +5,7 @@
 
 #include <climits>
 
+#include "mime/base64.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -61,20 +62,6 @@ int HexValue(unsigned char c) {
         return c - 'A' + 10;
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
-    return -1;
-}
-
-int Base64Value(unsigned char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
     return -1;
 }
 
@@ -336,19 +323,7 @@ bool DecodeCharset(const char* charset, const char* bytes, size_t n, std::u16str
 }
 
 void DecodeBase64(const char* text, size_t n, std::string* out) {
-    uint32_t bits = 0;
-    int count = 0;
-    for (size_t i = 0; i < n && text[i] != '='; ++i) {
-        const int v = Base64Value(static_cast<unsigned char>(text[i]));
-        if (v < 0)
-            continue;
-        bits = bits << 6 | static_cast<uint32_t>(v);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out->push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
-    }
+    Base64DecodeAppend(text, n, Base64Stray::kSkip, out);
 }
 
 void DecodeQuotedPrintable(const char* text, size_t n, bool header, std::string* out) {

@@ -9,7 +9,7 @@
 #include "platform/ui.h"
 #include "shell/host_api.h"
 #include "shell/imap_server.h"
-#include "shell/user_table.h"
+#include "store/user_table.h"
 
 // The host finds the entry points by their plain names, so they are C names and stay visible
 // while everything else in the library is kept to itself. The host calls them with its own

@@ -8,7 +8,7 @@
 
 #include "net/listener.h"
 #include "shell/settings.h"
-#include "shell/user_table.h"
+#include "store/user_table.h"
 
 class TlsContext;
 

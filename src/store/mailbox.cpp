@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/file.h"
+#include "mime/base64.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/threads.h"
@@ -85,38 +86,18 @@ uint32_t KeepNewUidValidity(const Text& folderProfile) {
     return value;
 }
 
-// The values of the base64 alphabet's characters; every other byte counts as 0, as the
-// decoder of stored values takes it.
-struct Base64Values {
-    unsigned char of[256];
-};
-
-Base64Values MakeBase64Values() {
-    static const char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    Base64Values values{};
-    for (int i = 0; i < 64; ++i)
-        values.of[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
-    return values;
-}
-
 // The status word of an "Entry.lst" value (the length bytes at value): the first four bytes,
 // little-endian, of its first 16 characters decoded. A shorter value is filled up with "A"
 // (the value 0), which decodes to the same bytes as the missing characters would; a NUL byte
 // ends the value. Only the first six characters reach the four bytes.
 uint32_t StatusFromValue(const char* value, int length) {
-    static const Base64Values values = MakeBase64Values();
-    unsigned x[6];
-    bool ended = false;
-    for (int i = 0; i < 6; ++i) {
-        ended = ended || i >= length || value[i] == '\0';
-        x[i] = ended ? 0 : values.of[static_cast<unsigned char>(value[i])];
-    }
-    const uint32_t b0 = ((x[0] << 2) | (x[1] >> 4)) & 0xFF;
-    const uint32_t b1 = (((x[1] & 15) << 4) | (x[2] >> 2)) & 0xFF;
-    const uint32_t b2 = (((x[2] & 3) << 6) | x[3]) & 0xFF;
-    const uint32_t b3 = ((x[4] << 2) | (x[5] >> 4)) & 0xFF;
-    return b0 | b1 << 8 | b2 << 16 | b3 << 24;
+    size_t used = 0;
+    while (used < 6 && static_cast<int>(used) < length && value[used] != '\0')
+        ++used;
+    unsigned char bytes[6] = {};
+    Base64DecodeTo(value, used, bytes);
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
 // Holds a message index's critical section for one scope; the lock is re-entrant, so the

@@ -11,9 +11,9 @@
 #include <system_error>
 #include <vector>
 
-#include "imap/password.h"
 #include "mime/base64.h"
 #include "shell/host_api.h"
+#include "store/password.h"
 
 namespace fuzz {
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "imap/password.h"
-#include "shell/user_table.h"
+#include "store/password.h"
+#include "store/user_table.h"
 
 namespace {
 

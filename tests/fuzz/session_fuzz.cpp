@@ -18,7 +18,7 @@
 #include "fuzz_support.h"
 #include "shell/imap_connection.h"
 #include "shell/settings.h"
-#include "shell/user_table.h"
+#include "store/user_table.h"
 
 namespace {
 

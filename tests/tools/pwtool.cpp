@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "imap/des.h"
-#include "imap/password.h"
+#include "store/des.h"
+#include "store/password.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Tests of Des: known-answer vectors of the standard and vectors computed once with a reference
 // implementation, decryption back to the plaintext, the key bits DES ignores, and CBC chaining.
-#include "imap/des.h"
+#include "store/des.h"
 
 #include <gtest/gtest.h>
 

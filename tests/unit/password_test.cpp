@@ -1,7 +1,7 @@
 // Tests of the stored-password form and of FindUser / VerifyPassword: values pinned from a
 // reference DES-CBC encryption, block-length edge cases, the zero byte that ends a password,
 // the user-name prefix skipped by length, short plaintexts and the order of the user table.
-#include "imap/password.h"
+#include "store/password.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Tests of LoadPasswordFile: records in file order, the empty line that ends the load, runs of
 // colons, CR LF line ends, missing fields, a missing file created empty, and a loaded account
 // logging in through FindUser and VerifyPassword.
-#include "shell/user_table.h"
+#include "store/user_table.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "imap/password.h"
 #include "platform/files.h"
+#include "store/password.h"
 
 namespace fs = std::filesystem;
 

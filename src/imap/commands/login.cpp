@@ -1,7 +1,7 @@
 // LOGIN: the name and password are checked against the account file, and the user's folder
 // tree is read. In extended mode a server that requires TLS refuses LOGIN in the clear.
 #include "imap/commands/commands.h"
-#include "imap/password.h"
+#include "store/password.h"
 #include "imap/session.h"
 #include "store/mail_store.h"
 

@@ -1,11 +1,11 @@
 // Password verification for LOGIN: the account file stores base64 of the DES-CBC encryption of
 // the user name followed by the password (zero-filled to whole blocks) under a fixed key and
 // initialisation vector. The server only decrypts; EncryptStoredPassword is for the tools.
-#ifndef ORV_IMAP_PASSWORD_H_
-#define ORV_IMAP_PASSWORD_H_
+#ifndef ORV_STORE_PASSWORD_H_
+#define ORV_STORE_PASSWORD_H_
 
 #include "base/text.h"
-#include "shell/user_table.h"
+#include "store/user_table.h"
 
 // The fixed key and initialisation vector, before their bit-7 parity rewrite.
 extern const unsigned char PasswordKey[8];  // "OrvImapS"
@@ -21,4 +21,4 @@ Text DecryptStoredPassword(const UserRecord& user, bool* ok = nullptr);
 // The stored form for a user name and password.
 Text EncryptStoredPassword(const Text& userName, const Text& password);
 
-#endif  // ORV_IMAP_PASSWORD_H_
+#endif  // ORV_STORE_PASSWORD_H_

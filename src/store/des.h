@@ -3,8 +3,8 @@
 //
 // The key schedule is built once at construction from an 8-byte key; DES ignores the least
 // significant bit of every key byte. Blocks are big-endian: byte 0 holds bits 1 to 8.
-#ifndef ORV_IMAP_DES_H_
-#define ORV_IMAP_DES_H_
+#ifndef ORV_STORE_DES_H_
+#define ORV_STORE_DES_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -27,4 +27,4 @@ class Des {
     uint64_t subkeys_[16];  // 48-bit round keys in the low bits
 };
 
-#endif  // ORV_IMAP_DES_H_
+#endif  // ORV_STORE_DES_H_

@@ -1,12 +1,12 @@
 // FindUser, VerifyPassword and the stored-password form: base64 of the DES-CBC encryption of
 // user name + password, zero-filled to whole blocks, under a fixed key and initialisation
 // vector whose bytes get odd parity in bit 7 before use.
-#include "imap/password.h"
+#include "store/password.h"
 
 #include <cstring>
 
-#include "imap/des.h"
 #include "mime/base64.h"
+#include "store/des.h"
 
 const unsigned char PasswordKey[8] = {'O', 'r', 'v', 'I', 'm', 'a', 'p', 'S'};
 const unsigned char PasswordIv[8] = {'I', 'M', 'A', 'P', '4', 'r', 'e', 'v'};

@@ -1,6 +1,6 @@
 // LoadPasswordFile: reads the account file "passwd" line by line into UserRecord entries.
 // The first line without bytes (the end of the file or an empty line) ends the load.
-#include "shell/user_table.h"
+#include "store/user_table.h"
 
 #include "base/file.h"
 

@@ -1,7 +1,7 @@
 // The users of the account file "passwd": one record per line, in file order. LOGIN looks a
 // user up here; the table is filled at start-up, before any connection is accepted.
-#ifndef ORV_SHELL_USER_TABLE_H_
-#define ORV_SHELL_USER_TABLE_H_
+#ifndef ORV_STORE_USER_TABLE_H_
+#define ORV_STORE_USER_TABLE_H_
 
 #include "base/locked_list.h"
 #include "base/text.h"
@@ -19,4 +19,4 @@ using UserTable = LockedList<UserRecord>;
 // created empty. Returns the number of records appended.
 int LoadPasswordFile(const char* path, UserTable* table);
 
-#endif  // ORV_SHELL_USER_TABLE_H_
+#endif  // ORV_STORE_USER_TABLE_H_

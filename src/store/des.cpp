@@ -1,7 +1,7 @@
 // DES (FIPS 46): the permutation tables, S-boxes and the sixteen-round Feistel network, written
 // straight from the standard's tables. Bit numbers in the tables count from 1 at the most
 // significant bit, as the standard numbers them.
-#include "imap/des.h"
+#include "store/des.h"
 
 namespace {
 
