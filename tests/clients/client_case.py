@@ -4,7 +4,6 @@ the client programs run with a time limit, and the checks by content: messages d
 Python's email package against the originals, folder names decoded to their titles, the host
 calls in the journal, and the store changed only through those calls."""
 
-import base64
 import collections
 import email
 import email.policy
@@ -16,7 +15,7 @@ import subprocess
 import threading
 
 import fixture_store as fx
-from harness import UNREAD, StoreTestCase, parse_index
+from harness import UNREAD, StoreTestCase, decode_mutf7, mutf7, parse_index, read_tree
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -29,44 +28,6 @@ DELETE = "_OPADeleteMail@4"
 
 # The blank-free account most client configurations need.
 USER, PASSWORD = fx.USER, fx.PASSWORD
-
-
-def decode_mutf7(name):
-    """A mailbox name in IMAP's modified UTF-7, decoded."""
-    out, i = "", 0
-    while i < len(name):
-        if name[i] != "&":
-            out += name[i]
-            i += 1
-            continue
-        end = name.index("-", i)
-        chunk = name[i + 1:end]
-        if not chunk:
-            out += "&"
-        else:
-            data = chunk.replace(",", "/")
-            out += base64.b64decode(data + "=" * (-len(data) % 4)).decode("utf-16-be")
-        i = end + 1
-    return out
-
-
-def encode_mutf7(name):
-    out, pending = "", ""
-
-    def flush():
-        if not pending:
-            return ""
-        data = base64.b64encode(pending.encode("utf-16-be")).decode().rstrip("=")
-        return "&" + data.replace("/", ",") + "-"
-
-    for c in name:
-        if " " <= c <= "~":
-            out += flush()
-            pending = ""
-            out += "&-" if c == "&" else c
-        else:
-            pending += c
-    return out + flush()
 
 
 class Relay:
@@ -180,17 +141,6 @@ class Relay:
                               for c, s in self.sessions)
 
 
-def snapshot(root):
-    """Every file under root: relative path -> bytes."""
-    files = {}
-    for directory, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(directory, name)
-            with open(path, "rb") as f:
-                files[os.path.relpath(path, root)] = f.read()
-    return files
-
-
 def decoded(data):
     """A message parsed with Python's email package, as a reader decodes it."""
     return email.message_from_bytes(data, policy=email.policy.default)
@@ -217,14 +167,11 @@ class ClientCase(StoreTestCase):
     def setUp(self):
         super().setUp()
         fx.build(self.mailbox.path)
-        if self.extended:
-            self.use_extended_mode()
         self.cert = None
         if self.tls:
-            rc, out, err = self.mailbox.orimapst("make-cert", "localhost")
-            self.assertEqual(rc, 0, err)
+            self.orimapst_ok("make-cert", "localhost")
             self.cert = os.path.join(self.mailbox.path, "imap-cert.pem")
-        self.before = snapshot(self.store.root)
+        self.before = read_tree(self.store.root)
         self.host = self.start_store_host(check_stop=True)
         self.relay = Relay(self.port)
         self.addCleanup(self.relay.stop)
@@ -365,7 +312,7 @@ class ClientCase(StoreTestCase):
         c = imaplib.IMAP4("127.0.0.1", self.port, timeout=60)
         try:
             c.login(USER, PASSWORD)
-            typ, _ = c.select('"%s"' % encode_mutf7(folder.name), readonly=False)
+            typ, _ = c.select('"%s"' % mutf7(folder.name).decode(), readonly=False)
             self.assertEqual(typ, "OK")
             typ, data = c.uid("FETCH", str(uid), "(BODY.PEEK[])")
             self.assertEqual(typ, "OK")
@@ -422,7 +369,7 @@ class ClientCase(StoreTestCase):
         change the status word of the named messages' index records and nothing else, deletes
         remove a message's file and record and lower Total, imports add one file and record
         each in their folder and raise Total. Returns {folder: [new message bytes]}."""
-        after = snapshot(self.store.root)
+        after = read_tree(self.store.root)
         model = {}
         for folder in fx.FOLDERS:
             lst = self.before.get(os.path.join(folder.path, "Entry.lst"), b"")
@@ -482,6 +429,15 @@ class ClientCase(StoreTestCase):
             self.assertEqual(after[path], expected_files[path], path)
         return new_messages
 
+    def assert_stored_once(self, folder, original):
+        """The store changed only through the host calls (assert_store_through_calls), and
+        the folder (its path) gained one message: the original in the host's form, its subject
+        in Shift_JIS. Returns that message's bytes."""
+        stored = self.assert_store_through_calls().get(folder, [])
+        self.assertEqual(len(stored), 1)
+        self.assertIn(b"Subject: " + fx.sjis(original.subject) + b"\r\n", stored[0])
+        return stored[0]
+
     def flags_of(self, folder):
         """{name: status word} of the folder's index now."""
         return {e[0].decode(): e[1] for e in self.store.index(folder.path)}
@@ -534,10 +490,8 @@ def read_maildir(path):
     return out
 
 
-def maildir_folders(root):
-    """The Maildir folders under root (directories holding cur/), by path relative to root."""
-    found = []
-    for directory, dirs, _ in os.walk(root):
-        if "cur" in dirs:
-            found.append(os.path.relpath(directory, root))
-    return sorted(found)
+def read_maildirs(root):
+    """The Maildir folders under root (directories holding cur/): {folder name decoded from
+    its path relative to root: read_maildir of it}."""
+    return {decode_mutf7(os.path.relpath(directory, root)): read_maildir(directory)
+            for directory, dirs, _ in os.walk(root) if "cur" in dirs}

@@ -6,9 +6,9 @@ import base64
 import re
 import unittest
 
-from client_case import PASSWORD, USER, ClientCase, decode_mutf7, decoded, encode_mutf7
+from client_case import PASSWORD, USER, ClientCase, decoded
 import fixture_store as fx
-from harness import UNREAD
+from harness import UNREAD, decode_mutf7, mutf7
 
 UPLOADED = fx.Original(fx.WORK, "new", UNREAD, "アップロードした報告", "中村 六郎",
                        "nakamura@example.jp", "curl でアップロードしました。\n以上です。\n")
@@ -59,7 +59,7 @@ class CurlFlow:
         self.assert_reads_as(self.curl_bytes("INBOX;UID=1"), fx.PLAIN)
         self.assert_reads_as(self.curl_bytes("INBOX;UID=10001"), fx.find(fx.INBOX, 10001))
         self.assert_reads_as(self.curl_bytes("INBOX;MAILINDEX=6"), fx.QUOTED)
-        self.assert_reads_as(self.curl_bytes("%s;UID=1" % encode_mutf7("仕事/報告書")),
+        self.assert_reads_as(self.curl_bytes("%s;UID=1" % mutf7("仕事/報告書").decode()),
                              fx.find(fx.REPORTS, 1))
 
         # Chosen header fields.
@@ -82,12 +82,11 @@ class CurlFlow:
         path = "%s/upload.eml" % self.work
         with open(path, "wb") as f:
             f.write(uploaded_bytes())
-        rc, _ = self.curl(encode_mutf7("仕事"), "--upload-file", path)
+        rc, _ = self.curl(mutf7("仕事").decode(), "--upload-file", path)
         self.assertEqual(rc, 0, self.describe_runs())
-        self.assertEqual(self.message_problems(self.curl_bytes("%s;UID=2" % encode_mutf7("仕事")),
+        self.assertEqual(self.message_problems(self.curl_bytes("%s;UID=2" % mutf7("仕事").decode()),
                                                UPLOADED), [])
-        stored = self.assert_store_through_calls()["work.box"][0]
-        self.assertIn(b"Subject: " + fx.sjis(UPLOADED.subject) + b"\r\n", stored)
+        stored = self.assert_stored_once("work.box", UPLOADED)
         self.assertTrue(stored.endswith(fx.sjis(UPLOADED.body.replace("\n", "\r\n"))))
 
         # BODY[] marks a message read, so does a header section; so does a part number

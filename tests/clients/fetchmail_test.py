@@ -47,6 +47,14 @@ class FetchmailClient:
             self.assert_reads_as(data, fx.find(fx.INBOX, next(o.uid for o in originals
                                                                if o.name == name)))
 
+    def assert_unseen_fetched(self, rc, messages, calls):
+        """fetchmail ended well and delivered the unseen messages; the messages fetched are
+        marked read, and only they, and the host got the calls given besides."""
+        self.assertEqual(rc, 0, self.describe_runs())
+        self.assert_delivered(messages, UNSEEN)
+        self.assert_calls([("mark", "inbox.box/" + m.name, UNREAD, 0) for m in UNSEEN] + calls)
+        self.assert_store_through_calls()
+
 
 class FetchmailFlow(FetchmailClient):
 
@@ -99,11 +107,7 @@ class ExtendedModeTest(FetchmailFlow, ClientCase):
     extended = True
 
     def check_keep(self, rc, out, err, messages):
-        self.assertEqual(rc, 0, self.describe_runs())
-        self.assert_delivered(messages, UNSEEN)
-        # The messages fetched are marked read, and only they.
-        self.assert_calls([("mark", "inbox.box/" + m.name, UNREAD, 0) for m in UNSEEN])
-        self.assert_store_through_calls()
+        self.assert_unseen_fetched(rc, messages, [])
         self.assert_unread(fx.INBOX, [])
         # The messages stay: a second run with --all --keep delivers all of them again.
         rc, out, err, messages = self.fetchmail("--all", "--keep")
@@ -111,23 +115,24 @@ class ExtendedModeTest(FetchmailFlow, ClientCase):
         self.assert_delivered(messages, fx.in_folder(fx.INBOX))
 
     def check_delete(self, rc, out, err, messages):
-        self.assertEqual(rc, 0, self.describe_runs())
-        self.assert_delivered(messages, UNSEEN)
         # Each fetched message is marked deleted and then deleted by the host.
-        expected = [("mark", "inbox.box/" + m.name, UNREAD, 0) for m in UNSEEN]
-        for m in UNSEEN:
-            expected += [("mark", "inbox.box/" + m.name, DELETED, 1),
-                         ("delete", "inbox.box/" + m.name)]
-        self.assert_calls(expected)
-        self.assert_store_through_calls()
+        self.assert_unseen_fetched(rc, messages, [
+            call for m in UNSEEN for call in (("mark", "inbox.box/" + m.name, DELETED, 1),
+                                              ("delete", "inbox.box/" + m.name))])
         self.assertEqual(sorted(self.flags_of(fx.INBOX)),
                          sorted(m.name for m in fx.in_folder(fx.INBOX) if m.seen))
 
 
-class ExtendedModeTlsTest(FetchmailClient, ClientCase):
-    extended = True
+class FetchmailTls(FetchmailClient):
+    """fetchmail in its default configuration, which upgrades the connection with STARTTLS,
+    against a server with a certificate."""
+
     tls = True
     rc_template = "fetchmailrc-tls"
+
+
+class ExtendedModeTlsTest(FetchmailTls, ClientCase):
+    extended = True
 
     def test_default_configuration_over_starttls(self):
         rc, out, err, messages = self.fetchmail()
@@ -138,10 +143,8 @@ class ExtendedModeTlsTest(FetchmailClient, ClientCase):
         ExtendedModeTest.check_delete(self, rc, out, err, messages)
 
 
-class ExactModeTlsTest(FetchmailClient, ClientCase):
+class ExactModeTlsTest(FetchmailTls, ClientCase):
     extended = False
-    tls = True
-    rc_template = "fetchmailrc-tls"
 
     def test_default_configuration_finds_no_starttls(self):
         # The exact mode offers no STARTTLS; fetchmail tries it all the same, is refused and

@@ -8,8 +8,8 @@ import re
 import unittest
 
 import fixture_store as fx
-from client_case import PASSWORD, USER, ClientCase, decode_mutf7
-from harness import UNREAD
+from client_case import PASSWORD, USER, ClientCase
+from harness import UNREAD, decode_mutf7
 
 # A message as a modern client writes it: encoded-word headers, UTF-8 text in base64.
 APPENDED = fx.Original(fx.INBOX, "new", UNREAD, "追加したメール", "小林 五郎",
@@ -94,10 +94,7 @@ class ImaplibFlow:
         new = self.fetched(a["new"])
         self.assertEqual(len(new), 1)
         self.assertEqual(self.message_problems(new[0], APPENDED), [])
-        stored = self.assert_store_through_calls()
-        self.assertEqual(len(stored["inbox.box"]), 1)
-        host_form = stored["inbox.box"][0]
-        self.assertIn(b"Subject: " + fx.sjis(APPENDED.subject) + b"\r\n", host_form)
+        host_form = self.assert_stored_once("inbox.box", APPENDED)
         self.assertIn(b"Content-Type: text/plain; charset=ISO-2022-JP\r\n", host_form)
         self.assertIn(b"Content-Transfer-Encoding: 7bit\r\n", host_form)
         self.assertTrue(host_form.endswith(fx.sjis(APPENDED.body.replace("\n", "\r\n"))))

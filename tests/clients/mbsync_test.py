@@ -9,7 +9,7 @@ import quopri
 import unittest
 from email.header import Header
 
-from client_case import ClientCase, decode_mutf7, maildir_folders, read_maildir
+from client_case import ClientCase, read_maildirs
 import fixture_store as fx
 from harness import UNREAD
 
@@ -42,9 +42,7 @@ class MbsyncFlow:
 
     def folders(self, maildir="mail"):
         """{title: [(file name, flags, bytes)]} of a local Maildir tree."""
-        root = os.path.join(self.work, maildir)
-        return {decode_mutf7(p): read_maildir(os.path.join(root, p))
-                for p in maildir_folders(root)}
+        return read_maildirs(os.path.join(self.work, maildir))
 
     def assert_pulled(self, folders, changed):
         """Every folder pulled, each message reading as its original, with the flags of the
@@ -115,9 +113,7 @@ class ExtendedModeTest(MbsyncFlow, ClientCase):
         self.assertEqual(rc, 0, self.describe_runs())
         self.assert_calls([("mark", "inbox.box/AAAA0001", UNREAD, 0),
                            ("import", "temp", "inbox.box", UNREAD)])
-        stored = self.assert_store_through_calls()["inbox.box"]
-        self.assertEqual(len(stored), 1)
-        self.assertIn(b"Subject: " + fx.sjis(PUSHED.subject) + b"\r\n", stored[0])
+        self.assert_stored_once("inbox.box", PUSHED)
         # A fresh pull: the flag set and the pushed message, as the host keeps them.
         rc, out, err = self.mbsync("again")
         self.assertEqual(rc, 0, self.describe_runs())

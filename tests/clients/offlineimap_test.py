@@ -7,9 +7,9 @@ import re
 import unittest
 from email.header import Header
 
-from client_case import ClientCase, decode_mutf7, encode_mutf7, maildir_folders, read_maildir
+from client_case import ClientCase, read_maildirs
 import fixture_store as fx
-from harness import UNREAD
+from harness import UNREAD, mutf7
 
 WRITTEN = fx.Original(fx.INBOX, "new", UNREAD, "オフラインで書いたメール", "山本 八郎",
                       "yamamoto@example.jp", "offlineimap で同期したメールです。\n")
@@ -34,9 +34,7 @@ class OfflineimapFlow:
 
     def local(self):
         """{title: [(file name, flags, bytes)]} of the local Maildir tree."""
-        root = os.path.join(self.work, "mail")
-        return {decode_mutf7(p): read_maildir(os.path.join(root, p))
-                for p in maildir_folders(root)}
+        return read_maildirs(os.path.join(self.work, "mail"))
 
     def test_flow(self):
         rc, out, err = self.offlineimap()
@@ -51,7 +49,7 @@ class ExactModeTest(OfflineimapFlow, ClientCase):
         # synced, and nothing is asked of the host.
         self.assertEqual(rc, 1, self.describe_runs())
         for folder in fx.FOLDERS:
-            self.assert_exchange(rb'^\w+ EXAMINE "?%s"?$' % encode_mutf7(folder.name).encode(),
+            self.assert_exchange(rb'^\w+ EXAMINE "?%s"?$' % mutf7(folder.name),
                                  b" BAD Command Not impremented EXAMINE\r\n")
         self.assertEqual([m for messages in self.local().values() for m in messages], [])
         self.assert_calls([])
@@ -85,10 +83,8 @@ class ExtendedModeTest(OfflineimapFlow, ClientCase):
         self.assertEqual(rc, 0, self.describe_runs())
         self.assert_calls([("mark", "inbox.box/AAAA0001", UNREAD, 0),
                            ("import", "temp", "inbox.box", UNREAD)])
-        stored = self.assert_store_through_calls()["inbox.box"]
-        self.assertEqual(len(stored), 1)
-        self.assertIn(b"Subject: " + fx.sjis(WRITTEN.subject) + b"\r\n", stored[0])
-        self.assertIn(b"Content-Type: text/plain; charset=ISO-2022-JP\r\n", stored[0])
+        stored = self.assert_stored_once("inbox.box", WRITTEN)
+        self.assertIn(b"Content-Type: text/plain; charset=ISO-2022-JP\r\n", stored)
         self.assertEqual(self.message_problems(self.read_back(fx.INBOX, 10002), WRITTEN), [])
 
         # The local copy now has the server's UID for the message written, and every flag

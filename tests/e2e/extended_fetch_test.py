@@ -10,7 +10,7 @@ import email.policy
 import re
 import unittest
 
-from harness import UNREAD, StoreTestCase
+from harness import UNREAD, StoreTestCase, sjis
 from imap_reader import parse_response
 
 MARK = "_OPAMarkMail@12"
@@ -18,10 +18,6 @@ MARK = "_OPAMarkMail@12"
 NAME = '鈴木 "スズキ" 一郎'
 FILE_NAME = "見積書.csv"
 TEXT = "いつもお世話になっております。\r\n見積書を添付いたします。\r\n"
-
-
-def sjis(text):
-    return text.encode("cp932")
 
 
 MULTIPART = sjis(
@@ -64,10 +60,10 @@ def decoded_word(word):
 
 
 class ExtendedFetchTest(StoreTestCase):
+    extended = True
 
     def setUp(self):
         super().setUp()
-        self.use_extended_mode()
         self.store.folder("inbox.box", title="受信トレイ", uid_validity=7,
                           messages=[("AAAA0001", UNREAD, MULTIPART)])
         self.host = self.start_store_host(check_stop=True)
@@ -76,15 +72,9 @@ class ExtendedFetchTest(StoreTestCase):
 
     def answer(self, line):
         """Sends a command; its answer through the tagged line, which must be OK."""
-        tag = line.split(b" ", 1)[0] + b" "
-        self.client.send(line + b"\r\n")
-        lines = b""
-        while True:
-            received = self.client.read_until(b"\r\n")
-            lines += received
-            if received.startswith(tag):
-                self.assertIn(b" OK ", received, lines)
-                return lines
+        answer = self.client.answer(line)
+        self.assertIn(b" OK ", answer.rsplit(b"\r\n", 2)[-2], answer)
+        return answer
 
     def test_part_sections_are_cut_from_the_whole_message(self):
         whole = literal(self.answer(b"f0 FETCH 1 BODY.PEEK[]"), b"BODY[]")

@@ -9,29 +9,20 @@ import os
 import re
 import unittest
 
-from harness import (ANSWERED, DELETED, DRAFT, UNREAD, StoreTestCase, built, host_program,
-                     mutf7, run)
+from harness import (ANSWERED, DELETED, DRAFT, UNREAD, StoreTestCase, built,
+                     host_program, mutf7, run, select_answer)
 
 WORK = mutf7("仕事")
 DELETE = "_OPADeleteMail@4"
 MARK = "_OPAMarkMail@12"
 READ_ONLY = b" NO [READ-ONLY] folder is read-only\r\n"
-CONTINUE = b"+ OK please give datas\r\n"
+# The flags extended mode keeps (it has no keywords).
+PERMANENT = b"\\Answered \\Deleted \\Draft \\Seen"
 LITERAL = b"+ Ready for literal data\r\n"
 
 
 def text(n):
     return b"Subject: message %d\r\n\r\nbody %d\r\n" % (n, n)
-
-
-def select_answer(tag, word, exists, recent, validity, uidnext, mode=b"READ-WRITE",
-                  permanent=b"\\Answered \\Deleted \\Draft \\Seen"):
-    return (b"* %d EXISTS\r\n* %d RECENT\r\n" % (exists, recent) +
-            b"* OK [UIDVALIDITY %d] UIDs valid\r\n" % validity +
-            b"* OK [UIDNEXT %d] Predicted next UID\r\n" % uidnext +
-            b"* FLAGS (\\Answered \\Deleted \\Draft \\Seen)\r\n"
-            b"* OK [PERMANENTFLAGS (" + permanent + b")] Permanent flags\r\n" +
-            tag + b" OK [" + mode + b"] " + word + b" complated\r\n")
 
 
 class ModeTestCase(StoreTestCase):
@@ -44,8 +35,6 @@ class ModeTestCase(StoreTestCase):
 
     def setUp(self):
         super().setUp()
-        if self.extended:
-            self.use_extended_mode()
         for name, password in self.users:
             self.mailbox.add_user(name, password)
         self.store.folder("inbox.box", title="受信トレイ", uid_validity=7, messages=[
@@ -59,27 +48,10 @@ class ModeTestCase(StoreTestCase):
         self.store.folder("loose.box", title="Loose", messages=[("AAAA0001", 0, text(6))])
         self.host = self.start_store_host(check_stop=True)
 
-    def answer(self, client, line):
-        """Sends a command and returns its answer up to and including the tagged line."""
-        tag = line.split(b" ", 1)[0] + b" "
-        client.send(line + b"\r\n")
-        lines = b""
-        while True:
-            received = client.read_until(b"\r\n")
-            lines += received
-            if received.startswith(tag):
-                return lines
-
     def selected(self, folder=b"INBOX", command=b"SELECT"):
         client = self.logged_in()
-        self.answer(client, b"s0 " + command + b" " + folder)
+        client.answer(b"s0 " + command + b" " + folder)
         return client
-
-    def names(self, folder):
-        return [entry[0].decode() for entry in self.store.index(folder)]
-
-    def statuses(self, folder):
-        return [entry[1] for entry in self.store.index(folder)]
 
     def deleted_keys(self):
         return [call[1].decode() for call in self.host_calls(DELETE)]
@@ -103,27 +75,29 @@ class OpenAndCloseTest(ModeTestCase):
         self.store.folder("sent.box", title='Sent "old" mail', uid_validity=9,
                           messages=[("AAAA0001", 0, text(7))])
         client = self.logged_in()
-        answer = self.answer(client, b'l1 LIST "" *')
+        answer = client.answer(b'l1 LIST "" *')
         self.assertIn(b'* LIST (\\Noinferiors) "/" "Sent \\"old\\" mail"\r\n', answer)
         self.assertIn(b'* LIST (\\Noinferiors) "/" Loose\r\n', answer)
         # The quoted name selects the folder.
-        self.assertIn(b"* 1 EXISTS", self.answer(client, b's1 SELECT "Sent \\"old\\" mail"'))
+        self.assertIn(b"* 1 EXISTS", client.answer(b's1 SELECT "Sent \\"old\\" mail"'))
 
     def test_select_and_examine_answers(self):
         client = self.logged_in()
-        self.exchange(client, b"s1 SELECT INBOX", select_answer(b"s1", b"SELECT", 4, 1, 7, 10002))
+        self.exchange(client, b"s1 SELECT INBOX",
+                      select_answer(b"s1", 4, 1, 7, 10002, permanent=PERMANENT))
         self.exchange(client, b"s2 examine " + WORK,
-                      select_answer(b"s2", b"examine", 1, 0, 8, 6, mode=b"READ-ONLY"))
+                      select_answer(b"s2", 1, 0, 8, 6, word=b"examine", mode=b"READ-ONLY",
+                                    permanent=PERMANENT))
         # A name that matches nothing leaves the selection as it was.
         self.exchange(client, b"s3 EXAMINE Nowhere", b"s3 NO No such folder.\r\n")
-        self.assertIn(b"* 1 FETCH (UID 5)", self.answer(client, b"f1 FETCH 1 (UID)"))
+        self.assertIn(b"* 1 FETCH (UID 5)", client.answer(b"f1 FETCH 1 (UID)"))
 
     def test_examine_marks_nothing_and_refuses_changes(self):
         client = self.selected(command=b"EXAMINE")
         before = self.store.read("inbox.box", "Entry.lst")
         for line in (b"f1 FETCH 1 BODY[]", b"f2 FETCH 1:* (RFC822.SIZE RFC822.TEXT)",
                      b"f3 UID FETCH 1 (BODY[HEADER] BODY[TEXT] RFC822)"):
-            self.assertTrue(self.answer(client, line).endswith(b" complated\r\n"))
+            self.assertTrue(client.answer(line).endswith(b" complated\r\n"))
         self.exchange(client, b"t1 STORE 1 +FLAGS (\\Seen)", b"t1" + READ_ONLY)
         self.exchange(client, b"t2 UID STORE 1 FLAGS (\\Deleted)", b"t2" + READ_ONLY)
         self.exchange(client, b"e1 EXPUNGE", b"e1" + READ_ONLY)
@@ -131,15 +105,15 @@ class OpenAndCloseTest(ModeTestCase):
         self.assertEqual(self.store.read("inbox.box", "Entry.lst"), before)
 
         # Opened read-write, the same fetch marks the message as read.
-        self.answer(client, b"s1 SELECT INBOX")
-        self.answer(client, b"f4 FETCH 1 BODY[]")
+        client.answer(b"s1 SELECT INBOX")
+        client.answer(b"f4 FETCH 1 BODY[]")
         self.assertEqual(self.host_calls(MARK),
                          [[MARK.encode(), b"user1\\inbox.box\\AAAA0001", b"0x40000000", b"0"]])
 
     def test_check(self):
         client = self.logged_in()
         self.exchange(client, b"k1 CHECK", b"k1 BAD State CHECK\r\n")
-        self.answer(client, b"s1 SELECT INBOX")
+        client.answer(b"s1 SELECT INBOX")
         self.exchange(client, b"k2 CHECK", b"k2 OK CHECK complated\r\n")
         # What the host added meanwhile is reported.
         self.store.folder("inbox.box", title="受信トレイ", uid_validity=7, messages=[
@@ -149,27 +123,27 @@ class OpenAndCloseTest(ModeTestCase):
 
     def test_close_expunges_silently_and_leaves_the_folder(self):
         client = self.selected()
-        self.answer(client, b"t1 STORE 2,4 +FLAGS.SILENT (\\Deleted)")
+        client.answer(b"t1 STORE 2,4 +FLAGS.SILENT (\\Deleted)")
         self.exchange(client, b"c1 CLOSE", b"c1 OK CLOSE complated\r\n")
-        self.assertEqual(self.names("inbox.box"), ["AAAA0001", "AAAA0003"])
+        self.assertEqual(self.store.names("inbox.box"), ["AAAA0001", "AAAA0003"])
         self.assertEqual(self.deleted_keys(), ["user1\\inbox.box\\AAAA0002",
                                                "user1\\inbox.box\\AAAB0001"])
         self.exchange(client, b"f1 FETCH 1 (UID)", b"f1 BAD State FETCH\r\n")
         self.exchange(client, b"c2 CLOSE", b"c2 BAD State CLOSE\r\n")
         # Authenticated again: LIST is served.
         self.assertIn(b"* LIST (\\Noinferiors) \"/\" INBOX\r\n",
-                      self.answer(client, b'l1 LIST "" INBOX'))
+                      client.answer(b'l1 LIST "" INBOX'))
 
     def test_close_of_a_read_only_folder_and_unselect_keep_the_messages(self):
         self.store.folder("work.box", title="仕事", uid_validity=8,
                           messages=[("AAAA0005", DELETED, text(5))])
         client = self.selected(WORK, b"EXAMINE")
         self.exchange(client, b"c1 CLOSE", b"c1 OK CLOSE complated\r\n")
-        self.answer(client, b"s1 SELECT " + WORK)
+        client.answer(b"s1 SELECT " + WORK)
         self.exchange(client, b"u1 UNSELECT", b"u1 OK UNSELECT complated\r\n")
         self.exchange(client, b"f1 FETCH 1 (UID)", b"f1 BAD State FETCH\r\n")
         self.exchange(client, b"u2 UNSELECT", b"u2 BAD State UNSELECT\r\n")
-        self.assertEqual(self.names("work.box"), ["AAAA0005"])
+        self.assertEqual(self.store.names("work.box"), ["AAAA0005"])
         self.assertTrue(os.path.exists(self.store.path("work.box", "AAAA0005.orv")))
         self.assertEqual(self.host_calls(DELETE), [])
 
@@ -188,7 +162,7 @@ class ExpungeTest(ModeTestCase):
                       b"* 2 EXPUNGE\r\n* 2 EXPUNGE\r\ne1 OK EXPUNGE complated\r\n")
         self.assertEqual(self.deleted_keys(), ["user1\\inbox.box\\AAAA0002",
                                                "user1\\inbox.box\\AAAA0003"])
-        self.assertEqual(self.names("inbox.box"), ["AAAA0001", "AAAB0001"])
+        self.assertEqual(self.store.names("inbox.box"), ["AAAA0001", "AAAB0001"])
         self.assertEqual(self.store.total("inbox.box"), 2)
         self.assertEqual(sorted(f for f in os.listdir(self.store.path("inbox.box"))
                                 if f.endswith(".orv")), ["AAAA0001.orv", "AAAB0001.orv"])
@@ -205,15 +179,15 @@ class ExpungeTest(ModeTestCase):
         client = self.selected()
         self.exchange(client, b"e1 UID EXPUNGE 3:2",
                       b"* 2 EXPUNGE\r\n* 2 EXPUNGE\r\ne1 OK EXPUNGE complated\r\n")
-        self.assertEqual(self.names("inbox.box"), ["AAAA0001", "AAAB0001"])
+        self.assertEqual(self.store.names("inbox.box"), ["AAAA0001", "AAAB0001"])
         # "*" is the largest UID only.
         self.exchange(client, b"e2 UID EXPUNGE *", b"* 2 EXPUNGE\r\ne2 OK EXPUNGE complated\r\n")
-        self.assertEqual(self.names("inbox.box"), ["AAAA0001"])
+        self.assertEqual(self.store.names("inbox.box"), ["AAAA0001"])
         self.exchange(client, b"e3 UID EXPUNGE 5:9,20000", b"e3 OK EXPUNGE complated\r\n")
         for line in (b"e4 UID EXPUNGE 1:x", b"e5 UID EXPUNGE 0", b"e6 UID EXPUNGE 1,"):
             self.exchange(client, line, line[:2] + b" BAD invalid UID set\r\n")
         self.exchange(client, b"e7 UID EXPUNGE", b"e7 NO please give arguments\r\n")
-        self.assertEqual(self.names("inbox.box"), ["AAAA0001"])
+        self.assertEqual(self.store.names("inbox.box"), ["AAAA0001"])
         self.assertEqual(self.deleted_keys(), ["user1\\inbox.box\\AAAA0002",
                                                "user1\\inbox.box\\AAAA0003",
                                                "user1\\inbox.box\\AAAB0001"])
@@ -227,20 +201,18 @@ class MessagesTest(ModeTestCase):
         client = self.selected()
         self.exchange(client, b"t1 STORE 1 FLAGS (\\Seen \\Deleted)",
                       b"* 1 FETCH (FLAGS (\\Seen \\Deleted \\Recent))\r\nt1 OK STORE complated\r\n")
-        self.assertEqual(self.statuses("inbox.box"), [DELETED])
+        self.assertEqual([e[1] for e in self.store.index("inbox.box")], [DELETED])
         self.exchange(client, b"t2 UID STORE 1 +FLAGS (\\Draft)",
                       b"* 1 FETCH (UID 1 FLAGS (\\Seen \\Deleted \\Draft \\Recent))\r\n"
                       b"t2 OK STORE complated\r\n")
         self.exchange(client, b"t3 STORE 1 FLAGS.SILENT ()", b"t3 OK STORE complated\r\n")
-        self.assertEqual(self.statuses("inbox.box"), [UNREAD])
+        self.assertEqual([e[1] for e in self.store.index("inbox.box")], [UNREAD])
 
     def test_append_gives_the_uid_the_next_select_shows(self):
         client = self.logged_in()
         for tag, folder, validity, uid, sequence in ((b"a1", b"INBOX", 7, 10002, 5),
                                                      (b"a2", b"Loose", None, 2, 2)):
-            client.send(tag + b" APPEND " + folder + b" (\\Seen) {5}\r\n")
-            client.expect(CONTINUE)
-            client.send(b"Hello\r\n")
+            client.append(tag + b" APPEND " + folder + b" (\\Seen) {5}", b"Hello")
             answer = client.read_until(b"\r\n")
             found = re.fullmatch(tag + rb" OK \[APPENDUID (\d+) (\d+)\] APPEND complated\r\n",
                                  answer)
@@ -248,11 +220,11 @@ class MessagesTest(ModeTestCase):
             if validity is not None:
                 self.assertEqual(int(found.group(1)), validity)
             self.assertEqual(int(found.group(2)), uid)
-            selected = self.answer(client, b"s" + tag + b" SELECT " + folder)
+            selected = client.answer(b"s" + tag + b" SELECT " + folder)
             self.assertIn(b"* OK [UIDVALIDITY %s] " % found.group(1), selected)
             self.assertIn(b"* OK [UIDNEXT %d] " % (uid + 1), selected)
             self.assertIn(b"* %d FETCH (UID %d RFC822.SIZE 7)" % (sequence, uid),
-                          self.answer(client, b"f" + tag + b" UID FETCH %d RFC822.SIZE" % uid))
+                          client.answer(b"f" + tag + b" UID FETCH %d RFC822.SIZE" % uid))
         # A refused APPEND keeps its exact answer.
         self.exchange(client, b"a3 APPEND Nowhere () {5}", b"a3 NO No such folder.\r\n")
 
@@ -260,33 +232,33 @@ class MessagesTest(ModeTestCase):
         client = self.selected()
         self.exchange(client, b"c1 COPY 2:4 " + WORK,
                       b"c1 OK [COPYUID 8 2:3,10001 6:8] COPY complated\r\n")
-        self.assertEqual(self.names("work.box"), ["AAAA0005", "AAAA0006", "AAAA0007",
-                                                  "AAAA0008"])
+        self.assertEqual(self.store.names("work.box"),
+                         ["AAAA0005", "AAAA0006", "AAAA0007", "AAAA0008"])
         self.assertTrue(self.store.read("work.box", "AAAA0008.orv").endswith(text(4)))
         self.exchange(client, b"c2 UID COPY 10001,1 " + WORK,
                       b"c2 OK [COPYUID 8 10001,1 9:10] COPY complated\r\n")
         # Nothing copied: no code.
         self.exchange(client, b"c3 COPY 9 " + WORK, b"c3 OK COPY complated\r\n")
         self.exchange(client, b"c4 COPY 1 Nowhere", b"c4 NO No such folder.\r\n")
-        self.assertEqual(len(self.names("work.box")), 6)
+        self.assertEqual(len(self.store.names("work.box")), 6)
 
     def test_uidvalidity_lasts_without_a_folder_profile(self):
         self.store.folder("fresh.box", title="Fresh")
         client = self.logged_in()
-        first = self.answer(client, b"s1 SELECT Loose")
+        first = client.answer(b"s1 SELECT Loose")
         validity = re.search(rb"\[UIDVALIDITY (\d+)\]", first).group(1)
         self.assertEqual(self.store.read("loose.box", "Imap4.ini"),
                          b"[IMAP4]\r\nUID=" + validity + b"\r\n")
         for line in (b"s2 SELECT Loose", b"s3 EXAMINE Loose"):
-            self.assertIn(b"[UIDVALIDITY " + validity + b"]", self.answer(client, line))
-        self.answer(client, b"c1 CLOSE")
+            self.assertIn(b"[UIDVALIDITY " + validity + b"]", client.answer(line))
+        client.answer(b"c1 CLOSE")
         self.exchange(client, b"t1 STATUS Loose (UIDVALIDITY)",
                       b"* STATUS Loose (UIDVALIDITY " + validity + b")\r\n"
                       b"t1 OK STATUS complated\r\n")
         # STATUS of a folder never opened before gives the value its SELECT then reports.
-        status = self.answer(client, b"t2 STATUS Fresh (UIDVALIDITY)")
+        status = client.answer(b"t2 STATUS Fresh (UIDVALIDITY)")
         fresh = re.search(rb"UIDVALIDITY (\d+)", status).group(1)
-        self.assertIn(b"[UIDVALIDITY " + fresh + b"]", self.answer(client, b"s4 SELECT Fresh"))
+        self.assertIn(b"[UIDVALIDITY " + fresh + b"]", client.answer(b"s4 SELECT Fresh"))
 
 
 class LoginTest(ModeTestCase):
@@ -325,27 +297,22 @@ class ExactModeTest(ModeTestCase):
                       b"* CAPABILITY IMAP4rev1 AUTH=\r\nc1 OK CAPABILITY complated\r\n")
         self.exchange(client, b'l1 LOGIN odd "q\\"x\\\\y"', b"l1 OK LOGIN complated\r\n")
         self.exchange(client, b"l2 LOGIN user1 secret", b"l2 OK LOGIN complated\r\n")
-        for line in (b"x1 EXAMINE INBOX", b"x2 CREATE Other", b"x3 UNSELECT"):
-            word = line.split(b" ")[1]
-            self.exchange(client, line, line[:2] + b" BAD Command Not impremented " + word +
-                          b"\r\n")
-        self.exchange(client, b"s1 SELECT INBOX", select_answer(
-            b"s1", b"SELECT", 4, 1, 7, 10002,
-            permanent=b"\\* \\Answered \\Deleted \\Draft \\Seen"))
-        self.answer(client, b"t1 STORE 1 +FLAGS.SILENT (\\Deleted)")
-        for line in (b"x4 EXPUNGE", b"x5 CHECK", b"x6 CLOSE"):
-            word = line.split(b" ")[1]
-            self.exchange(client, line, line[:2] + b" BAD Command Not impremented " + word +
-                          b"\r\n")
+        not_implemented = [(line, line[:2] + b" BAD Command Not impremented " +
+                            line.split(b" ")[1] + b"\r\n") for line in
+                           (b"x1 EXAMINE INBOX", b"x2 CREATE Other", b"x3 UNSELECT",
+                            b"x4 EXPUNGE", b"x5 CHECK", b"x6 CLOSE")]
+        self.exchanges(client, not_implemented[:3])
+        self.exchange(client, b"s1 SELECT INBOX", select_answer(b"s1", 4, 1, 7, 10002))
+        client.answer(b"t1 STORE 1 +FLAGS.SILENT (\\Deleted)")
+        self.exchanges(client, not_implemented[3:])
         self.exchange(client, b"c2 COPY 2:3 " + WORK, b"c2 OK COPY complated\r\n")
-        self.assertEqual(self.names("work.box"), ["AAAA0005", "AAAA0006"])
-        self.assertEqual(self.names("inbox.box"), ["AAAA0001", "AAAA0002", "AAAA0003",
-                                                   "AAAB0001"])
+        self.assertEqual(self.store.names("work.box"), ["AAAA0005", "AAAA0006"])
+        self.assertEqual(self.store.names("inbox.box"),
+                         ["AAAA0001", "AAAA0002", "AAAA0003", "AAAB0001"])
         self.assertEqual(self.host_calls(DELETE), [])
         # A folder without its own profile gets a new value at each SELECT, never written.
-        values = [re.search(rb"\[UIDVALIDITY (\d+)\]", self.answer(client, b"s%d SELECT Loose"
-                                                                   % n)).group(1)
-                  for n in (2, 3)]
+        values = [re.search(rb"\[UIDVALIDITY (\d+)\]",
+                            client.answer(b"s%d SELECT Loose" % n)).group(1) for n in (2, 3)]
         self.assertEqual(int(values[1]), int(values[0]) + 1)
         self.assertFalse(os.path.exists(self.store.path("loose.box", "Imap4.ini")))
 
@@ -398,7 +365,7 @@ class HostDeleteTest(StoreTestCase):
         host.wait_listening(self.port)
         self.assertEqual(host.stop(), 0, host.stderr())
         # AAAA0008 remains; each import took the next name above the highest at its moment.
-        index = self.names("inbox.box")
+        index = self.store.names("inbox.box")
         self.assertEqual(index[0], "AAAA0008")
         self.assertEqual(len(index), 9)
         self.assertEqual(self.store.total("inbox.box"), 9)
@@ -408,9 +375,6 @@ class HostDeleteTest(StoreTestCase):
         deletes = [c[1] for c in self.host_calls(DELETE)]
         self.assertEqual(len(deletes), 16)
         self.assertIn(b"user1\\inbox.box\\aaaa0003", deletes)
-
-    def names(self, folder):
-        return [entry[0].decode() for entry in self.store.index(folder)]
 
 
 if __name__ == "__main__":

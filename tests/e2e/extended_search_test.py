@@ -5,16 +5,10 @@ exact mode the unchanged answer."""
 
 import base64
 import os
-import time
 import unittest
 
-from harness import TIMEOUT, HostTestCase
-from search_mailbox import (STATUS_ANSWERED, STATUS_DELETED, STATUS_UNREAD, LineClient, Literal,
-                            enable_extended, utc, write_folder)
-
-
-def sjis(text):
-    return text.encode("cp932")
+from harness import (ANSWERED, DELETED, UNREAD, HostTestCase, Literal, StoreTree, sjis, utc,
+                     wait_until)
 
 
 def jis(text):
@@ -28,7 +22,7 @@ def header_word(text):
 
 MESSAGES = [
     # Shift_JIS header and body, as the host stores its own mail.
-    ("AAAA0001", STATUS_UNREAD,
+    ("AAAA0001", UNREAD,
      b"From: " + sjis("山田太郎") + b" <yamada@example.jp>\r\n"
      b"Subject: " + sjis("会議の件") + b"\r\n"
      b"Date: Sun, 4 Mar 2001 10:00:00 +0900\r\n\r\n" + sjis("本文です。") + b"\r\n",
@@ -39,13 +33,13 @@ MESSAGES = [
      b"Subject: Re: =?UTF-8?B?" + base64.b64encode("会議の件".encode()) + b"?=\r\n"
      b"Date: Mon, 5 Mar 2001 18:00:00 +0900\r\n\r\n" + b"x" * 3000 + b"\r\n",
      utc(2001, 3, 5, 20, 0, 0)),
-    ("AAAA0003", STATUS_ANSWERED | STATUS_UNREAD,
+    ("AAAA0003", ANSWERED | UNREAD,
      b"From: Bob <bob@example.com>\r\nSubject: Lunch\r\n\r\nSee you.\r\n",
      utc(2001, 3, 6, 12, 0, 0)),
-    ("AAAA0004", STATUS_DELETED,
+    ("AAAA0004", DELETED,
      b"From: " + sjis("鈴木") + b" <suzuki@example.jp>\r\nSubject: Weekly report\r\n\r\nok\r\n",
      utc(2001, 3, 7, 12, 0, 0)),
-    ("AAAB0001", STATUS_UNREAD,
+    ("AAAB0001", UNREAD,
      b"From: alice@example.com\r\nSubject: " + sjis("会議") + b" moved\r\n\r\nhi\r\n",
      utc(2001, 3, 8, 12, 0, 0)),
 ]
@@ -56,21 +50,30 @@ class SearchTestCase(HostTestCase):
 
     def setUp(self):
         super().setUp()
-        if self.extended:
-            enable_extended(self.mailbox)
         self.mailbox.add_user("taro", "secret")
-        write_folder(self.mailbox.path, "taro", MESSAGES)
+        StoreTree(self.mailbox.path, "taro").folder("inbox.box", title="Inbox", uid_validity=7,
+                                                    messages=MESSAGES)
         self.journal = os.path.join(self.tmp, "journal.txt")
         self.host = self.start_host("--journal", self.journal)
-        self.imap = LineClient(self.greeted())
-        self.imap.ok(b"l1", b"LOGIN taro secret")
-        self.imap.ok(b"s1", b"SELECT INBOX")
+        self.client = self.greeted()
+        self.ok(b"l1", b"LOGIN taro secret")
+        self.ok(b"s1", b"SELECT INBOX")
+
+    def command(self, tag, *pieces):
+        """The lines of the answer to a command (Literal pieces sent as literals)."""
+        self.client.send_command(tag, *pieces)
+        return self.client.read_answer(tag).splitlines(keepends=True)
+
+    def ok(self, tag, *pieces):
+        """The untagged lines of the answer to a command that must succeed."""
+        lines = self.command(tag, *pieces)
+        self.assertTrue(lines[-1].startswith(tag + b" OK "), lines)
+        return lines[:-1]
 
     def search(self, tag, *pieces):
-        """The untagged SEARCH line of a command that must succeed."""
-        lines = self.imap.command(tag, *pieces)
-        self.assertEqual(len(lines), 2, lines)
-        self.assertTrue(lines[1].startswith(tag + b" OK "), lines)
+        """The one untagged SEARCH line of a command that must succeed."""
+        lines = self.ok(tag, *pieces)
+        self.assertEqual(len(lines), 1, lines)
         return lines[0]
 
     def journal_text(self):
@@ -110,7 +113,7 @@ class ExtendedSearchTest(SearchTestCase):
         self.assertEqual(self.search(b"f1", b"SEARCH UNSEEN UNDELETED"), b"* SEARCH 1 3 5\r\n")
         # The internal date is the day INTERNALDATE shows, in +0900.
         self.assertEqual(self.search(b"f3", b"SEARCH ON 6-Mar-2001"), b"* SEARCH 2 3\r\n")
-        lines = self.imap.ok(b"f4", b"FETCH 2 INTERNALDATE")
+        lines = self.ok(b"f4", b"FETCH 2 INTERNALDATE")
         self.assertIn(b'"06-Mar-2001 05:00:00 +0900"', lines[0])
         self.assertEqual(self.search(b"f5", b'SEARCH SINCE 7-Mar-2001 BEFORE "8-Mar-2001"'),
                          b"* SEARCH 4\r\n")
@@ -124,12 +127,12 @@ class ExtendedSearchTest(SearchTestCase):
         for tag, criteria in [(b"b1", b"SEARCH FOO"), (b"b2", b"SEARCH (ALL"),
                               (b"b3", b"SEARCH OR ALL"), (b"b4", b"SEARCH SINCE 2001-03-04"),
                               (b"b5", b"UID SEARCH UID x")]:
-            self.assertEqual(self.imap.command(tag, criteria),
+            self.assertEqual(self.command(tag, criteria),
                              [tag + b" BAD invalid search criteria\r\n"])
         self.assertEqual(
-            self.imap.command(b"b6", b"SEARCH CHARSET KOI8-R ALL"),
+            self.command(b"b6", b"SEARCH CHARSET KOI8-R ALL"),
             [b"b6 NO [BADCHARSET (US-ASCII UTF-8 ISO-2022-JP SHIFT_JIS)] unsupported charset\r\n"])
-        self.assertEqual(self.imap.command(b"b7", b"SEARCH"), [b"b7 NO please give arguments\r\n"])
+        self.assertEqual(self.command(b"b7", b"SEARCH"), [b"b7 NO please give arguments\r\n"])
 
     def test_search_never_marks_a_message_read(self):
         self.search(b"j1", b"SEARCH TEXT x BODY y LARGER 1 SENTSINCE 1-Jan-2000")
@@ -137,10 +140,8 @@ class ExtendedSearchTest(SearchTestCase):
         self.search(b"j3", b"SEARCH NEW OR OLD ON 4-Mar-2001")
         self.assertNotIn("_OPAMarkMail@12", self.journal_text())
         # The journal does record a mark: fetching a body marks message 1 read.
-        self.imap.ok(b"j4", b"FETCH 1 BODY[TEXT]")
-        deadline = time.monotonic() + TIMEOUT
-        while "_OPAMarkMail@12" not in self.journal_text() and time.monotonic() < deadline:
-            time.sleep(0.05)
+        self.ok(b"j4", b"FETCH 1 BODY[TEXT]")
+        wait_until(lambda: "_OPAMarkMail@12" in self.journal_text(), "the mark")
         self.assertIn("_OPAMarkMail@12\ttaro\\inbox.box\\AAAA0001", self.journal_text())
 
 

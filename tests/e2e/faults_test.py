@@ -9,7 +9,6 @@ and the host must stop with exit code 0 (so a sanitizer report fails the test). 
 tests here are the stop under a client that does not read (it waits out the stop's grace period
 of five seconds) and the thousand clients (a few seconds under AddressSanitizer)."""
 
-import hashlib
 import os
 import random
 import re
@@ -24,8 +23,9 @@ import unittest
 
 import imap_reader
 from fetch_fixtures import ImapClient
-from harness import (ANSWERED, DELETED, DRAFT, GREETING, STOP_BYE, TIMEOUT, UNREAD,
-                     StoreTestCase, index_value, message_file, parse_index, sjis, wait_until)
+from harness import (ANSWERED, CONTINUE, DELETED, DRAFT, STOP_BYE, TIMEOUT, UNREAD,
+                     StoreTestCase, index_value, message_file, parse_index, read_tree, sjis,
+                     wait_until)
 
 # When set, the tests print what they measured (counts and durations) to standard error.
 FIGURES = bool(os.environ.get("ORV_FAULT_FIGURES"))
@@ -148,21 +148,13 @@ class FaultTestCase(StoreTestCase):
 
     extended = False
 
-    def set_server_key(self, key, value):
-        """key=value in the [Server] section of the settings file."""
-        path = self.mailbox.settings_path
-        with open(path, "rb") as f:
-            data = f.read()
-        data = re.sub(rb"(?m)^" + key.encode() + rb"=.*\r\n", b"", data)
-        data = data.replace(b"[Server]\r\n", b"[Server]\r\n%s=%d\r\n" % (key.encode(), value), 1)
-        with open(path, "wb") as f:
-            f.write(data)
+    @property
+    def mode(self):
+        return "extended" if self.extended else "exact"
 
     def serve(self, **settings):
         for key, value in settings.items():
-            self.set_server_key(key, value)
-        if self.extended:
-            self.use_extended_mode()
+            self.mailbox.set_server_key(key, value)
         self.host = self.start_store_host(check_stop=True)
         self.baseline = process_counts(self.host.process.pid)
         return self.host
@@ -182,11 +174,9 @@ class FaultTestCase(StoreTestCase):
         except AssertionError:
             self.fail("threads and descriptors %r, idle %r" % (last[0], self.baseline))
 
-    def client(self, login=True):
+    def client(self, login=True, client_class=ImapClient):
         """A client that reads whole responses (each parsed), greeted and logged in."""
-        client = ImapClient(self.port)
-        self.addCleanup(client.close)
-        client.expect(GREETING)
+        client = self.greeted(client_class)
         if login:
             self.ok(client, b"L1 LOGIN user1 secret")
         return client
@@ -227,6 +217,13 @@ class DisconnectCases:
                                                           text_message("小", 3))])
         self.serve()
 
+    def slow_fetch(self, line):
+        """A SlowClient that has selected the inbox and sent the FETCH line."""
+        slow = self.client(client_class=SlowClient)
+        self.ok(slow, b"S1 SELECT INBOX")
+        slow.send(line + b"\r\n")
+        return slow
+
     def test_disconnect_inside_an_append_literal(self):
         message = text_message("追加", 2000)
         cuts = {"before any byte": 0, "in the middle": len(message) // 2,
@@ -235,7 +232,7 @@ class DisconnectCases:
             with self.subTest(what):
                 client = self.client()
                 client.send(b"A1 APPEND INBOX () {%d}\r\n" % len(message))
-                self.assertEqual(client.read_line(), b"+ OK please give datas\r\n")
+                self.assertEqual(client.read_line(), CONTINUE)
                 client.send(message[:cut])
                 time.sleep(0.1)
                 client.close()
@@ -250,12 +247,7 @@ class DisconnectCases:
     def test_disconnect_during_a_large_fetch(self):
         for how in ("after reading a little", "without reading"):
             with self.subTest(how):
-                slow = SlowClient(self.port)
-                self.addCleanup(slow.close)
-                slow.expect(GREETING)
-                self.ok(slow, b"L1 LOGIN user1 secret")
-                self.ok(slow, b"S1 SELECT INBOX")
-                slow.send(b"F1 FETCH 1 (UID BODY.PEEK[])\r\n")
+                slow = self.slow_fetch(b"F1 FETCH 1 (UID BODY.PEEK[])")
                 if how == "after reading a little":
                     self.assertTrue(slow.read_line().startswith(b"* 1 FETCH (UID 1 BODY[] {"))
                     slow.read(100000)
@@ -293,12 +285,7 @@ class ExactDisconnectTest(DisconnectCases, FaultTestCase):
 
     def test_stop_while_a_client_does_not_read_a_large_fetch(self):
         """Takes the stop's grace period of five seconds."""
-        slow = SlowClient(self.port)
-        self.addCleanup(slow.close)
-        slow.expect(GREETING)
-        self.ok(slow, b"L1 LOGIN user1 secret")
-        self.ok(slow, b"S1 SELECT INBOX")
-        slow.send(b"F1 FETCH 1 BODY.PEEK[]\r\n")
+        self.slow_fetch(b"F1 FETCH 1 BODY.PEEK[]")
         time.sleep(0.3)
         idle = self.client()
         started = time.monotonic()
@@ -354,14 +341,9 @@ class ThousandClientsTest(FaultTestCase):
         clients = []
         for i in range(self.CLIENTS):
             if i == self.CLIENTS // 2:
-                self.set_server_key("Extended", 0 if self.extended else 1)
-            client = ImapClient(self.port)
-            self.addCleanup(client.close)
-            client.expect(GREETING)
-            state = "greeted"
-            if i % 10 == 0:
-                self.ok(client, b"L1 LOGIN user1 secret")
-                state = "logged in"
+                self.mailbox.set_server_key("Extended", 0 if self.extended else 1)
+            client = self.client(login=i % 10 == 0)
+            state = "logged in" if i % 10 == 0 else "greeted"
             if i % 20 == 0:
                 self.ok(client, b"S1 SELECT INBOX")
                 state = "selected"
@@ -370,7 +352,7 @@ class ThousandClientsTest(FaultTestCase):
                 self.assertEqual(client.read_line(), b"+ idling\r\n")
                 state = "idling"
             clients.append((client, state))
-        self.set_server_key("Extended", 1 if self.extended else 0)
+        self.mailbox.set_server_key("Extended", 1 if self.extended else 0)
         threads, fds = self.counts()
         self.assertEqual((threads, fds), (self.baseline[0] + self.CLIENTS,
                                           self.baseline[1] + self.CLIENTS))
@@ -540,7 +522,7 @@ class RewriteCases:
             reader.join(TIMEOUT * 3)
             self.assertFalse(reader.is_alive(), "a reader hangs")
         figure("%s mode: %d commands by %d readers during %d rewrites, none failed; "
-               "departures: %r", "extended" if self.extended else "exact", sum(done),
+               "departures: %r", self.mode, sum(done),
                self.READERS, rewriter.rewrites, departures)
         if failures:
             raise failures[0]
@@ -671,13 +653,13 @@ class BrokenFileCases:
                 answered += 1
         # The folder list, with titles that are random bytes, in both naming modes.
         for names in (b"0", b"1"):
-            self.set_server_key("FolderName", int(names))
+            self.mailbox.set_server_key("FolderName", int(names))
             lister = self.client()
             for line in (b"L1 LIST \"\" *", b"L2 LSUB \"\" *", b"L3 LIST \"\" %"):
                 self.assertEqual(command(lister, line).status, b"OK")
                 answered += 1
         figure("%s mode: %d commands on %d broken folders answered; departures: %r",
-               "extended" if self.extended else "exact", answered, len(folders), departures)
+               self.mode, answered, len(folders), departures)
         self.assertEqual(self.host.process.poll(), None, "the host ended")
 
 
@@ -762,9 +744,7 @@ class TempDirectoryCases:
                 self.enter(state)
                 try:
                     tag = b"A%d" % n
-                    client.send(tag + b" APPEND INBOX () {%d}\r\n" % len(message))
-                    self.assertEqual(client.read_line(), b"+ OK please give datas\r\n")
-                    client.send(message + b"\r\n")
+                    client.append(tag + b" APPEND INBOX () {%d}" % len(message), message)
                     tagged = answer(client, tag)
                     self.assertEqual(command(client, b"N%d NOOP" % n).status, b"OK")
                     self.assertEqual(tagged.status, b"NO", tagged.text)
@@ -773,11 +753,9 @@ class TempDirectoryCases:
                 finally:
                     self.leave(state)
         figure("%s mode: APPEND refused with nothing stored for a temporary directory %s",
-               "extended" if self.extended else "exact", ", ".join(states))
+               self.mode, ", ".join(states))
         # With room again the same APPEND stores the whole message.
-        client.send(b"A9 APPEND INBOX () {%d}\r\n" % len(message))
-        self.assertEqual(client.read_line(), b"+ OK please give datas\r\n")
-        client.send(message + b"\r\n")
+        client.append(b"A9 APPEND INBOX () {%d}" % len(message), message)
         self.assertEqual(answer(client, b"A9").status, b"OK")
         self.assertEqual(len(self.imports()), 1)
         self.assertEqual(self.store.read("inbox.box", "AAAA0002.orv"),
@@ -794,22 +772,6 @@ class ExtendedTempDirectoryTest(TempDirectoryCases, FaultTestCase):
 
 # Proof that the server changes the store only through the host's functions.
 
-def hash_tree(root):
-    """The SHA-256 of every file under root, by its path relative to root."""
-    hashes = {}
-    for directory, _, files in os.walk(root):
-        for name in files:
-            path = os.path.join(directory, name)
-            with open(path, "rb") as f:
-                hashes[os.path.relpath(path, root)] = hashlib.sha256(f.read()).hexdigest()
-    return hashes
-
-
-def read_file(root, relative):
-    with open(os.path.join(root, relative), "rb") as f:
-        return f.read()
-
-
 def ini_entries(data):
     """A settings file as {(section, key): value}."""
     entries, section = {}, None
@@ -824,11 +786,10 @@ def ini_entries(data):
 
 
 class StoreChanges:
-    """What became of a mailbox directory between two hashes of it: the files that appeared,
-    went away or changed."""
+    """What became of a mailbox directory between two readings of it (read_tree): the files
+    that appeared, went away or changed."""
 
-    def __init__(self, root, before, after):
-        self.root = root
+    def __init__(self, before, after):
         self.added = sorted(set(after) - set(before))
         self.removed = sorted(set(before) - set(after))
         self.changed = sorted(p for p in set(before) & set(after) if before[p] != after[p])
@@ -901,10 +862,7 @@ class StoreHashCases:
         # Every message is read already, so the marks that reading asks for change nothing.
         self.write_hash_store(0)
         self.serve()
-        root = self.mailbox.path
-        before = hash_tree(root)
-        settings_before = read_file(root, "Imap4.ini")
-        entry_inis = {p: read_file(root, p) for p in before if p.endswith("Entry.ini")}
+        before = read_tree(self.mailbox.path)
         commands = 0
         started = time.monotonic()
         for _ in range(self.ROUNDS):
@@ -921,65 +879,55 @@ class StoreHashCases:
             client.send(b"O1 LOGOUT\r\n")
             client.read_until(b"O1 OK LOGOUT complated\r\n")
             client.close()
-        after = hash_tree(root)
-        changes = StoreChanges(root, before, after)
-        figure("%s mode: %d read commands in %.1f s; %d files hashed; added %r, changed %r",
-               "extended" if self.extended else "exact", commands + self.ROUNDS,
-               time.monotonic() - started, len(before), changes.added, changes.changed)
+        after = read_tree(self.mailbox.path)
+        changes = StoreChanges(before, after)
+        figure("%s mode: %d read commands in %.1f s; %d files compared; added %r, changed %r",
+               self.mode, commands + self.ROUNDS, time.monotonic() - started, len(before),
+               changes.added, changes.changed)
 
         self.assertEqual(changes.removed, [])
-        # The settings file: only the counter of UIDVALIDITY values handed out.
-        if "Imap4.ini" in changes.changed:
-            changes.changed.remove("Imap4.ini")
-            old, new = ini_entries(settings_before), ini_entries(read_file(root, "Imap4.ini"))
-            self.assertGreater(int(new.pop((b"IMAP4", b"UID"))),
-                               int(old.pop((b"IMAP4", b"UID"), b"0")))
-            self.assertEqual(old, new)
+        # Each folder without one gets its own lasting UIDVALIDITY in extended mode.
+        self.assertEqual(self.take_settings(changes, before, after),
+                         ["user1/empty.box", "user1/work.box", "user1/work.box/sub.box"]
+                         if self.extended else [])
         # The Subscribe key of the folders subscribed to or from.
         for path in [p for p in changes.changed if p.endswith("Entry.ini")]:
             changes.changed.remove(path)
-            old, new = ini_entries(entry_inis[path]), ini_entries(read_file(root, path))
+            old, new = ini_entries(before[path]), ini_entries(after[path])
             old.pop((b"IMAP4", b"Subscribe"), None)
             self.assertIn(new.pop((b"IMAP4", b"Subscribe")), (b"0", b"1"))
             self.assertEqual(old, new, path)
-        self.assertEqual(changes.changed, [])
-        if self.extended:
-            # Each folder without one gets its own lasting UIDVALIDITY, and nothing else.
-            for path in changes.added:
-                self.assertEqual(os.path.basename(path), "Imap4.ini", path)
-                entries = ini_entries(read_file(root, path))
-                self.assertEqual(list(entries), [(b"IMAP4", b"UID")], path)
-                self.assertGreater(int(entries[(b"IMAP4", b"UID")]), 0)
-            self.assertEqual(sorted(os.path.dirname(p) for p in changes.added),
-                             ["user1/empty.box", "user1/work.box", "user1/work.box/sub.box"])
-        else:
-            self.assertEqual(changes.added, [])
+        self.assertEqual((changes.added, changes.changed), ([], []))
         # The host was asked for nothing but marks of read messages as read.
         for call in self.host_calls():
             self.assertEqual(call[0], b"_OPAMarkMail@12", call)
             self.assertEqual(call[2:], [b"0x%08X" % UNREAD, b"0"], call)
 
-    def check_settings_and_uid_validity_files(self, changes, before):
+    def take_settings(self, changes, before, after):
         """Takes the settings a session may write out of changes, checking each: the counter
-        of UIDVALIDITY values in the settings file and, in extended mode, a folder's own
-        "Imap4.ini" made to hold its lasting UIDVALIDITY."""
-        root = self.mailbox.path
+        of UIDVALIDITY values in the settings file, which only grows, and, in extended mode
+        only, a folder's own "Imap4.ini" made to hold its lasting UIDVALIDITY and nothing
+        else. Returns the folders that got one."""
         if "Imap4.ini" in changes.changed:
             changes.changed.remove("Imap4.ini")
-            old, new = ini_entries(before["Imap4.ini"]), ini_entries(read_file(root, "Imap4.ini"))
+            old, new = ini_entries(before["Imap4.ini"]), ini_entries(after["Imap4.ini"])
             self.assertGreater(int(new.pop((b"IMAP4", b"UID"))),
                                int(old.pop((b"IMAP4", b"UID"), b"0")))
             self.assertEqual(old, new)
-        for path in [p for p in changes.added if os.path.basename(p) == "Imap4.ini"]:
+        made = sorted(p for p in changes.added if os.path.basename(p) == "Imap4.ini")
+        for path in made:
             self.assertTrue(self.extended, path)
             changes.added.remove(path)
-            self.assertEqual(list(ini_entries(read_file(root, path))), [(b"IMAP4", b"UID")])
+            entries = ini_entries(after[path])
+            self.assertEqual(list(entries), [(b"IMAP4", b"UID")], path)
+            self.assertGreater(int(entries[(b"IMAP4", b"UID")]), 0)
+        return [os.path.dirname(p) for p in made]
 
     def test_flags_appends_and_copies_change_only_what_the_journal_says(self):
         self.write_hash_store(UNREAD)
         self.serve()
         root = self.mailbox.path
-        before = {p: read_file(root, p) for p in hash_tree(root)}
+        before = read_tree(root)
         appended = [text_message("追加一", 3), multipart_message("追加二")]
         client = self.client()
         lines = [b"S1 SELECT INBOX", b"F1 FETCH 1 BODY[]", b"W1 STORE 2 +FLAGS (\\Deleted \\Seen)",
@@ -990,14 +938,11 @@ class StoreHashCases:
             lines += [b"S3 SELECT INBOX", b"X1 EXPUNGE", b"W6 STORE 1:* FLAGS (\\Draft)"]
         self.session(client, lines)
         for n, (name, message) in enumerate(zip((b"&TtVOiw-", b"INBOX"), appended)):
-            client.send(b"A%d APPEND %s () {%d}\r\n" % (n, name, len(message)))
-            self.assertEqual(client.read_line(), b"+ OK please give datas\r\n")
-            client.send(message + b"\r\n")
+            client.append(b"A%d APPEND %s () {%d}" % (n, name, len(message)), message)
             self.assertEqual(answer(client, b"A%d" % n).status, b"OK")
-        after = hash_tree(root)
-        changes = StoreChanges(root, {p: hashlib.sha256(d).hexdigest()
-                                      for p, d in before.items()}, after)
-        self.check_settings_and_uid_validity_files(changes, before)
+        after = read_tree(root)
+        changes = StoreChanges(before, after)
+        self.take_settings(changes, before, after)
 
         # The folders' indexes and message files as the journal's calls, in their order,
         # make them out of the store before.
@@ -1041,7 +986,7 @@ class StoreHashCases:
         self.assertEqual(sorted(changes.removed), sorted(deleted))
         for folder, lines in indexes.items():
             index_path = os.path.join(folder, "Entry.lst")
-            now = parse_index(read_file(root, index_path))
+            now = parse_index(after[index_path])
             self.assertEqual([tuple(l) for l in now[:len(lines)]], [tuple(l) for l in lines],
                              index_path)
             added = now[len(lines):]
@@ -1056,7 +1001,7 @@ class StoreHashCases:
                     added, wanted_statuses, imports.get(folder, [])):
                 path = os.path.join(folder, name.decode() + ".orv")
                 changes.added.remove(path)
-                data = read_file(root, path)
+                data = after[path]
                 self.assertEqual((status, size), (wanted, len(data)), path)
                 self.assertEqual(STATUS_LINE.match(data).group(1), b"%08X" % imported, path)
                 # The host keeps a message in its own form; its subject and its last lines
@@ -1069,15 +1014,14 @@ class StoreHashCases:
             ini_path = os.path.join(folder, "Entry.ini")
             if ini_path in changes.changed:
                 changes.changed.remove(ini_path)
-                old, new = ini_entries(before[ini_path]), ini_entries(read_file(root, ini_path))
+                old, new = ini_entries(before[ini_path]), ini_entries(after[ini_path])
                 lost = sum(1 for p in deleted if os.path.dirname(p) == folder)
                 self.assertEqual(int(new.pop((b"Property", b"Total"))),
                                  int(old.pop((b"Property", b"Total"))) + len(added) - lost)
                 self.assertEqual(old, new, ini_path)
         figure("%s mode: %d host calls account for every change: %d files changed, %d added, "
-               "%d removed", "extended" if self.extended else "exact", len(calls),
-               len(StoreChanges(root, {p: hashlib.sha256(d).hexdigest()
-                                       for p, d in before.items()}, after).changed),
+               "%d removed", self.mode, len(calls),
+               len(StoreChanges(before, after).changed),
                sum(len(v) for v in imports.values()), len(deleted))
         self.assertEqual((changes.added, changes.changed), ([], []))
 

@@ -5,15 +5,13 @@ with Python's own codecs; a client that reads whole responses and parses every o
 independent reader; and the test case that starts the host stand-in on the store."""
 
 import base64
-import calendar
 import os
 import re
-import signal
 import socket
 
 import imap_reader
 from harness import (ANSWERED, DELETED, DRAFT, UNREAD, Client, StoreTestCase,
-                     message_file, sjis)
+                     message_file, sjis, utc)
 
 USER = "user1"
 PASSWORD = "secret"
@@ -49,10 +47,6 @@ class Message:
             letters = letters * 26 + ord(c) - ord("A")
         digits = re.match(r"\d*", self.file_name[4:]).group(0)
         return letters * 10000 + int(digits or "0")
-
-
-def utc(year, month, day, hour, minute, second):
-    return calendar.timegm((year, month, day, hour, minute, second, 0, 0, 0))
 
 
 # Message 1: plain text with CR LF lines (one body line ends in LF alone); two Received fields
@@ -266,9 +260,6 @@ class ImapClient(Client):
                 return Exchange(raw, responses)
 
 
-SANITIZER_REPORTS = ("AddressSanitizer", "LeakSanitizer", "runtime error:")
-
-
 class MessageStoreTestCase(StoreTestCase):
     """The harness's store test with the fixture store written and the host stand-in serving
     it, its journal on. When the test ends the host is stopped and must end cleanly, without
@@ -277,19 +268,8 @@ class MessageStoreTestCase(StoreTestCase):
     def setUp(self):
         super().setUp()
         self.inbox_dir = write_store(self.store)
-        self.host = self.start_store_host()
-        self.addCleanup(self.stop_host_cleanly)
+        self.host = self.start_store_host(check_stop=True)
         self.marks_seen = 0
-
-    def stop_host_cleanly(self):
-        if self.host.process.poll() is None:
-            code = self.host.stop(signal.SIGTERM)
-        else:
-            code = self.host.process.returncode
-        err = self.host.stderr()
-        for report in SANITIZER_REPORTS:
-            self.assertNotIn(report, err)
-        self.assertEqual(code, 0, err)
 
     def marks(self):
         """Every _OPAMarkMail@12 call so far, as (key, mask, value)."""
@@ -303,15 +283,8 @@ class MessageStoreTestCase(StoreTestCase):
         self.marks_seen = len(marks)
         return fresh
 
-    def client(self):
-        """A client that has read the greeting."""
-        client = ImapClient(self.port)
-        self.addCleanup(client.close)
-        client.expect(b"* OK Orvex IMAP4rev1 server ready\r\n")
-        return client
-
     def login_client(self):
-        client = self.client()
+        client = self.greeted(ImapClient)
         self.assertEqual(client.command(b"l1 LOGIN user1 secret").raw,
                          b"l1 OK LOGIN complated\r\n")
         return client
@@ -325,4 +298,19 @@ class MessageStoreTestCase(StoreTestCase):
         """A client logged in as user1 with the folder selected."""
         client = self.login_client()
         self.select(client, name)
+        return client
+
+    def assert_refused(self, before_select, arguments, folder=b"INBOX"):
+        """Each (line, answer) of before_select is answered so before a SELECT; once the
+        folder is selected, each line of arguments is refused for its argument count; nothing
+        is marked. Returns the client, with the folder selected."""
+        client = self.login_client()
+        for line, answer in before_select:
+            self.assertEqual(client.command(line).raw, answer)
+        self.select(client, folder)
+        for line in arguments:
+            with self.subTest(line=line):
+                self.assertEqual(client.command(line).raw,
+                                 line.split(b" ")[0] + b" NO please give arguments\r\n")
+        self.assertEqual(self.marks(), [])
         return client

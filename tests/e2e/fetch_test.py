@@ -40,8 +40,23 @@ def decoded_header(value):
 
 class MessageSetTest(MessageStoreTestCase):
 
-    def test_sets_in_sequence_mode(self):
+    def check_sets(self, line, items, cases):
+        """FETCH line % set of each (set, [(sequence number, UID)]) case: the messages in
+        that order, each with exactly the items (the UID first), then the completion alone
+        when none match."""
         client = self.selected()
+        tag = line.split(b" ")[0]
+        for message_set, expected in cases:
+            with self.subTest(set=message_set):
+                answer = client.command(line % message_set)
+                self.assertEqual(fetched(answer), expected)
+                for fetch in answer.fetches:
+                    self.assertEqual(fetch.names(), items)
+                self.assertTrue(answer.raw.endswith(tag + b" OK FETCH complated\r\n"))
+                if not expected:
+                    self.assertEqual(answer.raw, tag + b" OK FETCH complated\r\n")
+
+    def test_sets_in_sequence_mode(self):
         cases = [
             (b"1:*", [1, 2, 3]),
             (b"*", [1, 2, 3]),
@@ -55,19 +70,13 @@ class MessageSetTest(MessageStoreTestCase):
             (b"5", []),
             (b"4:*", []),
         ]
-        for message_set, sequence_numbers in cases:
-            with self.subTest(set=message_set):
-                answer = client.command(b"t1 FETCH " + message_set + b" (UID)")
-                uids = [INBOX[n - 1].uid for n in sequence_numbers]
-                self.assertEqual(fetched(answer), list(zip(sequence_numbers, uids)))
-                self.assertTrue(answer.raw.endswith(b"t1 OK FETCH complated\r\n"))
-                if not sequence_numbers:
-                    self.assertEqual(answer.raw, b"t1 OK FETCH complated\r\n")
+        self.check_sets(b"t1 FETCH %s (UID)", [b"UID"],
+                        [(s, [(n, INBOX[n - 1].uid) for n in numbers]) for s, numbers in cases])
 
     def test_sets_in_uid_mode(self):
-        client = self.selected()
         everything = [(1, 3), (2, 5), (3, 9)]
-        cases = [
+        # The UID comes first, before the items asked for.
+        self.check_sets(b"t2 UID FETCH %s (FLAGS)", [b"UID", b"FLAGS"], [
             (b"1:*", everything),
             (b"*", everything),
             (b"0", everything),
@@ -78,15 +87,7 @@ class MessageSetTest(MessageStoreTestCase):
             (b"6:8", []),
             (b"100", []),
             (b"10:*", []),
-        ]
-        for message_set, expected in cases:
-            with self.subTest(set=message_set):
-                answer = client.command(b"t2 UID FETCH " + message_set + b" (FLAGS)")
-                self.assertEqual(fetched(answer), expected)
-                for fetch in answer.fetches:
-                    # The UID comes first, before the items asked for.
-                    self.assertEqual(fetch.names(), [b"UID", b"FLAGS"])
-                self.assertTrue(answer.raw.endswith(b"t2 OK FETCH complated\r\n"))
+        ])
 
     def test_uid_fetch_of_5_to_the_end_exactly(self):
         client = self.selected()
@@ -106,17 +107,11 @@ class MessageSetTest(MessageStoreTestCase):
 class FetchCommandTest(MessageStoreTestCase):
 
     def test_state_and_argument_count(self):
-        client = self.login_client()
         # Before SELECT: the state answer, with the command word as typed.
-        self.assertEqual(client.command(b"f1 FETCH 1 FLAGS").raw, b"f1 BAD State FETCH\r\n")
-        self.assertEqual(client.command(b"f2 uid fetch 1 (FLAGS)").raw,
-                         b"f2 BAD State fetch\r\n")
-        self.select(client)
-        for line in (b"f3 FETCH 1 FLAGS UID", b"f3 FETCH 1", b"f3 FETCH",
-                     b"f3 UID FETCH 3 FLAGS UID", b"f3 FETCH 1 (FLAGS) (UID)"):
-            with self.subTest(line=line):
-                self.assertEqual(client.command(line).raw, b"f3 NO please give arguments\r\n")
-        self.assertEqual(self.marks(), [])
+        self.assert_refused([(b"f1 FETCH 1 FLAGS", b"f1 BAD State FETCH\r\n"),
+                             (b"f2 uid fetch 1 (FLAGS)", b"f2 BAD State fetch\r\n")],
+                            [b"f3 FETCH 1 FLAGS UID", b"f3 FETCH 1", b"f3 FETCH",
+                             b"f3 UID FETCH 3 FLAGS UID", b"f3 FETCH 1 (FLAGS) (UID)"])
 
     def test_item_lists(self):
         client = self.selected()

@@ -4,7 +4,10 @@ stand-in as a child process with its journal of host calls, and a raw-socket IMA
 checks exact bytes. Every wait is bounded."""
 
 import base64
+import calendar
+import hashlib
 import os
+import re
 import struct
 import shutil
 import signal
@@ -21,6 +24,10 @@ PROCESS_TIMEOUT = 60.0
 
 GREETING = b"* OK Orvex IMAP4rev1 server ready\r\n"
 STOP_BYE = b"* BYE IMAP4rev1 Server logging out\r\n"
+# The continuation that asks for an APPEND's literal.
+CONTINUE = b"+ OK please give datas\r\n"
+# What a sanitizer writes to a host's standard error when it reports.
+SANITIZER_REPORTS = ("Sanitizer", "runtime error:")
 
 
 def build_dir():
@@ -77,6 +84,18 @@ class Mailbox:
     @property
     def passwd_path(self):
         return os.path.join(self.path, "passwd")
+
+    def set_server_key(self, key, value):
+        """key=value in the [Server] section of the settings file, written directly (for the
+        keys orimapst does not set, and while a host runs)."""
+        with open(self.settings_path, "rb") as f:
+            data = f.read()
+        data = re.sub(rb"(?m)^" + key.encode() + rb"=.*\r\n", b"", data)
+        value = value if isinstance(value, bytes) else str(value).encode()
+        line = b"%s=%s\r\n" % (key.encode(), value)
+        data = data.replace(b"[Server]\r\n", b"[Server]\r\n" + line, 1)
+        with open(self.settings_path, "wb") as f:
+            f.write(data)
 
     def orimapst(self, *args, stdin_bytes=b""):
         """Runs orimapst on this mailbox; returns (exit code, stdout, stderr)."""
@@ -138,6 +157,38 @@ def mutf7(name):
     return (out + flush()).encode("ascii")
 
 
+def decode_mutf7(name):
+    """A mailbox name in the modified UTF-7 of IMAP (text), decoded."""
+    out, i = "", 0
+    while i < len(name):
+        if name[i] != "&":
+            out += name[i]
+            i += 1
+            continue
+        end = name.index("-", i)
+        chunk = name[i + 1:end].replace(",", "/")
+        out += base64.b64decode(chunk + "=" * (-len(chunk) % 4)).decode("utf-16-be") \
+            if chunk else "&"
+        i = end + 1
+    return out
+
+
+def utc(year, month, day, hour=0, minute=0, second=0):
+    """Seconds since 1970 for a UTC time."""
+    return calendar.timegm((year, month, day, hour, minute, second, 0, 0, 0))
+
+
+def select_answer(tag, exists, recent, validity, uidnext, word=b"SELECT", mode=b"READ-WRITE",
+                  permanent=b"\\* \\Answered \\Deleted \\Draft \\Seen"):
+    """The whole answer to a SELECT (or EXAMINE) of a folder with these counts."""
+    return (b"* %d EXISTS\r\n* %d RECENT\r\n" % (exists, recent) +
+            b"* OK [UIDVALIDITY %d] UIDs valid\r\n" % validity +
+            b"* OK [UIDNEXT %d] Predicted next UID\r\n" % uidnext +
+            b"* FLAGS (\\Answered \\Deleted \\Draft \\Seen)\r\n"
+            b"* OK [PERMANENTFLAGS (" + permanent + b")] Permanent flags\r\n" +
+            tag + b" OK [" + mode + b"] " + word + b" complated\r\n")
+
+
 def index_value(status, size=0, time=0):
     """The value of an Entry.lst line: base64 of status, size and time (little-endian)."""
     return base64.b64encode(struct.pack("<III", status, size, time))
@@ -173,8 +224,9 @@ class StoreTree:
 
     def folder(self, folder, title=None, type=None, subscribe=None, uid_validity=None,
                messages=(), total=None, entry_ini=True):
-        """Makes a folder. messages: (file name, status, text) each; the text goes into the
-        message file after its status line. total: the Total key (default: the count)."""
+        """Makes a folder. messages: (file name, status, text[, written]) each; the text goes
+        into the message file after its status line; written (UTC seconds) is the file's
+        last-write time and the index's time. total: the Total key (default: the count)."""
         directory = self.path(folder)
         os.makedirs(directory, exist_ok=True)
         if entry_ini:
@@ -191,10 +243,13 @@ class StoreTree:
             self.write(folder, "Imap4.ini", b"[IMAP4]\r\nUID=%d\r\n" % uid_validity)
         if messages:
             index = b""
-            for name, status, text in messages:
+            for name, status, text, *written in messages:
                 data = message_file(status, text)
                 self.write(folder, name + ".orv", data)
-                index += name.encode() + b"=" + index_value(status, len(data), 1700000000)
+                if written:
+                    os.utime(self.path(folder, name + ".orv"), (written[0], written[0]))
+                index += name.encode() + b"=" + index_value(status, len(data),
+                                                            (written or [1700000000])[0])
                 index += b"\r\n"
             self.write(folder, "Entry.lst", index)
         return directory
@@ -213,6 +268,10 @@ class StoreTree:
             return []
         return parse_index(self.read(folder, "Entry.lst"))
 
+    def names(self, folder):
+        """The file names (text) of the folder's Entry.lst, in its order."""
+        return [entry[0].decode() for entry in self.index(folder)]
+
     def total(self, folder):
         """The Total key of the folder's Entry.ini (None when missing)."""
         if not os.path.exists(self.path(folder, "Entry.ini")):
@@ -221,6 +280,22 @@ class StoreTree:
             if line.startswith(b"Total="):
                 return int(line[6:])
         return None
+
+
+def read_tree(root):
+    """Every file under root: its path relative to root -> its bytes."""
+    files = {}
+    for directory, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(directory, name)
+            with open(path, "rb") as f:
+                files[os.path.relpath(path, root)] = f.read()
+    return files
+
+
+def hash_tree(root):
+    """The SHA-256 of every file under root, by its path relative to root."""
+    return {path: hashlib.sha256(data).hexdigest() for path, data in read_tree(root).items()}
 
 
 def journal_calls(path):
@@ -297,6 +372,23 @@ class Host:
             self.process.wait(timeout=PROCESS_TIMEOUT)
 
 
+def read_to_end(sock):
+    """Every byte a socket receives until the other side closes it."""
+    data = b""
+    while True:
+        chunk = sock.recv(65536)
+        if not chunk:
+            return data
+        data += chunk
+
+
+class Literal:
+    """Bytes that Client.send_command sends as a literal."""
+
+    def __init__(self, data):
+        self.data = data
+
+
 class Client:
     """A raw IMAP client: sends bytes as given and checks the bytes that come back."""
 
@@ -345,6 +437,47 @@ class Client:
         if got != expected:
             raise AssertionError("expected %r\n     got %r" % (expected, got))
 
+    def read_answer(self, tag):
+        """The bytes of the responses up to and including the tagged line of tag; a literal's
+        bytes are taken by their count, whatever they hold."""
+        answer = b""
+        while True:
+            line = self.read_until(b"\r\n")
+            answer += line
+            literal = re.search(rb"\{(\d+)\}\r\n\Z", line)
+            if literal:
+                answer += self.read(int(literal.group(1)))
+            elif line.startswith(tag + b" "):
+                return answer
+
+    def answer(self, line):
+        """Sends a command line (CR LF added); the bytes of its answer through its tagged
+        line."""
+        self.send(line + b"\r\n")
+        return self.read_answer(line.split(b" ", 1)[0])
+
+    def send_command(self, tag, *pieces):
+        """Sends tag and the pieces as one command line: bytes as they are, a Literal as "{n}"
+        and then, once the server has asked for it, its bytes."""
+        pending = tag + b" "
+        for piece in pieces:
+            if isinstance(piece, Literal):
+                self.send(pending + b"{%d}\r\n" % len(piece.data))
+                line = self.read_until(b"\r\n")
+                if not line.startswith(b"+ "):
+                    raise AssertionError("expected a continuation, got %r" % line)
+                pending = piece.data
+            else:
+                pending += piece
+        self.send(pending + b"\r\n")
+
+    def append(self, line, literal):
+        """Sends an APPEND line that ends with the literal's "{n}", waits for the continuation
+        and sends the literal with the line end; the answer is left unread."""
+        self.send(line + b"\r\n")
+        self.expect(CONTINUE)
+        self.send(literal + b"\r\n")
+
     def expect_closed(self):
         """Fails unless the server closes the connection with no further byte."""
         try:
@@ -366,14 +499,18 @@ class Client:
 
 
 class HostTestCase(unittest.TestCase):
-    """A test with its own temporary directory, mailbox and port; hosts and clients it starts
-    are stopped when it ends."""
+    """A test with its own temporary directory, mailbox and port, in extended mode when the
+    class says so; hosts and clients it starts are stopped when it ends."""
+
+    extended = False
 
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="orv-e2e-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
         self.port = free_port()
         self.mailbox = Mailbox(os.path.join(self.tmp, "mail"), self.port)
+        if self.extended:
+            self.use_extended_mode()
 
     def new_host(self, *args, program=None, mailbox=None, cwd=None, env=None):
         """A host on the test's mailbox (not started)."""
@@ -388,15 +525,41 @@ class HostTestCase(unittest.TestCase):
         host.wait_listening(self.port)
         return host
 
-    def connect(self):
-        """A client connected to the test's port; the greeting is left unread."""
-        client = Client(self.port)
+    def assert_stops_cleanly(self, host):
+        """Stops the host unless it has ended: it must end with 0 and no sanitizer report."""
+        code = host.stop() if host.process.poll() is None else host.process.returncode
+        for report in SANITIZER_REPORTS:
+            self.assertNotIn(report, host.stderr())
+        self.assertEqual(code, 0, host.stderr())
+
+    def orimapst_ok(self, *args):
+        """Runs orimapst on the test's mailbox, which must succeed; returns its output."""
+        rc, out, err = self.mailbox.orimapst(*args)
+        self.assertEqual(rc, 0, err)
+        return out
+
+    def setting(self, key, value):
+        """orimapst set key value on the test's mailbox."""
+        self.orimapst_ok("set", key, value)
+
+    def use_directory_names(self):
+        """FolderName 0: mailbox names are directory names (read at each connection start)."""
+        self.setting("FolderName", "0")
+
+    def use_extended_mode(self):
+        """Extended=1 in [Server]: extended mode (read at each connection start)."""
+        self.setting("Extended", "1")
+
+    def connect(self, client_class=None):
+        """A client (a Client, or of client_class) connected to the test's port; the greeting
+        is left unread."""
+        client = (client_class or Client)(self.port)
         self.addCleanup(client.close)
         return client
 
-    def greeted(self):
+    def greeted(self, client_class=None):
         """A client that has read the greeting."""
-        client = self.connect()
+        client = self.connect(client_class)
         client.expect(GREETING)
         return client
 
@@ -406,6 +569,17 @@ class HostTestCase(unittest.TestCase):
         client.send(b"L1 LOGIN " + user + b" " + password + b"\r\n")
         client.expect(b"L1 OK LOGIN complated\r\n")
         return client
+
+    def exchange(self, client, line, answer):
+        """Sends a command line (CR LF added) and expects exactly the answer bytes."""
+        client.send(line + b"\r\n")
+        client.expect(answer)
+
+    def exchanges(self, client, pairs):
+        """exchange for each (command line, answer) pair, in order, each a subtest."""
+        for line, answer in pairs:
+            with self.subTest(line=line):
+                self.exchange(client, line, answer)
 
 
 class StoreTestCase(HostTestCase):
@@ -427,25 +601,11 @@ class StoreTestCase(HostTestCase):
         exit with 0, so a sanitizer report of the host fails the test."""
         host = self.start_host("--journal", self.journal, *args, env={"TMPDIR": self.host_tmp})
         if check_stop:
-            self.addCleanup(lambda: self.assertEqual(host.stop(), 0, host.stderr()))
+            self.addCleanup(self.assert_stops_cleanly, host)
         return host
 
-    def use_directory_names(self):
-        """FolderName 0: mailbox names are directory names (read at each connection start)."""
-        rc, out, err = self.mailbox.orimapst("set", "FolderName", "0")
-        self.assertEqual(rc, 0, err)
-
-    def use_extended_mode(self):
-        """Extended=1 in [Server]: extended mode (read at each connection start)."""
-        rc, out, err = self.mailbox.orimapst("set", "Extended", "1")
-        self.assertEqual(rc, 0, err)
 
     def host_calls(self, name=None):
         """The journal's calls other than _OPAGetMailbox@0, those of one name when given."""
         calls = journal_calls(self.journal)
         return [c for c in calls if name is None or c[0] == name.encode()]
-
-    def exchange(self, client, line, answer):
-        """Sends a command line (CR LF added) and expects exactly the answer bytes."""
-        client.send(line + b"\r\n")
-        client.expect(answer)

@@ -205,13 +205,18 @@ class _Parser:
         return c in (b'"', b"{") or (self.peek(3).upper() == b"NIL" and
                                      self.data[self.pos + 3:self.pos + 4] in (b" ", b")"))
 
-    def nstring(self):
+    def string(self):
+        """A quoted string or a literal; None when neither starts here."""
         c = self.peek()
         if c == b'"':
             return self.quoted()
         if c == b"{":
             return self.literal()
-        return self.nil()
+        return None
+
+    def nstring(self):
+        value = self.string()
+        return self.nil() if value is None else value
 
     def flag_list(self):
         self.expect(b"(")
@@ -227,14 +232,19 @@ class _Parser:
         self.expect(b")")
         return flags
 
-    def address(self):
+    def fields(self, readers):
+        """ "(" the value each reader reads, one blank between them, ")"."""
         self.expect(b"(")
-        fields = [self.nstring()]
-        for _ in range(3):
-            self.expect(b" ")
-            fields.append(self.nstring())
+        values = []
+        for read in readers:
+            if values:
+                self.expect(b" ")
+            values.append(read())
         self.expect(b")")
-        return fields
+        return values
+
+    def address(self):
+        return self.fields([self.nstring] * 4)
 
     def address_list(self):
         if self.peek() != b"(":
@@ -247,18 +257,7 @@ class _Parser:
         return addresses
 
     def envelope(self):
-        self.expect(b"(")
-        fields = [self.nstring()]
-        self.expect(b" ")
-        fields.append(self.nstring())
-        for _ in range(6):
-            self.expect(b" ")
-            fields.append(self.address_list())
-        for _ in range(2):
-            self.expect(b" ")
-            fields.append(self.nstring())
-        self.expect(b")")
-        return fields
+        return self.fields([self.nstring] * 2 + [self.address_list] * 6 + [self.nstring] * 2)
 
     def body_value(self):
         """A body structure, read as nested lists of strings, numbers and NIL: one blank
@@ -326,11 +325,9 @@ class _Parser:
         return keyword
 
     def astring(self):
-        c = self.peek()
-        if c == b'"':
-            return self.quoted()
-        if c == b"{":
-            return self.literal()
+        value = self.string()
+        if value is not None:
+            return value
         start = self.pos
         while self.pos < len(self.data):
             b = self.data[self.pos]

@@ -5,7 +5,7 @@ their argument and state answers, and names that would leave the user's folders.
 import os
 import unittest
 
-from harness import UNREAD, StoreTestCase, mutf7
+from harness import UNREAD, StoreTestCase, mutf7, select_answer
 
 WORK = mutf7("仕事")  # &TtVOiw-
 OUTBOX = mutf7("送信箱")  # &kAFP4Xux-
@@ -14,15 +14,6 @@ MEMO = WORK + b"/memo"
 
 NO_FOLDER = b" NO No such folder.\r\n"
 NO_ARGUMENTS = b" NO please give arguments\r\n"
-
-
-def select_answer(tag, exists, recent, validity, uidnext, word=b"SELECT"):
-    return (b"* %d EXISTS\r\n* %d RECENT\r\n" % (exists, recent) +
-            b"* OK [UIDVALIDITY %d] UIDs valid\r\n" % validity +
-            b"* OK [UIDNEXT %d] Predicted next UID\r\n" % uidnext +
-            b"* FLAGS (\\Answered \\Deleted \\Draft \\Seen)\r\n"
-            b"* OK [PERMANENTFLAGS (\\* \\Answered \\Deleted \\Draft \\Seen)] Permanent flags\r\n" +
-            tag + b" OK [READ-WRITE] " + word + b" complated\r\n")
 
 
 def list_lines(word, names):
@@ -168,10 +159,9 @@ class ListTest(MailboxTestCase):
 
     def test_lower_case_command(self):
         client = self.logged_in()
-        self.exchange(client, b'a1 list "" inbox',
-                      b'* list (\\Noinferiors) "/" INBOX\r\na1 OK list complated\r\n')
-        self.exchange(client, b'a2 Lsub "" inbox',
-                      b'* Lsub (\\Noinferiors) "/" INBOX\r\na2 OK Lsub complated\r\n')
+        for tag, word in ((b"a1", b"list"), (b"a2", b"Lsub")):
+            self.exchange(client, tag + b" " + word + b' "" inbox', list_lines(word, [b"INBOX"]) +
+                          tag + b" OK " + word + b" complated\r\n")
 
     def test_state_and_arguments(self):
         client = self.greeted()
@@ -218,11 +208,10 @@ class StatusTest(MailboxTestCase):
                       b"a3 OK STATUS complated\r\n")
 
     def test_unknown_item_keeps_its_place_without_a_value(self):
-        client = self.logged_in()
-        self.exchange(client, b"a1 STATUS INBOX (MESSAGES FOO UNSEEN)",
-                      b"* STATUS INBOX (MESSAGES 3 FOO  UNSEEN 1)\r\na1 OK STATUS complated\r\n")
-        self.exchange(client, b"a2 STATUS INBOX (BAR)",
-                      b"* STATUS INBOX (BAR )\r\na2 OK STATUS complated\r\n")
+        self.exchanges(self.logged_in(), [
+            (b"a1 STATUS INBOX (MESSAGES FOO UNSEEN)",
+             b"* STATUS INBOX (MESSAGES 3 FOO  UNSEEN 1)\r\na1 OK STATUS complated\r\n"),
+            (b"a2 STATUS INBOX (BAR)", b"* STATUS INBOX (BAR )\r\na2 OK STATUS complated\r\n")])
 
     def test_errors(self):
         client = self.logged_in()

@@ -173,12 +173,10 @@ class MarkTest(ProbeTestCase):
     def test_unknown_keys_change_nothing(self):
         path = self.store.path("inbox.box", "Entry.lst")
         before = os.stat(path)
-        self.run_probe(("mark", "user1\\inbox.box\\AAAA0009", "0x40000000", "0"),
-                       ("mark", "user1\\inbox.box\\AAAA000", "0x40000000", "0"),
-                       ("mark", "user1\\nosuch.box\\AAAA0001", "0x40000000", "0"),
-                       ("mark", "user1\\inbox.box", "0x40000000", "0"),
-                       ("mark", "AAAA0001", "0x40000000", "0"),
-                       ("mark", "user1\\inbox.box\\..\\inbox.box\\AAAA0001", "0x40000000", "0"))
+        keys = ["user1\\inbox.box\\AAAA0009", "user1\\inbox.box\\AAAA000",
+                "user1\\nosuch.box\\AAAA0001", "user1\\inbox.box", "AAAA0001",
+                "user1\\inbox.box\\..\\inbox.box\\AAAA0001"]
+        self.run_probe(*[("mark", key, "0x40000000", "0") for key in keys])
         after = os.stat(path)
         self.assertEqual((after.st_ino, after.st_mtime_ns), (before.st_ino, before.st_mtime_ns))
         self.assertEqual(self.store.read("inbox.box", "Entry.lst"), b"".join(self.lines))

@@ -13,8 +13,8 @@ import ssl
 import stat
 import unittest
 
-from harness import (GREETING, STOP_BYE, TIMEOUT, UNREAD, Client, StoreTestCase, free_port, run,
-                     sjis)
+from harness import (GREETING, STOP_BYE, TIMEOUT, UNREAD, Client, StoreTestCase,
+                     free_port, read_to_end, run, sjis)
 
 CAPS = b"IMAP4rev1 IDLE UIDPLUS UNSELECT"
 BEGIN = b" OK Begin TLS negotiation now\r\n"
@@ -40,39 +40,21 @@ class TlsTestCase(StoreTestCase):
 
     def setUp(self):
         super().setUp()
-        if self.extended:
-            self.use_extended_mode()
         if self.make_cert:
-            rc, out, err = self.mailbox.orimapst("make-cert", "localhost")
-            self.assertEqual(rc, 0, err)
+            self.orimapst_ok("make-cert", "localhost")
         self.cert = os.path.join(self.mailbox.path, "imap-cert.pem")
         self.tls_port_no = free_port() if self.tls_port else 0
         if self.tls_port:
-            self.set("TlsPort", str(self.tls_port_no))
+            self.setting("TlsPort", str(self.tls_port_no))
         for key, value in self.settings:
-            self.set(key, value)
+            self.setting(key, value)
         self.store.folder("inbox.box", title="受信トレイ", uid_validity=3,
                           messages=[("AAAA0001", UNREAD, japanese_message())])
         self.host = self.start_store_host(check_stop=True)
 
-    def set(self, key, value):
-        rc, out, err = self.mailbox.orimapst("set", key, value)
-        self.assertEqual(rc, 0, err)
-
     def context(self):
         """A client context that trusts the test certificate only and checks the name."""
         return ssl.create_default_context(cafile=self.cert)
-
-    def answer(self, client, line):
-        """Sends a command and returns its answer through the tagged line."""
-        tag = line.split(b" ", 1)[0] + b" "
-        client.send(line + b"\r\n")
-        lines = b""
-        while True:
-            received = client.read_until(b"\r\n")
-            lines += received
-            if received.startswith(tag):
-                return lines
 
     def start_tls(self, client, tag=b"t1"):
         """STARTTLS on a greeted client; the client then talks TLS."""
@@ -102,9 +84,9 @@ class TlsTestCase(StoreTestCase):
         """LOGIN, SELECT and FETCH of the Japanese message, read the way a mail reader reads
         it."""
         self.exchange(client, b"l1 LOGIN user1 secret", b"l1 OK LOGIN complated\r\n")
-        self.assertTrue(self.answer(client, b"s1 SELECT INBOX").endswith(
+        self.assertTrue(client.answer(b"s1 SELECT INBOX").endswith(
             b"s1 OK [READ-WRITE] SELECT complated\r\n"))
-        answer = self.answer(client, b"f1 UID FETCH 1 BODY.PEEK[]")
+        answer = client.answer(b"f1 UID FETCH 1 BODY.PEEK[]")
         self.assertTrue(answer.endswith(b"f1 OK FETCH complated\r\n"), answer)
         literal = answer[answer.index(b"}\r\n") + 3:answer.rindex(b")\r\nf1 ")]
         message = email.message_from_bytes(literal, policy=email.policy.default)
@@ -129,9 +111,7 @@ class StartTlsTest(TlsTestCase):
         # A message appended over TLS (its literal read in blocks) reaches the host.
         text = (b"Subject: =?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?=\r\n\r\n"
                 + "本文\r\n".encode("iso-2022-jp") * 3000)
-        client.send(b"a1 APPEND INBOX {%d}\r\n" % len(text))
-        client.expect(b"+ OK please give datas\r\n")
-        client.send(text + b"\r\n")
+        client.append(b"a1 APPEND INBOX {%d}" % len(text), text)
         self.assertTrue(client.read_until(b"\r\n").startswith(b"a1 OK [APPENDUID 3 "))
         self.assertEqual(len(self.host_calls("_OPAImportFile@12")), 1)
         # IDLE waits for input through TLS; DONE and the next command in one record.
@@ -164,13 +144,7 @@ class StartTlsTest(TlsTestCase):
         bad = self.greeted()
         self.exchange(bad, b"t1 STARTTLS", b"t1" + BEGIN)
         bad.send(b"n1 NOOP\r\n")
-        data = b""
-        while True:
-            chunk = bad.sock.recv(4096)
-            if not chunk:
-                break
-            data += chunk
-        self.assertNotIn(b"NOOP", data)
+        self.assertNotIn(b"NOOP", read_to_end(bad.sock))
         # Half a handshake, then the client is gone.
         cut = self.greeted()
         self.exchange(cut, b"t1 STARTTLS", b"t1" + BEGIN)
@@ -239,13 +213,7 @@ class TlsPortTest(TlsTestCase):
         plain = socket.create_connection(("127.0.0.1", self.tls_port_no), timeout=TIMEOUT)
         self.addCleanup(plain.close)
         plain.sendall(b"a1 LOGIN user1 secret\r\n")
-        received = b""
-        while True:
-            chunk = plain.recv(4096)
-            if not chunk:
-                break
-            received += chunk
-        self.assertNotIn(b"OK", received)
+        self.assertNotIn(b"OK", read_to_end(plain))
         # A client that goes away in the middle of its handshake.
         cut = socket.create_connection(("127.0.0.1", self.tls_port_no), timeout=TIMEOUT)
         cut.sendall(self.client_hello()[:20])
@@ -299,8 +267,8 @@ class MissingFilesTest(StoreTestCase):
         if extended:
             self.use_extended_mode()
         self.tls_port_no = free_port()
-        with open(self.mailbox.settings_path, "ab") as f:
-            f.write(b"TlsCert=" + cert_text + b"\r\nTlsPort=%d\r\n" % self.tls_port_no)
+        self.mailbox.set_server_key("TlsCert", cert_text)
+        self.mailbox.set_server_key("TlsPort", self.tls_port_no)
         self.store.folder("inbox.box", title="受信トレイ", uid_validity=3,
                           messages=[("AAAA0001", UNREAD, japanese_message())])
         return self.start_store_host(check_stop=True)
@@ -321,24 +289,17 @@ class MissingFilesTest(StoreTestCase):
         self.assert_no_tls(CAPS)
 
     def test_a_key_that_does_not_fit_is_reported(self):
-        rc, out, err = self.mailbox.orimapst("make-cert", "localhost")
-        self.assertEqual(rc, 0, err)
+        self.orimapst_ok("make-cert", "localhost")
         first = os.path.join(self.mailbox.path, "first-cert.pem")
         os.rename(os.path.join(self.mailbox.path, "imap-cert.pem"), first)
-        rc, out, err = self.mailbox.orimapst("make-cert", "localhost")
-        self.assertEqual(rc, 0, err)
-        # The settings file now names the second pair; the first certificate replaces it.
-        with open(self.mailbox.settings_path, "rb") as f:
-            settings = f.read().replace(b"TlsCert=imap-cert.pem", b"TlsCert=" + first.encode())
-        with open(self.mailbox.settings_path, "wb") as f:
-            f.write(settings)
+        # The settings name the second pair, but for the first certificate.
+        self.orimapst_ok("make-cert", "localhost")
         host = self.start_with(first.encode())
         self.assertIn("OrvImapS: TLS is off: the private key does not match", host.stderr())
         self.assert_no_tls(CAPS)
 
     def test_the_exact_mode_has_no_tls(self):
-        rc, out, err = self.mailbox.orimapst("make-cert", "localhost")
-        self.assertEqual(rc, 0, err)
+        self.orimapst_ok("make-cert", "localhost")
         host = self.start_with(b"imap-cert.pem", extended=False)
         self.assertIn("the TLS port %d stays closed: it needs Extended=1" % self.tls_port_no,
                       host.stderr())
@@ -354,9 +315,8 @@ class MakeCertTest(StoreTestCase):
         with open(key, "w") as f:
             f.write("old")
         os.chmod(key, 0o644)
-        rc, out, err = self.mailbox.orimapst("make-cert", "mail.example.jp")
-        self.assertEqual(rc, 0, err)
-        self.assertIn("certificate for mail.example.jp written", out)
+        self.assertIn("certificate for mail.example.jp written",
+                      self.orimapst_ok("make-cert", "mail.example.jp"))
         self.assertEqual(stat.S_IMODE(os.stat(key).st_mode), 0o600)
         with open(self.mailbox.settings_path, "rb") as f:
             settings = f.read()
@@ -371,11 +331,9 @@ class MakeCertTest(StoreTestCase):
         self.assertEqual((rc, rc2), (0, 0))
         self.assertEqual(cert_key, key_key)
         # Without a name: this machine's.
-        rc, out, err = self.mailbox.orimapst("make-cert")
-        self.assertEqual(rc, 0, err)
-        self.assertIn("certificate for %s written" % socket.gethostname(), out)
-        rc, out, err = self.mailbox.orimapst("show")
-        self.assertIn("TlsCert     imap-cert.pem", out)
+        self.assertIn("certificate for %s written" % socket.gethostname(),
+                      self.orimapst_ok("make-cert"))
+        self.assertIn("TlsCert     imap-cert.pem", self.orimapst_ok("show"))
         for args in (["set", "TlsPort", "65536"], ["set", "RequireTls", "2"]):
             rc, out, err = self.mailbox.orimapst(*args)
             self.assertEqual(rc, 1, args)

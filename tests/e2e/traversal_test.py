@@ -16,9 +16,9 @@ import struct
 import sys
 import unittest
 
-from faults_test import command, figure, hash_tree, text_message
+from faults_test import command, figure, text_message
 from fetch_fixtures import ImapClient
-from harness import GREETING, UNREAD, StoreTestCase, index_value
+from harness import UNREAD, StoreTestCase, hash_tree, index_value
 
 # What every sentinel file and title holds, and no answer may.
 SENTINEL = b"SENTINEL"
@@ -222,17 +222,9 @@ class TraversalTest(StoreTestCase):
         self.by_command[verb] = (tried + 1, denied + (1 if refused else 0))
 
     def read_answer(self, client, tag):
-        """(tagged response, every byte up to it)."""
-        raw = b""
-        while True:
-            line = client.read_line()
-            raw += line
-            m = re.search(rb"\{(\d+)\}\r\n$", line)
-            if m:
-                raw += client.read_exact(int(m.group(1)))
-                continue
-            if line.startswith(tag + b" "):
-                return line.split(b" ", 2)[1], raw
+        """(the tagged response's status, every byte up to it)."""
+        raw = client.read_answer(tag)
+        return raw.rsplit(b"\r\n", 2)[-2].split(b" ", 2)[1], raw
 
     def try_name(self, client, name, form, extended):
         """Every command that takes a mailbox name, with this name."""
@@ -313,8 +305,7 @@ class TraversalTest(StoreTestCase):
         for extended in (False, True):
             for titles in (True, False):
                 for key, on in (("Extended", extended), ("FolderName", titles)):
-                    rc, out, err = self.mailbox.orimapst("set", key, "1" if on else "0")
-                    self.assertEqual(rc, 0, err)
+                    self.setting(key, "1" if on else "0")
                 self.own_names = ([b"INBOX", b"&TtVOiw-", b"&TtVOiw-/&TgtPTQ-"] if titles else
                                   [b"INBOX", b"work.box", b"work.box/sub.box"])
                 # LIST and LSUB first: the exact mode refuses them once a folder is selected.
@@ -342,9 +333,7 @@ class TraversalTest(StoreTestCase):
             self.check_answer("control", self.read_answer(client, b"F1"))
 
     def logged_in_reader(self, user=b"user1", password=b"secret"):
-        client = ImapClient(self.port)
-        self.addCleanup(client.close)
-        client.expect(GREETING)
+        client = self.greeted(ImapClient)
         self.assertEqual(command(client, b"L1 LOGIN %s %s" % (user, password)).status, b"OK")
         return client
 

@@ -7,9 +7,10 @@ must come out as the IBM extension code (0xFA40-0xFC4B) of the same character; c
 Python cannot encode must come out as "?".
 """
 
-import os
 import subprocess
 import unittest
+
+from imap_data import tool
 
 DEFAULT_WIDE = "\u30fb"
 
@@ -19,9 +20,8 @@ def is_lead(b):
 
 
 def run_dump(code_points):
-    tool = os.path.join(os.environ.get("ORV_BUILD_DIR", "build"), "tests", "cp932_dump")
     stdin = "".join("%X\n" % cp for cp in code_points)
-    out = subprocess.run([tool], input=stdin, capture_output=True, text=True, check=True).stdout
+    out = subprocess.run([tool("cp932_dump")], input=stdin, capture_output=True, text=True, check=True).stdout
     decoded, encoded = {}, {}
     for line in out.splitlines():
         fields = line.split()

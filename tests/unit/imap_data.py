@@ -1,9 +1,12 @@
 """A small reader of IMAP data values written from the protocol's grammar, for the tests that
 check what the renderers write: parenthesised lists, quoted strings with the two escapes, NIL
-and numbers."""
+and numbers. Also the test tools of the build that those tests and the codec tests run, and the
+test case that renders message files with one of them."""
 
 import os
 import subprocess
+import tempfile
+import unittest
 
 
 class ParseError(Exception):
@@ -66,6 +69,20 @@ def read_item(data, pos, blank_before_close=False):
     raise ParseError("bad atom %r at %d" % (atom, pos))
 
 
+def tool(name):
+    """The path of the test tool tests/NAME of the build under test."""
+    return os.path.join(os.environ.get("ORV_BUILD_DIR", "build"), "tests", name)
+
+
+def run_lines(name, lines):
+    """The lines the tool prints for the input lines: one line for each."""
+    out = subprocess.run([tool(name)], input="".join(line + "\n" for line in lines),
+                         capture_output=True, text=True, check=True).stdout
+    result = out.split("\n")[:-1]
+    assert len(result) == len(lines), (len(result), len(lines))
+    return result
+
+
 def render_files(tool_name, directory, messages):
     """Writes each message to a file in directory and returns the one line per file that the
     dump tool tests/TOOL_NAME of the build prints for them."""
@@ -74,8 +91,34 @@ def render_files(tool_name, directory, messages):
         paths.append(os.path.join(directory, "m%d.orv" % i))
         with open(paths[-1], "wb") as f:
             f.write(data)
-    tool = os.path.join(os.environ.get("ORV_BUILD_DIR", "build"), "tests", tool_name)
-    out = subprocess.run([tool] + paths, capture_output=True, check=True).stdout
+    out = subprocess.run([tool(tool_name)] + paths, capture_output=True, check=True).stdout
     lines = out.split(b"\n")
     assert lines[-1] == b"" and len(lines) == len(paths) + 1, "one line per file expected"
     return lines[:-1]
+
+
+class RenderTestCase(unittest.TestCase):
+    """Message files rendered by the dump tool TOOL, in a directory of the test's own."""
+
+    TOOL = None
+
+    def setUp(self):
+        directory = tempfile.TemporaryDirectory()
+        self.addCleanup(directory.cleanup)
+        self.dir = directory.name
+
+    def write_all(self, messages):
+        return render_files(self.TOOL, self.dir, messages)
+
+    def check_rendered(self, cases, shown, check):
+        """Renders the message of each (message, expected) case and calls check(expected,
+        the rendered line), in a subtest named by the first shown bytes of the message."""
+        for (data, expected), line in zip(cases, self.write_all([c[0] for c in cases])):
+            with self.subTest(message=data[:shown]):
+                check(expected, line)
+
+    def assert_rejected(self, read, data):
+        """read refuses each of data with ParseError."""
+        for bad in data:
+            with self.subTest(data=bad), self.assertRaises(ParseError):
+                read(bad)

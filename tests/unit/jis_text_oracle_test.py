@@ -8,19 +8,14 @@ per run of double-byte characters and blanks, built from Python's iso2022_jp and
 """
 
 import base64
-import os
 import random
-import subprocess
 import unittest
+
+from imap_data import run_lines
 
 
 def run_tool(lines):
-    tool = os.path.join(os.environ.get("ORV_BUILD_DIR", "build"), "tests", "jis_text_tool")
-    out = subprocess.run([tool], input="".join(line + "\n" for line in lines),
-                         capture_output=True, text=True, check=True).stdout
-    result = out.split("\n")[:-1]
-    assert len(result) == len(lines), (len(result), len(lines))
-    return [bytes.fromhex(r) for r in result]
+    return [bytes.fromhex(r) for r in run_lines("jis_text_tool", lines)]
 
 
 def jis_x_0208_characters():

@@ -8,9 +8,9 @@ NEC-selected IBM code 0xED40-0xEEFC).
 """
 
 import base64
-import os
-import subprocess
 import unittest
+
+from imap_data import run_lines
 
 
 def is_lead(b):
@@ -24,15 +24,6 @@ def is_trail(b):
 def modified_utf7(text):
     encoded = base64.b64encode(text.encode("utf-16-be")).decode("ascii")
     return "&" + encoded.rstrip("=").replace("/", ",") + "-"
-
-
-def run_tool(lines):
-    tool = os.path.join(os.environ.get("ORV_BUILD_DIR", "build"), "tests", "name_codec_tool")
-    out = subprocess.run([tool], input="".join(line + "\n" for line in lines),
-                         capture_output=True, text=True, check=True).stdout
-    result = out.split("\n")[:-1]
-    assert len(result) == len(lines), (len(result), len(lines))
-    return result
 
 
 def ibm_code_of(ch):
@@ -61,7 +52,7 @@ class NameCodecOracleTest(unittest.TestCase):
                 except UnicodeDecodeError:
                     pass  # no character, no UTF-16 form
         self.assertGreater(len(codes), 7900)
-        results = run_tool(["e " + code.hex() for code in codes])
+        results = run_lines("name_codec_tool", ["e " + code.hex() for code in codes])
         canonical_changes = 0
         for (code, ch), line in zip(codes.items(), results):
             wire, decoded = line.rsplit(" ", 1)

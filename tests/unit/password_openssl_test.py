@@ -7,11 +7,12 @@ parity, base64-encoded; what openssl makes must verify with our code.
 """
 
 import base64
-import os
 import random
 import shutil
 import subprocess
 import unittest
+
+from imap_data import tool
 
 OPENSSL = shutil.which("openssl")
 
@@ -40,8 +41,7 @@ def hexarg(data):
 @unittest.skipIf(OPENSSL is None, "openssl is not installed: the cross-check cannot run")
 class OpensslCrossCheck(unittest.TestCase):
     def setUp(self):
-        tool = os.path.join(os.environ.get("ORV_BUILD_DIR", "build"), "tests", "pwtool")
-        self.tool = subprocess.Popen([tool], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        self.tool = subprocess.Popen([tool("pwtool")], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      text=True)
         self.random = random.Random(20240611)
 

@@ -9,7 +9,6 @@ exactly their names.
 
 Run by tests/win32/run.sh, which builds into ORV_WIN32_BUILD and prepares the Wine prefix."""
 
-import base64
 import email.header
 import os
 import re
@@ -24,7 +23,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from harness import (ANSWERED, GREETING, STOP_BYE, UNREAD, Client, Host,  # noqa: E402
-                     StoreTree, free_port, mutf7, sjis, wait_until)
+                     StoreTree, decode_mutf7, free_port, mutf7, sjis, wait_until)
 
 BIN = os.path.join(os.environ.get("ORV_WIN32_BUILD", "build-win32"), "bin")
 OBJDUMP = os.environ.get("ORV_OBJDUMP", "i686-w64-mingw32-objdump")
@@ -118,25 +117,6 @@ def exports(binary):
     return sorted(names)
 
 
-def decode_mutf7(name):
-    """A mailbox name from modified UTF-7 to Unicode."""
-    out, i = "", 0
-    while i < len(name):
-        if name[i] != "&":
-            out += name[i]
-            i += 1
-            continue
-        end = name.index("-", i)
-        chunk = name[i + 1:end]
-        if chunk == "":
-            out += "&"
-        else:
-            raw = chunk.replace(",", "/")
-            out += base64.b64decode(raw + "=" * (-len(raw) % 4)).decode("utf-16-be")
-        i = end + 1
-    return out
-
-
 def decode_words(value):
     """A header value with encoded words, decoded."""
     return str(email.header.make_header(email.header.decode_header(value)))
@@ -153,20 +133,7 @@ class Session:
         """Sends one command; returns (tag, the raw answer up to and including its tagged line)."""
         self.tag += 1
         tag = b"t%d" % self.tag
-        self.client.send(tag + b" " + text + b"\r\n")
-        return tag, self.until_tagged(tag)
-
-    def until_tagged(self, tag):
-        answer = b""
-        while True:
-            line = self.client.read_until(b"\r\n")
-            answer += line
-            m = re.search(rb"\{(\d+)\}\r\n$", line)
-            if m:
-                answer += self.client.read(int(m.group(1)))
-                continue
-            if line.startswith(tag + b" "):
-                return answer
+        return tag, self.client.answer(tag + b" " + text)
 
     def close(self):
         self.client.close()
@@ -314,10 +281,8 @@ class ServeTest(WineHostCase):
                    "appended over IMAP\r\n").encode("ascii")
         s.tag += 1
         tag = b"t%d" % s.tag
-        s.client.send(tag + b" APPEND " + name + b" () {%d}\r\n" % len(message))
-        s.client.expect(b"+ OK please give datas\r\n")
-        s.client.send(message + b"\r\n")
-        answer = s.until_tagged(tag)
+        s.client.append(tag + b" APPEND " + name + b" () {%d}" % len(message), message)
+        answer = s.client.read_answer(tag)
         self.assertTrue(answer.endswith(tag + b" OK APPEND complated\r\n"), answer)
         # The host filed it in the folder's index, unread.
         index = self.store.index("work.box")
