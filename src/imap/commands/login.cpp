@@ -1,9 +1,9 @@
 // LOGIN: the name and password are checked against the account file, and the user's folder
 // tree is read. In extended mode a server that requires TLS refuses LOGIN in the clear.
 #include "imap/commands/commands.h"
-#include "store/password.h"
 #include "imap/session.h"
 #include "store/mail_store.h"
+#include "store/password.h"
 
 void RunLogin(Session& s) {
     if (s.mode == Mode::kExtended && s.settings.requireTls && !s.channel.TlsActive()) {
