@@ -605,6 +605,18 @@ class StoreTestCase(HostTestCase):
         return host
 
 
+    def run_probe(self, *lines):
+        """Runs the host with the store probe plug-in (tests/store_probe.so), which makes the
+        host calls of the script lines (fields: text, or bytes such as a Shift_JIS name), and
+        stops it, which must go cleanly."""
+        with open(os.path.join(self.mailbox.path, "store-probe.txt"), "wb") as f:
+            for line in lines:
+                f.write(b"\t".join(os.fsencode(field) for field in line) + b"\n")
+        host = self.new_host("--plugin", built("tests", "store_probe.so"),
+                             "--journal", self.journal).start()
+        host.wait_listening(self.port)
+        self.assertEqual(host.stop(), 0, host.stderr())
+
     def host_calls(self, name=None):
         """The journal's calls other than _OPAGetMailbox@0, those of one name when given."""
         calls = journal_calls(self.journal)
