@@ -167,8 +167,10 @@ def decode_mutf7(name):
             continue
         end = name.index("-", i)
         chunk = name[i + 1:end].replace(",", "/")
-        out += base64.b64decode(chunk + "=" * (-len(chunk) % 4)).decode("utf-16-be") \
-            if chunk else "&"
+        if chunk:
+            out += base64.b64decode(chunk + "=" * (-len(chunk) % 4)).decode("utf-16-be")
+        else:
+            out += "&"
         i = end + 1
     return out
 
@@ -204,6 +206,15 @@ def parse_index(data):
         status, size, time = struct.unpack("<III", record[:12])
         lines.append((name, status, size, time, line[len(body):]))
     return lines
+
+
+def uid_of(name):
+    """The UID of a message file name: its four letters as a number in base 26, times 10000,
+    and the digits after them."""
+    letters = 0
+    for c in name[:4].upper():
+        letters = letters * 26 + ord(c) - ord("A")
+    return letters * 10000 + int(re.match(r"\d*", name[4:]).group(0) or "0")
 
 
 def message_file(status, text):
