@@ -218,9 +218,10 @@ class ClientCase(StoreTestCase):
 
     # The exchange a client had.
 
-    def assert_exchange(self, pattern, answer):
+    def assert_exchange(self, pattern, answer, starts=b""):
         """Some client sent a command matching pattern (a regular expression, bytes) and the
-        server's answer to it, through its tagged line, ends with answer (the tag left out)."""
+        server's answer to it, through its tagged line, ends with answer (the tag left out)
+        and starts with starts."""
         found = self.relay.exchange(pattern)
         self.assertIsNotNone(found, "no command %r in:\n%s" % (pattern, self.relay.transcript()))
         line, got = found
@@ -228,7 +229,7 @@ class ClientCase(StoreTestCase):
         tag = line.split(b" ", 1)[0]
         self.assertTrue(got.endswith(tag + answer), "answer to %r:\n%r\nexpected to end with %r"
                         % (line, got, tag + answer))
-        return line, got
+        self.assertTrue(got.startswith(starts), "answer to %r:\n%r" % (line, got))
 
     def assert_password_never_in_clear(self):
         """The client sent the password only over TLS: its bytes never crossed the relay."""
@@ -437,6 +438,11 @@ class ClientCase(StoreTestCase):
         self.assertEqual(len(stored), 1)
         self.assertIn(b"Subject: " + fx.sjis(original.subject) + b"\r\n", stored[0])
         return stored[0]
+
+    def assert_store_unchanged(self):
+        """The host was asked for nothing, and the store is as it was."""
+        self.assert_calls([])
+        self.assert_store_through_calls()
 
     def flags_of(self, folder):
         """{name: status word} of the folder's index now."""

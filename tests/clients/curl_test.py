@@ -113,9 +113,8 @@ class ExactModeTest(CurlFlow, ClientCase):
         # reports a bad answer, as the server renders only whole messages, headers and texts.
         rc, out = self.curl("INBOX;UID=2;SECTION=1")
         self.assertEqual((rc, out), (8, ""))
-        self.assert_exchange(rb"^\w+ UID FETCH 2 BODY\[1\]$", b" OK FETCH complated\r\n")
-        line, got = self.relay.exchange(rb"^\w+ UID FETCH 2 BODY\[1\]$")
-        self.assertTrue(got.startswith(b"* 2 FETCH (UID 2 BODY[1])\r\n"), got)
+        self.assert_exchange(rb"^\w+ UID FETCH 2 BODY\[1\]$", b" OK FETCH complated\r\n",
+                             starts=b"* 2 FETCH (UID 2 BODY[1])\r\n")
 
     def check_search(self, found):
         # SEARCH knows only ALL: UNSEEN finds nothing although messages 3 and 5 are unseen.

@@ -10,7 +10,7 @@ import sys
 # The end-to-end tests' harness is shared.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
-from harness import ANSWERED, UNREAD, StoreTree, sjis  # noqa: E402
+from harness import ANSWERED, UNREAD, StoreTree, sjis, uid_of  # noqa: E402
 
 USER = "user1"
 PASSWORD = "secret"
@@ -56,10 +56,7 @@ class Original:
 
     @property
     def uid(self):
-        letters = 0
-        for c in self.name[:4]:
-            letters = letters * 26 + ord(c) - ord("A")
-        return letters * 10000 + int(self.name[4:])
+        return uid_of(self.name)
 
     @property
     def seen(self):

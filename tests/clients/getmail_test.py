@@ -44,8 +44,7 @@ class ExactModeTest(GetmailFlow, ClientCase):
         self.assertEqual(messages, [])
         self.assert_exchange(rb'^\w+ EXAMINE "?INBOX"?$',
                              b" BAD Command Not impremented EXAMINE\r\n")
-        self.assert_calls([])
-        self.assert_store_through_calls()
+        self.assert_store_unchanged()
 
     def check_delete(self, rc, out, err, messages):
         # To delete, getmail opens the folder with SELECT, gets every message and marks it
@@ -64,8 +63,7 @@ class ExtendedModeTest(GetmailFlow, ClientCase):
         self.assertEqual(rc, 0, self.describe_runs())
         self.assert_folder_downloaded(fx.INBOX, messages)
         # Read-only: nothing is marked, the store is as it was.
-        self.assert_calls([])
-        self.assert_store_through_calls()
+        self.assert_store_unchanged()
         # The messages stay: a second run with a fresh state gets them all again.
         os.rename(os.path.join(self.work, "state"), os.path.join(self.work, "state.1"))
         rc, out, err, messages = self.getmail()

@@ -147,8 +147,7 @@ class ExactModeTlsTest(MbsyncFlow, ClientCase):
         self.assertEqual(rc, 1, self.describe_runs())
         self.assertIn("SSL support not available", err)
         self.assertEqual(self.relay.client_bytes(), b"1 CAPABILITY\r\n")
-        self.assert_calls([])
-        self.assert_store_through_calls()
+        self.assert_store_unchanged()
 
 
 if __name__ == "__main__":

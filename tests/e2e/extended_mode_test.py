@@ -9,8 +9,8 @@ import os
 import re
 import unittest
 
-from harness import (ANSWERED, DELETED, DRAFT, UNREAD, StoreTestCase, built,
-                     host_program, mutf7, run, select_answer)
+from harness import (ANSWERED, DELETED, DRAFT, UNREAD, StoreTestCase, host_program, mutf7,
+                     run, select_answer)
 
 WORK = mutf7("仕事")
 DELETE = "_OPADeleteMail@4"
@@ -355,15 +355,9 @@ class HostDeleteTest(StoreTestCase):
             f.write(text(99))
         # Eight threads each delete one message (named in lower case; thread 0 names one that
         # does not exist), import one, and delete another that does not exist.
-        script = [b"threads\t8", b"delete\tuser1\\inbox.box\\aaaa000%t",
-                  b"import\t" + os.fsencode(incoming) + b"\tuser1\\inbox.box\t0",
-                  b"delete\tuser1\\inbox.box\\AAAA0077"]
-        with open(os.path.join(self.mailbox.path, "store-probe.txt"), "wb") as f:
-            f.write(b"\n".join(script) + b"\n")
-        host = self.new_host("--plugin", built("tests", "store_probe.so"),
-                             "--journal", self.journal).start()
-        host.wait_listening(self.port)
-        self.assertEqual(host.stop(), 0, host.stderr())
+        self.run_probe(("threads", "8"), ("delete", "user1\\inbox.box\\aaaa000%t"),
+                       ("import", incoming, "user1\\inbox.box", "0"),
+                       ("delete", "user1\\inbox.box\\AAAA0077"))
         # AAAA0008 remains; each import took the next name above the highest at its moment.
         index = self.store.names("inbox.box")
         self.assertEqual(index[0], "AAAA0008")

@@ -2,7 +2,7 @@
 of an APPEND literal, a large FETCH or IDLE; a thousand clients at once and then a stop; the
 host rewriting its files while clients read them; unreadable, truncated and binary files in the
 store; a temporary directory that is full or missing during APPEND; and proof that a session
-changes the store only through the host's functions (every file hashed before and after).
+changes the store only through the host's functions (every file compared before and after).
 
 After every fault the host's threads and descriptors must be back to what the idle host had,
 and the host must stop with exit code 0 (so a sanitizer report fails the test). The slowest
@@ -806,7 +806,7 @@ STATUS_LINE = re.compile(rb"X-Orvex-Status: ([0-9A-F]{8})\r\n")
 
 
 class StoreHashCases:
-    """A store hashed before and after sessions in both modes: a long read-only session with
+    """A store read whole before and after sessions in both modes: a long read-only session with
     every read command must leave every file as it was, but for the settings it may write (the
     exact mode's UIDVALIDITY counter, a folder's own UIDVALIDITY in extended mode, the Subscribe
     key); a session that stores flags and appends and copies mail may change only what the

@@ -11,7 +11,7 @@ import socket
 
 import imap_reader
 from harness import (ANSWERED, DELETED, DRAFT, UNREAD, Client, StoreTestCase,
-                     message_file, sjis, utc)
+                     message_file, sjis, uid_of, utc)
 
 USER = "user1"
 PASSWORD = "secret"
@@ -42,11 +42,7 @@ class Message:
 
     @property
     def uid(self):
-        letters = 0
-        for c in self.file_name[:4].upper():
-            letters = letters * 26 + ord(c) - ord("A")
-        digits = re.match(r"\d*", self.file_name[4:]).group(0)
-        return letters * 10000 + int(digits or "0")
+        return uid_of(self.file_name)
 
 
 # Message 1: plain text with CR LF lines (one body line ends in LF alone); two Received fields

@@ -167,8 +167,10 @@ def decode_mutf7(name):
             continue
         end = name.index("-", i)
         chunk = name[i + 1:end].replace(",", "/")
-        out += base64.b64decode(chunk + "=" * (-len(chunk) % 4)).decode("utf-16-be") \
-            if chunk else "&"
+        if chunk:
+            out += base64.b64decode(chunk + "=" * (-len(chunk) % 4)).decode("utf-16-be")
+        else:
+            out += "&"
         i = end + 1
     return out
 
@@ -204,6 +206,15 @@ def parse_index(data):
         status, size, time = struct.unpack("<III", record[:12])
         lines.append((name, status, size, time, line[len(body):]))
     return lines
+
+
+def uid_of(name):
+    """The UID of a message file name: its four letters as a number in base 26, times 10000,
+    and the digits after them."""
+    letters = 0
+    for c in name[:4].upper():
+        letters = letters * 26 + ord(c) - ord("A")
+    return letters * 10000 + int(re.match(r"\d*", name[4:]).group(0) or "0")
 
 
 def message_file(status, text):
@@ -604,6 +615,18 @@ class StoreTestCase(HostTestCase):
             self.addCleanup(self.assert_stops_cleanly, host)
         return host
 
+
+    def run_probe(self, *lines):
+        """Runs the host with the store probe plug-in (tests/store_probe.so), which makes the
+        host calls of the script lines (fields: text, or bytes such as a Shift_JIS name), and
+        stops it, which must go cleanly."""
+        with open(os.path.join(self.mailbox.path, "store-probe.txt"), "wb") as f:
+            for line in lines:
+                f.write(b"\t".join(os.fsencode(field) for field in line) + b"\n")
+        host = self.new_host("--plugin", built("tests", "store_probe.so"),
+                             "--journal", self.journal).start()
+        host.wait_listening(self.port)
+        self.assertEqual(host.stop(), 0, host.stderr())
 
     def host_calls(self, name=None):
         """The journal's calls other than _OPAGetMailbox@0, those of one name when given."""

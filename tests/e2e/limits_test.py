@@ -8,12 +8,13 @@ from harness import GREETING, STOP_BYE, StoreTestCase
 
 class LimitsTest(StoreTestCase):
 
-    def set_limit(self, key, value):
+    def serve_with_limit(self, key, value):
+        """Starts the host with key=value in the settings (a limit orimapst does not set)."""
         self.mailbox.set_server_key(key, value)
         self.start_store_host(check_stop=True)
 
     def test_overlong_line_is_dropped_and_answered_as_not_implemented(self):
-        self.set_limit("MaxLineLength", 64)
+        self.serve_with_limit("MaxLineLength", 64)
         client = self.logged_in()
         client.send(b"a1 NOOP " + b"x" * 5000 + b"\r\na2 NOOP\r\n")
         client.expect(b"a1 BAD Command Not impremented NOOP\r\na2 OK NOOP complated\r\n")
@@ -23,7 +24,7 @@ class LimitsTest(StoreTestCase):
         client.expect(b"a3 OK NOOP complated\r\n")
 
     def test_connection_beyond_the_limit_is_told_goodbye(self):
-        self.set_limit("MaxConnections", 2)
+        self.serve_with_limit("MaxConnections", 2)
         first = self.greeted()
         second = self.greeted()
         third = self.connect()
@@ -47,7 +48,7 @@ class LimitsTest(StoreTestCase):
 
     def test_append_beyond_the_limit_is_refused_before_the_continuation(self):
         self.store.folder("inbox.box", title="Inbox")
-        self.set_limit("MaxAppendSize", 10)
+        self.serve_with_limit("MaxAppendSize", 10)
         client = self.logged_in()
         self.exchange(client, b"a1 APPEND INBOX () {11}", b"a1 NO please give arguments\r\n")
         client.append(b"a2 APPEND INBOX () {10}", b"0123456789")

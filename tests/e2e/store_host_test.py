@@ -23,17 +23,6 @@ MARK = b"_OPAMarkMail@12"
 
 class ProbeTestCase(StoreTestCase):
 
-    def run_probe(self, *lines):
-        """Runs the store probe plug-in on the script lines (fields: text, or the bytes of a
-        Shift_JIS name)."""
-        with open(os.path.join(self.mailbox.path, "store-probe.txt"), "wb") as f:
-            for line in lines:
-                f.write(b"\t".join(os.fsencode(field) for field in line) + b"\n")
-        host = self.new_host("--plugin", built("tests", "store_probe.so"),
-                             "--journal", self.journal).start()
-        host.wait_listening(self.port)
-        self.assertEqual(host.stop(), 0, host.stderr())
-
     def message(self, name, data):
         """A file holding one message, to import."""
         path = os.path.join(self.host_tmp, name)

@@ -7,24 +7,21 @@
 #   BUILD_DIR: the Debug AddressSanitizer build to use (default build-test, the one ./test.sh
 #   makes); configured and brought up to date here.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
-root=$(pwd)
-
-tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3 libssl-dev openssl
+source "$(dirname "$0")/common.sh"
 
 build=$(realpath -m "${1:-build-test}")
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
-reports="$build/leak-reports"
+report_dir="$build/leak-reports"
 logs="$build/leak-logs"
-rm -rf "$reports" "$logs"
-mkdir -p "$reports" "$logs"
+rm -rf "$report_dir" "$logs"
+mkdir -p "$report_dir" "$logs"
 export ORV_BUILD_DIR="$build"
 export PYTHONDONTWRITEBYTECODE=1
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
-ASAN_OPTIONS+=":log_path=$reports/report"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/report"
+ASAN_OPTIONS+=":log_path=$report_dir/report"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$report_dir/report"
 
 started=$(date +%s)
 modules=$(cd tests/e2e && ls ./*_test.py | sed 's|^\./||; s|\.py$||')
@@ -41,14 +38,7 @@ for m in $modules; do
     fi
 done
 
-found=$(find "$reports" -type f | sort)
-if [ -n "$found" ]; then
-    for f in $found; do
-        echo "===== sanitizer report $f"
-        cat "$f"
-    done
-    failed=1
-fi
+show_reports "$report_dir" "sanitizer report"
 echo "run_leaks.sh: $(echo "$modules" | wc -w) end-to-end modules in" \
-     "$(( $(date +%s) - started )) s; $(echo -n "$found" | grep -c . || true) sanitizer reports"
+     "$(( $(date +%s) - started )) s; $reports sanitizer reports"
 exit $failed

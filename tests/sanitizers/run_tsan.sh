@@ -5,10 +5,7 @@
 # reports, faults and TLS against a host stand-in built the same way. Fails on any report.
 # Usage: tests/sanitizers/run_tsan.sh [BUILD_DIR]   (default build-tsan)
 set -euo pipefail
-cd "$(dirname "$0")/../.."
-root=$(pwd)
-
-tests/install_packages.sh cmake ninja-build g++ libgtest-dev libgmock-dev python3 libssl-dev openssl
+source "$(dirname "$0")/common.sh"
 
 unit_tests=(sockets_test threads_test connection_test locked_list_test profile_test mailbox_test)
 e2e_tests=(session_test host_test limits_test extended_updates_test faults_test tls_test)
@@ -22,10 +19,10 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=OFF \
 cmake --build "$build" -j"$(nproc)" --target "${unit_tests[@]}" orvex-host orimapst \
     orvex-host-incomplete
 
-reports="$build/tsan-reports"
-rm -rf "$reports"
-mkdir -p "$reports"
-export TSAN_OPTIONS="halt_on_error=0:second_deadlock_stack=1:log_path=$reports/report"
+report_dir="$build/tsan-reports"
+rm -rf "$report_dir"
+mkdir -p "$report_dir"
+export TSAN_OPTIONS="halt_on_error=0:second_deadlock_stack=1:log_path=$report_dir/report"
 TSAN_OPTIONS+=":suppressions=$root/tests/sanitizers/tsan.supp"
 export ORV_BUILD_DIR="$build"
 export PYTHONDONTWRITEBYTECODE=1
@@ -46,14 +43,7 @@ done
     "$root/tests/e2e" "${e2e_tests[@]}") ||
     { echo "run_tsan.sh: end-to-end tests failed"; failed=1; }
 
-found=$(find "$reports" -type f | sort)
-if [ -n "$found" ]; then
-    for f in $found; do
-        echo "===== ThreadSanitizer report $f"
-        cat "$f"
-    done
-    failed=1
-fi
+show_reports "$report_dir" "ThreadSanitizer report"
 echo "run_tsan.sh: ${#unit_tests[@]} unit test programs and ${#e2e_tests[@]} end-to-end modules" \
-     "in $(( $(date +%s) - started )) s; $(echo -n "$found" | grep -c . || true) reports"
+     "in $(( $(date +%s) - started )) s; $reports reports"
 exit $failed

@@ -21,7 +21,8 @@ def is_lead(b):
 
 def run_dump(code_points):
     stdin = "".join("%X\n" % cp for cp in code_points)
-    out = subprocess.run([tool("cp932_dump")], input=stdin, capture_output=True, text=True, check=True).stdout
+    out = subprocess.run([tool("cp932_dump")], input=stdin, capture_output=True, text=True,
+                         check=True).stdout
     decoded, encoded = {}, {}
     for line in out.splitlines():
         fields = line.split()

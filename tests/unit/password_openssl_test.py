@@ -41,8 +41,8 @@ def hexarg(data):
 @unittest.skipIf(OPENSSL is None, "openssl is not installed: the cross-check cannot run")
 class OpensslCrossCheck(unittest.TestCase):
     def setUp(self):
-        self.tool = subprocess.Popen([tool("pwtool")], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     text=True)
+        self.tool = subprocess.Popen([tool("pwtool")], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, text=True)
         self.random = random.Random(20240611)
 
     def tearDown(self):
