@@ -29,7 +29,7 @@ void ImapSession::OnAppend() {
     Text path = ResolveFolder(*command_.arguments.At(0));
     if (path.IsEmpty())
         return;
-    Mailbox mailbox(user_->mailRoot, path);
+    Mailbox mailbox(host_, user_->mailRoot, path);
     TempFile temp;
     Send("+ OK please give datas\r\n");
 

@@ -29,7 +29,7 @@ void ImapSession::OnLogin() {
         return;
     }
     delete mailStore_;
-    mailStore_ = new MailStore(user->mailRoot);
+    mailStore_ = new MailStore(host_, user->mailRoot);
     mailStore_->Load(Text(""), Text("*"), 0);
     user_ = user;
     state_ = Authenticated;

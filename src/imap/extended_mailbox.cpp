@@ -6,7 +6,6 @@
 
 #include "imap/extended_session.h"
 #include "imap/message_set.h"
-#include "shell/host_api.h"
 #include "shell/settings.h"
 #include "store/index_changes.h"
 #include "store/mail_store.h"
@@ -97,7 +96,7 @@ void ExtendedSession::OpenSelected(bool readOnly) {
     if (path.IsEmpty())
         return;
     delete selected_;
-    selected_ = new Mailbox(user_->mailRoot, path);
+    selected_ = new Mailbox(host_, user_->mailRoot, path);
     selected_->OpenIndex(true);
     readOnly_ = readOnly;
 
@@ -135,7 +134,7 @@ void ExtendedSession::OnStatus() {
         const Text path =
             mailStore_->FindFolder(DecodeName(*command_.arguments.At(0)), UseTitles.load());
         if (!path.IsEmpty()) {
-            Mailbox folder(user_->mailRoot, path);
+            Mailbox folder(host_, user_->mailRoot, path);
             folder.KeepUidValidity();
         }
     }
@@ -200,7 +199,7 @@ void ExtendedSession::ExpungeDeleted(bool report, const Text* uidSet) {
     if (report) {
         ReportChanges();
     } else {
-        Mailbox fresh(selected_->MailRoot(), selected_->FolderPath());
+        Mailbox fresh(host_, selected_->MailRoot(), selected_->FolderPath());
         fresh.ReadIndex();
         SilentChanges silent;
         ApplyIndexChanges(index, fresh.Index(), CompareIndexes(index, fresh.Index()), silent);
@@ -229,7 +228,7 @@ void ExtendedSession::ExpungeDeleted(bool report, const Text* uidSet) {
             ++i;
             continue;
         }
-        HostDeleteMail(key.c_str());
+        host_.DeleteMail(key.c_str());
         index.Remove(i);
         delete entry;
         if (report) {

@@ -105,8 +105,8 @@ void ExtendedSession::ServeFetchExtended(MessageEntry& entry, int sequence) {
     Send(" ");
     Send(command_.word.c_str());
     Send(" (");
-    RenderItems(entry, selected_->MailRoot(), selected_->FolderPath(), *command_.arguments.At(1),
-                command_.uid, *this, WriteExtendedItem);
+    RenderItems(host_, entry, selected_->MailRoot(), selected_->FolderPath(),
+                *command_.arguments.At(1), command_.uid, *this, WriteExtendedItem);
     Send(")\r\n");
     selected_->NoteServed(entry);
 }
@@ -123,15 +123,15 @@ void ExtendedSession::OnStore() {
 }
 
 void ExtendedSession::ServeStoreExtended(MessageEntry& entry, int sequence) {
-    if (!UpdateFlagsExtended(entry, selected_->MailRoot(), selected_->FolderPath(),
+    if (!UpdateFlagsExtended(host_, entry, selected_->MailRoot(), selected_->FolderPath(),
                              *command_.arguments.At(1), *command_.arguments.At(2))) {
         return;
     }
     Send("* ");
     SendNumber(sequence);
     Send(" FETCH (");
-    RenderItems(entry, selected_->MailRoot(), selected_->FolderPath(), Text("FLAGS"), command_.uid,
-                *this);
+    RenderItems(host_, entry, selected_->MailRoot(), selected_->FolderPath(), Text("FLAGS"),
+                command_.uid, *this);
     Send(")\r\n");
 }
 
@@ -150,7 +150,7 @@ void ExtendedSession::OnAppend() {
     std::vector<uint32_t> before;
     uint32_t validity = 0;
     if (!path.IsEmpty()) {
-        Mailbox destination(user_->mailRoot, path);
+        Mailbox destination(host_, user_->mailRoot, path);
         destination.OpenIndex(true);
         before = SortedUids(destination);
         validity = destination.UidValidity();
@@ -158,7 +158,7 @@ void ExtendedSession::OnAppend() {
     ImapSession::OnAppend();
     if (completion_ != 1 || path.IsEmpty())
         return;
-    Mailbox after(user_->mailRoot, path);
+    Mailbox after(host_, user_->mailRoot, path);
     after.ReadIndex();
     const std::vector<uint32_t> added = NewUids(before, after);
     // A host that has not listed the message yet gives no code, only the completion.
@@ -186,7 +186,7 @@ void ExtendedSession::OnCopy() {
     std::vector<uint32_t> before;
     uint32_t validity = 0;
     {
-        Mailbox destination(user_->mailRoot, path);
+        Mailbox destination(host_, user_->mailRoot, path);
         destination.OpenIndex(true);
         before = SortedUids(destination);
         validity = destination.UidValidity();
@@ -198,7 +198,7 @@ void ExtendedSession::OnCopy() {
     WalkSet(*command_.arguments.At(0), static_cast<ServeFunction>(&ExtendedSession::ServeCopy));
     if (copiedUids_.empty())
         return;
-    Mailbox after(user_->mailRoot, path);
+    Mailbox after(host_, user_->mailRoot, path);
     after.ReadIndex();
     const std::vector<uint32_t> added = NewUids(before, after);
     // The n-th copy got the n-th new UID: the host numbers new messages upwards. When the

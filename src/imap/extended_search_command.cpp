@@ -30,8 +30,8 @@ void ExtendedSession::OnSearch() {
         MessageEntry* entry = index.At(i);
         if (entry == nullptr)
             continue;
-        EntrySearchSubject subject(*entry, static_cast<uint32_t>(i + 1), selected_->MailRoot(),
-                                   selected_->FolderPath());
+        EntrySearchSubject subject(host_, *entry, static_cast<uint32_t>(i + 1),
+                                   selected_->MailRoot(), selected_->FolderPath());
         if (program.Matches(subject)) {
             Send(" ");
             if (command_.uid) {

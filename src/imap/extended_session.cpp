@@ -6,8 +6,8 @@
 #include "store/mailbox.h"
 
 ExtendedSession::ExtendedSession(Listener* owner, platform::SocketHandle handle,
-                                 const UserTable* users)
-    : ImapSession(owner, handle, users) {}
+                                 const UserTable* users, HostPort& host)
+    : ImapSession(owner, handle, users, host) {}
 
 ExtendedSession::~ExtendedSession() = default;
 

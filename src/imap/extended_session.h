@@ -14,7 +14,8 @@ class TlsContext;
 
 class ExtendedSession : public ImapSession {
   public:
-    ExtendedSession(Listener* owner, platform::SocketHandle handle, const UserTable* users);
+    ExtendedSession(Listener* owner, platform::SocketHandle handle, const UserTable* users,
+                    HostPort& host);
     ~ExtendedSession() override;
 
     // Reads the literals of a command line ("{n}" at a line's end) into the line, so every

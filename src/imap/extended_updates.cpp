@@ -29,7 +29,8 @@ class UpdateWriter : public IndexChangeListener {
         session_.SendNumber(sequence);
         session_.Send(" FETCH (");
         // FLAGS comes from the status word alone: nothing is loaded or marked as read.
-        RenderItems(entry, mailbox_.MailRoot(), mailbox_.FolderPath(), "FLAGS", 0, session_);
+        RenderItems(mailbox_.Host(), entry, mailbox_.MailRoot(), mailbox_.FolderPath(), "FLAGS", 0,
+                    session_);
         session_.Send(")\r\n");
     }
     void Grew(int count, int recent) override {
@@ -76,7 +77,7 @@ void ExtendedSession::ReportChanges() {
         return;
     // The folder's index as the host has it now; its UIDVALIDITY is the selected one's, so
     // none is read or drawn from the shared counter.
-    Mailbox fresh(selected_->MailRoot(), selected_->FolderPath());
+    Mailbox fresh(host_, selected_->MailRoot(), selected_->FolderPath());
     fresh.ReadIndex();
     const IndexChanges changes = CompareIndexes(selected_->Index(), fresh.Index());
     if (!changes.Empty()) {

@@ -4,8 +4,9 @@
 #include "store/mail_store.h"
 #include "store/mailbox.h"
 
-ImapSession::ImapSession(Listener* owner, platform::SocketHandle handle, const UserTable* users)
-    : Connection(owner, handle), users_(users) {}
+ImapSession::ImapSession(Listener* owner, platform::SocketHandle handle, const UserTable* users,
+                         HostPort& host)
+    : Connection(owner, handle), users_(users), host_(host) {}
 
 ImapSession::~ImapSession() {
     delete selected_;
@@ -147,7 +148,7 @@ void ImapSession::Shutdown() {
 }
 
 int ImapSession::Start() {
-    RefreshUseTitles();
+    RefreshUseTitles(host_);
     return Connection::Start();
 }
 

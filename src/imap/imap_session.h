@@ -10,6 +10,7 @@
 #include "render/output.h"
 #include "store/user_table.h"
 
+class HostPort;
 class Mailbox;
 class MailStore;
 struct MessageEntry;
@@ -18,8 +19,10 @@ enum SessionState { NotAuthenticated = 0, Authenticated = 1, Selected = 2 };
 
 class ImapSession : public Connection, public Output {
   public:
-    // users: the account table LOGIN looks names up in (not owned).
-    ImapSession(Listener* owner, platform::SocketHandle handle, const UserTable* users);
+    // users: the account table LOGIN looks names up in; host: the host of the user's store
+    // (neither owned).
+    ImapSession(Listener* owner, platform::SocketHandle handle, const UserTable* users,
+                HostPort& host);
     ~ImapSession() override;
 
     void ParseLine(const char* line) override;
@@ -103,6 +106,7 @@ class ImapSession : public Connection, public Output {
     Mailbox* selected_ = nullptr;
     MailStore* mailStore_ = nullptr;
     const UserTable* users_;
+    HostPort& host_;
     uint32_t maxAppendSize_ = 0;
 };
 

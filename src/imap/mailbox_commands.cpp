@@ -46,7 +46,7 @@ void ImapSession::OnSelect() {
     if (path.IsEmpty())
         return;
     delete selected_;
-    selected_ = new Mailbox(user_->mailRoot, path);
+    selected_ = new Mailbox(host_, user_->mailRoot, path);
     selected_->OpenIndex();
     SendSelectData(*selected_);
     SendTagged(" OK [READ-WRITE] ");
@@ -74,7 +74,7 @@ void ImapSession::OnList(int lsub) {
         Send(" (\\Noselect) \"/\" \"\"\r\n");
         return;
     }
-    MailStore store(user_->mailRoot);
+    MailStore store(host_, user_->mailRoot);
     store.Load(reference, pattern, lsub);
     int useTitles = UseTitles.load();
     for (int i = 0; i < store.Count(); ++i) {
@@ -136,7 +136,7 @@ void ImapSession::OnStatus() {
     Text path = FolderArgument(2);
     if (path.IsEmpty())
         return;
-    Mailbox mailbox(user_->mailRoot, path);
+    Mailbox mailbox(host_, user_->mailRoot, path);
     mailbox.OpenIndex();
     Send("* ");
     Send(command_.word.c_str());
@@ -151,7 +151,7 @@ void ImapSession::Subscribe(int on) {
     Text path = FolderArgument(1);
     if (path.IsEmpty())
         return;
-    Mailbox mailbox(user_->mailRoot, path);
+    Mailbox mailbox(host_, user_->mailRoot, path);
     mailbox.SetSubscribed(on);
 }
 

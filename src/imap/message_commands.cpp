@@ -53,22 +53,22 @@ void ImapSession::ServeFetch(MessageEntry& entry, int sequence) {
     Send(" ");
     Send(command_.word.c_str());
     Send(" (");
-    RenderItems(entry, selected_->MailRoot(), selected_->FolderPath(), *command_.arguments.At(1),
-                command_.uid, *this);
+    RenderItems(host_, entry, selected_->MailRoot(), selected_->FolderPath(),
+                *command_.arguments.At(1), command_.uid, *this);
     Send(")\r\n");
     selected_->NoteServed(entry);
 }
 
 void ImapSession::ServeStore(MessageEntry& entry, int sequence) {
-    if (!UpdateFlags(entry, selected_->MailRoot(), selected_->FolderPath(),
+    if (!UpdateFlags(host_, entry, selected_->MailRoot(), selected_->FolderPath(),
                      *command_.arguments.At(1), *command_.arguments.At(2))) {
         return;
     }
     Send("* ");
     SendNumber(sequence);
     Send(" FETCH (");
-    RenderItems(entry, selected_->MailRoot(), selected_->FolderPath(), Text("FLAGS"), command_.uid,
-                *this);
+    RenderItems(host_, entry, selected_->MailRoot(), selected_->FolderPath(), Text("FLAGS"),
+                command_.uid, *this);
     Send(")\r\n");
 }
 

@@ -116,7 +116,7 @@ void WriteEnvelopeExtended(ItemContext& c, const Text& name) {
     WriteSeparator(c);
     c.out.Write(name.c_str(), name.Length());
     Envelope env;
-    const Text path = MessageFilePath(c.entry, c.mailRoot, c.folderPath);
+    const Text path = MessageFilePath(c.host, c.entry, c.mailRoot, c.folderPath);
     if (!path.IsEmpty()) {
         File file;
         if (file.Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways))

@@ -62,9 +62,9 @@ void WalkItems(ItemContext& c, const Text& items, bool uidUsed) {
 
 }  // namespace
 
-void RenderItems(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+void RenderItems(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const Text& items, int uidFlag, Output& out, ItemOverride override) {
-    ItemContext c{entry, mailRoot, folderPath, out, override};
+    ItemContext c{host, entry, mailRoot, folderPath, out, override};
     entry.itemWritten = 0;
     if (uidFlag != 0) {
         WriteUidItem(c, "UID");
@@ -90,7 +90,7 @@ void WriteBodyStructure(ItemContext& c, const Text& name) {
     c.out.Write(name.c_str(), name.Length());
     // The message file is parsed on its own; the message is not marked as read.
     MimePart root;
-    const Text path = MessageFilePath(c.entry, c.mailRoot, c.folderPath);
+    const Text path = MessageFilePath(c.host, c.entry, c.mailRoot, c.folderPath);
     if (!path.IsEmpty())
         ParseMessageFile(&root, path.c_str());
     Text value;

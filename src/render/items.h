@@ -14,8 +14,10 @@ struct ItemContext;
 // leave it to them. The extended mode answers some items its own way through one.
 using ItemOverride = bool (*)(ItemContext& c, const Text& item);
 
-// One message being rendered: the entry and the directory names of its folder.
+// One message being rendered: the host of its store, the entry and the directory names of its
+// folder.
 struct ItemContext {
+    HostPort& host;
     MessageEntry& entry;
     const Text& mailRoot;
     const Text& folderPath;
@@ -25,7 +27,7 @@ struct ItemContext {
 
 // Writes the items of a FETCH item list for one message (the text between "(" and ")").
 // uidFlag: the command's UID form, whose UID item comes first and only once.
-void RenderItems(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+void RenderItems(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const Text& items, int uidFlag, Output& out, ItemOverride override = nullptr);
 
 // Writes the blank that separates an item from the one before it on the line.

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "base/text.h"
+#include "store/host_port.h"
 
 // Bits of the host's status word.
 constexpr uint32_t StatusUnread = 0x40000000;  // IMAP \Seen is its absence
@@ -68,27 +69,36 @@ class EntryBatch {
 // inbox directory "inbox.box"; every other path is unchanged.
 Text FolderPathForFiles(const Text& folderPath);
 
+// The calls below that take a HostPort form the message file's path in the mailbox directory
+// the host reports, and ask the host to mark the message as seen.
+
 // The full path of the message file: mailbox directory, mailRoot, "\", folderPath, "\",
 // fileName, ".orv". Empty when it would be longer than the platform's path limit (259 bytes).
-Text MessageFilePath(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
+Text MessageFilePath(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
+                     const Text& folderPath);
 // The host's name for the message: mailRoot "\" folderPath "\" fileName (at most 259 bytes;
 // when it would be longer the result is empty and *fits is false).
 Text MessageKey(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                 bool* fits = nullptr);
 
 // Make sure header and body are loaded; mark as seen unless peek.
-void LoadMessage(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
+void LoadMessage(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                 bool peek);
 // When headerText is empty: load it and mark as seen unless peek. Otherwise nothing.
-void LoadHeader(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
+void LoadHeader(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                bool peek);
 // Make sure the body is loaded; mark as seen unless peek (also when already loaded).
-void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek);
+void LoadBody(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+              bool peek);
 // The byte count of the message's client form (header, CR LF, body), and asks the host to
 // mark it as seen. Taken from the loaded texts, or else measured from the file without keeping
 // the text; either way once per entry (clientSize).
-uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
+uint32_t MessageSize(HostPort& host, MessageEntry& entry, const Text& mailRoot,
+                     const Text& folderPath);
 // Asks the host to clear the unread bit of the message; nothing while a SeenMarksSuppressed
 // lives on the calling thread.
-void MarkSeen(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
+void MarkSeen(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
+              const Text& folderPath);
 
 // While an object of this class lives, MarkSeen on the same thread asks the host for nothing:
 // a folder opened read-only is served by the same loading code without marking any message

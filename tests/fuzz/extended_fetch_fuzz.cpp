@@ -13,6 +13,7 @@
 #include "render/extended_items.h"
 #include "render/items.h"
 #include "render/output.h"
+#include "shell/host_binding.h"
 #include "store/message_entry.h"
 
 namespace {
@@ -62,11 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fetched.fileName = "AAAA0001";
     fetched.uid = 1;
     StringOutput out;
-    RenderItems(fetched, mailRoot, folderPath, Text(items.c_str()), 1, out, WriteExtendedItem);
+    RenderItems(BoundHost(), fetched, mailRoot, folderPath, Text(items.c_str()), 1, out,
+                WriteExtendedItem);
 
     MessageEntry sized;
     sized.fileName = "AAAA0001";
-    const uint32_t counted = MessageSize(sized, mailRoot, folderPath);
+    const uint32_t counted = MessageSize(BoundHost(), sized, mailRoot, folderPath);
     Require(counted == ClientFormSize(raw));
     Require(counted == static_cast<uint32_t>(fetched.headerText.Length()) + 2u +
                            static_cast<uint32_t>(fetched.bodyText.Length()));

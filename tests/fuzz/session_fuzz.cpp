@@ -18,6 +18,7 @@
 #include "fuzz_support.h"
 #include "imap/extended_session.h"
 #include "imap/imap_session.h"
+#include "shell/host_binding.h"
 #include "shell/settings.h"
 #include "store/user_table.h"
 
@@ -39,7 +40,7 @@ template <class Session>
 class DrivenSession : public Session {
   public:
     DrivenSession(const UserTable* users, const std::string& input, int blockSize)
-        : Session(nullptr, kNoSocket, users), input_(input), blockSize_(blockSize) {}
+        : Session(nullptr, kNoSocket, users, BoundHost()), input_(input), blockSize_(blockSize) {}
 
     int Send(const char* data, int len = -1, int flags = 0) override {
         (void)flags;
