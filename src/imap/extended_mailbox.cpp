@@ -6,11 +6,11 @@
 
 #include "imap/extended_session.h"
 #include "imap/message_set.h"
-#include "shell/settings.h"
 #include "store/index_changes.h"
 #include "store/mail_store.h"
 #include "store/mailbox.h"
 #include "store/name_codec.h"
+#include "store/settings.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include "render/extended_flag_update.h"
 #include "render/extended_items.h"
 #include "render/items.h"
-#include "shell/settings.h"
 #include "store/mail_store.h"
 #include "store/mailbox.h"
 #include "store/name_codec.h"
+#include "store/settings.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "imap/imap_session.h"
 
-#include "shell/settings.h"
 #include "store/mail_store.h"
 #include "store/mailbox.h"
+#include "store/settings.h"
 
 ImapSession::ImapSession(Listener* owner, platform::SocketHandle handle, const UserTable* users,
                          HostPort& host)

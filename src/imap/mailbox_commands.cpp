@@ -2,10 +2,10 @@
 // UNSUBSCRIBE. A client's mailbox name is decoded from modified UTF-7 and resolved against the
 // folder tree read at LOGIN.
 #include "imap/imap_session.h"
-#include "shell/settings.h"
 #include "store/mail_store.h"
 #include "store/mailbox.h"
 #include "store/name_codec.h"
+#include "store/settings.h"
 
 bool ImapSession::RequireLogin() {
     if (state_ != NotAuthenticated && user_ != nullptr && mailStore_ != nullptr)

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "net/listener.h"
-#include "shell/settings.h"
 #include "store/host_port.h"
+#include "store/settings.h"
 #include "store/user_table.h"
 
 class TlsContext;

@@ -11,7 +11,7 @@
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/threads.h"
-#include "shell/settings.h"
+#include "store/settings.h"
 
 namespace {
 

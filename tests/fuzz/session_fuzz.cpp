@@ -19,7 +19,7 @@
 #include "imap/extended_session.h"
 #include "imap/imap_session.h"
 #include "shell/host_binding.h"
-#include "shell/settings.h"
+#include "store/settings.h"
 #include "store/user_table.h"
 
 namespace {

@@ -1,8 +1,11 @@
 // The plug-in's settings file "Imap4.ini" in the host's mailbox directory. Values are read at
 // the moment they are needed; the folder-name mode is refreshed at each connection's start
 // into one process-wide value.
-#ifndef ORV_SHELL_SETTINGS_H_
-#define ORV_SHELL_SETTINGS_H_
+//
+// Each call reads the file in the mailbox directory that the given host reports at that
+// moment (the shell hands its HostPort down at start-up); nothing is kept between calls.
+#ifndef ORV_STORE_SETTINGS_H_
+#define ORV_STORE_SETTINGS_H_
 
 #include <atomic>
 #include <cstdint>
@@ -47,4 +50,4 @@ struct TlsSettings {
 };
 TlsSettings ReadTlsSettings(HostPort& host);
 
-#endif  // ORV_SHELL_SETTINGS_H_
+#endif  // ORV_STORE_SETTINGS_H_

@@ -1,4 +1,4 @@
-#include "shell/settings.h"
+#include "store/settings.h"
 
 #include "platform/files.h"
 #include "platform/profile.h"
