@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/modules.h"
-#include "shell/host_api.h"
+#include "shell/host_binding.h"
 
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell/host_api.h"
+#include "shell/host_binding.h"
 
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -62,13 +62,13 @@ void RunScript(const std::vector<Call>& calls, int thread) {
         for (const std::string& field : call)
             f.push_back(ForThread(field, thread));
         if (f.size() == 2 && f[0] == "delete")
-            HostDeleteMail(f[1].c_str());
+            BoundHost().DeleteMail(f[1].c_str());
         if (f.size() != 4)
             continue;
         if (f[0] == "import")
-            HostImportFile(f[1].c_str(), f[2].c_str(), Number(f[3]));
+            BoundHost().ImportFile(f[1].c_str(), f[2].c_str(), Number(f[3]));
         else if (f[0] == "mark")
-            HostMarkMail(f[1].c_str(), Number(f[2]), static_cast<int>(Number(f[3])));
+            BoundHost().MarkMail(f[1].c_str(), Number(f[2]), static_cast<int>(Number(f[3])));
     }
 }
 
@@ -83,7 +83,7 @@ PROBE_EXPORT int PluginMain(void* /*module*/, uint32_t reason) {
 }
 
 PROBE_EXPORT int OPCStartUp(uint32_t /*unused*/) {
-    const std::string path = std::string(HostGetMailbox()) + "store-probe.txt";
+    const std::string path = std::string(BoundHost().MailboxDirectory()) + "store-probe.txt";
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr)
         return 0;

@@ -55,9 +55,10 @@ int32_t InternalDateDay(const char* text) {
     return 0;
 }
 
-EntrySearchSubject::EntrySearchSubject(MessageEntry& entry, uint32_t sequence, const Text& mailRoot,
-                                       const Text& folderPath, Mode mode)
-    : entry_(entry),
+EntrySearchSubject::EntrySearchSubject(HostPort& host, MessageEntry& entry, uint32_t sequence,
+                                       const Text& mailRoot, const Text& folderPath, Mode mode)
+    : host_(host),
+      entry_(entry),
       sequence_(sequence),
       mailRoot_(mailRoot),
       folderPath_(folderPath),
@@ -66,7 +67,7 @@ EntrySearchSubject::EntrySearchSubject(MessageEntry& entry, uint32_t sequence, c
 const std::string& EntrySearchSubject::Raw() {
     if (!rawRead_) {
         rawRead_ = true;
-        raw_ = ReadWholeFile(MessageFilePath(entry_, mailRoot_, folderPath_));
+        raw_ = ReadWholeFile(MessageFilePath(host_, entry_, mailRoot_, folderPath_));
     }
     return raw_;
 }
@@ -81,7 +82,7 @@ uint32_t EntrySearchSubject::Size() {
 
 int32_t EntrySearchSubject::InternalDate() {
     StringOutput out;
-    ItemContext context{entry_, mailRoot_, folderPath_, out};
+    ItemContext context{host_, entry_, mailRoot_, folderPath_, out};
     // The writer puts a separator first on a line that has items already; none is wanted.
     const int32_t itemWritten = entry_.itemWritten;
     entry_.itemWritten = 0;

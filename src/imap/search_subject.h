@@ -14,9 +14,10 @@
 
 class EntrySearchSubject : public SearchSubject {
   public:
-    // mailRoot and folderPath name the entry's folder, as its Mailbox holds them; all three
-    // must outlive the subject.
-    EntrySearchSubject(MessageEntry& entry, uint32_t sequence, const Text& mailRoot,
+    // mailRoot and folderPath name the entry's folder, as its Mailbox holds them, in the
+    // mailbox directory of host; all four must outlive the subject. mode: the client form
+    // whose size SIZE compares.
+    EntrySearchSubject(HostPort& host, MessageEntry& entry, uint32_t sequence, const Text& mailRoot,
                        const Text& folderPath, Mode mode);
 
     uint32_t Sequence() const override { return sequence_; }
@@ -33,6 +34,7 @@ class EntrySearchSubject : public SearchSubject {
   private:
     const std::string& Raw();
 
+    HostPort& host_;
     MessageEntry& entry_;
     uint32_t sequence_;
     const Text& mailRoot_;

@@ -5,11 +5,11 @@
 #include "imap/command_table.h"
 #include "imap/message_set.h"
 #include "render/items.h"
-#include "shell/settings.h"
 #include "store/index_changes.h"
 #include "store/mail_store.h"
 #include "store/mailbox.h"
 #include "store/name_codec.h"
+#include "store/settings.h"
 
 const char* const Session::kStopLine = "* BYE IMAP4rev1 Server logging out\r\n";
 
@@ -67,7 +67,8 @@ class UpdateWriter : public IndexChangeListener {
         session_.SendNumber(sequence);
         session_.Send(" FETCH (");
         // FLAGS comes from the status word alone: nothing is loaded or marked as read.
-        RenderItems(entry, mailbox_.MailRoot(), mailbox_.FolderPath(), "FLAGS", 0, session_);
+        RenderItems(session_.host, entry, mailbox_.MailRoot(), mailbox_.FolderPath(), "FLAGS", 0,
+                    session_);
         session_.Send(")\r\n");
     }
     void Grew(int count, int recent) override {
@@ -86,7 +87,7 @@ class UpdateWriter : public IndexChangeListener {
 }  // namespace
 
 Session::Session(ClientChannel& channel, const SessionSettings& settings)
-    : channel(channel), settings(settings), mode(settings.mode) {}
+    : channel(channel), host(*settings.host), settings(settings), mode(settings.mode) {}
 
 Session::~Session() = default;
 
@@ -248,7 +249,7 @@ void Session::ReportChanges() {
         return;
     // The folder's index as the host has it now; its UIDVALIDITY is the selected one's, so
     // none is read or drawn from the shared counter.
-    Mailbox fresh(selected->MailRoot(), selected->FolderPath());
+    Mailbox fresh(host, selected->MailRoot(), selected->FolderPath());
     fresh.ReadIndex();
     const IndexChanges changes = CompareIndexes(selected->Index(), fresh.Index());
     if (!changes.Empty()) {

@@ -18,6 +18,7 @@
 #include "render/output.h"
 #include "store/user_table.h"
 
+class HostPort;
 class Mailbox;
 class MailStore;
 struct MessageEntry;
@@ -27,6 +28,7 @@ enum SessionState { NotAuthenticated = 0, Authenticated = 1, Selected = 2 };
 // What a session is told when its connection starts.
 struct SessionSettings {
     Mode mode = Mode::kExact;
+    HostPort* host = nullptr;          // the host of the users' store (not owned; required)
     const UserTable* users = nullptr;  // the account table LOGIN looks names up in (not owned)
     uint32_t maxAppendSize = 0;        // the largest APPEND literal accepted; 0: no limit
     bool requireTls = false;           // extended mode: LOGIN only once TLS is on
@@ -89,6 +91,7 @@ class Session : public Output {
 
     // The session's context; commands read and change it.
     ClientChannel& channel;
+    HostPort& host;
     const SessionSettings settings;
     const Mode mode;
     SessionState state = NotAuthenticated;

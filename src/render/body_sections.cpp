@@ -93,7 +93,7 @@ Text HeaderSection(ItemContext& c, const Text& section, bool peek) {
         }
     }
 
-    LoadHeader(c.entry, c.mailRoot, c.folderPath, peek, Policy(c));
+    LoadHeader(c.host, c.entry, c.mailRoot, c.folderPath, peek, Policy(c));
     const Text& header = c.entry.headerText;
     Text value;
     int start = 0;
@@ -112,7 +112,7 @@ Text HeaderSection(ItemContext& c, const Text& section, bool peek) {
     }
     value.Append("\r\n");
     if (!peek && c.marksSeen)
-        MarkSeen(c.entry, c.mailRoot, c.folderPath);
+        MarkSeen(c.host, c.entry, c.mailRoot, c.folderPath);
     return value;
 }
 
@@ -139,17 +139,17 @@ void WriteRfc822Family(ItemContext& c, const Text& name) {
     c.out.Write(name.c_str(), name.Length());
     MessageEntry& entry = c.entry;
     if (name.CompareNoCase("RFC822") == 0) {
-        LoadMessage(entry, c.mailRoot, c.folderPath, true, Policy(c));
+        LoadMessage(c.host, entry, c.mailRoot, c.folderPath, true, Policy(c));
         WriteWholeMessage(c.out, entry, 0, WholeLength(entry));
     } else if (name.CompareNoCase("RFC822.HEADER") == 0) {
-        LoadHeader(entry, c.mailRoot, c.folderPath, true, Policy(c));
+        LoadHeader(c.host, entry, c.mailRoot, c.folderPath, true, Policy(c));
         c.out.Write(" {");
         c.out.WriteUnsigned(static_cast<uint32_t>(entry.headerText.Length()) + 2u);
         c.out.Write("}\r\n");
         c.out.Write(entry.headerText.c_str(), entry.headerText.Length());
         c.out.Write("\r\n", 2);
     } else if (name.CompareNoCase("RFC822.TEXT") == 0) {
-        LoadBody(entry, c.mailRoot, c.folderPath, false, Policy(c));
+        LoadBody(c.host, entry, c.mailRoot, c.folderPath, false, Policy(c));
         WriteLiteral(c.out, entry.bodyText);
     }
 }
@@ -201,7 +201,7 @@ void WriteBodySection(ItemContext& c, const Text& name) {
 
     MessageEntry& entry = c.entry;
     if (section.IsEmpty()) {
-        LoadMessage(entry, c.mailRoot, c.folderPath, peek, Policy(c));
+        LoadMessage(c.host, entry, c.mailRoot, c.folderPath, peek, Policy(c));
         if (hasPartial) {
             WritePartial(c.out, entry, originText.ToNumber(), partial.ToNumber());
         } else {
@@ -210,7 +210,7 @@ void WriteBodySection(ItemContext& c, const Text& name) {
     } else if (section.CompareNoCase("HEADE", 5) == 0) {
         WriteLiteral(c.out, HeaderSection(c, section, peek));
     } else if (section.CompareNoCase("TEXT") == 0) {
-        LoadBody(entry, c.mailRoot, c.folderPath, peek, Policy(c));
+        LoadBody(c.host, entry, c.mailRoot, c.folderPath, peek, Policy(c));
         WriteLiteral(c.out, entry.bodyText);
     }
     // MIME and part numbers are echoed without a value.

@@ -233,7 +233,7 @@ void WriteBodyStructure(ItemContext& c, const Text& name) {
     if (c.mode == Mode::kExact) {
         // The message file is parsed on its own; the message is not marked as read.
         MimePart root;
-        const Text path = MessageFilePath(c.entry, c.mailRoot, c.folderPath);
+        const Text path = MessageFilePath(c.host, c.entry, c.mailRoot, c.folderPath);
         if (!path.IsEmpty())
             ParseMessageFile(&root, path.c_str());
         Text value;

@@ -218,7 +218,7 @@ void WriteEnvelope(ItemContext& c, const Text& name) {
         }
     }
     Envelope env;
-    const Text path = MessageFilePath(c.entry, c.mailRoot, c.folderPath);
+    const Text path = MessageFilePath(c.host, c.entry, c.mailRoot, c.folderPath);
     if (!path.IsEmpty()) {
         // Opened as message files always are: a missing one is created empty.
         File file;

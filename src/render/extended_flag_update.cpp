@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "render/flag_update.h"
-#include "shell/host_api.h"
 
 namespace {
 
@@ -44,12 +43,12 @@ unsigned ListedFlags(const Text& flagList) {
 
 }  // namespace
 
-bool UpdateFlagsExtended(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                         const Text& itemName, const Text& flagList) {
+bool UpdateFlagsExtended(HostPort& host, MessageEntry& entry, const Text& mailRoot,
+                         const Text& folderPath, const Text& itemName, const Text& flagList) {
     Text suffix(itemName);
     const Text form = suffix.SplitToken('.');
     if (form.CompareNoCase("FLAGS") != 0)
-        return UpdateFlags(entry, mailRoot, folderPath, itemName, flagList);
+        return UpdateFlags(host, entry, mailRoot, folderPath, itemName, flagList);
     const bool silent = !suffix.IsEmpty() && suffix.CompareNoCase("silent") == 0;
 
     bool keyFits = false;
@@ -61,7 +60,7 @@ bool UpdateFlagsExtended(MessageEntry& entry, const Text& mailRoot, const Text& 
         const int value = wanted ? flag.valueWhenSet : 1 - flag.valueWhenSet;
         // A key too long for the host's buffer would name another message, or none.
         if (keyFits)
-            HostMarkMail(key.c_str(), flag.bit, value);
+            host.MarkMail(key.c_str(), flag.bit, value);
         if (value != 0) {
             entry.status |= flag.bit;
         } else {

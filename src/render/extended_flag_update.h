@@ -9,7 +9,7 @@
 
 // Carries out STORE's item name (FLAGS, +FLAGS, -FLAGS, optionally .SILENT) with the flag list
 // on one message. True when the handler is to answer with an untagged FETCH of the flags.
-bool UpdateFlagsExtended(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                         const Text& itemName, const Text& flagList);
+bool UpdateFlagsExtended(HostPort& host, MessageEntry& entry, const Text& mailRoot,
+                         const Text& folderPath, const Text& itemName, const Text& flagList);
 
 #endif  // ORV_RENDER_EXTENDED_FLAG_UPDATE_H_

@@ -60,9 +60,9 @@ void WalkItems(ItemContext& c, const Text& items, bool uidUsed) {
 
 }  // namespace
 
-void RenderItems(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+void RenderItems(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const Text& items, int uidFlag, Output& out, Mode mode, bool marksSeen) {
-    ItemContext c{entry, mailRoot, folderPath, out, mode, marksSeen};
+    ItemContext c{host, entry, mailRoot, folderPath, out, mode, marksSeen};
     entry.itemWritten = 0;
     if (uidFlag != 0) {
         WriteUidItem(c, "UID");

@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-#include "shell/host_api.h"
-
 namespace {
 
 // A flag the host can store, its bit, and whether adding the flag sets (1) or clears (0) it.
@@ -34,7 +32,7 @@ const StorableFlag* FindStorableFlag(const Text& flag) {
 
 }  // namespace
 
-bool UpdateFlags(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+bool UpdateFlags(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const Text& itemName, const Text& flagList) {
     Text suffix(itemName);
     const Text form = suffix.SplitToken('.');
@@ -60,7 +58,7 @@ bool UpdateFlags(MessageEntry& entry, const Text& mailRoot, const Text& folderPa
         const int value = add ? flag->valueWhenAdded : 1 - flag->valueWhenAdded;
         // A key too long for the host's buffer would name another message, or none.
         if (keyFits)
-            HostMarkMail(key.c_str(), flag->bit, value);
+            host.MarkMail(key.c_str(), flag->bit, value);
         if (value != 0) {
             entry.status |= flag->bit;
         } else {

@@ -10,7 +10,7 @@
 
 // Carries out STORE's item name (FLAGS, +FLAGS, -FLAGS, optionally .SILENT) with the flag list
 // on one message. True when the handler is to answer with an untagged FETCH of the flags.
-bool UpdateFlags(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+bool UpdateFlags(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const Text& itemName, const Text& flagList);
 
 // Tests the criterion at *position of the SEARCH arguments and moves the position on by one.

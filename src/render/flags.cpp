@@ -41,5 +41,5 @@ void WriteRfc822Size(ItemContext& c, const Text& name) {
     c.out.Write(" ");
     // The size of the client form (measured once per message); the host is asked to mark the
     // message as read.
-    c.out.WriteUnsigned(MessageSize(c.entry, c.mailRoot, c.folderPath, Policy(c)));
+    c.out.WriteUnsigned(MessageSize(c.host, c.entry, c.mailRoot, c.folderPath, Policy(c)));
 }

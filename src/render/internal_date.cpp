@@ -25,7 +25,7 @@ int DaysInMonth(int year, int month) {
 // The UTC time of the message file; 1 January 1970 00:00:00 when there is none.
 platform::SystemTime FileTime(const ItemContext& c) {
     platform::SystemTime t = {1970, 1, 4, 1, 0, 0, 0, 0};
-    const Text path = MessageFilePath(c.entry, c.mailRoot, c.folderPath);
+    const Text path = MessageFilePath(c.host, c.entry, c.mailRoot, c.folderPath);
     if (path.IsEmpty())
         return t;
     File file;

@@ -11,9 +11,10 @@
 #include "render/output.h"
 #include "store/message_entry.h"
 
-// One message being rendered: the entry, the directory names of its folder, and the mode,
-// in which some items take their own form.
+// One message being rendered: the host of its store, the entry, the directory names of its
+// folder, and the mode, in which some items take their own form.
 struct ItemContext {
+    HostPort& host;
     MessageEntry& entry;
     const Text& mailRoot;
     const Text& folderPath;
@@ -30,7 +31,7 @@ inline LoadPolicy Policy(const ItemContext& c) {
 
 // Writes the items of a FETCH item list for one message (the text between "(" and ")").
 // uidFlag: the command's UID form, whose UID item comes first and only once.
-void RenderItems(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+void RenderItems(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const Text& items, int uidFlag, Output& out, Mode mode = Mode::kExact,
                  bool marksSeen = true);
 

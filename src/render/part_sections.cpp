@@ -93,7 +93,7 @@ bool SectionValue(const std::string& whole, const Text& section, std::string* va
 }  // namespace
 
 std::string LoadedMessage(ItemContext& c, bool peek) {
-    LoadMessage(c.entry, c.mailRoot, c.folderPath, peek, Policy(c));
+    LoadMessage(c.host, c.entry, c.mailRoot, c.folderPath, peek, Policy(c));
     const Text& header = c.entry.headerText;
     const Text& body = c.entry.bodyText;
     std::string whole;

@@ -7,7 +7,7 @@
 #include "platform/modules.h"
 #include "platform/sockets.h"
 #include "platform/ui.h"
-#include "shell/host_api.h"
+#include "shell/host_binding.h"
 #include "shell/imap_server.h"
 #include "store/user_table.h"
 
@@ -52,7 +52,7 @@ platform::ModuleHandle g_module = nullptr;
 void CreateObjects() {
     g_sockets = new SocketsSession;
     g_users = new UserTable(true);
-    g_server = new ImapServer(g_users);
+    g_server = new ImapServer(g_users, BoundHost());
 }
 
 void DestroyObjects() {
@@ -198,7 +198,7 @@ ORV_EXPORT int OPCSetup(platform::WindowHandle owner) {
     if (setup == nullptr)
         return 0;
     SetUpFn setUp = reinterpret_cast<SetUpFn>(platform::FindSymbol(setup, "SetUpImap4"));
-    if (setUp != nullptr && setUp(HostGetMailbox()) == 1) {
+    if (setUp != nullptr && setUp(BoundHost().MailboxDirectory()) == 1) {
         // The server reads its port and users only at start-up.
         // "サーバーの設定を変更した場合は Orvexを再起動してください"
         platform::MessageBoxA(owner,

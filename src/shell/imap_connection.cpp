@@ -1,6 +1,6 @@
 #include "shell/imap_connection.h"
 
-#include "shell/settings.h"
+#include "store/settings.h"
 
 ImapConnection::ImapConnection(Listener* owner, platform::SocketHandle handle,
                                const SessionSettings& settings, const TlsContext* tls)
@@ -8,7 +8,7 @@ ImapConnection::ImapConnection(Listener* owner, platform::SocketHandle handle,
 
 int ImapConnection::Start() {
     // The folder-name mode is read when each connection starts.
-    RefreshUseTitles();
+    RefreshUseTitles(session_.host);
     return Connection::Start();
 }
 

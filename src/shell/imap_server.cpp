@@ -48,7 +48,7 @@ void Report(const std::string& message) {
 
 }  // namespace
 
-ImapServer::ImapServer(UserTable* users) : users_(users) {}
+ImapServer::ImapServer(UserTable* users, HostPort& host) : users_(users), host_(host) {}
 
 ImapServer::~ImapServer() {
     if (tlsPort_ != nullptr)
@@ -60,7 +60,7 @@ Connection* ImapServer::CreateSession(Socket& accepted) {
 }
 
 Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool implicitTls) {
-    ServerLimits limits = ReadLimits();
+    ServerLimits limits = ReadLimits(host_);
     if (limits.maxConnections != 0 &&
         static_cast<uint32_t>(LiveConnectionCount.load()) >= limits.maxConnections) {
         // One connection too many: told goodbye and closed at once (on the TLS port there is
@@ -73,8 +73,9 @@ Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool impl
     // The mode is read when the connection starts, like the folder-name mode. The TLS port
     // serves the extended mode only.
     SessionSettings settings;
-    settings.mode = implicitTls || ReadExtended() != 0 ? Mode::kExtended : Mode::kExact;
+    settings.mode = implicitTls || ReadExtended(host_) != 0 ? Mode::kExtended : Mode::kExact;
     settings.users = users_;
+    settings.host = &host_;
     settings.maxAppendSize = limits.maxAppendSize;
     settings.requireTls = settings.mode == Mode::kExtended && requireTls_;
     // STARTTLS and the TLS port belong to the extended mode.
@@ -115,21 +116,21 @@ void ImapServer::LoadTls(const TlsSettings& settings) {
 }
 
 int ImapServer::StartFromSettings() {
-    uint16_t port = ReadPortNo();
+    uint16_t port = ReadPortNo(host_);
     if (Handle() != platform::kInvalidSocket)
         return 0;
-    LoadPasswordFile(PasswordFilePath().c_str(), users_);
-    TlsSettings tls = ReadTlsSettings();
+    LoadPasswordFile(PasswordFilePath(host_).c_str(), users_);
+    TlsSettings tls = ReadTlsSettings(host_);
     requireTls_ = tls.required != 0;
     LoadTls(tls);
-    if (!StartListening(port, ReadBacklog()))
+    if (!StartListening(port, ReadBacklog(host_)))
         return 0;
     // The TLS port serves the extended mode, so it opens only when that mode is on.
-    if (tls_ != nullptr && tls.port != 0 && ReadExtended() == 0)
+    if (tls_ != nullptr && tls.port != 0 && ReadExtended(host_) == 0)
         Report("the TLS port " + std::to_string(tls.port) + " stays closed: it needs Extended=1");
-    if (tls_ != nullptr && tls.port != 0 && ReadExtended() != 0) {
+    if (tls_ != nullptr && tls.port != 0 && ReadExtended(host_) != 0) {
         tlsPort_.reset(new TlsPort(this));
-        if (!tlsPort_->StartListening(tls.port, ReadBacklog())) {
+        if (!tlsPort_->StartListening(tls.port, ReadBacklog(host_))) {
             Report("cannot listen for TLS on port " + std::to_string(tls.port));
             tlsPort_.reset();
         }

@@ -7,15 +7,17 @@
 #include <memory>
 
 #include "net/listener.h"
-#include "shell/settings.h"
+#include "store/host_port.h"
+#include "store/settings.h"
 #include "store/user_table.h"
 
 class TlsContext;
 
 class ImapServer : public Listener {
   public:
-    // users: the process-wide account table (not owned).
-    explicit ImapServer(UserTable* users);
+    // users: the process-wide account table; host: the host whose mailbox directory holds the
+    // settings, the account file and the users' mail, handed to every session (neither owned).
+    ImapServer(UserTable* users, HostPort& host);
     ~ImapServer() override;
 
     Connection* CreateSession(Socket& accepted) override;
@@ -36,6 +38,7 @@ class ImapServer : public Listener {
     void LoadTls(const TlsSettings& settings);
 
     UserTable* users_;
+    HostPort& host_;
     std::unique_ptr<TlsContext> tls_;  // null: no TLS
     bool requireTls_ = false;
     std::unique_ptr<Listener> tlsPort_;

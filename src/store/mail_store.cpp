@@ -7,7 +7,6 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/profile.h"
-#include "shell/host_api.h"
 #include "store/name_codec.h"
 
 namespace {
@@ -29,8 +28,9 @@ bool SameTextNoCase(const Text& a, const char* b) {
 
 // The folder root followed by "\", the given path and suffix: mailbox directory + mailRoot +
 // "\" + path + suffix. False (and nothing formed) when it would exceed the path limit.
-bool FormPath(const Text& mailRoot, const Text& path, const char* suffix, Text* out) {
-    Text full(HostGetMailbox());
+bool FormPath(HostPort& host, const Text& mailRoot, const Text& path, const char* suffix,
+              Text* out) {
+    Text full(host.MailboxDirectory());
     full.Append(mailRoot);
     full.Append('\\');
     full.Append(path);
@@ -81,7 +81,7 @@ bool LeavesFolderRoot(const Text& name) {
 
 }  // namespace
 
-MailStore::MailStore(const Text& mailRoot) : mailRoot_(mailRoot) {}
+MailStore::MailStore(HostPort& host, const Text& mailRoot) : host_(host), mailRoot_(mailRoot) {}
 
 void MailStore::Load(const Text& reference, const Text& pattern, int subscribedOnly) {
     (void)reference;
@@ -89,7 +89,7 @@ void MailStore::Load(const Text& reference, const Text& pattern, int subscribedO
         return;
     const Text wildcard = SameTextNoCase(pattern, "INBOX") ? Text("inbox.box") : pattern;
     Text searchPath;
-    if (!FormPath(mailRoot_, wildcard, "", &searchPath))
+    if (!FormPath(host_, mailRoot_, wildcard, "", &searchPath))
         return;
     platform::DirectorySearch search(searchPath.c_str());
     platform::FindData found;
@@ -102,7 +102,7 @@ void MailStore::Load(const Text& reference, const Text& pattern, int subscribedO
 
 void MailStore::AddFolder(int subscribedOnly, const Text& folderPath, const Text* parent) {
     Text iniPath;
-    if (!FormPath(mailRoot_, folderPath, "\\Entry.ini", &iniPath))
+    if (!FormPath(host_, mailRoot_, folderPath, "\\Entry.ini", &iniPath))
         return;  // a folder whose files cannot be named does not exist for the server
 
     Text entry(folderPath);
@@ -136,7 +136,7 @@ void MailStore::AddFolder(int subscribedOnly, const Text& folderPath, const Text
     if (platform::lstrcmpA(type, "Subfolder") != 0)
         return;
     Text searchPath;
-    if (!FormPath(mailRoot_, folderPath, "\\*.box", &searchPath))
+    if (!FormPath(host_, mailRoot_, folderPath, "\\*.box", &searchPath))
         return;
     platform::DirectorySearch search(searchPath.c_str());
     platform::FindData found;
@@ -175,7 +175,7 @@ Text MailStore::FindFolder(const Text& name, int useTitles) const {
             return Text();
         const bool inbox = SameTextNoCase(name, "INBOX") || SameText(name, kInboxTitle);
         Text iniPath;
-        if (!FormPath(mailRoot_, inbox ? Text("inbox.box") : name, "\\Entry.ini", &iniPath))
+        if (!FormPath(host_, mailRoot_, inbox ? Text("inbox.box") : name, "\\Entry.ini", &iniPath))
             return Text();
         return name;
     }

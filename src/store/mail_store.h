@@ -6,10 +6,12 @@
 
 #include "base/text.h"
 #include "base/text_list.h"
+#include "store/host_port.h"
 
 class MailStore {
-public:
-    explicit MailStore(const Text& mailRoot);
+  public:
+    // host: the host whose mailbox directory holds the user's folder root mailRoot (not owned).
+    MailStore(HostPort& host, const Text& mailRoot);
     virtual ~MailStore() = default;
 
     // Appends the top-level folders matching pattern (and their subfolders); subscribedOnly
@@ -26,11 +28,13 @@ public:
     // local code page; empty when nothing matches.
     Text FindFolder(const Text& name, int useTitles) const;
 
+    HostPort& Host() const { return host_; }
     const Text& MailRoot() const { return mailRoot_; }
     const TextList& FolderPaths() const { return folderPaths_; }
     const TextList& DisplayPaths() const { return displayPaths_; }
 
-private:
+  private:
+    HostPort& host_;
     Text mailRoot_;
     TextList folderPaths_;
     TextList displayPaths_;

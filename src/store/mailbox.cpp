@@ -11,8 +11,7 @@
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/threads.h"
-#include "shell/host_api.h"
-#include "shell/settings.h"
+#include "store/settings.h"
 
 namespace {
 
@@ -28,8 +27,8 @@ platform::CriticalSection& CounterLock() {
 
 // mailbox directory + mailRoot + "\" + folder directory + "\" + name; empty when the path would
 // not fit the platform's limit, which then reads as a missing file.
-Text FolderFile(const Text& mailRoot, const Text& folderPath, const char* name) {
-    Text path(HostGetMailbox());
+Text FolderFile(HostPort& host, const Text& mailRoot, const Text& folderPath, const char* name) {
+    Text path(host.MailboxDirectory());
     path.Append(mailRoot);
     path.Append('\\');
     path.Append(FolderPathForFiles(folderPath));
@@ -57,9 +56,9 @@ Text ImportDestination(const Text& mailRoot, const Text& folderPath) {
 }
 
 // Takes the next UIDVALIDITY from the plug-in profile's counter and stores it back.
-uint32_t NextProfileUidValidity() {
+uint32_t NextProfileUidValidity(HostPort& host) {
     platform::CriticalSectionLock hold(CounterLock());
-    const Text settings = SettingsPath();
+    const Text settings = SettingsPath(host);
     const uint32_t value = platform::ProfileInt("IMAP4", "UID", 0, settings.c_str()) + 1u;
     char number[16];
     std::snprintf(number, sizeof number, "%d", static_cast<int32_t>(value));
@@ -72,12 +71,12 @@ uint32_t NextProfileUidValidity() {
 // two connections opening the folder at once agree on one value. When the folder's profile
 // cannot be written (a folder directory that does not exist) the value is used all the same,
 // and the next open draws another.
-uint32_t KeepNewUidValidity(const Text& folderProfile) {
+uint32_t KeepNewUidValidity(HostPort& host, const Text& folderProfile) {
     platform::CriticalSectionLock hold(CounterLock());
     uint32_t value = ReadFolderInt(folderProfile, "IMAP4", "UID");
     if (value != 0)
         return value;
-    value = NextProfileUidValidity();
+    value = NextProfileUidValidity(host);
     if (!folderProfile.IsEmpty()) {
         char number[16];
         std::snprintf(number, sizeof number, "%d", static_cast<int32_t>(value));
@@ -185,39 +184,39 @@ void MessageIndex::BisectInsert(MessageEntry* entry, int low, int high) {
     Insert(high, entry);
 }
 
-Mailbox::Mailbox(const Text& mailRoot, const Text& folderPath)
-    : mailRoot_(mailRoot), folderPath_(NormaliseFolderPath(folderPath)) {}
+Mailbox::Mailbox(HostPort& host, const Text& mailRoot, const Text& folderPath)
+    : host_(host), mailRoot_(mailRoot), folderPath_(NormaliseFolderPath(folderPath)) {}
 
 void Mailbox::OpenIndex(bool keepUidValidity) {
     if (keepUidValidity) {
         KeepUidValidity();
     } else {
         uidValidity_ =
-            ReadFolderInt(FolderFile(mailRoot_, folderPath_, "Imap4.ini"), "IMAP4", "UID");
+            ReadFolderInt(FolderFile(host_, mailRoot_, folderPath_, "Imap4.ini"), "IMAP4", "UID");
         if (uidValidity_ == 0)
-            uidValidity_ = NextProfileUidValidity();
+            uidValidity_ = NextProfileUidValidity(host_);
     }
     ReadIndex();
 }
 
 void Mailbox::KeepUidValidity() {
-    const Text folderProfile = FolderFile(mailRoot_, folderPath_, "Imap4.ini");
+    const Text folderProfile = FolderFile(host_, mailRoot_, folderPath_, "Imap4.ini");
     uidValidity_ = ReadFolderInt(folderProfile, "IMAP4", "UID");
     if (uidValidity_ == 0)
-        uidValidity_ = KeepNewUidValidity(folderProfile);
+        uidValidity_ = KeepNewUidValidity(host_, folderProfile);
 }
 
 void Mailbox::ReadIndex() {
     cachedBytes_ = 0;
     const uint32_t total =
-        ReadFolderInt(FolderFile(mailRoot_, folderPath_, "Entry.ini"), "Property", "Total");
+        ReadFolderInt(FolderFile(host_, mailRoot_, folderPath_, "Entry.ini"), "Property", "Total");
     index_.Clear();
     uidNext_ = 1;
     if (total == 0)
         return;
 
     uidNext_ = 0;
-    const Text listPath = FolderFile(mailRoot_, folderPath_, "Entry.lst");
+    const Text listPath = FolderFile(host_, mailRoot_, folderPath_, "Entry.lst");
     File file;
     if (listPath.IsEmpty() ||
         !file.Open(listPath.c_str(), platform::kAccessRead, platform::kOpenExisting))
@@ -252,7 +251,7 @@ void Mailbox::ReadIndex() {
 }
 
 void Mailbox::SetSubscribed(int on) {
-    const Text path = FolderFile(mailRoot_, folderPath_, "Entry.ini");
+    const Text path = FolderFile(host_, mailRoot_, folderPath_, "Entry.ini");
     if (!path.IsEmpty())
         platform::WriteProfileString("IMAP4", "Subscribe", on != 0 ? "1" : "0", path.c_str());
 }
@@ -260,7 +259,7 @@ void Mailbox::SetSubscribed(int on) {
 void Mailbox::ImportMessage(const char* filePath) {
     const Text destination = ImportDestination(mailRoot_, folderPath_);
     if (!destination.IsEmpty())
-        HostImportFile(filePath, destination.c_str(), StatusUnread);
+        host_.ImportFile(filePath, destination.c_str(), StatusUnread);
 }
 
 int Mailbox::CopyMessage(uint32_t number, int uidMode, const Text& destinationPath) {
@@ -275,11 +274,11 @@ int Mailbox::CopyMessage(uint32_t number, int uidMode, const Text& destinationPa
     }
     if (source == nullptr)
         return 0;
-    const Text file = MessageFilePath(*source, mailRoot_, folderPath_);
+    const Text file = MessageFilePath(host_, *source, mailRoot_, folderPath_);
     const Text destination = ImportDestination(mailRoot_, NormaliseFolderPath(destinationPath));
     if (file.IsEmpty() || destination.IsEmpty())
         return 0;
-    HostImportFile(file.c_str(), destination.c_str(), StatusUnread);
+    host_.ImportFile(file.c_str(), destination.c_str(), StatusUnread);
     return 1;
 }
 

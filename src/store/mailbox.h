@@ -8,6 +8,7 @@
 
 #include "base/locked_list.h"
 #include "base/text.h"
+#include "store/host_port.h"
 #include "store/message_entry.h"
 
 // The messages of a folder in ascending UID order. Not owning: Remove hands the entry back,
@@ -27,8 +28,9 @@ class MessageIndex : public LockedList<MessageEntry> {
 
 class Mailbox {
   public:
-    // folderPath "受信トレイ" or "INBOX" becomes "inbox.box", and every "/" becomes "\".
-    Mailbox(const Text& mailRoot, const Text& folderPath);
+    // host: the host whose mailbox directory holds the folder, and which imports into it (not
+    // owned). folderPath "受信トレイ" or "INBOX" becomes "inbox.box", and every "/" becomes "\".
+    Mailbox(HostPort& host, const Text& mailRoot, const Text& folderPath);
     virtual ~Mailbox() = default;
 
     // Reads UIDVALIDITY, the index and UIDNEXT from the folder's files. A folder without its
@@ -53,6 +55,7 @@ class Mailbox {
     int RecentCount() const;
     int UnseenCount() const;
 
+    HostPort& Host() const { return host_; }
     const Text& MailRoot() const { return mailRoot_; }
     const Text& FolderPath() const { return folderPath_; }
     uint32_t UidNext() const { return uidNext_; }
@@ -72,6 +75,7 @@ class Mailbox {
     void NoteServed(MessageEntry& entry);
 
   private:
+    HostPort& host_;
     Text mailRoot_;
     Text folderPath_;
     MessageIndex index_;

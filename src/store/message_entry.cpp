@@ -13,7 +13,6 @@
 #include "mime/jis_text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "shell/host_api.h"
 
 namespace {
 
@@ -57,10 +56,10 @@ constexpr uint32_t kMeasureBlock = 64u << 10;
 
 // Opens the message file as every reader of it does: a missing file is created empty by the
 // open. *size gets the file's size for kKeepAll, else -1.
-bool OpenMessageFile(File* file, const MessageEntry& entry, const Text& mailRoot,
+bool OpenMessageFile(HostPort& host, File* file, const MessageEntry& entry, const Text& mailRoot,
                      const Text& folderPath, ReadExtent extent, int64_t* size) {
     *size = -1;
-    const Text path = MessageFilePath(entry, mailRoot, folderPath);
+    const Text path = MessageFilePath(host, entry, mailRoot, folderPath);
     if (path.IsEmpty())
         return false;
     if (!file->Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways))
@@ -96,14 +95,14 @@ bool ReadHeaderLines(File* file, ClientFormConverter* form, Text* out) {
 
 // Reads what is needed of the message file into the entry's client form. A missing file is
 // created empty by the open and reads as empty, as does one that cannot be opened.
-void ReadMessageFile(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                     bool needHeader, bool needBody, Mode form) {
+void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
+                     const Text& folderPath, bool needHeader, bool needBody, Mode form) {
     if (!needHeader && !needBody)
         return;
     File file;
     int64_t size = -1;
-    if (!OpenMessageFile(&file, entry, mailRoot, folderPath, needBody ? kKeepAll : kHeaderOnly,
-                         &size))
+    if (!OpenMessageFile(host, &file, entry, mailRoot, folderPath,
+                         needBody ? kKeepAll : kHeaderOnly, &size))
         return;
     ClientFormConverter converter(form);
     if (!ReadHeaderLines(&file, &converter, needHeader ? &entry.headerText : nullptr) || !needBody)
@@ -120,12 +119,12 @@ void ReadMessageFile(MessageEntry& entry, const Text& mailRoot, const Text& fold
 
 // The byte count of the message's client form, read from its file without keeping the text:
 // the header's lines are converted into one scratch text, the body's only counted.
-uint32_t MeasureMessageFile(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                            Mode mode) {
+uint32_t MeasureMessageFile(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
+                            const Text& folderPath, Mode mode) {
     uint32_t total = 2;  // the CR LF between header and body
     File file;
     int64_t size = -1;
-    if (!OpenMessageFile(&file, entry, mailRoot, folderPath, kMeasureAll, &size))
+    if (!OpenMessageFile(host, &file, entry, mailRoot, folderPath, kMeasureAll, &size))
         return total;
     ClientFormConverter form(mode);
     Text scratch;
@@ -147,8 +146,9 @@ Text FolderPathForFiles(const Text& folderPath) {
     return folderPath;
 }
 
-Text MessageFilePath(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath) {
-    Text path(HostGetMailbox());
+Text MessageFilePath(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
+                     const Text& folderPath) {
+    Text path(host.MailboxDirectory());
     path.Append(mailRoot);
     path.Append('\\');
     path.Append(FolderPathForFiles(folderPath));
@@ -173,32 +173,33 @@ Text MessageKey(const MessageEntry& entry, const Text& mailRoot, const Text& fol
     return inLimit ? key : Text("");
 }
 
-void LoadMessage(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
-                 const LoadPolicy& policy) {
-    ReadMessageFile(entry, mailRoot, folderPath, entry.headerText.IsEmpty(),
+void LoadMessage(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                 bool peek, const LoadPolicy& policy) {
+    ReadMessageFile(host, entry, mailRoot, folderPath, entry.headerText.IsEmpty(),
                     entry.bodyText.IsEmpty(), policy.form);
     if (!peek && policy.marksSeen)
-        MarkSeen(entry, mailRoot, folderPath);
+        MarkSeen(host, entry, mailRoot, folderPath);
 }
 
-void LoadHeader(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
-                const LoadPolicy& policy) {
+void LoadHeader(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                bool peek, const LoadPolicy& policy) {
     if (!entry.headerText.IsEmpty())
         return;
-    ReadMessageFile(entry, mailRoot, folderPath, true, false, policy.form);
+    ReadMessageFile(host, entry, mailRoot, folderPath, true, false, policy.form);
     if (!peek && policy.marksSeen)
-        MarkSeen(entry, mailRoot, folderPath);
+        MarkSeen(host, entry, mailRoot, folderPath);
 }
 
-void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
-              const LoadPolicy& policy) {
-    ReadMessageFile(entry, mailRoot, folderPath, false, entry.bodyText.IsEmpty(), policy.form);
+void LoadBody(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+              bool peek, const LoadPolicy& policy) {
+    ReadMessageFile(host, entry, mailRoot, folderPath, false, entry.bodyText.IsEmpty(),
+                    policy.form);
     if (!peek && policy.marksSeen)
-        MarkSeen(entry, mailRoot, folderPath);
+        MarkSeen(host, entry, mailRoot, folderPath);
 }
 
-uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                     const LoadPolicy& policy) {
+uint32_t MessageSize(HostPort& host, MessageEntry& entry, const Text& mailRoot,
+                     const Text& folderPath, const LoadPolicy& policy) {
     // Measured once: the texts loaded give it at no cost; otherwise the file is converted
     // block by block without keeping the text, which a size alone does not need.
     if (entry.clientSize == 0) {
@@ -206,19 +207,20 @@ uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& fold
             entry.clientSize = static_cast<uint32_t>(entry.headerText.Length()) + 2u +
                                static_cast<uint32_t>(entry.bodyText.Length());
         else
-            entry.clientSize = MeasureMessageFile(entry, mailRoot, folderPath, policy.form);
+            entry.clientSize = MeasureMessageFile(host, entry, mailRoot, folderPath, policy.form);
     }
     if (policy.marksSeen)
-        MarkSeen(entry, mailRoot, folderPath);
+        MarkSeen(host, entry, mailRoot, folderPath);
     return entry.clientSize;
 }
 
-void MarkSeen(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath) {
+void MarkSeen(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
+              const Text& folderPath) {
     bool fits = false;
     const Text key = MessageKey(entry, mailRoot, folderPath, &fits);
     // A key the host's buffer cannot hold would name another message, or none.
     if (fits)
-        HostMarkMail(key.c_str(), StatusUnread, 0);
+        host.MarkMail(key.c_str(), StatusUnread, 0);
 }
 
 // --- Pooled entries -----------------------------------------------------------------------

@@ -9,6 +9,7 @@
 
 #include "base/mode.h"
 #include "base/text.h"
+#include "store/host_port.h"
 
 // Bits of the host's status word.
 constexpr uint32_t StatusUnread = 0x40000000;  // IMAP \Seen is its absence
@@ -72,9 +73,13 @@ class EntryBatch {
 // inbox directory "inbox.box"; every other path is unchanged.
 Text FolderPathForFiles(const Text& folderPath);
 
+// The calls below that take a HostPort form the message file's path in the mailbox directory
+// the host reports, and ask the host to mark the message as seen.
+
 // The full path of the message file: mailbox directory, mailRoot, "\", folderPath, "\",
 // fileName, ".orv". Empty when it would be longer than the platform's path limit (259 bytes).
-Text MessageFilePath(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
+Text MessageFilePath(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
+                     const Text& folderPath);
 // The host's name for the message: mailRoot "\" folderPath "\" fileName (at most 259 bytes;
 // when it would be longer the result is empty and *fits is false).
 Text MessageKey(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
@@ -89,21 +94,22 @@ struct LoadPolicy {
 };
 
 // Make sure header and body are loaded; mark as seen unless peek.
-void LoadMessage(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
-                 const LoadPolicy& policy = LoadPolicy());
+void LoadMessage(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                 bool peek, const LoadPolicy& policy = LoadPolicy());
 // When headerText is empty: load it and mark as seen unless peek. Otherwise nothing.
-void LoadHeader(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
-                const LoadPolicy& policy = LoadPolicy());
+void LoadHeader(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                bool peek, const LoadPolicy& policy = LoadPolicy());
 // Make sure the body is loaded; mark as seen unless peek (also when already loaded).
-void LoadBody(MessageEntry& entry, const Text& mailRoot, const Text& folderPath, bool peek,
-              const LoadPolicy& policy = LoadPolicy());
+void LoadBody(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+              bool peek, const LoadPolicy& policy = LoadPolicy());
 // The byte count of the message's client form (header, CR LF, body), and asks the host to
 // mark it as seen. Taken from the loaded texts, or else measured from the file without keeping
 // the text; either way once per entry (clientSize).
-uint32_t MessageSize(MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                     const LoadPolicy& policy = LoadPolicy());
+uint32_t MessageSize(HostPort& host, MessageEntry& entry, const Text& mailRoot,
+                     const Text& folderPath, const LoadPolicy& policy = LoadPolicy());
 // Asks the host to clear the unread bit of the message.
-void MarkSeen(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath);
+void MarkSeen(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
+              const Text& folderPath);
 
 // The UID the host's file name stands for: four letters as a base-26 number (A = 0) times
 // 10000 plus the decimal number after them, in wrapping 32-bit arithmetic.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "shell/host_binding.h"
 #include "store/index_changes.h"
 #include "store/mailbox.h"
 
@@ -66,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::WriteBytes(folder + "Entry.ini",
                      std::string("[Property]\r\nTotal=") + (empty ? "0" : "3") + "\r\n");
     fuzz::WriteBytes(folder + "Entry.lst", first);
-    Mailbox snapshot(Text("user"), Text("INBOX"));
+    Mailbox snapshot(BoundHost(), Text("user"), Text("INBOX"));
     snapshot.OpenIndex();
     Require(snapshot.UidValidity() == 5);
     RequireSorted(snapshot.Index());
@@ -83,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(snapshot.UidNext() == next);
 
     fuzz::WriteBytes(folder + "Entry.lst", second);
-    Mailbox fresh(Text("user"), Text("INBOX"));
+    Mailbox fresh(BoundHost(), Text("user"), Text("INBOX"));
     fresh.ReadIndex();
     RequireSorted(fresh.Index());
 

@@ -12,6 +12,7 @@
 #include "mime/message_text.h"
 #include "render/items.h"
 #include "render/output.h"
+#include "shell/host_binding.h"
 #include "store/message_entry.h"
 
 namespace {
@@ -60,12 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fetched.fileName = "AAAA0001";
     fetched.uid = 1;
     StringOutput out;
-    RenderItems(fetched, mailRoot, folderPath, Text(items.c_str()), 1, out, Mode::kExtended);
+    RenderItems(BoundHost(), fetched, mailRoot, folderPath, Text(items.c_str()), 1, out,
+                Mode::kExtended);
 
     MessageEntry sized;
     sized.fileName = "AAAA0001";
     const uint32_t counted =
-        MessageSize(sized, mailRoot, folderPath, LoadPolicy{Mode::kExtended, true});
+        MessageSize(BoundHost(), sized, mailRoot, folderPath, LoadPolicy{Mode::kExtended, true});
     Require(counted == ClientFormSize(raw, Mode::kExtended));
     Require(counted == static_cast<uint32_t>(fetched.headerText.Length()) + 2u +
                            static_cast<uint32_t>(fetched.bodyText.Length()));

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "mime/base64.h"
-#include "shell/host_api.h"
+#include "shell/host_binding.h"
 #include "store/password.h"
 
 namespace fuzz {

@@ -13,6 +13,7 @@
 #include "mime/mime_part.h"
 #include "render/items.h"
 #include "render/output.h"
+#include "shell/host_binding.h"
 #include "store/message_entry.h"
 
 namespace {
@@ -68,10 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fetched.uid = 1;
     fetched.status = 0x40000000;
     StringOutput out;
-    RenderItems(fetched, mailRoot, folderPath, Text(kItems), 1, out);
+    RenderItems(BoundHost(), fetched, mailRoot, folderPath, Text(kItems), 1, out);
 
     MessageEntry sized;
     sized.fileName = "AAAA0001";
-    Require(MessageSize(sized, mailRoot, folderPath) == ClientFormSize(raw, Mode::kExact));
+    Require(MessageSize(BoundHost(), sized, mailRoot, folderPath) ==
+            ClientFormSize(raw, Mode::kExact));
     return 0;
 }

@@ -16,8 +16,9 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "shell/host_binding.h"
 #include "shell/imap_connection.h"
-#include "shell/settings.h"
+#include "store/settings.h"
 #include "store/user_table.h"
 
 namespace {
@@ -102,6 +103,7 @@ void RunSession(Mode mode, const std::string& input, int blockSize) {
     SessionSettings settings;
     settings.mode = mode;
     settings.users = &Users();
+    settings.host = &BoundHost();
     DrivenSession session(settings, input, blockSize);
     session.Greet();
     session.Run();

@@ -9,25 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "fake_host.h"
 #include "render/items.h"
-#include "shell/host_api.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string gMailboxDir;
-std::vector<std::string> gMarkedKeys;
-
-const char* ORV_HOSTCALL FakeGetMailbox() {
-    return gMailboxDir.c_str();
-}
-int ORV_HOSTCALL FakeMarkMail(const char* key, uint32_t mask, int value) {
-    EXPECT_EQ(mask, StatusUnread);  // these items only ever mark as read
-    EXPECT_EQ(value, 0);
-    gMarkedKeys.push_back(key);
-    return 1;
-}
 
 const std::string kHeader =
     "From: Alice <alice@example.com>\r\nReceived: from a.example\r\n\tby b.example\r\n"
@@ -46,11 +33,7 @@ class BodySectionsTest : public ::testing::Test {
         const char* test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         root_ = fs::temp_directory_path() / ("orv_body_" + std::to_string(stamp) + "_" + test);
         fs::create_directories(root_ / "user" / "work.box");
-        gMailboxDir = root_.string() + "/";
-        void* functions[kHostFunctionCount] = {};
-        functions[5] = reinterpret_cast<void*>(&FakeGetMailbox);
-        functions[11] = reinterpret_cast<void*>(&FakeMarkMail);
-        BindHostApiFrom(nullptr, functions);
+        host_.SetMailboxDirectory(root_.string() + "/");
         // The host's status line never reaches a client.
         Put("X-Orvex-Status: 0x40000000\r\n" + kWhole);
     }
@@ -67,12 +50,22 @@ class BodySectionsTest : public ::testing::Test {
     void Reset() {
         entry_ = MessageEntry();
         entry_.fileName = "AAAA0001";
-        gMarkedKeys.clear();
+        host_.ClearCalls();
+    }
+    // The keys of the mark requests so far.
+    std::vector<std::string> MarkedKeys() const {
+        std::vector<std::string> keys;
+        for (const FakeHost::Mark& mark : host_.Marks()) {
+            EXPECT_EQ(mark.mask, StatusUnread);  // these items only ever mark as read
+            EXPECT_EQ(mark.value, 0);
+            keys.push_back(mark.key);
+        }
+        return keys;
     }
     std::string Fetch(const char* item, int itemWritten = 0) {
         entry_.itemWritten = itemWritten;
         StringOutput out;
-        ItemContext c{entry_, mailRoot_, folder_, out};
+        ItemContext c{host_, entry_, mailRoot_, folder_, out};
         if (Text(item).CompareNoCase("RFC822", 6) == 0) {
             WriteRfc822Family(c, item);
         } else {
@@ -82,6 +75,7 @@ class BodySectionsTest : public ::testing::Test {
     }
 
     fs::path root_;
+    FakeHost host_;
     Text mailRoot_{"user"};
     Text folder_{"work.box"};
     MessageEntry entry_;
@@ -93,7 +87,7 @@ TEST_F(BodySectionsTest, Rfc822FamilyAndWholeMessage) {
     EXPECT_EQ(Fetch("RFC822.TEXT", 1), " RFC822.TEXT" + Literal(kBody));
     EXPECT_EQ(Fetch("RFC822.BOGUS"), "RFC822.BOGUS");
     EXPECT_EQ(Fetch("rfc822.size", 1), " rfc822.size " + std::to_string(kWhole.size()));
-    EXPECT_EQ(gMarkedKeys, (std::vector<std::string>(2, "user\\work.box\\AAAA0001")));
+    EXPECT_EQ(MarkedKeys(), (std::vector<std::string>(2, "user\\work.box\\AAAA0001")));
     // BODY without a section is the whole message; PEEK is dropped from the name.
     EXPECT_EQ(Fetch("BODY"), "BODY[]" + Literal(kWhole));
     EXPECT_EQ(Fetch("body.peek[]", 1), " body[]" + Literal(kWhole));
@@ -160,12 +154,12 @@ TEST_F(BodySectionsTest, MarkAsReadRequestsPerItem) {
     for (const auto& [item, marks] : cases) {
         Reset();
         Fetch(item);
-        EXPECT_EQ(gMarkedKeys.size(), marks) << item;
+        EXPECT_EQ(MarkedKeys().size(), marks) << item;
     }
     Reset();
     Fetch("BODY.PEEK[HEADER]");
     Fetch("BODY[HEADER]");  // header already loaded
-    EXPECT_EQ(gMarkedKeys.size(), 1u);
+    EXPECT_EQ(MarkedKeys().size(), 1u);
 }
 
 }  // namespace

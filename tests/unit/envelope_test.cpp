@@ -10,8 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "fake_host.h"
 #include "render/items.h"
-#include "shell/host_api.h"
 #include "store/mailbox.h"
 
 namespace {
@@ -130,31 +130,23 @@ TEST(EnvelopeTest, ShiftJisBecomesEncodedWordsAndQuotesAreEscaped) {
                   " NIL NIL NIL NIL \"<a\\\"b\\\\c>\")");
 }
 
-std::string gMailboxDir;
-const char* ORV_HOSTCALL FakeGetMailbox() {
-    return gMailboxDir.c_str();
-}
-
 TEST(EnvelopeItemTest, ReadOnceKeptInTheEntryAndDroppedWithItsTexts) {
     const fs::path root =
         fs::temp_directory_path() /
         ("orv_envitem_" +
          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(root / "user" / "work.box");
-    gMailboxDir = root.string() + "/";
-    void* functions[kHostFunctionCount] = {};
-    functions[5] = reinterpret_cast<void*>(&FakeGetMailbox);
-    BindHostApiFrom(nullptr, functions);
+    FakeHost host(root.string() + "/");
     auto put = [&](const std::string& bytes) {
         std::ofstream(root / "user" / "work.box" / "AAAA0001.orv", std::ios::binary) << bytes;
     };
-    Mailbox mailbox(Text("user"), Text("work.box"));
+    Mailbox mailbox(host, Text("user"), Text("work.box"));
     MessageEntry* entry = new MessageEntry;
     entry->fileName = "AAAA0001";
     mailbox.Index().Append(entry);
     auto render = [&]() {
         StringOutput out;
-        RenderItems(*entry, mailbox.MailRoot(), mailbox.FolderPath(), "ENVELOPE", 0, out);
+        RenderItems(host, *entry, mailbox.MailRoot(), mailbox.FolderPath(), "ENVELOPE", 0, out);
         mailbox.NoteServed(*entry);
         return out.text;
     };

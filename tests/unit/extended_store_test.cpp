@@ -8,34 +8,22 @@
 #include <tuple>
 #include <vector>
 
+#include "fake_host.h"
 #include "render/extended_flag_update.h"
-#include "shell/host_api.h"
 #include "store/message_entry.h"
 
 namespace {
 
-using MarkCall = std::tuple<std::string, uint32_t, int>;
-thread_local std::vector<MarkCall> tMarks;
-
-int ORV_HOSTCALL FakeMarkMail(const char* key, uint32_t mask, int value) {
-    tMarks.emplace_back(key, mask, value);
-    return 1;
-}
+using MarkCall = FakeHost::Mark;
 
 const char kKey[] = "user\\inbox.box\\AAAA0001";
 constexpr uint32_t kCarried = 0x4;  // a bit the server never looks at
 
 class ExtendedStoreTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        void* functions[kHostFunctionCount] = {};
-        functions[11] = reinterpret_cast<void*>(&FakeMarkMail);
-        BindHostApiFrom(nullptr, functions);
-        entry_.fileName = "AAAA0001";
-        tMarks.clear();
-    }
+    void SetUp() override { entry_.fileName = "AAAA0001"; }
     bool Store(const char* item, const char* flags) {
-        return UpdateFlagsExtended(entry_, "user", "INBOX", item, flags);
+        return UpdateFlagsExtended(host_, entry_, "user", "INBOX", item, flags);
     }
     // The four calls of a replacement: \Seen (unread bit), \Answered, \Deleted, \Draft.
     static std::vector<MarkCall> Replacement(bool seen, bool answered, bool deleted, bool draft) {
@@ -44,6 +32,7 @@ class ExtendedStoreTest : public ::testing::Test {
                 {kKey, StatusDeleted, deleted ? 1 : 0},
                 {kKey, StatusDraft, draft ? 1 : 0}};
     }
+    FakeHost host_;
     MessageEntry entry_;
 };
 
@@ -51,21 +40,21 @@ TEST_F(ExtendedStoreTest, FlagsReplacesTheStorableFlags) {
     entry_.status = kCarried | StatusAnswered | StatusDraft;  // seen, answered, draft
     entry_.recent = 1;
     EXPECT_TRUE(Store("FLAGS", "\\Deleted \\Flagged $Junk"));
-    EXPECT_EQ(tMarks, Replacement(false, false, true, false));
+    EXPECT_EQ(host_.Marks(), Replacement(false, false, true, false));
     EXPECT_EQ(entry_.status, kCarried | StatusUnread | StatusDeleted);
     EXPECT_EQ(entry_.recent, 1);
 
     // Names in any case, a flag listed twice counts once; the host hears all four flags even
     // where the entry already agrees (the host's copy may differ).
-    tMarks.clear();
+    host_.ClearCalls();
     EXPECT_TRUE(Store("flags", "\\seen \\ANSWERED \\Seen"));
-    EXPECT_EQ(tMarks, Replacement(true, true, false, false));
+    EXPECT_EQ(host_.Marks(), Replacement(true, true, false, false));
     EXPECT_EQ(entry_.status, kCarried | StatusAnswered);
 
     // An empty list clears every storable flag; .SILENT wants no answer.
-    tMarks.clear();
+    host_.ClearCalls();
     EXPECT_FALSE(Store("FLAGS.SILENT", ""));
-    EXPECT_EQ(tMarks, Replacement(false, false, false, false));
+    EXPECT_EQ(host_.Marks(), Replacement(false, false, false, false));
     EXPECT_EQ(entry_.status, kCarried | StatusUnread);
 }
 
@@ -73,19 +62,20 @@ TEST_F(ExtendedStoreTest, AddAndRemoveFormsChangeOnlyTheListedFlags) {
     entry_.status = StatusAnswered | StatusUnread;
     EXPECT_TRUE(Store("+FLAGS", "\\Seen"));
     EXPECT_FALSE(Store("-FLAGS.SILENT", "\\Answered"));
-    EXPECT_EQ(tMarks, (std::vector<MarkCall>{{kKey, StatusUnread, 0}, {kKey, StatusAnswered, 0}}));
+    EXPECT_EQ(host_.Marks(),
+              (std::vector<MarkCall>{{kKey, StatusUnread, 0}, {kKey, StatusAnswered, 0}}));
     EXPECT_EQ(entry_.status, 0u);
-    tMarks.clear();
+    host_.ClearCalls();
     EXPECT_FALSE(Store("XFLAGS", "\\Seen"));
     EXPECT_FALSE(Store("FLAGSX", "\\Seen"));
-    EXPECT_TRUE(tMarks.empty());
+    EXPECT_TRUE(host_.Marks().empty());
 }
 
 TEST_F(ExtendedStoreTest, KeyTooLongForTheHostIsNeverSent) {
     entry_.fileName = std::string(300, 'A').c_str();
     entry_.status = StatusUnread;
     EXPECT_TRUE(Store("FLAGS", "\\Seen"));
-    EXPECT_TRUE(tMarks.empty());
+    EXPECT_TRUE(host_.Marks().empty());
     EXPECT_EQ(entry_.status, 0u);
 }
 
@@ -93,9 +83,9 @@ TEST_F(ExtendedStoreTest, ALoadPolicyWithoutMarksAsksTheHostForNothing) {
     LoadPolicy quiet;
     quiet.marksSeen = false;
     entry_.clientSize = 10;  // measured before: the file is not read
-    EXPECT_EQ(MessageSize(entry_, "user", "INBOX", quiet), 10u);
-    MessageSize(entry_, "user", "INBOX");
-    EXPECT_EQ(tMarks, (std::vector<MarkCall>{{kKey, StatusUnread, 0}}));
+    EXPECT_EQ(MessageSize(host_, entry_, "user", "INBOX", quiet), 10u);
+    MessageSize(host_, entry_, "user", "INBOX");
+    EXPECT_EQ(host_.Marks(), (std::vector<MarkCall>{{kKey, StatusUnread, 0}}));
 }
 
 }  // namespace

@@ -10,25 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "fake_host.h"
 #include "mime/body_structure.h"
 #include "mime/mime_part.h"
 #include "render/items.h"
-#include "shell/host_api.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string gMailboxDir;
-std::vector<std::string> gMarks;  // "key mask value" of each mark request
-
-const char* ORV_HOSTCALL FakeGetMailbox() {
-    return gMailboxDir.c_str();
-}
-int ORV_HOSTCALL FakeMarkMail(const char* key, uint32_t mask, int value) {
-    gMarks.push_back(std::string(key) + " " + std::to_string(mask) + " " + std::to_string(value));
-    return 1;
-}
 
 const char kMessage[] =
     "From: Taro <taro@example.jp>\r\nX-Orvex-Status: 40000000\r\nSubject: hi\r\n\r\nbody\r\n";
@@ -47,12 +36,7 @@ class FetchItemsTest : public ::testing::Test {
                  std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" +
                  std::to_string(++serial));
         fs::create_directories(root_ / "user" / "work.box");
-        gMailboxDir = root_.string() + "/";
-        gMarks.clear();
-        void* functions[kHostFunctionCount] = {};
-        functions[5] = reinterpret_cast<void*>(&FakeGetMailbox);
-        functions[11] = reinterpret_cast<void*>(&FakeMarkMail);
-        BindHostApiFrom(nullptr, functions);
+        host_.SetMailboxDirectory(root_.string() + "/");
         entry_.fileName = "AAAA0007";
         entry_.uid = 7;
         entry_.status = StatusUnread;
@@ -77,11 +61,12 @@ class FetchItemsTest : public ::testing::Test {
     }
     std::string Render(const char* items, int uidFlag = 0) {
         StringOutput out;
-        RenderItems(entry_, mailRoot_, folder_, items, uidFlag, out);
+        RenderItems(host_, entry_, mailRoot_, folder_, items, uidFlag, out);
         return out.text;
     }
 
     fs::path root_;
+    FakeHost host_;
     Text mailRoot_{"user"};
     Text folder_{"work.box"};
     MessageEntry entry_;
@@ -100,7 +85,7 @@ TEST_F(FetchItemsTest, NamesSeparatorsAndUid) {
     EXPECT_EQ(Render("internaldate"), "internaldate \"04-Mar-2001 10:02:03 +0900\"");
     EXPECT_EQ(Render("rfc822.size"), "rfc822.size " + std::to_string(kClientForm.size()));
     EXPECT_EQ(Render("Envelope"), "Envelope" + std::string(kEnvelope).substr(8));
-    EXPECT_EQ(gMarks.size(), 1u) << "only RFC822.SIZE marks as read";
+    EXPECT_EQ(host_.Marks().size(), 1u) << "only RFC822.SIZE marks as read";
 }
 
 TEST_F(FetchItemsTest, MacrosExpandInCapitalsAndUidComesOnce) {
@@ -122,7 +107,7 @@ TEST_F(FetchItemsTest, BodyStructureIsNotABodySection) {
     Text structure;
     RenderBodyStructure(root, &structure);
     EXPECT_EQ(Render("bodystructure"), std::string("bodystructure") + structure.c_str());
-    EXPECT_TRUE(gMarks.empty());
+    EXPECT_TRUE(host_.Marks().empty());
     EXPECT_EQ(Render("FLAGS BODY[HEADER.FIELDS (SUBJECT X)] FLAGS"),
               "FLAGS () BODY[HEADER.FIELDS (SUBJECT X)] {15}\r\nSubject: hi\r\n\r\n FLAGS ()");
     EXPECT_EQ(Render("BODY"),
@@ -148,14 +133,14 @@ TEST_F(FetchItemsTest, FlagsFromStatusWordInFixedOrder) {
         entry_.recent = c.recent;
         EXPECT_EQ(Render("FLAGS"), std::string("FLAGS ") + c.flags) << std::hex << c.status;
     }
-    EXPECT_TRUE(gMarks.empty());
+    EXPECT_TRUE(host_.Marks().empty());
 }
 
 TEST_F(FetchItemsTest, SizeLoadsClientFormAndMarksRead) {
     PutMessage("Subject: x\nX-orvex-status: 1\n\nline\n");
     EXPECT_EQ(Render("RFC822.SIZE"), "RFC822.SIZE 18");  // "Subject: x\n" CR LF "line\n"
-    ASSERT_EQ(gMarks.size(), 1u);
-    EXPECT_EQ(gMarks[0], "user\\work.box\\AAAA0007 1073741824 0");
+    ASSERT_EQ(host_.Marks().size(), 1u);
+    EXPECT_EQ(host_.Marks()[0], (FakeHost::Mark{"user\\work.box\\AAAA0007", 1073741824, 0}));
     EXPECT_EQ(entry_.status, StatusUnread) << "FLAGS stay as at SELECT";
 }
 

@@ -6,34 +6,23 @@
 #include <tuple>
 #include <vector>
 
+#include "fake_host.h"
 #include "render/flag_update.h"
-#include "shell/host_api.h"
 
 namespace {
 
-using MarkCall = std::tuple<std::string, uint32_t, int>;
-std::vector<MarkCall> gMarks;
-
-int ORV_HOSTCALL FakeMarkMail(const char* key, uint32_t mask, int value) {
-    gMarks.emplace_back(key, mask, value);
-    return 1;
-}
+using MarkCall = FakeHost::Mark;
 
 const char kKey[] = "user\\inbox.box\\AAAA0001";
 constexpr uint32_t kCarried = 0x4;  // a bit the server never looks at
 
 class FlagUpdateTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        void* functions[kHostFunctionCount] = {};
-        functions[11] = reinterpret_cast<void*>(&FakeMarkMail);
-        BindHostApiFrom(nullptr, functions);
-        entry_.fileName = "AAAA0001";
-        gMarks.clear();
-    }
+    void SetUp() override { entry_.fileName = "AAAA0001"; }
     bool Store(const char* item, const char* flags) {
-        return UpdateFlags(entry_, "user", "INBOX", item, flags);
+        return UpdateFlags(host_, entry_, "user", "INBOX", item, flags);
     }
+    FakeHost host_;
     MessageEntry entry_;
 };
 
@@ -46,12 +35,13 @@ TEST_F(FlagUpdateTest, EachFlagBothWays) {
     for (const auto& [flag, bit, added] : cases) {
         const uint32_t before = kCarried | (added ? 0 : bit);
         entry_.status = before;
-        gMarks.clear();
+        host_.ClearCalls();
         EXPECT_TRUE(Store("+FLAGS", flag));
         EXPECT_EQ(entry_.status, kCarried | (added ? bit : 0)) << flag;
         EXPECT_TRUE(Store("-FLAGS", flag));
         EXPECT_EQ(entry_.status, before) << flag;
-        EXPECT_EQ(gMarks, (std::vector<MarkCall>{{kKey, bit, added}, {kKey, bit, 1 - added}}));
+        EXPECT_EQ(host_.Marks(),
+                  (std::vector<MarkCall>{{kKey, bit, added}, {kKey, bit, 1 - added}}));
     }
 }
 
@@ -59,7 +49,7 @@ TEST_F(FlagUpdateTest, FormsAndSilence) {
     // FLAGS adds like +FLAGS; names in any case; a flag listed twice goes to the host twice.
     entry_.status = StatusAnswered | StatusUnread;
     EXPECT_TRUE(Store("flags", "\\seen \\DELETED \\seen"));
-    EXPECT_EQ(gMarks,
+    EXPECT_EQ(host_.Marks(),
               (std::vector<MarkCall>{
                   {kKey, StatusUnread, 0}, {kKey, StatusDeleted, 1}, {kKey, StatusUnread, 0}}));
     EXPECT_EQ(entry_.status, StatusAnswered | StatusDeleted);
@@ -69,10 +59,10 @@ TEST_F(FlagUpdateTest, FormsAndSilence) {
     EXPECT_EQ(entry_.status, StatusAnswered | StatusDraft);
     EXPECT_TRUE(Store("+FLAGS.LOUD", ""));
     // Another form changes nothing and wants no answer.
-    gMarks.clear();
+    host_.ClearCalls();
     EXPECT_FALSE(Store("XFLAGS", "\\Seen"));
     EXPECT_FALSE(Store("FLAGSX", "\\Seen"));
-    EXPECT_TRUE(gMarks.empty());
+    EXPECT_TRUE(host_.Marks().empty());
     EXPECT_EQ(entry_.status, StatusAnswered | StatusDraft);
 }
 
@@ -82,7 +72,7 @@ TEST_F(FlagUpdateTest, FlagsThatCannotBeStored) {
     EXPECT_TRUE(Store("+FLAGS", "\\Flagged \\Recent $Keyword"));
     EXPECT_TRUE(Store("-FLAGS", "\\Recent"));
     EXPECT_TRUE(Store("FLAGS", ""));
-    EXPECT_TRUE(gMarks.empty());
+    EXPECT_TRUE(host_.Marks().empty());
     EXPECT_EQ(entry_.status, StatusUnread);
     EXPECT_EQ(entry_.recent, 1);
 }

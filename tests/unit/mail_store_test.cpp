@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/host_api.h"
+#include "fake_host.h"
 #include "store/mail_store.h"
 #include "store/name_codec.h"
 
@@ -24,12 +24,6 @@ const std::string kSoushinbako = "\x91\x97\x90\x4D\x94\xA0";                 // 
 const std::string kMeiwaku = "\x96\xC0\x98\x66";                             // 迷惑
 const std::string kFukai = "\x90\x5B\x82\xA2";                               // 深い
 
-std::string mailboxDir;  // what the host reports: the scratch directory with a trailing "/"
-
-const char* ORV_HOSTCALL FakeGetMailbox() {
-    return mailboxDir.c_str();
-}
-
 class MailStoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -38,14 +32,9 @@ class MailStoreTest : public ::testing::Test {
         dir_ = fs::temp_directory_path() /
                ("orv_mst_" + std::to_string(stamp) + "_" + std::to_string(++serial));
         fs::create_directories(dir_);
-        mailboxDir = dir_.string() + "/";
-        void* functions[kHostFunctionCount] = {};
-        functions[5] = reinterpret_cast<void*>(&FakeGetMailbox);  // _OPAGetMailbox@0
-        BindHostApiFrom(reinterpret_cast<platform::ModuleHandle>(this), functions);
+        host_.SetMailboxDirectory(dir_.string() + "/");
     }
     void TearDown() override {
-        void* none[kHostFunctionCount] = {};
-        BindHostApiFrom(nullptr, none);
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
@@ -97,14 +86,15 @@ class MailStoreTest : public ::testing::Test {
             out.push_back(store.NameAt(i, useTitles).c_str());
         return out;
     }
-    static MailStore Loaded(const char* pattern, int subscribedOnly = 0,
-                            const char* root = "user1") {
-        MailStore store{Text(root)};
+    MailStore Loaded(const char* pattern, int subscribedOnly = 0, const char* root = "user1") {
+        MailStore store{host_, Text(root)};
         store.Load(Text(""), Text(pattern), subscribedOnly);
         return store;
     }
 
     fs::path dir_;
+    // What the host reports: the scratch directory with a trailing "/".
+    FakeHost host_;
 };
 
 using Strings = std::vector<std::string>;
@@ -247,7 +237,7 @@ TEST_F(MailStoreTest, TraversalPatternsListNothing) {
 
 TEST_F(MailStoreTest, PathsOverTheLimitAreNeverFormed) {
     // mailbox directory + "user1" + "\" + folder path + "\Entry.ini" may take 259 bytes.
-    const int room = 259 - static_cast<int>(mailboxDir.size() + 6 + 10);
+    const int room = 259 - static_cast<int>(host_.Directory().size() + 6 + 10);
     ASSERT_GT(room, 40);
     const int child = room - 9;  // "long.box" + "\" before it
     const std::string fits = std::string(child - 4, 'a') + ".box";

@@ -12,41 +12,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "fake_host.h"
 #include "platform/profile.h"
-#include "shell/host_api.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The stand-in host: the mailbox directory it reports and the imports it was asked for.
-std::string gMailboxDir;
-struct ImportCall {
-    std::string file;
-    std::string folder;
-    uint32_t status;
-};
-std::mutex gCallsLock;
-std::vector<ImportCall> gImports;
-
-const char* ORV_HOSTCALL FakeGetMailbox() {
-    return gMailboxDir.c_str();
-}
-int ORV_HOSTCALL FakeImportFile(const char* file, const char* folder, uint32_t status) {
-    std::lock_guard<std::mutex> hold(gCallsLock);
-    gImports.push_back({file, folder, status});
-    return 1;
-}
-int ORV_HOSTCALL FakeMarkMail(const char*, uint32_t, int) {
-    return 1;
-}
 
 // The host's record for a status word: 12 bytes, the status little-endian first, in base64.
 std::string Value(uint32_t status) {
@@ -73,13 +50,8 @@ class MailboxTest : public ::testing::Test {
                 ("orv_mbox_" + std::to_string(stamp) + "_" + std::to_string(++serial));
         fs::create_directories(root_ / "user" / "work.box");
         fs::create_directories(root_ / "user" / "inbox.box");
-        gMailboxDir = root_.string() + "/";
-        gImports.clear();
-        void* functions[kHostFunctionCount] = {};
-        functions[5] = reinterpret_cast<void*>(&FakeGetMailbox);
-        functions[8] = reinterpret_cast<void*>(&FakeImportFile);
-        functions[11] = reinterpret_cast<void*>(&FakeMarkMail);
-        BindHostApiFrom(nullptr, functions);
+        // The stand-in host: the mailbox directory it reports and the imports it was asked for.
+        host_.SetMailboxDirectory(root_.string() + "/");
     }
     void TearDown() override {
         std::error_code ec;
@@ -114,6 +86,7 @@ class MailboxTest : public ::testing::Test {
     }
 
     fs::path root_;
+    FakeHost host_;
 };
 
 using Names = std::vector<std::string>;
@@ -123,7 +96,7 @@ TEST_F(MailboxTest, EntryListIsOrderedByUid) {
     PutFolder(
         "work.box", 3,
         "AAAB0001=" + Value(0) + "\r\nAAAA0002=" + Value(0) + "\r\nAAAA0001=" + Value(0) + "\r\n");
-    Mailbox box("user", "work.box");
+    Mailbox box(host_, "user", "work.box");
     box.OpenIndex();
     EXPECT_EQ(NamesOf(box), (Names{"AAAA0001", "AAAA0002", "AAAB0001"}));
     EXPECT_EQ(box.Index().At(0)->uid, 1u);
@@ -139,7 +112,7 @@ TEST_F(MailboxTest, DuplicatesKeepFileOrderAndLowerCaseNamesMatch) {
     PutFolder("work.box", 5,
               "AAAA0005=" + Value(1) + "\r\naaaa0005=" + Value(2) + "\r\nAAAA0003=" + Value(3) +
                   "\r\nAaAa0005=" + Value(4) + "\r\naaab0023=" + Value(5) + "\r\n");
-    Mailbox box("user", "work.box");
+    Mailbox box(host_, "user", "work.box");
     box.OpenIndex();
     ASSERT_EQ(box.Index().Count(), 5);
     std::vector<std::pair<uint32_t, uint32_t>> got;
@@ -171,7 +144,7 @@ TEST_F(MailboxTest, LongShuffledFileIsSortedStably) {
     std::stable_sort(lines.begin(), lines.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     PutFolder("work.box", 700, list);
-    Mailbox box("user", "work.box");
+    Mailbox box(host_, "user", "work.box");
     box.OpenIndex();
     ASSERT_EQ(box.Index().Count(), 700);
     for (int i = 0; i < 700; ++i) {
@@ -185,7 +158,7 @@ TEST_F(MailboxTest, EmptyAndMissingCases) {
     PinValidity("work.box");
     // Total 0: the list is not read, whatever it holds.
     PutFolder("work.box", 0, "AAAB0001=" + Value(0) + "\r\n");
-    Mailbox box("user", "work.box");
+    Mailbox box(host_, "user", "work.box");
     box.OpenIndex();
     EXPECT_EQ(box.Index().Count(), 0);
     EXPECT_EQ(box.UidNext(), 1u);
@@ -226,7 +199,7 @@ TEST_F(MailboxTest, UnusualLines) {
                   // The last line without a line end; characters after the first 16 unused.
                   "AAAA0003=" +
                   Value(StatusAnswered) + "////");
-    Mailbox box("user", "work.box");
+    Mailbox box(host_, "user", "work.box");
     box.OpenIndex();
     ASSERT_EQ(NamesOf(box), (Names{"AAAA0001", "AAAA0002", "AAAA0003", "AAAC0007"}));
     EXPECT_EQ(box.Index().At(0)->status, StatusUnread);
@@ -244,7 +217,7 @@ TEST_F(MailboxTest, RecentAndUnseenCounts) {
                   "\r\nAAAA0003=" + Value(StatusUnread | StatusAnswered) +
                   "\r\nAAAA0004=" + Value(StatusAnswered | StatusDeleted) +
                   "\r\nAAAA0005=" + Value(0x01020304) + "\r\n");
-    Mailbox box("user", "work.box");
+    Mailbox box(host_, "user", "work.box");
     box.OpenIndex();
     EXPECT_EQ(box.RecentCount(), 2);
     EXPECT_EQ(box.UnseenCount(), 2);
@@ -259,7 +232,7 @@ TEST_F(MailboxTest, UidValidityFromFolderProfile) {
     Put(root_ / "Imap4.ini", "[IMAP4]\r\nUID=41\r\n");
     Put(Dir("work.box") / "Imap4.ini", "[IMAP4]\r\nUID=5\r\n");
     for (int i = 0; i < 2; ++i) {
-        Mailbox box("user", "work.box");
+        Mailbox box(host_, "user", "work.box");
         box.OpenIndex();
         EXPECT_EQ(box.UidValidity(), 5u);
     }
@@ -270,7 +243,7 @@ TEST_F(MailboxTest, UidValidityFromFolderProfile) {
 TEST_F(MailboxTest, UidValidityFromSharedCounter) {
     const std::string settings = (root_ / "Imap4.ini").string();
     // No settings file yet: 1, then 2.
-    Mailbox box("user", "work.box");
+    Mailbox box(host_, "user", "work.box");
     box.OpenIndex();
     EXPECT_EQ(box.UidValidity(), 1u);
     box.OpenIndex();
@@ -282,7 +255,7 @@ TEST_F(MailboxTest, UidValidityFromSharedCounter) {
     box.OpenIndex();
     EXPECT_EQ(box.UidValidity(), 42u);
     EXPECT_EQ(platform::ProfileInt("IMAP4", "UID", 0, settings.c_str()), 42u);
-    Mailbox other("user", "INBOX");
+    Mailbox other(host_, "user", "INBOX");
     other.OpenIndex();
     EXPECT_EQ(other.UidValidity(), 43u);
     EXPECT_EQ(platform::ProfileInt("IMAP4", "UID", 0, settings.c_str()), 43u);
@@ -295,9 +268,9 @@ TEST_F(MailboxTest, ConcurrentOpensNeverShareACounterValue) {
     std::vector<std::vector<uint32_t>> seen(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&seen, t] {
+        threads.emplace_back([this, &seen, t] {
             for (int i = 0; i < kOpens; ++i) {
-                Mailbox box("user", t % 2 ? "INBOX" : "work.box");
+                Mailbox box(host_, "user", t % 2 ? "INBOX" : "work.box");
                 box.OpenIndex();
                 seen[t].push_back(box.UidValidity());
             }
@@ -324,19 +297,19 @@ TEST_F(MailboxTest, FolderPathNormalisation) {
     // Compared case-sensitively and as whole paths.
     EXPECT_STREQ(NormaliseFolderPath("Inbox").c_str(), "Inbox");
     EXPECT_STREQ(NormaliseFolderPath("INBOX/sub").c_str(), "INBOX\\sub");
-    EXPECT_STREQ(Mailbox("user", inboxTitle).FolderPath().c_str(), "inbox.box");
-    EXPECT_STREQ(Mailbox("user", "x/y").FolderPath().c_str(), "x\\y");
-    EXPECT_STREQ(Mailbox("user", "x/y").MailRoot().c_str(), "user");
+    EXPECT_STREQ(Mailbox(host_, "user", inboxTitle).FolderPath().c_str(), "inbox.box");
+    EXPECT_STREQ(Mailbox(host_, "user", "x/y").FolderPath().c_str(), "x\\y");
+    EXPECT_STREQ(Mailbox(host_, "user", "x/y").MailRoot().c_str(), "user");
 
     // The index of a subfolder and of the inbox named in another case.
     PinValidity("work.box/2001.box");
     PutFolder("work.box/2001.box", 1, "AAAA0002=" + Value(0) + "\r\n");
-    Mailbox sub("user", "work.box/2001.box");
+    Mailbox sub(host_, "user", "work.box/2001.box");
     sub.OpenIndex();
     EXPECT_EQ(NamesOf(sub), (Names{"AAAA0002"}));
     PinValidity("inbox.box");
     PutFolder("inbox.box", 1, "AAAA0003=" + Value(0) + "\r\n");
-    Mailbox inbox("user", "Inbox");
+    Mailbox inbox(host_, "user", "Inbox");
     inbox.OpenIndex();
     EXPECT_EQ(NamesOf(inbox), (Names{"AAAA0003"}));
     EXPECT_EQ(inbox.UidValidity(), 7u);
@@ -345,7 +318,7 @@ TEST_F(MailboxTest, FolderPathNormalisation) {
 TEST_F(MailboxTest, SetSubscribedWritesEntryIni) {
     Put(Dir("work.box") / "Entry.ini", "[Property]\r\nTitle=work\r\nTotal=3\r\n");
     const std::string workIni = (Dir("work.box") / "Entry.ini").string();
-    Mailbox work("user", "work.box");
+    Mailbox work(host_, "user", "work.box");
     work.SetSubscribed(0);
     char value[8] = {};
     platform::ProfileString("IMAP4", "Subscribe", "", value, sizeof value, workIni.c_str());
@@ -356,24 +329,25 @@ TEST_F(MailboxTest, SetSubscribedWritesEntryIni) {
     EXPECT_EQ(platform::ProfileInt("Property", "Total", 0, workIni.c_str()), 3u);
 
     const std::string inboxIni = (Dir("inbox.box") / "Entry.ini").string();
-    Mailbox("user", "INBOX").SetSubscribed(0);
+    Mailbox(host_, "user", "INBOX").SetSubscribed(0);
     EXPECT_EQ(platform::ProfileInt("IMAP4", "Subscribe", 9, inboxIni.c_str()), 0u);
-    Mailbox("user", "inbox").SetSubscribed(1);
+    Mailbox(host_, "user", "inbox").SetSubscribed(1);
     EXPECT_EQ(platform::ProfileInt("IMAP4", "Subscribe", 9, inboxIni.c_str()), 1u);
     EXPECT_FALSE(fs::exists(Dir("INBOX")));
     EXPECT_FALSE(fs::exists(Dir("inbox")));
 }
 
 TEST_F(MailboxTest, ImportHandsTheFileToTheHost) {
-    Mailbox("user", "INBOX").ImportMessage("/tmp/imp1.tmp");
-    Mailbox("user", "work.box/2001.box").ImportMessage("/tmp/imp2.tmp");
-    ASSERT_EQ(gImports.size(), 2u);
-    EXPECT_EQ(gImports[0].file, "/tmp/imp1.tmp");
-    EXPECT_EQ(gImports[0].folder, "user\\inbox.box");
-    EXPECT_EQ(gImports[0].status, StatusUnread);
-    EXPECT_EQ(gImports[1].file, "/tmp/imp2.tmp");
-    EXPECT_EQ(gImports[1].folder, "user\\work.box\\2001.box");
-    EXPECT_EQ(gImports[1].status, 0x40000000u);
+    Mailbox(host_, "user", "INBOX").ImportMessage("/tmp/imp1.tmp");
+    Mailbox(host_, "user", "work.box/2001.box").ImportMessage("/tmp/imp2.tmp");
+    const std::vector<FakeHost::Import> imports = host_.Imports();
+    ASSERT_EQ(imports.size(), 2u);
+    EXPECT_EQ(imports[0].file, "/tmp/imp1.tmp");
+    EXPECT_EQ(imports[0].folder, "user\\inbox.box");
+    EXPECT_EQ(imports[0].status, StatusUnread);
+    EXPECT_EQ(imports[1].file, "/tmp/imp2.tmp");
+    EXPECT_EQ(imports[1].folder, "user\\work.box\\2001.box");
+    EXPECT_EQ(imports[1].status, 0x40000000u);
 }
 
 TEST_F(MailboxTest, CopyBySequenceNumberOrUid) {
@@ -381,33 +355,34 @@ TEST_F(MailboxTest, CopyBySequenceNumberOrUid) {
     PutFolder("inbox.box", 3,
               "AAAB0001=" + Value(0) + "\r\nAAAA0002=" + Value(0) +
                   "\r\nAAAA0001=" + Value(StatusAnswered) + "\r\n");
-    Mailbox box("user", "INBOX");
+    Mailbox box(host_, "user", "INBOX");
     box.OpenIndex();
-    const std::string source = gMailboxDir + "user\\inbox.box\\";
+    const std::string source = host_.Directory() + "user\\inbox.box\\";
 
     EXPECT_NE(box.CopyMessage(10001, 1, "work.box"), 0);
     EXPECT_NE(box.CopyMessage(1, 0, "\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43"), 0);
     EXPECT_NE(box.CopyMessage(3, 0, "work.box/2001.box"), 0);
     EXPECT_NE(box.CopyMessage(2, 1, "INBOX"), 0);
-    ASSERT_EQ(gImports.size(), 4u);
-    EXPECT_EQ(gImports[0].file, source + "AAAB0001.orv");
-    EXPECT_EQ(gImports[0].folder, "user\\work.box");
-    EXPECT_EQ(gImports[1].file, source + "AAAA0001.orv");
-    EXPECT_EQ(gImports[1].folder, "user\\inbox.box");
-    EXPECT_EQ(gImports[2].file, source + "AAAB0001.orv");
-    EXPECT_EQ(gImports[2].folder, "user\\work.box\\2001.box");
-    EXPECT_EQ(gImports[3].file, source + "AAAA0002.orv");
-    EXPECT_EQ(gImports[3].folder, "user\\inbox.box");
-    for (const auto& call : gImports)
+    const std::vector<FakeHost::Import> imports = host_.Imports();
+    ASSERT_EQ(imports.size(), 4u);
+    EXPECT_EQ(imports[0].file, source + "AAAB0001.orv");
+    EXPECT_EQ(imports[0].folder, "user\\work.box");
+    EXPECT_EQ(imports[1].file, source + "AAAA0001.orv");
+    EXPECT_EQ(imports[1].folder, "user\\inbox.box");
+    EXPECT_EQ(imports[2].file, source + "AAAB0001.orv");
+    EXPECT_EQ(imports[2].folder, "user\\work.box\\2001.box");
+    EXPECT_EQ(imports[3].file, source + "AAAA0002.orv");
+    EXPECT_EQ(imports[3].folder, "user\\inbox.box");
+    for (const auto& call : imports)
         EXPECT_EQ(call.status, StatusUnread);
 
     // Nothing to copy: sequence number 0 or past the end, a UID no entry has.
-    gImports.clear();
+    host_.ClearCalls();
     EXPECT_EQ(box.CopyMessage(0, 0, "work.box"), 0);
     EXPECT_EQ(box.CopyMessage(4, 0, "work.box"), 0);
     EXPECT_EQ(box.CopyMessage(3, 1, "work.box"), 0);
     EXPECT_EQ(box.CopyMessage(0, 1, "work.box"), 0);
-    EXPECT_TRUE(gImports.empty());
+    EXPECT_TRUE(host_.Imports().empty());
 }
 
 TEST(MessageIndexTest, SortedInsertOfCopies) {
@@ -444,7 +419,8 @@ TEST(MessageIndexTest, SortedInsertOfCopies) {
 namespace {
 
 TEST(MailboxCacheTest, CachedTextIsBoundedKeepingTheMessageJustServed) {
-    Mailbox mailbox(Text("user"), Text("inbox.box"));
+    FakeHost host;
+    Mailbox mailbox(host, Text("user"), Text("inbox.box"));
     std::string big(20u << 20, 'x');
     for (int i = 0; i < 3; ++i)
         mailbox.Index().Append(new MessageEntry);

@@ -15,32 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "fake_host.h"
 #include "mime/client_form.h"
-#include "shell/host_api.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The stand-in host: the mailbox directory it reports and the mark requests it received.
-std::string gMailboxDir;
-struct MarkCall {
-    std::string key;
-    uint32_t mask;
-    int value;
-};
-std::vector<MarkCall> gMarks;
-
-const char* ORV_HOSTCALL FakeGetMailbox() {
-    return gMailboxDir.c_str();
-}
-int ORV_HOSTCALL FakeMarkMail(const char* key, uint32_t mask, int value) {
-    gMarks.push_back({key, mask, value});
-    return 1;
-}
-int ORV_HOSTCALL FakeImportFile(const char*, const char*, uint32_t) {
-    return 1;
-}
 
 class MessageEntryTest : public ::testing::Test {
   protected:
@@ -51,13 +31,7 @@ class MessageEntryTest : public ::testing::Test {
                 ("orv_msg_" + std::to_string(stamp) + "_" + std::to_string(++serial));
         fs::create_directories(root_ / "user" / "work.box");
         fs::create_directories(root_ / "user" / "inbox.box");
-        gMailboxDir = root_.string() + "/";
-        gMarks.clear();
-        void* functions[kHostFunctionCount] = {};
-        functions[5] = reinterpret_cast<void*>(&FakeGetMailbox);
-        functions[8] = reinterpret_cast<void*>(&FakeImportFile);
-        functions[11] = reinterpret_cast<void*>(&FakeMarkMail);
-        BindHostApiFrom(nullptr, functions);
+        host_.SetMailboxDirectory(root_.string() + "/");
     }
     void TearDown() override {
         std::error_code ec;
@@ -75,6 +49,8 @@ class MessageEntryTest : public ::testing::Test {
     }
 
     fs::path root_;
+    // The stand-in host: the mailbox directory it reports and the mark requests it received.
+    FakeHost host_;
     Text mailRoot_{"user"};
     Text folder_{"work.box"};
     MessageEntry entry_ = [] {
@@ -125,15 +101,15 @@ TEST(UidFromFileNameTest, ShortNamesAndWrapping) {
 }
 
 TEST_F(MessageEntryTest, PathAndKeyForms) {
-    EXPECT_STREQ(MessageFilePath(entry_, mailRoot_, folder_).c_str(),
-                 (gMailboxDir + "user\\work.box\\AAAA0001.orv").c_str());
+    EXPECT_STREQ(MessageFilePath(host_, entry_, mailRoot_, folder_).c_str(),
+                 (host_.Directory() + "user\\work.box\\AAAA0001.orv").c_str());
     EXPECT_STREQ(MessageKey(entry_, mailRoot_, folder_).c_str(), "user\\work.box\\AAAA0001");
     EXPECT_STREQ(MessageKey(entry_, mailRoot_, "work.box\\2001.box").c_str(),
                  "user\\work.box\\2001.box\\AAAA0001");
     // "INBOX" in any case names the inbox directory.
     EXPECT_STREQ(MessageKey(entry_, mailRoot_, "Inbox").c_str(), "user\\inbox.box\\AAAA0001");
-    EXPECT_STREQ(MessageFilePath(entry_, mailRoot_, "INBOX").c_str(),
-                 (gMailboxDir + "user\\inbox.box\\AAAA0001.orv").c_str());
+    EXPECT_STREQ(MessageFilePath(host_, entry_, mailRoot_, "INBOX").c_str(),
+                 (host_.Directory() + "user\\inbox.box\\AAAA0001.orv").c_str());
     EXPECT_STREQ(MessageKey(entry_, mailRoot_, "inbox.box2").c_str(), "user\\inbox.box2\\AAAA0001");
 }
 
@@ -147,21 +123,24 @@ TEST_F(MessageEntryTest, KeyLimitOf259Bytes) {
     EXPECT_TRUE(MessageKey(entry_, mailRoot_, overLimit, &fits).IsEmpty());
     EXPECT_FALSE(fits);
 
-    MarkSeen(entry_, mailRoot_, atLimit);
-    ASSERT_EQ(gMarks.size(), 1u);
-    EXPECT_EQ(gMarks[0].key.size(), 259u);
-    gMarks.clear();
-    MarkSeen(entry_, mailRoot_, overLimit);
-    LoadMessage(entry_, mailRoot_, overLimit, false);
-    EXPECT_TRUE(gMarks.empty());
+    MarkSeen(host_, entry_, mailRoot_, atLimit);
+    ASSERT_EQ(host_.Marks().size(), 1u);
+    EXPECT_EQ(host_.Marks()[0].key.size(), 259u);
+    host_.ClearCalls();
+    MarkSeen(host_, entry_, mailRoot_, overLimit);
+    LoadMessage(host_, entry_, mailRoot_, overLimit, false);
+    EXPECT_TRUE(host_.Marks().empty());
 }
 
 TEST_F(MessageEntryTest, OverlongPathIsNotFormed) {
-    const int room = 259 - static_cast<int>(gMailboxDir.size()) - 18;  // "user\" "\AAAA0001.orv"
+    const int room =
+        259 - static_cast<int>(host_.Directory().size()) - 18;  // "user\" "\AAAA0001.orv"
     ASSERT_GT(room, 0);
-    EXPECT_FALSE(MessageFilePath(entry_, mailRoot_, std::string(room, 'f').c_str()).IsEmpty());
-    EXPECT_TRUE(MessageFilePath(entry_, mailRoot_, std::string(room + 1, 'f').c_str()).IsEmpty());
-    EXPECT_EQ(MessageSize(entry_, mailRoot_, std::string(room + 1, 'f').c_str()), 2u);
+    EXPECT_FALSE(
+        MessageFilePath(host_, entry_, mailRoot_, std::string(room, 'f').c_str()).IsEmpty());
+    EXPECT_TRUE(
+        MessageFilePath(host_, entry_, mailRoot_, std::string(room + 1, 'f').c_str()).IsEmpty());
+    EXPECT_EQ(MessageSize(host_, entry_, mailRoot_, std::string(room + 1, 'f').c_str()), 2u);
 }
 
 TEST_F(MessageEntryTest, ClientFormOfCrLfFile) {
@@ -173,8 +152,8 @@ TEST_F(MessageEntryTest, ClientFormOfCrLfFile) {
         "line one\r\n"
         "\r\n"
         "line three\r\n");
-    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
-    LoadMessage(entry_, mailRoot_, folder_, true);
+    const uint32_t size = MessageSize(host_, entry_, mailRoot_, folder_);
+    LoadMessage(host_, entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(), "From: a@example.com\r\nSubject: hi\r\n");
     EXPECT_STREQ(entry_.bodyText.c_str(), "line one\r\n\r\nline three\r\n");
     EXPECT_EQ(size, Whole().size());
@@ -191,7 +170,7 @@ TEST_F(MessageEntryTest, StatusLineInAnyCaseIsDroppedButContinuationKept) {
         " X-Orvex-Status: 3\r\n"
         "\r\n"
         "X-Orvex-Status: in the body\r\n");
-    LoadMessage(entry_, mailRoot_, folder_, true);
+    LoadMessage(host_, entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(),
                  "\tcontinued\r\nX-Orvex-Status\r\nX-Orvex-Stat\r\n X-Orvex-Status: 3\r\n");
     EXPECT_STREQ(entry_.bodyText.c_str(), "X-Orvex-Status: in the body\r\n");
@@ -199,8 +178,8 @@ TEST_F(MessageEntryTest, StatusLineInAnyCaseIsDroppedButContinuationKept) {
 
 TEST_F(MessageEntryTest, LfOnlyFileKeepsBareLf) {
     PutMessage("Subject: lf\nTo: b\n\nbody\nlast");
-    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
-    LoadMessage(entry_, mailRoot_, folder_, true);
+    const uint32_t size = MessageSize(host_, entry_, mailRoot_, folder_);
+    LoadMessage(host_, entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(), "Subject: lf\nTo: b\n");
     EXPECT_STREQ(entry_.bodyText.c_str(), "body\nlast");
     EXPECT_EQ(Whole(), "Subject: lf\nTo: b\n\r\nbody\nlast");
@@ -210,8 +189,8 @@ TEST_F(MessageEntryTest, LfOnlyFileKeepsBareLf) {
 TEST_F(MessageEntryTest, OnlyExactEmptyLineSeparates) {
     // A blank before the line end, or a lone CR, is a header line; no separator: all header.
     PutMessage("A: 1\r\n \r\n\r\r\nB: 2\r\n");
-    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
-    LoadMessage(entry_, mailRoot_, folder_, true);
+    const uint32_t size = MessageSize(host_, entry_, mailRoot_, folder_);
+    LoadMessage(host_, entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(), "A: 1\r\n \r\n\r\r\nB: 2\r\n");
     EXPECT_TRUE(entry_.bodyText.IsEmpty());
     EXPECT_EQ(size, 18u + 2u);
@@ -221,12 +200,12 @@ TEST_F(MessageEntryTest, OnlyExactEmptyLineSeparates) {
 TEST_F(MessageEntryTest, MissingFileIsCreatedEmptyAndGivesSizeTwo) {
     const fs::path file = root_ / "user" / "work.box" / "AAAA0001.orv";
     ASSERT_FALSE(fs::exists(file));
-    EXPECT_EQ(MessageSize(entry_, mailRoot_, folder_), 2u);
+    EXPECT_EQ(MessageSize(host_, entry_, mailRoot_, folder_), 2u);
     EXPECT_TRUE(fs::exists(file));
     EXPECT_EQ(fs::file_size(file), 0u);
     EXPECT_EQ(Whole(), "\r\n");
     // The request to mark it seen is made even so.
-    EXPECT_EQ(gMarks.size(), 1u);
+    EXPECT_EQ(host_.Marks().size(), 1u);
 }
 
 TEST_F(MessageEntryTest, JapaneseHeaderBecomesEncodedWordAndBodyJis) {
@@ -237,8 +216,8 @@ TEST_F(MessageEntryTest, JapaneseHeaderBecomesEncodedWordAndBodyJis) {
         // 本文は日本語です。
         "\x96{\x95\xb6\x82\xcd\x93\xfa\x96{\x8c\xea\x82\xc5\x82\xb7\x81\x42\r\n"
         "ascii\r\n");
-    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
-    LoadMessage(entry_, mailRoot_, folder_, true);
+    const uint32_t size = MessageSize(host_, entry_, mailRoot_, folder_);
+    LoadMessage(host_, entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(),
                  "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhCIA==?=test\r\n");
     // The iso2022_jp form of the same text.
@@ -248,23 +227,23 @@ TEST_F(MessageEntryTest, JapaneseHeaderBecomesEncodedWordAndBodyJis) {
 
 TEST_F(MessageEntryTest, SizeIsMeasuredWithoutLoadingAndKept) {
     PutMessage("Subject: \x83\x65\r\n\r\n\x93\xFA\x96\x7B\r\nend\r\n");
-    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
+    const uint32_t size = MessageSize(host_, entry_, mailRoot_, folder_);
     EXPECT_TRUE(entry_.headerText.IsEmpty());
     EXPECT_TRUE(entry_.bodyText.IsEmpty());
-    LoadMessage(entry_, mailRoot_, folder_, true);
+    LoadMessage(host_, entry_, mailRoot_, folder_, true);
     EXPECT_EQ(size, Whole().size());
     // Once measured the size stands, also when the folder's cache has dropped the texts: the
     // host gives a changed message a new file name.
     entry_.headerText = Text();
     entry_.bodyText = Text();
     PutMessage("Subject: other\r\n\r\nbody\r\n");
-    gMarks.clear();
-    EXPECT_EQ(MessageSize(entry_, mailRoot_, folder_), size);
-    EXPECT_EQ(gMarks.size(), 1u) << "each size still asks for the mark";
+    host_.ClearCalls();
+    EXPECT_EQ(MessageSize(host_, entry_, mailRoot_, folder_), size);
+    EXPECT_EQ(host_.Marks().size(), 1u) << "each size still asks for the mark";
     // A fresh entry measures the file as it is now.
     MessageEntry fresh;
     fresh.fileName = "AAAA0001";
-    EXPECT_EQ(MessageSize(fresh, mailRoot_, folder_), 16u + 2u + 6u);
+    EXPECT_EQ(MessageSize(host_, fresh, mailRoot_, folder_), 16u + 2u + 6u);
 }
 
 TEST_F(MessageEntryTest, FileLargerThanAReadBlock) {
@@ -293,8 +272,8 @@ TEST_F(MessageEntryTest, FileLargerThanAReadBlock) {
         expected += jis;
     }
     PutMessage("Subject: big\r\n\r\n" + body);
-    const uint32_t size = MessageSize(entry_, mailRoot_, folder_);
-    LoadMessage(entry_, mailRoot_, folder_, true);
+    const uint32_t size = MessageSize(host_, entry_, mailRoot_, folder_);
+    LoadMessage(host_, entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(), "Subject: big\r\n");
     ASSERT_EQ(static_cast<size_t>(entry_.bodyText.Length()), expected.size());
     EXPECT_TRUE(std::string(entry_.bodyText.c_str(), expected.size()) == expected);
@@ -334,9 +313,9 @@ TEST_F(MessageEntryTest, ExtendedFormReadsTheSameLinesOneByOne) {
             }
         }
         const LoadPolicy extended{Mode::kExtended, true};
-        EXPECT_EQ(MessageSize(entry_, mailRoot_, folder_, extended),
+        EXPECT_EQ(MessageSize(host_, entry_, mailRoot_, folder_, extended),
                   header.size() + 2 + body.size());
-        LoadMessage(entry_, mailRoot_, folder_, true, extended);
+        LoadMessage(host_, entry_, mailRoot_, folder_, true, extended);
     }
     EXPECT_EQ(entry_.headerText.c_str(), header);
     EXPECT_EQ(entry_.bodyText.c_str(), body);
@@ -346,11 +325,11 @@ TEST_F(MessageEntryTest, ExtendedFormReadsTheSameLinesOneByOne) {
 
 TEST_F(MessageEntryTest, TextIsReadOnceUnlessEmpty) {
     PutMessage("Subject: first\r\n\r\nbody one\r\n");
-    LoadMessage(entry_, mailRoot_, folder_, true);
+    LoadMessage(host_, entry_, mailRoot_, folder_, true);
     PutMessage("Subject: second\r\n\r\nbody two\r\n");
-    LoadMessage(entry_, mailRoot_, folder_, true);
-    LoadHeader(entry_, mailRoot_, folder_, true);
-    LoadBody(entry_, mailRoot_, folder_, true);
+    LoadMessage(host_, entry_, mailRoot_, folder_, true);
+    LoadHeader(host_, entry_, mailRoot_, folder_, true);
+    LoadBody(host_, entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(), "Subject: first\r\n");
     EXPECT_STREQ(entry_.bodyText.c_str(), "body one\r\n");
 
@@ -358,23 +337,23 @@ TEST_F(MessageEntryTest, TextIsReadOnceUnlessEmpty) {
     MessageEntry other;
     other.fileName = "AAAA0001";
     PutMessage("\r\nbody\r\n");
-    LoadMessage(other, mailRoot_, folder_, true);
+    LoadMessage(host_, other, mailRoot_, folder_, true);
     EXPECT_TRUE(other.headerText.IsEmpty());
     PutMessage("Late: yes\r\n\r\nchanged\r\n");
-    LoadHeader(other, mailRoot_, folder_, true);
+    LoadHeader(host_, other, mailRoot_, folder_, true);
     EXPECT_STREQ(other.headerText.c_str(), "Late: yes\r\n");
     EXPECT_STREQ(other.bodyText.c_str(), "body\r\n");
 }
 
 TEST_F(MessageEntryTest, HeaderAndBodyLoadOnlyTheirPart) {
     PutMessage("H: 1\r\n\r\nB\r\n");
-    LoadHeader(entry_, mailRoot_, folder_, true);
+    LoadHeader(host_, entry_, mailRoot_, folder_, true);
     EXPECT_STREQ(entry_.headerText.c_str(), "H: 1\r\n");
     EXPECT_TRUE(entry_.bodyText.IsEmpty());
 
     MessageEntry other;
     other.fileName = "AAAA0001";
-    LoadBody(other, mailRoot_, folder_, true);
+    LoadBody(host_, other, mailRoot_, folder_, true);
     EXPECT_TRUE(other.headerText.IsEmpty());
     EXPECT_STREQ(other.bodyText.c_str(), "B\r\n");
 }
@@ -382,29 +361,27 @@ TEST_F(MessageEntryTest, HeaderAndBodyLoadOnlyTheirPart) {
 TEST_F(MessageEntryTest, MarkSeenPerOperationAndPeek) {
     PutMessage("H: 1\r\n\r\nB\r\n");
     auto marksAfter = [&](auto operation) {
-        gMarks.clear();
+        host_.ClearCalls();
         operation();
-        return gMarks.size();
+        return host_.Marks().size();
     };
-    EXPECT_EQ(marksAfter([&] { LoadMessage(entry_, mailRoot_, folder_, true); }), 0u);
-    EXPECT_EQ(marksAfter([&] { LoadHeader(entry_, mailRoot_, folder_, true); }), 0u);
-    EXPECT_EQ(marksAfter([&] { LoadBody(entry_, mailRoot_, folder_, true); }), 0u);
+    EXPECT_EQ(marksAfter([&] { LoadMessage(host_, entry_, mailRoot_, folder_, true); }), 0u);
+    EXPECT_EQ(marksAfter([&] { LoadHeader(host_, entry_, mailRoot_, folder_, true); }), 0u);
+    EXPECT_EQ(marksAfter([&] { LoadBody(host_, entry_, mailRoot_, folder_, true); }), 0u);
     // Loaded already: LoadMessage and LoadBody still mark, LoadHeader does nothing at all.
-    EXPECT_EQ(marksAfter([&] { LoadMessage(entry_, mailRoot_, folder_, false); }), 1u);
-    EXPECT_EQ(marksAfter([&] { LoadBody(entry_, mailRoot_, folder_, false); }), 1u);
-    EXPECT_EQ(marksAfter([&] { LoadHeader(entry_, mailRoot_, folder_, false); }), 0u);
-    EXPECT_EQ(marksAfter([&] { MessageSize(entry_, mailRoot_, folder_); }), 1u);
-    EXPECT_EQ(marksAfter([&] { MarkSeen(entry_, mailRoot_, folder_); }), 1u);
+    EXPECT_EQ(marksAfter([&] { LoadMessage(host_, entry_, mailRoot_, folder_, false); }), 1u);
+    EXPECT_EQ(marksAfter([&] { LoadBody(host_, entry_, mailRoot_, folder_, false); }), 1u);
+    EXPECT_EQ(marksAfter([&] { LoadHeader(host_, entry_, mailRoot_, folder_, false); }), 0u);
+    EXPECT_EQ(marksAfter([&] { MessageSize(host_, entry_, mailRoot_, folder_); }), 1u);
+    EXPECT_EQ(marksAfter([&] { MarkSeen(host_, entry_, mailRoot_, folder_); }), 1u);
 
     // The first LoadHeader of a fresh entry marks unless peeking.
     MessageEntry fresh;
     fresh.fileName = "AAAA0001";
     fresh.status = StatusUnread;
-    EXPECT_EQ(marksAfter([&] { LoadHeader(fresh, mailRoot_, folder_, false); }), 1u);
-    ASSERT_EQ(gMarks.size(), 1u);
-    EXPECT_EQ(gMarks[0].key, "user\\work.box\\AAAA0001");
-    EXPECT_EQ(gMarks[0].mask, StatusUnread);
-    EXPECT_EQ(gMarks[0].value, 0);
+    EXPECT_EQ(marksAfter([&] { LoadHeader(host_, fresh, mailRoot_, folder_, false); }), 1u);
+    ASSERT_EQ(host_.Marks().size(), 1u);
+    EXPECT_EQ(host_.Marks()[0], (FakeHost::Mark{"user\\work.box\\AAAA0001", StatusUnread, 0}));
     // The entry's own status is not changed by the request.
     EXPECT_EQ(fresh.status, StatusUnread);
 }

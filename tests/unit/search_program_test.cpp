@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "fake_host.h"
 #include "imap/search_subject.h"
 #include "mime/message_text.h"
-#include "shell/host_api.h"
 #include "store/message_entry.h"
 
 namespace {
@@ -334,17 +334,6 @@ TEST(MessageDateTest, Rfc2822Dates) {
 }
 
 // The file-backed subject against a fake host that records every mark-as-read request.
-std::string gMailboxDir;
-std::vector<std::string> gMarks;
-
-const char* ORV_HOSTCALL FakeGetMailbox() {
-    return gMailboxDir.c_str();
-}
-int ORV_HOSTCALL FakeMarkMail(const char* key, uint32_t, int) {
-    gMarks.push_back(key);
-    return 1;
-}
-
 class EntrySubjectTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -352,12 +341,7 @@ class EntrySubjectTest : public ::testing::Test {
         const char* test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         root_ = fs::temp_directory_path() / ("orv_search_" + std::to_string(stamp) + "_" + test);
         fs::create_directories(root_ / "user" / "work.box");
-        gMailboxDir = root_.string() + "/";
-        gMarks.clear();
-        void* functions[kHostFunctionCount] = {};
-        functions[5] = reinterpret_cast<void*>(&FakeGetMailbox);
-        functions[11] = reinterpret_cast<void*>(&FakeMarkMail);
-        BindHostApiFrom(nullptr, functions);
+        host_.SetMailboxDirectory(root_.string() + "/");
     }
     void TearDown() override {
         std::error_code ignored;
@@ -379,6 +363,7 @@ class EntrySubjectTest : public ::testing::Test {
         return entry;
     }
     fs::path root_;
+    FakeHost host_;
     Text mailRoot_{"user"};
     Text folder_{"work.box"};
 };
@@ -392,22 +377,22 @@ TEST_F(EntrySubjectTest, SizeAgreesWithTheLoadedClientFormAndMarksNothing) {
         const std::string name = "AAAA000" + std::to_string(++n);
         Put(name.c_str(), bytes);
         MessageEntry searched = Entry(name.c_str());
-        EntrySearchSubject subject(searched, 1, mailRoot_, folder_, Mode::kExtended);
+        EntrySearchSubject subject(host_, searched, 1, mailRoot_, folder_, Mode::kExtended);
         const uint32_t size = subject.Size();
         subject.Content().BodyContains(u"x");
         // The search leaves the cached client form alone.
         EXPECT_TRUE(searched.headerText.IsEmpty());
         EXPECT_TRUE(searched.bodyText.IsEmpty());
         MessageEntry fetched = Entry(name.c_str());
-        LoadMessage(fetched, mailRoot_, folder_, true);
+        LoadMessage(host_, fetched, mailRoot_, folder_, true);
         EXPECT_EQ(size, static_cast<uint32_t>(fetched.headerText.Length() + 2 +
                                               fetched.bodyText.Length()))
             << name;
     }
-    EXPECT_TRUE(gMarks.empty());
+    EXPECT_TRUE(host_.Marks().empty());
     // A missing file is an empty message, and is not created.
     MessageEntry missing = Entry("AAAA0099");
-    EntrySearchSubject subject(missing, 1, mailRoot_, folder_, Mode::kExtended);
+    EntrySearchSubject subject(host_, missing, 1, mailRoot_, folder_, Mode::kExtended);
     EXPECT_EQ(subject.Size(), 2u);
     EXPECT_FALSE(subject.Content().FieldContains("From", u""));
     EXPECT_FALSE(fs::exists(root_ / "user" / "work.box" / "AAAA0099.orv"));
@@ -418,7 +403,7 @@ TEST_F(EntrySubjectTest, SizeOfALoadedEntryComesFromTheEntry) {
     MessageEntry entry = Entry("AAAA0001");
     entry.headerText = "H\r\n";
     entry.bodyText = "B\r\n";
-    EntrySearchSubject subject(entry, 1, mailRoot_, folder_, Mode::kExtended);
+    EntrySearchSubject subject(host_, entry, 1, mailRoot_, folder_, Mode::kExtended);
     EXPECT_EQ(subject.Size(), 8u);
 }
 
@@ -427,13 +412,13 @@ TEST_F(EntrySubjectTest, InternalDateIsTheDayInternalDateShows) {
     Put("AAAA0001", kMessageA, 983736000);
     MessageEntry entry = Entry("AAAA0001");
     entry.itemWritten = 1;
-    EntrySearchSubject subject(entry, 7, mailRoot_, folder_, Mode::kExtended);
+    EntrySearchSubject subject(host_, entry, 7, mailRoot_, folder_, Mode::kExtended);
     EXPECT_EQ(subject.InternalDate(), 20010305);
     EXPECT_EQ(entry.itemWritten, 1);
     EXPECT_EQ(subject.Sequence(), 7u);
     // The header is read from the file, decoded.
     EXPECT_TRUE(subject.Content().FieldContains("subject", u"会議の件"));
-    EXPECT_TRUE(gMarks.empty());
+    EXPECT_TRUE(host_.Marks().empty());
     EXPECT_EQ(InternalDateDay(" \"04-Mar-2001 01:02:03 +0900\""), 20010304);
     EXPECT_EQ(InternalDateDay("4-Mar-2001"), 0);
     EXPECT_EQ(InternalDateDay("04-Xyz-2001"), 0);

@@ -6,7 +6,12 @@
 
 #include <string>
 
+#include "fake_host.h"
+
 namespace {
+
+// No store is reached before LOGIN, which no test here passes.
+FakeHost gHost;
 
 // A client that has sent `input` after the command line and reads everything into `out`.
 class ScriptChannel : public ClientChannel {
@@ -53,6 +58,7 @@ std::string Answer(Mode mode, const char* line, ScriptChannel* channel = nullptr
     ScriptChannel& c = channel != nullptr ? *channel : own;
     SessionSettings settings;
     settings.mode = mode;
+    settings.host = &gHost;
     Session session(c, settings);
     session.RunLine(line);
     return c.out;
@@ -94,6 +100,7 @@ TEST(SessionTest, CapabilityOfEachModeAndTls) {
     channel.tlsOffered = true;
     SessionSettings settings;
     settings.mode = Mode::kExtended;
+    settings.host = &gHost;
     settings.requireTls = true;
     Session session(channel, settings);
     session.RunLine("c CAPABILITY");
@@ -109,6 +116,7 @@ TEST(SessionTest, LinesCutAtTheLimitAreNeverRun) {
         ScriptChannel channel;
         SessionSettings settings;
         settings.mode = mode;
+        settings.host = &gHost;
         Session session(channel, settings);
         session.RunOverlongLine("a1 UNSELECT xxxxxxxx");
         session.RunOverlongLine("a2 LOGOUT");

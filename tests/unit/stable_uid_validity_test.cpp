@@ -11,19 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "fake_host.h"
 #include "platform/profile.h"
-#include "shell/host_api.h"
 #include "store/mailbox.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string gMailboxDir;
-
-const char* ORV_HOSTCALL FakeGetMailbox() {
-    return gMailboxDir.c_str();
-}
 
 class StableUidValidityTest : public ::testing::Test {
   protected:
@@ -34,10 +28,7 @@ class StableUidValidityTest : public ::testing::Test {
                 ("orv_uidv_" + std::to_string(stamp) + "_" + std::to_string(++serial));
         fs::create_directories(root_ / "user" / "work.box");
         fs::create_directories(root_ / "user" / "inbox.box");
-        gMailboxDir = root_.string() + "/";
-        void* functions[kHostFunctionCount] = {};
-        functions[5] = reinterpret_cast<void*>(&FakeGetMailbox);
-        BindHostApiFrom(nullptr, functions);
+        host_.SetMailboxDirectory(root_.string() + "/");
         Put(root_ / "Imap4.ini", "[Server]\r\nPortNo=143\r\n[IMAP4]\r\nUID=40\r\n");
     }
     void TearDown() override {
@@ -55,13 +46,14 @@ class StableUidValidityTest : public ::testing::Test {
     static uint32_t ProfileUid(const fs::path& path) {
         return platform::ProfileInt("IMAP4", "UID", 0, path.c_str());
     }
-    static uint32_t Open(const char* folder, bool keep) {
-        Mailbox box("user", folder);
+    uint32_t Open(const char* folder, bool keep) {
+        Mailbox box(host_, "user", folder);
         box.OpenIndex(keep);
         return box.UidValidity();
     }
 
     fs::path root_;
+    FakeHost host_;
 };
 
 TEST_F(StableUidValidityTest, FirstOpenWritesTheValueLaterOpensReadIt) {
@@ -71,7 +63,7 @@ TEST_F(StableUidValidityTest, FirstOpenWritesTheValueLaterOpensReadIt) {
     // Both ways of opening now report it; the counter stays where it is.
     EXPECT_EQ(Open("INBOX", true), 41u);
     EXPECT_EQ(Open("INBOX", false), 41u);
-    Mailbox status("user", "INBOX");
+    Mailbox status(host_, "user", "INBOX");
     status.KeepUidValidity();
     EXPECT_EQ(status.UidValidity(), 41u);
     EXPECT_EQ(Counter(), 41u);
@@ -101,7 +93,7 @@ TEST_F(StableUidValidityTest, ConcurrentFirstOpensAgree) {
     std::vector<uint32_t> seen(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&seen, t] { seen[t] = Open("work.box", true); });
+        threads.emplace_back([this, &seen, t] { seen[t] = Open("work.box", true); });
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(std::set<uint32_t>(seen.begin(), seen.end()), std::set<uint32_t>{41u});

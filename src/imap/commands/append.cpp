@@ -9,10 +9,10 @@
 #include "imap/commands/commands.h"
 #include "imap/commands/uid_codes.h"
 #include "imap/session.h"
-#include "shell/settings.h"
 #include "store/mail_store.h"
 #include "store/mailbox.h"
 #include "store/name_codec.h"
+#include "store/settings.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ void Append(Session& s) {
     const Text path = s.ResolveFolder(*s.command.arguments.At(0));
     if (path.IsEmpty())
         return;
-    Mailbox mailbox(s.user->mailRoot, path);
+    Mailbox mailbox(s.host, s.user->mailRoot, path);
     TempFile temp;
     s.Send("+ OK please give datas\r\n");
 
@@ -95,7 +95,7 @@ void RunAppend(Session& s) {
     std::vector<uint32_t> before;
     uint32_t validity = 0;
     if (!path.IsEmpty()) {
-        Mailbox destination(s.user->mailRoot, path);
+        Mailbox destination(s.host, s.user->mailRoot, path);
         destination.OpenIndex(true);
         before = SortedUids(destination);
         validity = destination.UidValidity();
@@ -103,7 +103,7 @@ void RunAppend(Session& s) {
     Append(s);
     if (!s.CompletionPending() || path.IsEmpty())
         return;
-    Mailbox after(s.user->mailRoot, path);
+    Mailbox after(s.host, s.user->mailRoot, path);
     after.ReadIndex();
     const std::vector<uint32_t> added = NewUids(before, after);
     // A host that has not listed the message yet gives no code, only the completion.

@@ -29,7 +29,7 @@ void RunCopy(Session& s) {
     std::vector<uint32_t> before;
     uint32_t validity = 0;
     {
-        Mailbox destination(s.user->mailRoot, path);
+        Mailbox destination(s.host, s.user->mailRoot, path);
         destination.OpenIndex(true);
         before = SortedUids(destination);
         validity = destination.UidValidity();
@@ -41,7 +41,7 @@ void RunCopy(Session& s) {
     });
     if (copied.empty())
         return;
-    Mailbox after(s.user->mailRoot, path);
+    Mailbox after(s.host, s.user->mailRoot, path);
     after.ReadIndex();
     const std::vector<uint32_t> added = NewUids(before, after);
     // The n-th copy got the n-th new UID: the host numbers new messages upwards. When the

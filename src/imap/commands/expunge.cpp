@@ -6,7 +6,6 @@
 #include "imap/commands/commands.h"
 #include "imap/message_set.h"
 #include "imap/session.h"
-#include "shell/host_api.h"
 #include "store/index_changes.h"
 #include "store/mailbox.h"
 
@@ -92,7 +91,7 @@ void ExpungeDeleted(Session& s, bool report, const Text* uidSet) {
     if (report) {
         s.ReportChanges();
     } else {
-        Mailbox fresh(s.selected->MailRoot(), s.selected->FolderPath());
+        Mailbox fresh(s.host, s.selected->MailRoot(), s.selected->FolderPath());
         fresh.ReadIndex();
         SilentChanges silent;
         ApplyIndexChanges(index, fresh.Index(), CompareIndexes(index, fresh.Index()), silent);
@@ -121,7 +120,7 @@ void ExpungeDeleted(Session& s, bool report, const Text* uidSet) {
             ++i;
             continue;
         }
-        HostDeleteMail(key.c_str());
+        s.host.DeleteMail(key.c_str());
         index.Remove(i);
         delete entry;
         if (report) {

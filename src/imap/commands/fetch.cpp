@@ -43,8 +43,8 @@ void FetchSet(Session& s, bool marksSeen) {
         s.Send(" ");
         s.Send(s.command.word.c_str());
         s.Send(" (");
-        RenderItems(entry, folder.MailRoot(), folder.FolderPath(), items, s.command.uid, s, s.mode,
-                    marksSeen);
+        RenderItems(s.host, entry, folder.MailRoot(), folder.FolderPath(), items, s.command.uid, s,
+                    s.mode, marksSeen);
         s.Send(")\r\n");
         folder.NoteServed(entry);
     });

@@ -3,9 +3,9 @@
 // for the separator alone.
 #include "imap/commands/commands.h"
 #include "imap/session.h"
-#include "shell/settings.h"
 #include "store/mail_store.h"
 #include "store/name_codec.h"
+#include "store/settings.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ void List(Session& s, int lsub) {
         s.Send(" (\\Noselect) \"/\" \"\"\r\n");
         return;
     }
-    MailStore store(s.user->mailRoot);
+    MailStore store(s.host, s.user->mailRoot);
     store.Load(reference, pattern, lsub);
     const int useTitles = UseTitles.load();
     for (int i = 0; i < store.Count(); ++i) {

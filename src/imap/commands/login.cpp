@@ -22,7 +22,7 @@ void RunLogin(Session& s) {
         s.SendTagged(" NO username or password is incorrect\r\n");
         return;
     }
-    s.store.reset(new MailStore(user->mailRoot));
+    s.store.reset(new MailStore(s.host, user->mailRoot));
     s.store->Load(Text(""), Text("*"), 0);
     s.user = user;
     s.state = Authenticated;

@@ -76,7 +76,7 @@ void RunSearch(Session& s) {
         MessageEntry* entry = index.At(i);
         if (entry == nullptr)
             continue;
-        EntrySearchSubject subject(*entry, static_cast<uint32_t>(i + 1), folder.MailRoot(),
+        EntrySearchSubject subject(s.host, *entry, static_cast<uint32_t>(i + 1), folder.MailRoot(),
                                    folder.FolderPath(), s.mode);
         if (program.Matches(subject))
             SendMatch(s, *entry, i + 1);

@@ -3,10 +3,10 @@
 // refusals included, is the exact mode's.
 #include "imap/commands/commands.h"
 #include "imap/session.h"
-#include "shell/settings.h"
 #include "store/mail_store.h"
 #include "store/mailbox.h"
 #include "store/name_codec.h"
+#include "store/settings.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ void KeepUidValidity(Session& s) {
     const Text path = s.store->FindFolder(DecodeName(*s.command.arguments.At(0)), UseTitles.load());
     if (path.IsEmpty())
         return;
-    Mailbox folder(s.user->mailRoot, path);
+    Mailbox folder(s.host, s.user->mailRoot, path);
     folder.KeepUidValidity();
 }
 
@@ -61,7 +61,7 @@ void RunStatus(Session& s) {
     const Text path = s.FolderArgument(2);
     if (path.IsEmpty())
         return;
-    Mailbox mailbox(s.user->mailRoot, path);
+    Mailbox mailbox(s.host, s.user->mailRoot, path);
     mailbox.OpenIndex();
     s.Send("* ");
     s.Send(s.command.word.c_str());

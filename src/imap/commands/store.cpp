@@ -21,14 +21,16 @@ void RunStore(Session& s) {
     s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
         const bool changed =
             s.mode == Mode::kExact
-                ? UpdateFlags(entry, folder.MailRoot(), folder.FolderPath(), item, flags)
-                : UpdateFlagsExtended(entry, folder.MailRoot(), folder.FolderPath(), item, flags);
+                ? UpdateFlags(s.host, entry, folder.MailRoot(), folder.FolderPath(), item, flags)
+                : UpdateFlagsExtended(s.host, entry, folder.MailRoot(), folder.FolderPath(), item,
+                                      flags);
         if (!changed)
             return;
         s.Send("* ");
         s.SendNumber(sequence);
         s.Send(" FETCH (");
-        RenderItems(entry, folder.MailRoot(), folder.FolderPath(), Text("FLAGS"), s.command.uid, s);
+        RenderItems(s.host, entry, folder.MailRoot(), folder.FolderPath(), Text("FLAGS"),
+                    s.command.uid, s);
         s.Send(")\r\n");
     });
 }

@@ -9,7 +9,7 @@ void Subscribe(Session& s, int on) {
     const Text path = s.FolderArgument(1);
     if (path.IsEmpty())
         return;
-    Mailbox mailbox(s.user->mailRoot, path);
+    Mailbox mailbox(s.host, s.user->mailRoot, path);
     mailbox.SetSubscribed(on);
 }
 

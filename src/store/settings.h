@@ -1,31 +1,35 @@
 // The plug-in's settings file "Imap4.ini" in the host's mailbox directory. Values are read at
 // the moment they are needed; the folder-name mode is refreshed at each connection's start
 // into one process-wide value.
-#ifndef ORV_SHELL_SETTINGS_H_
-#define ORV_SHELL_SETTINGS_H_
+//
+// Each call reads the file in the mailbox directory that the given host reports at that
+// moment (the shell hands its HostPort down at start-up); nothing is kept between calls.
+#ifndef ORV_STORE_SETTINGS_H_
+#define ORV_STORE_SETTINGS_H_
 
 #include <atomic>
 #include <cstdint>
 
 #include "base/text.h"
+#include "store/host_port.h"
 
 // Folder-name mode: non-zero names folders by their titles, 0 by their directory names.
 extern std::atomic<int> UseTitles;
 
 // The settings file's path: the mailbox directory followed directly by "Imap4.ini".
-Text SettingsPath();
+Text SettingsPath(HostPort& host);
 // The account file's path: the mailbox directory followed directly by "passwd".
-Text PasswordFilePath();
+Text PasswordFilePath(HostPort& host);
 // "Server" / "PortNo", default 143; only the low 16 bits are used.
-uint16_t ReadPortNo();
+uint16_t ReadPortNo(HostPort& host);
 // "Server" / "Backlog", default 5: the listening socket's queue of connections not yet
 // accepted. Many clients connecting at once need more.
-int ReadBacklog();
+int ReadBacklog(HostPort& host);
 // Reads "Server" / "FolderName" (default 1) into UseTitles.
-void RefreshUseTitles();
+void RefreshUseTitles(HostPort& host);
 // "Server" / "Extended", default 0: non-zero serves a new connection in extended mode, with
 // the commands today's clients need beyond the exact command set.
-int ReadExtended();
+int ReadExtended(HostPort& host);
 
 // Bounds on what one client can make the server hold, so nothing a client sends grows the
 // host's process without limit. Each is a key of section "Server".
@@ -34,7 +38,7 @@ struct ServerLimits {
     uint32_t maxConnections;  // "MaxConnections": live connections, default 256
     uint32_t maxAppendSize;   // "MaxAppendSize": bytes of one APPEND literal, default 64 MiB
 };
-ServerLimits ReadLimits();
+ServerLimits ReadLimits(HostPort& host);
 
 // TLS of the extended mode, keys of section "Server". Relative paths are taken from the
 // mailbox directory.
@@ -44,6 +48,6 @@ struct TlsSettings {
     uint16_t port;     // "TlsPort": a second port speaking TLS from the first byte; 0: none
     int required;      // "RequireTls", default 0: non-zero refuses LOGIN without TLS
 };
-TlsSettings ReadTlsSettings();
+TlsSettings ReadTlsSettings(HostPort& host);
 
-#endif  // ORV_SHELL_SETTINGS_H_
+#endif  // ORV_STORE_SETTINGS_H_

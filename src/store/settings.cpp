@@ -1,45 +1,45 @@
-#include "shell/settings.h"
+#include "store/settings.h"
 
 #include "platform/files.h"
 #include "platform/profile.h"
-#include "shell/host_api.h"
 
 std::atomic<int> UseTitles{1};
 
-Text SettingsPath() {
-    Text path(HostGetMailbox());
+Text SettingsPath(HostPort& host) {
+    Text path(host.MailboxDirectory());
     path.Append("Imap4.ini");
     return path;
 }
 
-Text PasswordFilePath() {
-    Text path(HostGetMailbox());
+Text PasswordFilePath(HostPort& host) {
+    Text path(host.MailboxDirectory());
     path.Append("passwd");
     return path;
 }
 
-uint16_t ReadPortNo() {
+uint16_t ReadPortNo(HostPort& host) {
     return static_cast<uint16_t>(
-        platform::ProfileInt("Server", "PortNo", 143, SettingsPath().c_str()) & 0xFFFF);
+        platform::ProfileInt("Server", "PortNo", 143, SettingsPath(host).c_str()) & 0xFFFF);
 }
 
-int ReadBacklog() {
+int ReadBacklog(HostPort& host) {
     int backlog =
-        static_cast<int>(platform::ProfileInt("Server", "Backlog", 5, SettingsPath().c_str()));
+        static_cast<int>(platform::ProfileInt("Server", "Backlog", 5, SettingsPath(host).c_str()));
     return backlog > 0 ? backlog : 5;
 }
 
-void RefreshUseTitles() {
-    UseTitles.store(
-        static_cast<int>(platform::ProfileInt("Server", "FolderName", 1, SettingsPath().c_str())));
+void RefreshUseTitles(HostPort& host) {
+    UseTitles.store(static_cast<int>(
+        platform::ProfileInt("Server", "FolderName", 1, SettingsPath(host).c_str())));
 }
 
-int ReadExtended() {
-    return static_cast<int>(platform::ProfileInt("Server", "Extended", 0, SettingsPath().c_str()));
+int ReadExtended(HostPort& host) {
+    return static_cast<int>(
+        platform::ProfileInt("Server", "Extended", 0, SettingsPath(host).c_str()));
 }
 
-ServerLimits ReadLimits() {
-    Text path = SettingsPath();
+ServerLimits ReadLimits(HostPort& host) {
+    Text path = SettingsPath(host);
     ServerLimits limits;
     limits.maxLineLength = platform::ProfileInt("Server", "MaxLineLength", 1 << 20, path.c_str());
     limits.maxConnections = platform::ProfileInt("Server", "MaxConnections", 256, path.c_str());
@@ -55,24 +55,24 @@ bool IsAbsolutePath(const Text& path) {
 }
 
 // A path key of the settings file, made absolute from the mailbox directory.
-Text ReadPath(const char* key, const char* settings) {
+Text ReadPath(HostPort& host, const char* key, const char* settings) {
     char value[platform::kMaxPath * 4];
     platform::ProfileString("Server", key, "", value, sizeof value, settings);
     Text path(value);
     if (path.IsEmpty() || IsAbsolutePath(path))
         return path;
-    Text full(HostGetMailbox());
+    Text full(host.MailboxDirectory());
     full.Append(path);
     return full;
 }
 
 }  // namespace
 
-TlsSettings ReadTlsSettings() {
-    Text path = SettingsPath();
+TlsSettings ReadTlsSettings(HostPort& host) {
+    Text path = SettingsPath(host);
     TlsSettings tls;
-    tls.certificate = ReadPath("TlsCert", path.c_str());
-    tls.key = ReadPath("TlsKey", path.c_str());
+    tls.certificate = ReadPath(host, "TlsCert", path.c_str());
+    tls.key = ReadPath(host, "TlsKey", path.c_str());
     tls.port =
         static_cast<uint16_t>(platform::ProfileInt("Server", "TlsPort", 0, path.c_str()) & 0xFFFF);
     tls.required = static_cast<int>(platform::ProfileInt("Server", "RequireTls", 0, path.c_str()));

@@ -1,4 +1,5 @@
-#include "shell/host_api.h"
+// The host's function table, bound by the decorated names, and the HostPort over it.
+#include "shell/host_binding.h"
 
 const char* const kHostFunctionNames[kHostFunctionCount] = {
     "_OPARegistCallback@8",
@@ -83,7 +84,7 @@ void BindHostApiFrom(platform::ModuleHandle module, void* const* functions) {
         host.functions[i] = functions[i];
 }
 
-const char* HostGetMailbox() {
+const char* HostBinding::MailboxDirectory() {
     void* f = Host().functions[kGetMailbox];
     if (f == nullptr)
         return "";
@@ -91,20 +92,26 @@ const char* HostGetMailbox() {
     return root != nullptr ? root : "";
 }
 
-void HostImportFile(const char* file, const char* folder, uint32_t status) {
+void HostBinding::ImportFile(const char* file, const char* folder, uint32_t status) {
     void* f = Host().functions[kImportFile];
     if (f != nullptr)
         reinterpret_cast<ImportFileFn>(f)(file, folder, status);
 }
 
-void HostMarkMail(const char* key, uint32_t mask, int value) {
+void HostBinding::MarkMail(const char* key, uint32_t mask, int value) {
     void* f = Host().functions[kMarkMail];
     if (f != nullptr)
         reinterpret_cast<MarkMailFn>(f)(key, mask, value);
 }
 
-void HostDeleteMail(const char* key) {
+void HostBinding::DeleteMail(const char* key) {
     void* f = Host().functions[kDeleteMail];
     if (f != nullptr)
         reinterpret_cast<DeleteMailFn>(f)(key);
+}
+
+HostBinding& BoundHost() {
+    // Never destroyed: connection threads may still call through it while the process ends.
+    static HostBinding* const binding = new HostBinding;
+    return *binding;
 }
