@@ -1,5 +1,5 @@
-// Tests of STORE's flag update (the host request per flag, the entry's status word, which
-// forms answer) and of SEARCH's criterion test.
+// Tests of STORE's flag update in both modes (the host request per flag, the entry's status
+// word, which forms answer) and of the exact SEARCH's criterion test.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "render/flag_update.h"
+#include "imap/flag_update.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ class FlagUpdateTest : public ::testing::Test {
   protected:
     void SetUp() override { entry_.fileName = "AAAA0001"; }
     bool Store(const char* item, const char* flags) {
-        return UpdateFlags(host_, entry_, "user", "INBOX", item, flags);
+        return UpdateFlags(host_, entry_, "user", "INBOX", item, flags, Mode::kExact);
     }
     FakeHost host_;
     MessageEntry entry_;
@@ -100,6 +100,66 @@ TEST(SearchCriterionTest, OnlyAllMatches) {
     int position = 0;
     EXPECT_FALSE(TestCriterion(entry, none, &position));
     EXPECT_EQ(position, 1);
+}
+
+class ExtendedFlagUpdateTest : public ::testing::Test {
+  protected:
+    void SetUp() override { entry_.fileName = "AAAA0001"; }
+    bool Store(const char* item, const char* flags) {
+        return UpdateFlags(host_, entry_, "user", "INBOX", item, flags, Mode::kExtended);
+    }
+    // The four calls of a replacement: \Seen (unread bit), \Answered, \Deleted, \Draft.
+    static std::vector<MarkCall> Replacement(bool seen, bool answered, bool deleted, bool draft) {
+        return {{kKey, StatusUnread, seen ? 0 : 1},
+                {kKey, StatusAnswered, answered ? 1 : 0},
+                {kKey, StatusDeleted, deleted ? 1 : 0},
+                {kKey, StatusDraft, draft ? 1 : 0}};
+    }
+    FakeHost host_;
+    MessageEntry entry_;
+};
+
+TEST_F(ExtendedFlagUpdateTest, FlagsReplacesTheStorableFlags) {
+    entry_.status = kCarried | StatusAnswered | StatusDraft;  // seen, answered, draft
+    entry_.recent = 1;
+    EXPECT_TRUE(Store("FLAGS", "\\Deleted \\Flagged $Junk"));
+    EXPECT_EQ(host_.Marks(), Replacement(false, false, true, false));
+    EXPECT_EQ(entry_.status, kCarried | StatusUnread | StatusDeleted);
+    EXPECT_EQ(entry_.recent, 1);
+
+    // Names in any case, a flag listed twice counts once; the host hears all four flags even
+    // where the entry already agrees (the host's copy may differ).
+    host_.ClearCalls();
+    EXPECT_TRUE(Store("flags", "\\seen \\ANSWERED \\Seen"));
+    EXPECT_EQ(host_.Marks(), Replacement(true, true, false, false));
+    EXPECT_EQ(entry_.status, kCarried | StatusAnswered);
+
+    // An empty list clears every storable flag; .SILENT wants no answer.
+    host_.ClearCalls();
+    EXPECT_FALSE(Store("FLAGS.SILENT", ""));
+    EXPECT_EQ(host_.Marks(), Replacement(false, false, false, false));
+    EXPECT_EQ(entry_.status, kCarried | StatusUnread);
+}
+
+TEST_F(ExtendedFlagUpdateTest, AddAndRemoveFormsChangeOnlyTheListedFlags) {
+    entry_.status = StatusAnswered | StatusUnread;
+    EXPECT_TRUE(Store("+FLAGS", "\\Seen"));
+    EXPECT_FALSE(Store("-FLAGS.SILENT", "\\Answered"));
+    EXPECT_EQ(host_.Marks(),
+              (std::vector<MarkCall>{{kKey, StatusUnread, 0}, {kKey, StatusAnswered, 0}}));
+    EXPECT_EQ(entry_.status, 0u);
+    host_.ClearCalls();
+    EXPECT_FALSE(Store("XFLAGS", "\\Seen"));
+    EXPECT_FALSE(Store("FLAGSX", "\\Seen"));
+    EXPECT_TRUE(host_.Marks().empty());
+}
+
+TEST_F(ExtendedFlagUpdateTest, KeyTooLongForTheHostIsNeverSent) {
+    entry_.fileName = std::string(300, 'A').c_str();
+    entry_.status = StatusUnread;
+    EXPECT_TRUE(Store("FLAGS", "\\Seen"));
+    EXPECT_TRUE(host_.Marks().empty());
+    EXPECT_EQ(entry_.status, 0u);
 }
 
 }  // namespace

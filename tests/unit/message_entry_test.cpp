@@ -425,4 +425,18 @@ TEST(EntryBatchTest, PooledEntriesLiveAndDieLikeHeapEntries) {
     delete reused;
 }
 
+TEST(LoadPolicyTest, APolicyWithoutMarksAsksTheHostForNothing) {
+    FakeHost host;
+    MessageEntry entry;
+    entry.fileName = "AAAA0001";
+    entry.clientSize = 10;  // measured before: the file is not read
+    LoadPolicy quiet;
+    quiet.marksSeen = false;
+    EXPECT_EQ(MessageSize(host, entry, "user", "INBOX", quiet), 10u);
+    EXPECT_TRUE(host.Marks().empty());
+    MessageSize(host, entry, "user", "INBOX");
+    EXPECT_EQ(host.Marks(),
+              (std::vector<FakeHost::Mark>{{"user\\inbox.box\\AAAA0001", StatusUnread, 0}}));
+}
+
 }  // namespace

@@ -4,10 +4,10 @@
 // there as quoted strings) and tests each message with its file read only as far as its keys
 // need, never marking it as read.
 #include "imap/commands/commands.h"
+#include "imap/flag_update.h"
 #include "imap/search_program.h"
 #include "imap/search_subject.h"
 #include "imap/session.h"
-#include "render/flag_update.h"
 #include "store/mailbox.h"
 
 namespace {

@@ -2,9 +2,8 @@
 // go out in an untagged FETCH. The extended mode also replaces flags (FLAGS without a sign)
 // and refuses in a folder opened with EXAMINE.
 #include "imap/commands/commands.h"
+#include "imap/flag_update.h"
 #include "imap/session.h"
-#include "render/extended_flag_update.h"
-#include "render/flag_update.h"
 #include "render/items.h"
 #include "store/mailbox.h"
 
@@ -20,10 +19,7 @@ void RunStore(Session& s) {
     const Text& flags = *s.command.arguments.At(2);
     s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
         const bool changed =
-            s.mode == Mode::kExact
-                ? UpdateFlags(s.host, entry, folder.MailRoot(), folder.FolderPath(), item, flags)
-                : UpdateFlagsExtended(s.host, entry, folder.MailRoot(), folder.FolderPath(), item,
-                                      flags);
+            UpdateFlags(s.host, entry, folder.MailRoot(), folder.FolderPath(), item, flags, s.mode);
         if (!changed)
             return;
         s.Send("* ");

@@ -1,0 +1,105 @@
+#include "imap/flag_update.h"
+
+#include <cstdint>
+
+namespace {
+
+// A flag the host's status word can hold, its bit, and whether having the flag sets (1) or
+// clears (0) the bit.
+struct StorableFlag {
+    const char* name;
+    uint32_t bit;
+    int valueWhenSet;
+};
+
+// \Seen is the absence of the unread bit, so having it clears the bit. \Recent, \Flagged and
+// keywords cannot be stored.
+constexpr StorableFlag kStorableFlags[] = {
+    {"\\Seen", StatusUnread, 0},
+    {"\\Answered", StatusAnswered, 1},
+    {"\\Deleted", StatusDeleted, 1},
+    {"\\Draft", StatusDraft, 1},
+};
+constexpr int kStorableCount = sizeof kStorableFlags / sizeof kStorableFlags[0];
+
+// The index of a storable flag (any letter case), or -1.
+int FindStorableFlag(const Text& flag) {
+    for (int i = 0; i < kStorableCount; ++i) {
+        if (flag.CompareNoCase(kStorableFlags[i].name) == 0)
+            return i;
+    }
+    return -1;
+}
+
+// Sends one flag's change to the host (unless its key does not fit the host's buffer, where
+// it would name another message, or none) and makes it in the entry.
+void Apply(HostPort& host, MessageEntry& entry, const Text& key, bool keyFits,
+           const StorableFlag& flag, int value) {
+    if (keyFits)
+        host.MarkMail(key.c_str(), flag.bit, value);
+    if (value != 0) {
+        entry.status |= flag.bit;
+    } else {
+        entry.status &= ~flag.bit;
+    }
+}
+
+// Extended FLAGS: the four storable flags are all sent to the host, each set when the list
+// names it and cleared otherwise, whatever the entry shows (the host may have changed the
+// message since the folder was read).
+void ReplaceFlags(HostPort& host, MessageEntry& entry, const Text& key, bool keyFits,
+                  const Text& flagList) {
+    unsigned listed = 0;
+    Text flags(flagList);
+    while (!flags.IsEmpty()) {
+        const int i = FindStorableFlag(flags.SplitArgument());
+        if (i >= 0)
+            listed |= 1u << i;
+    }
+    for (int i = 0; i < kStorableCount; ++i) {
+        const StorableFlag& flag = kStorableFlags[i];
+        const bool wanted = (listed & (1u << i)) != 0;
+        Apply(host, entry, key, keyFits, flag, wanted ? flag.valueWhenSet : 1 - flag.valueWhenSet);
+    }
+}
+
+}  // namespace
+
+bool UpdateFlags(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                 const Text& itemName, const Text& flagList, Mode mode) {
+    Text suffix(itemName);
+    const Text form = suffix.SplitToken('.');
+    const bool silent = !suffix.IsEmpty() && suffix.CompareNoCase("silent") == 0;
+
+    bool add;
+    if (form.CompareNoCase("FLAGS") == 0 || form.CompareNoCase("+FLAGS") == 0) {
+        add = true;
+    } else if (form.CompareNoCase("-FLAGS") == 0) {
+        add = false;
+    } else {
+        return false;
+    }
+
+    bool keyFits = false;
+    const Text key = MessageKey(entry, mailRoot, folderPath, &keyFits);
+    if (mode == Mode::kExtended && form.CompareNoCase("FLAGS") == 0) {
+        ReplaceFlags(host, entry, key, keyFits, flagList);
+        return !silent;
+    }
+    Text flags(flagList);
+    while (!flags.IsEmpty()) {
+        const int i = FindStorableFlag(flags.SplitArgument());
+        if (i < 0)
+            continue;
+        const StorableFlag& flag = kStorableFlags[i];
+        Apply(host, entry, key, keyFits, flag, add ? flag.valueWhenSet : 1 - flag.valueWhenSet);
+    }
+    return !silent;
+}
+
+bool TestCriterion(const MessageEntry& entry, const TextList& arguments, int* position) {
+    (void)entry;
+    const Text* criterion = arguments.At(*position);
+    ++*position;
+    return criterion != nullptr && criterion->CompareNoCase("ALL") == 0;
+}
