@@ -1,16 +1,12 @@
 // A message of the selected folder for the search keys. The message file is read once, whole,
-// when a key first needs its size or text; the internal date comes from the INTERNALDATE writer
-// itself, so SEARCH and FETCH always agree on a message's day.
+// when a key first needs its size or text; the internal date is the one INTERNALDATE shows,
+// from the same zone function, so SEARCH and FETCH always agree on a message's day.
 #include "imap/search_subject.h"
 
 #include "platform/files.h"
-#include "render/items.h"
-#include "render/output.h"
+#include "render/internal_date.h"
 
 namespace {
-
-const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // The file's bytes; empty when it cannot be read. A missing file is not created.
 std::string ReadWholeFile(const Text& path) {
@@ -29,31 +25,7 @@ std::string ReadWholeFile(const Text& path) {
     return bytes;
 }
 
-bool TwoDigits(const char* p, int* value) {
-    if (p[0] < '0' || p[0] > '9' || p[1] < '0' || p[1] > '9')
-        return false;
-    *value = (p[0] - '0') * 10 + (p[1] - '0');
-    return true;
-}
-
 }  // namespace
-
-int32_t InternalDateDay(const char* text) {
-    while (*text == ' ' || *text == '"')
-        ++text;
-    int day = 0;
-    int century = 0;
-    int year = 0;
-    if (!TwoDigits(text, &day) || text[2] != '-' || text[6] != '-' ||
-        !TwoDigits(text + 7, &century) || !TwoDigits(text + 9, &year) || day < 1) {
-        return 0;
-    }
-    for (int m = 0; m < 12; ++m) {
-        if (text[3] == kMonths[m][0] && text[4] == kMonths[m][1] && text[5] == kMonths[m][2])
-            return (century * 100 + year) * 10000 + (m + 1) * 100 + day;
-    }
-    return 0;
-}
 
 EntrySearchSubject::EntrySearchSubject(HostPort& host, MessageEntry& entry, uint32_t sequence,
                                        const Text& mailRoot, const Text& folderPath, Mode mode)
@@ -81,14 +53,7 @@ uint32_t EntrySearchSubject::Size() {
 }
 
 int32_t EntrySearchSubject::InternalDate() {
-    StringOutput out;
-    ItemContext context{host_, entry_, mailRoot_, folderPath_, out};
-    // The writer puts a separator first on a line that has items already; none is wanted.
-    const int32_t itemWritten = entry_.itemWritten;
-    entry_.itemWritten = 0;
-    WriteInternalDate(context, Text(""));
-    entry_.itemWritten = itemWritten;
-    return InternalDateDay(out.text.c_str());
+    return DayNumber(InternalDateZone(MessageFileTime(host_, entry_, mailRoot_, folderPath_)));
 }
 
 MessageText& EntrySearchSubject::Content() {

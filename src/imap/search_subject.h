@@ -45,8 +45,4 @@ class EntrySearchSubject : public SearchSubject {
     std::unique_ptr<MessageText> text_;
 };
 
-// The date part of an INTERNALDATE value ("04-Mar-2001 01:02:03 +0900", quotes allowed) as
-// yyyymmdd; 0 when it is not one.
-int32_t InternalDateDay(const char* text);
-
 #endif  // ORV_IMAP_SEARCH_SUBJECT_H_

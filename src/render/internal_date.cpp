@@ -1,10 +1,8 @@
-// INTERNALDATE: the message file's last-write time. The platform gives it in UTC; it is moved
-// to the fixed zone +0900 that the date is labelled with, so the text names the right instant.
 // A file without a time (one that cannot be opened) is dated at the epoch.
+#include "render/internal_date.h"
+
 #include <cstdio>
 
-#include "base/file.h"
-#include "platform/files.h"
 #include "render/items.h"
 
 namespace {
@@ -22,26 +20,9 @@ int DaysInMonth(int year, int month) {
     return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
-// The UTC time of the message file; 1 January 1970 00:00:00 when there is none.
-platform::SystemTime FileTime(const ItemContext& c) {
-    platform::SystemTime t = {1970, 1, 4, 1, 0, 0, 0, 0};
-    const Text path = MessageFilePath(c.host, c.entry, c.mailRoot, c.folderPath);
-    if (path.IsEmpty())
-        return t;
-    File file;
-    platform::SystemTime found = {};
-    if (file.Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways) &&
-        file.LastWriteTime(&found) && found.month >= 1 && found.month <= 12 && found.day >= 1)
-        t = found;
-    return t;
-}
-
 }  // namespace
 
-void WriteInternalDate(ItemContext& c, const Text& name) {
-    WriteSeparator(c);
-    c.out.Write(name.c_str(), name.Length());
-    const platform::SystemTime utc = FileTime(c);
+platform::SystemTime InternalDateZone(const platform::SystemTime& utc) {
     int year = utc.year;
     int month = utc.month;
     int day = utc.day;
@@ -58,8 +39,23 @@ void WriteInternalDate(ItemContext& c, const Text& name) {
     }
     if (month < 1 || month > 12)
         month = 1;
+    platform::SystemTime zoned = {};
+    zoned.year = static_cast<uint16_t>(year);
+    zoned.month = static_cast<uint16_t>(month);
+    zoned.day = static_cast<uint16_t>(day);
+    zoned.hour = static_cast<uint16_t>(hour);
+    zoned.minute = utc.minute;
+    zoned.second = utc.second;
+    return zoned;
+}
+
+void WriteInternalDate(ItemContext& c, const Text& name) {
+    WriteSeparator(c);
+    c.out.Write(name.c_str(), name.Length());
+    const platform::SystemTime t =
+        InternalDateZone(MessageFileTime(c.host, c.entry, c.mailRoot, c.folderPath));
     char buffer[96];
-    std::snprintf(buffer, sizeof buffer, " \"%02d-%s-%04d %02d:%02d:%02d +0900\"", day,
-                  kMonths[month - 1], year, hour, utc.minute, utc.second);
+    std::snprintf(buffer, sizeof buffer, " \"%02d-%s-%04d %02d:%02d:%02d +0900\"", t.day,
+                  kMonths[t.month - 1], t.year, t.hour, t.minute, t.second);
     c.out.Write(buffer);
 }

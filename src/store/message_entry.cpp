@@ -214,6 +214,20 @@ uint32_t MessageSize(HostPort& host, MessageEntry& entry, const Text& mailRoot,
     return entry.clientSize;
 }
 
+platform::SystemTime MessageFileTime(HostPort& host, const MessageEntry& entry,
+                                     const Text& mailRoot, const Text& folderPath) {
+    platform::SystemTime t = {1970, 1, 4, 1, 0, 0, 0, 0};
+    const Text path = MessageFilePath(host, entry, mailRoot, folderPath);
+    if (path.IsEmpty())
+        return t;
+    File file;
+    platform::SystemTime found = {};
+    if (file.Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways) &&
+        file.LastWriteTime(&found) && found.month >= 1 && found.month <= 12 && found.day >= 1)
+        t = found;
+    return t;
+}
+
 void MarkSeen(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
               const Text& folderPath) {
     bool fits = false;

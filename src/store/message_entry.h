@@ -9,6 +9,7 @@
 
 #include "base/mode.h"
 #include "base/text.h"
+#include "platform/files.h"
 #include "store/host_port.h"
 
 // Bits of the host's status word.
@@ -107,6 +108,10 @@ void LoadBody(HostPort& host, MessageEntry& entry, const Text& mailRoot, const T
 // the text; either way once per entry (clientSize).
 uint32_t MessageSize(HostPort& host, MessageEntry& entry, const Text& mailRoot,
                      const Text& folderPath, const LoadPolicy& policy = LoadPolicy());
+// The message file's last-write time in UTC; 1 January 1970 00:00:00 when there is none.
+// Opened as message files always are: a missing one is created empty.
+platform::SystemTime MessageFileTime(HostPort& host, const MessageEntry& entry,
+                                     const Text& mailRoot, const Text& folderPath);
 // Asks the host to clear the unread bit of the message.
 void MarkSeen(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
               const Text& folderPath);

@@ -15,6 +15,7 @@
 #include "fake_host.h"
 #include "imap/search_subject.h"
 #include "mime/message_text.h"
+#include "render/internal_date.h"
 #include "store/message_entry.h"
 
 namespace {
@@ -419,9 +420,27 @@ TEST_F(EntrySubjectTest, InternalDateIsTheDayInternalDateShows) {
     // The header is read from the file, decoded.
     EXPECT_TRUE(subject.Content().FieldContains("subject", u"会議の件"));
     EXPECT_TRUE(host_.Marks().empty());
-    EXPECT_EQ(InternalDateDay(" \"04-Mar-2001 01:02:03 +0900\""), 20010304);
-    EXPECT_EQ(InternalDateDay("4-Mar-2001"), 0);
-    EXPECT_EQ(InternalDateDay("04-Xyz-2001"), 0);
+}
+
+TEST(InternalDateZoneTest, DaysRollOverIntoTheZoneOfTheLabel) {
+    // UTC before 15:00 stays on its day; later it is the next day, across months, a leap day
+    // and the year's end.
+    const struct {
+        platform::SystemTime utc;
+        int32_t day;
+        uint16_t hour;
+    } cases[] = {{{2001, 3, 0, 3, 14, 59, 59, 0}, 20010303, 23},
+                 {{2001, 3, 0, 3, 15, 0, 0, 0}, 20010304, 0},
+                 {{2000, 2, 0, 28, 20, 1, 2, 0}, 20000229, 5},
+                 {{2001, 2, 0, 28, 20, 1, 2, 0}, 20010301, 5},
+                 {{1999, 12, 0, 31, 23, 59, 59, 0}, 20000101, 8}};
+    for (const auto& c : cases) {
+        const platform::SystemTime zoned = InternalDateZone(c.utc);
+        EXPECT_EQ(DayNumber(zoned), c.day);
+        EXPECT_EQ(zoned.hour, c.hour);
+        EXPECT_EQ(zoned.minute, c.utc.minute);
+        EXPECT_EQ(zoned.second, c.utc.second);
+    }
 }
 
 }  // namespace
