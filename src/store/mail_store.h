@@ -28,7 +28,6 @@ class MailStore {
     // local code page; empty when nothing matches.
     Text FindFolder(const Text& name, int useTitles) const;
 
-    HostPort& Host() const { return host_; }
     const Text& MailRoot() const { return mailRoot_; }
     const TextList& FolderPaths() const { return folderPaths_; }
     const TextList& DisplayPaths() const { return displayPaths_; }
