@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "imap/command_table.h"
+#include "imap/fetch_message.h"
 #include "imap/message_set.h"
-#include "render/items.h"
 #include "store/index_changes.h"
 #include "store/mail_store.h"
 #include "store/mailbox.h"
@@ -55,7 +55,8 @@ Text CommandWord(const char* line) {
 // update numbers it, so the client's view follows the snapshot line by line.
 class UpdateWriter : public IndexChangeListener {
   public:
-    UpdateWriter(Session& session, const Mailbox& mailbox) : session_(session), mailbox_(mailbox) {}
+    explicit UpdateWriter(Session& session)
+        : session_(session), flags_(Text("FLAGS"), 0, session.mode) {}
 
     void Expunged(int sequence) override {
         session_.Send("* ");
@@ -67,8 +68,8 @@ class UpdateWriter : public IndexChangeListener {
         session_.SendNumber(sequence);
         session_.Send(" FETCH (");
         // FLAGS comes from the status word alone: nothing is loaded or marked as read.
-        RenderItems(session_.host, entry, mailbox_.MailRoot(), mailbox_.FolderPath(), "FLAGS", 0,
-                    session_);
+        FetchedMessage m(entry);
+        WriteFetchItems(flags_, m, session_);
         session_.Send(")\r\n");
     }
     void Grew(int count, int recent) override {
@@ -81,7 +82,7 @@ class UpdateWriter : public IndexChangeListener {
 
   private:
     Session& session_;
-    const Mailbox& mailbox_;
+    const FetchRequest flags_;
 };
 
 }  // namespace
@@ -253,7 +254,7 @@ void Session::ReportChanges() {
     fresh.ReadIndex();
     const IndexChanges changes = CompareIndexes(selected->Index(), fresh.Index());
     if (!changes.Empty()) {
-        UpdateWriter writer(*this, *selected);
+        UpdateWriter writer(*this);
         ApplyIndexChanges(selected->Index(), fresh.Index(), changes, writer);
     }
     // UIDNEXT never goes back, even when the host removed the highest messages.

@@ -1,6 +1,6 @@
 // The FETCH items that send message text: the RFC822 family and BODY sections with PEEK and
 // partial ranges. The text comes from the entry's client form and goes out as IMAP literals;
-// which items mark the message as read is decided here, through the entry's load operations.
+// which items mark the message as read is the request's to say (FetchRequest::SeenMarks).
 #include <cstdint>
 
 #include "base/text.h"
@@ -72,29 +72,10 @@ bool FieldMatches(const Text& field, const TextList& names) {
     return false;
 }
 
-// A header section: HEADER, HEADER.FIELDS (names) or HEADER.FIELDS.NOT (names). The value is
-// the chosen fields, each with its continuation lines, in header order, then CR LF.
-Text HeaderSection(ItemContext& c, const Text& section, bool peek) {
-    Text list(section);
-    const Text keyword = list.SplitToken(' ');
-    if (list.Length() >= 2 && list[0] == '(' && list[list.Length() - 1] == ')')
-        list = list.Mid(1, list.Length() - 2);
-
-    TextList names;
-    bool exclude = false;
-    const int dot = keyword.Find('.');
-    if (dot >= 0) {
-        exclude = keyword.Mid(dot + 1).Find('.') >= 0;
-        while (!list.IsEmpty()) {
-            const Text name = list.SplitToken(' ');
-            // A blank before the first name leaves an empty one, which would match any field.
-            if (!name.IsEmpty())
-                names.Append(name);
-        }
-    }
-
-    LoadHeader(c.host, c.entry, c.mailRoot, c.folderPath, peek, Policy(c));
-    const Text& header = c.entry.headerText;
+// A header section's value: the chosen fields, each with its continuation lines, in header
+// order, then CR LF.
+Text HeaderSection(const FetchItem& item, const Text& header) {
+    const TextList& names = item.fieldNames;
     Text value;
     int start = 0;
     while (start < header.Length()) {
@@ -104,15 +85,13 @@ Text HeaderSection(ItemContext& c, const Text& section, bool peek) {
             end = EndOfLine(header, end);
         const Text field = header.Mid(start, end - start);
         start = end;
-        if (names.Count() > 0 && FieldMatches(field, names) == exclude)
+        if (names.Count() > 0 && FieldMatches(field, names) == item.exclude)
             continue;
         JisText taken(field);
         taken.EncodeHeaderWords();
         value.Append(taken);
     }
     value.Append("\r\n");
-    if (!peek && c.marksSeen)
-        MarkSeen(c.host, c.entry, c.mailRoot, c.folderPath);
     return value;
 }
 
@@ -130,88 +109,48 @@ void WritePartial(Output& out, const MessageEntry& entry, uint32_t origin, uint3
 
 }  // namespace
 
-void WriteRfc822Family(ItemContext& c, const Text& name) {
-    if (name.CompareNoCase("RFC822.SIZE") == 0) {
-        WriteRfc822Size(c, name);
-        return;
-    }
-    WriteSeparator(c);
-    c.out.Write(name.c_str(), name.Length());
-    MessageEntry& entry = c.entry;
-    if (name.CompareNoCase("RFC822") == 0) {
-        LoadMessage(c.host, entry, c.mailRoot, c.folderPath, true, Policy(c));
-        WriteWholeMessage(c.out, entry, 0, WholeLength(entry));
-    } else if (name.CompareNoCase("RFC822.HEADER") == 0) {
-        LoadHeader(c.host, entry, c.mailRoot, c.folderPath, true, Policy(c));
-        c.out.Write(" {");
-        c.out.WriteUnsigned(static_cast<uint32_t>(entry.headerText.Length()) + 2u);
-        c.out.Write("}\r\n");
-        c.out.Write(entry.headerText.c_str(), entry.headerText.Length());
-        c.out.Write("\r\n", 2);
-    } else if (name.CompareNoCase("RFC822.TEXT") == 0) {
-        LoadBody(c.host, entry, c.mailRoot, c.folderPath, false, Policy(c));
-        WriteLiteral(c.out, entry.bodyText);
+void WriteRfc822Family(const FetchItem& item, const FetchedMessage& m, Output& out) {
+    out.Write(item.name.c_str(), item.name.Length());
+    const MessageEntry& entry = m.entry;
+    if (item.kind == ItemKind::kRfc822) {
+        WriteWholeMessage(out, entry, 0, WholeLength(entry));
+    } else if (item.kind == ItemKind::kRfc822Header) {
+        out.Write(" {");
+        out.WriteUnsigned(static_cast<uint32_t>(entry.headerText.Length()) + 2u);
+        out.Write("}\r\n");
+        out.Write(entry.headerText.c_str(), entry.headerText.Length());
+        out.Write("\r\n", 2);
+    } else if (item.kind == ItemKind::kRfc822Text) {
+        WriteLiteral(out, entry.bodyText);
     }
 }
 
-namespace {
-
-// Whether name is BODY[...] or BODY.PEEK[...] whose section starts with a part number.
-bool IsPartSection(const Text& name) {
-    int open = name.Find('[');
-    if (open < 0)
-        return false;
-    const Text head = name.Left(open);
-    if (head.CompareNoCase("BODY") != 0 && head.CompareNoCase("BODY.PEEK") != 0)
-        return false;
-    return open + 1 < name.Length() && name[open + 1] >= '1' && name[open + 1] <= '9';
-}
-
-}  // namespace
-
-void WriteBodySection(ItemContext& c, const Text& name) {
-    // The exact mode echoes a part number's section without a value (below).
-    if (c.mode == Mode::kExtended && IsPartSection(name)) {
-        WritePartSection(c, name);
-        return;
+void WriteBodySection(const FetchItem& item, const FetchedMessage& m, Output& out) {
+    out.Write(item.itemName.c_str(), item.itemName.Length());
+    out.Write("[");
+    out.Write(item.section.c_str(), item.section.Length());
+    out.Write("]");
+    if (item.hasPartial) {
+        out.Write("<");
+        out.Write(item.originText.c_str(), item.originText.Length());
+        out.Write(">");
     }
-    WriteSeparator(c);
-
-    // BODY.PEEK[section]<origin.count>: the name is rebuilt without PEEK and with only the
-    // origin of the range; the section text is echoed as the client wrote it.
-    Text rest(name);
-    Text head = rest.SplitToken('[');
-    const Text itemName = head.SplitToken('.');
-    const bool peek = head.CompareNoCase("PEEK") == 0;
-    const Text section = rest.SplitToken(']');
-    c.out.Write(itemName.c_str(), itemName.Length());
-    c.out.Write("[");
-    c.out.Write(section.c_str(), section.Length());
-    c.out.Write("]");
-
-    rest.SplitToken('<');  // whatever stands between "]" and "<" is dropped
-    const bool hasPartial = !rest.IsEmpty();
-    Text partial = rest.SplitToken('>');
-    const Text originText = partial.SplitToken('.');
-    if (hasPartial) {
-        c.out.Write("<");
-        c.out.Write(originText.c_str(), originText.Length());
-        c.out.Write(">");
+    const MessageEntry& entry = m.entry;
+    switch (item.sectionKind) {
+        case SectionKind::kWhole:
+            if (item.hasPartial) {
+                WritePartial(out, entry, item.origin, item.count);
+            } else {
+                WriteWholeMessage(out, entry, 0, WholeLength(entry));
+            }
+            break;
+        case SectionKind::kHeader:
+            WriteLiteral(out, HeaderSection(item, entry.headerText));
+            break;
+        case SectionKind::kText:
+            WriteLiteral(out, entry.bodyText);
+            break;
+        case SectionKind::kEcho:
+            break;  // MIME and part numbers are echoed without a value
     }
-
-    MessageEntry& entry = c.entry;
-    if (section.IsEmpty()) {
-        LoadMessage(c.host, entry, c.mailRoot, c.folderPath, peek, Policy(c));
-        if (hasPartial) {
-            WritePartial(c.out, entry, originText.ToNumber(), partial.ToNumber());
-        } else {
-            WriteWholeMessage(c.out, entry, 0, WholeLength(entry));
-        }
-    } else if (section.CompareNoCase("HEADE", 5) == 0) {
-        WriteLiteral(c.out, HeaderSection(c, section, peek));
-    } else if (section.CompareNoCase("TEXT") == 0) {
-        LoadBody(c.host, entry, c.mailRoot, c.folderPath, peek, Policy(c));
-        WriteLiteral(c.out, entry.bodyText);
-    }
-    // MIME and part numbers are echoed without a value.
 }

@@ -227,25 +227,17 @@ void AppendPart(const char* s, ByteRange header, ByteRange contents, const char*
 
 }  // namespace
 
-void WriteBodyStructure(ItemContext& c, const Text& name) {
-    WriteSeparator(c);
-    c.out.Write(name.c_str(), name.Length());
-    if (c.mode == Mode::kExact) {
-        // The message file is parsed on its own; the message is not marked as read.
-        MimePart root;
-        const Text path = MessageFilePath(c.host, c.entry, c.mailRoot, c.folderPath);
-        if (!path.IsEmpty())
-            ParseMessageFile(&root, path.c_str());
-        Text value;
-        RenderBodyStructure(root, &value);
-        c.out.Write(value.c_str(), value.Length());
+void WriteBodyStructure(const FetchItem& item, const FetchedMessage& m, Mode mode, Output& out) {
+    out.Write(item.name.c_str(), item.name.Length());
+    if (mode == Mode::kExact) {
+        // Rendered by the MIME parser from the message file (the loader's work).
+        out.Write(m.mimeStructure.c_str(), m.mimeStructure.Length());
         return;
     }
-    // The structure is read from the client form; reading it marks nothing.
-    const std::string whole = LoadedMessage(c, true);
+    const std::string& whole = m.whole;
     const Entity message = SplitEntity(whole.data(), 0, whole.size());
     std::string value(" ");
     AppendPart(whole.data(), message.header, message.body, "text/plain",
-               name.CompareNoCase("BODYSTRUCTURE") == 0, 0, &value);
-    c.out.Write(value.data(), static_cast<int>(value.size()));
+               item.name.CompareNoCase("BODYSTRUCTURE") == 0, 0, &value);
+    out.Write(value.data(), static_cast<int>(value.size()));
 }

@@ -206,33 +206,9 @@ void RenderEnvelope(const Envelope& env, Text* out, AddressParser parse) {
     out->Append(')');
 }
 
-void WriteEnvelope(ItemContext& c, const Text& name) {
-    WriteSeparator(c);
-    c.out.Write(name.c_str(), name.Length());
-    if (c.mode == Mode::kExact) {
-        // Read once per message: the host never rewrites a message file in place. The value is
-        // kept in the entry, within the folder's bound on kept text (Mailbox::NoteServed).
-        if (!c.entry.envelope.IsEmpty()) {
-            c.out.Write(c.entry.envelope.c_str(), c.entry.envelope.Length());
-            return;
-        }
-    }
-    Envelope env;
-    const Text path = MessageFilePath(c.host, c.entry, c.mailRoot, c.folderPath);
-    if (!path.IsEmpty()) {
-        // Opened as message files always are: a missing one is created empty.
-        File file;
-        if (file.Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways))
-            ReadEnvelope(&file, &env);
-    }
-    if (c.mode == Mode::kExact) {
-        RenderEnvelope(env, &c.entry.envelope);
-        c.out.Write(c.entry.envelope.c_str(), c.entry.envelope.Length());
-        return;
-    }
-    Text value;
-    RenderEnvelope(env, &value, ParseAddressExtended);
-    c.out.Write(value.c_str(), value.Length());
+void WriteEnvelope(const FetchItem& item, const FetchedMessage& m, Output& out) {
+    out.Write(item.name.c_str(), item.name.Length());
+    out.Write(m.envelope.c_str(), m.envelope.Length());
 }
 
 // Addresses of the extended mode, read the way mail readers write them: a display name in

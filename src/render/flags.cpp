@@ -1,14 +1,13 @@
-// FLAGS and RFC822.SIZE: the two items answered from the entry and its client form rather than
-// from the message file. FLAGS shows the status word as read at SELECT (changed only by STORE),
-// so a mark that the host set since then is not seen until the folder is selected again.
+// FLAGS and RFC822.SIZE: the two items answered from the entry and the size of its client form
+// rather than from the message's text. FLAGS shows the status word as read at SELECT (changed only
+// by STORE), so a mark that the host set since then is not seen until the folder is selected again.
 #include <cstring>
 
 #include "render/items.h"
 
-void WriteFlags(ItemContext& c, const Text& name) {
-    WriteSeparator(c);
-    c.out.Write(name.c_str(), name.Length());
-    const MessageEntry& e = c.entry;
+void WriteFlags(const FetchItem& item, const FetchedMessage& m, Output& out) {
+    out.Write(item.name.c_str(), item.name.Length());
+    const MessageEntry& e = m.entry;
     // Built on the stack: " (\Seen \Answered \Deleted \Draft \Recent)" is the longest.
     char flags[64];
     int length = 0;
@@ -32,14 +31,11 @@ void WriteFlags(ItemContext& c, const Text& name) {
     add((e.status & StatusDraft) != 0, "\\Draft");
     add(e.recent == 1, "\\Recent");
     append(")");
-    c.out.Write(flags, length);
+    out.Write(flags, length);
 }
 
-void WriteRfc822Size(ItemContext& c, const Text& name) {
-    WriteSeparator(c);
-    c.out.Write(name.c_str(), name.Length());
-    c.out.Write(" ");
-    // The size of the client form (measured once per message); the host is asked to mark the
-    // message as read.
-    c.out.WriteUnsigned(MessageSize(c.host, c.entry, c.mailRoot, c.folderPath, Policy(c)));
+void WriteRfc822Size(const FetchItem& item, const FetchedMessage& m, Output& out) {
+    out.Write(item.name.c_str(), item.name.Length());
+    out.Write(" ");
+    out.WriteUnsigned(m.size);
 }

@@ -49,13 +49,11 @@ platform::SystemTime InternalDateZone(const platform::SystemTime& utc) {
     return zoned;
 }
 
-void WriteInternalDate(ItemContext& c, const Text& name) {
-    WriteSeparator(c);
-    c.out.Write(name.c_str(), name.Length());
-    const platform::SystemTime t =
-        InternalDateZone(MessageFileTime(c.host, c.entry, c.mailRoot, c.folderPath));
+void WriteInternalDate(const FetchItem& item, const FetchedMessage& m, Output& out) {
+    out.Write(item.name.c_str(), item.name.Length());
+    const platform::SystemTime t = InternalDateZone(m.fileTime);
     char buffer[96];
     std::snprintf(buffer, sizeof buffer, " \"%02d-%s-%04d %02d:%02d:%02d +0900\"", t.day,
                   kMonths[t.month - 1], t.year, t.hour, t.minute, t.second);
-    c.out.Write(buffer);
+    out.Write(buffer);
 }

@@ -1,6 +1,7 @@
-// The FETCH data item writers. RenderItems walks a FETCH item list and hands each item to one
-// of these; each writes one blank first when the entry already has an item on the line
-// (itemWritten), then the item's name as the client wrote it, then its value.
+// The FETCH item writers. WriteFetchItems writes the items of a request for one message, one
+// blank between two items, each under the name the client wrote, then its value. The writers
+// are pure: everything they write comes from the FetchedMessage, which the FETCH handler loads
+// before (it alone reads files and asks the host to mark the message as read).
 #ifndef ORV_RENDER_ITEMS_H_
 #define ORV_RENDER_ITEMS_H_
 
@@ -8,64 +9,46 @@
 
 #include "base/mode.h"
 #include "base/text.h"
+#include "platform/files.h"
+#include "render/fetch_request.h"
 #include "render/output.h"
 #include "store/message_entry.h"
 
-// One message being rendered: the host of its store, the entry, the directory names of its
-// folder, and the mode, in which some items take their own form.
-struct ItemContext {
-    HostPort& host;
-    MessageEntry& entry;
-    const Text& mailRoot;
-    const Text& folderPath;
-    Output& out;
-    Mode mode = Mode::kExact;
-    // False when nothing written may mark the message as read (see LoadPolicy).
-    bool marksSeen = true;
+// One message as the writers of a request need it. The entry holds the client form's texts
+// the request needs (header, body), its status word and its recent marker.
+struct FetchedMessage {
+    explicit FetchedMessage(const MessageEntry& e) : entry(e) {}
+
+    const MessageEntry& entry;
+    uint32_t size = 0;                   // RFC822.SIZE: the client form's byte count
+    platform::SystemTime fileTime = {};  // INTERNALDATE: the file's last-write time, UTC
+    Text envelope;                       // ENVELOPE: the value after the name
+    Text mimeStructure;                  // exact BODYSTRUCTURE: the value after the name
+    std::string whole;                   // extended: the whole client form (header, CR LF, body)
 };
 
-// How the writers load the message: the mode's client form, and whether they may mark it.
-inline LoadPolicy Policy(const ItemContext& c) {
-    return LoadPolicy{c.mode, c.marksSeen};
-}
+// Writes the items of the request for one message (what goes between "(" and ")").
+void WriteFetchItems(const FetchRequest& request, const FetchedMessage& m, Output& out);
 
-// Writes the items of a FETCH item list for one message (the text between "(" and ")").
-// uidFlag: the command's UID form, whose UID item comes first and only once.
-void RenderItems(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                 const Text& items, int uidFlag, Output& out, Mode mode = Mode::kExact,
-                 bool marksSeen = true);
-
-// Writes the blank that separates an item from the one before it on the line.
-void WriteSeparator(ItemContext& c);
-
-// "UID n" (render/fetch_items.cpp).
-void WriteUidItem(ItemContext& c, const Text& name);
-// "FLAGS (...)" from the entry's status word and recent marker (render/flags.cpp).
-void WriteFlags(ItemContext& c, const Text& name);
-// "RFC822.SIZE n": the size of the client form; marks the message as read (render/flags.cpp).
-void WriteRfc822Size(ItemContext& c, const Text& name);
-// "INTERNALDATE "dd-Mon-yyyy hh:mm:ss +0900"" from the file's last-write time
-// (render/internal_date.cpp).
-void WriteInternalDate(ItemContext& c, const Text& name);
-// "ENVELOPE (...)" parsed from the message file's header; the extended mode reads addresses
-// with their quoted pairs and encodes a Japanese display name whole (render/envelope.cpp).
-void WriteEnvelope(ItemContext& c, const Text& name);
-// "BODYSTRUCTURE (...)" from the MIME parser; in extended mode also a lone "BODY", both in the
-// grammar's own form, read from the client form (render/body_structure.cpp).
-void WriteBodyStructure(ItemContext& c, const Text& name);
-// Items that begin with "RFC822": RFC822, RFC822.HEADER, RFC822.TEXT and RFC822.SIZE
-// (render/body_sections.cpp).
-void WriteRfc822Family(ItemContext& c, const Text& name);
-// Items that begin with "BODY" (other than BODYSTRUCTURE): BODY, BODY[section]<partial>,
-// BODY.PEEK[...] (render/body_sections.cpp). In extended mode a section that starts with a
-// part number goes to WritePartSection.
-void WriteBodySection(ItemContext& c, const Text& name);
-// "BODY[n...]" and "BODY.PEEK[n...]" with a part number, cut from the client form of the
-// whole message (render/part_sections.cpp).
-void WritePartSection(ItemContext& c, const Text& name);
-
-// The whole message in client form (header, CR LF, body), loaded first; marked as read unless
-// peek (render/part_sections.cpp).
-std::string LoadedMessage(ItemContext& c, bool peek);
+// The writers of single items, each after the separator and before the next item.
+// "UID n" and "FLAGS (...)" from the entry (render/fetch_items.cpp, render/flags.cpp).
+void WriteUidItem(const FetchItem& item, const FetchedMessage& m, Output& out);
+void WriteFlags(const FetchItem& item, const FetchedMessage& m, Output& out);
+// "RFC822.SIZE n" (render/flags.cpp).
+void WriteRfc822Size(const FetchItem& item, const FetchedMessage& m, Output& out);
+// "INTERNALDATE "dd-Mon-yyyy hh:mm:ss +0900"" (render/internal_date.cpp).
+void WriteInternalDate(const FetchItem& item, const FetchedMessage& m, Output& out);
+// "ENVELOPE (...)" (render/envelope.cpp).
+void WriteEnvelope(const FetchItem& item, const FetchedMessage& m, Output& out);
+// "BODYSTRUCTURE (...)"; in extended mode, and for a lone "BODY" there, in the grammar's own
+// form, read from the whole client form (render/body_structure.cpp).
+void WriteBodyStructure(const FetchItem& item, const FetchedMessage& m, Mode mode, Output& out);
+// RFC822, RFC822.HEADER, RFC822.TEXT and the other RFC822 names (render/body_sections.cpp).
+void WriteRfc822Family(const FetchItem& item, const FetchedMessage& m, Output& out);
+// BODY, BODY[section]<partial>, BODY.PEEK[...] (render/body_sections.cpp).
+void WriteBodySection(const FetchItem& item, const FetchedMessage& m, Output& out);
+// Extended mode: "BODY[n...]" with a part number, cut from the whole client form; NIL when it
+// names no part (render/part_sections.cpp).
+void WritePartSection(const FetchItem& item, const FetchedMessage& m, Output& out);
 
 #endif  // ORV_RENDER_ITEMS_H_

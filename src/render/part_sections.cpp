@@ -92,59 +92,30 @@ bool SectionValue(const std::string& whole, const Text& section, std::string* va
 
 }  // namespace
 
-std::string LoadedMessage(ItemContext& c, bool peek) {
-    LoadMessage(c.host, c.entry, c.mailRoot, c.folderPath, peek, Policy(c));
-    const Text& header = c.entry.headerText;
-    const Text& body = c.entry.bodyText;
-    std::string whole;
-    whole.reserve(static_cast<size_t>(header.Length()) + 2 + static_cast<size_t>(body.Length()));
-    whole.append(header.c_str(), static_cast<size_t>(header.Length()));
-    whole.append("\r\n");
-    whole.append(body.c_str(), static_cast<size_t>(body.Length()));
-    return whole;
-}
-
-void WritePartSection(ItemContext& c, const Text& name) {
-    WriteSeparator(c);
+void WritePartSection(const FetchItem& item, const FetchedMessage& m, Output& out) {
     // The answer carries the name without PEEK and the range's origin only, like the
     // standard sections.
-    Text rest(name);
-    Text head = rest.SplitToken('[');
-    const Text itemName = head.SplitToken('.');
-    const bool peek = head.CompareNoCase("PEEK") == 0;
-    const Text section = rest.SplitToken(']');
-    c.out.Write(itemName.c_str(), itemName.Length());
-    c.out.Write("[");
-    c.out.Write(section.c_str(), section.Length());
-    c.out.Write("]");
-    const bool hasPartial = rest.Length() > 0 && rest[0] == '<';
-    uint32_t origin = 0;
-    uint32_t count = 0xFFFFFFFFu;
-    if (hasPartial) {
-        Text partial = rest.Mid(1);
-        partial = partial.SplitToken('>');
-        const Text originText = partial.SplitToken('.');
-        origin = originText.ToNumber();
-        count = partial.ToNumber();
-        c.out.Write("<");
-        c.out.Write(originText.c_str(), originText.Length());
-        c.out.Write(">");
+    out.Write(item.itemName.c_str(), item.itemName.Length());
+    out.Write("[");
+    out.Write(item.section.c_str(), item.section.Length());
+    out.Write("]");
+    if (item.hasPartial) {
+        out.Write("<");
+        out.Write(item.originText.c_str(), item.originText.Length());
+        out.Write(">");
     }
-
-    const std::string whole = LoadedMessage(c, peek);
-
     std::string value;
-    if (!SectionValue(whole, section, &value)) {
-        c.out.Write(" NIL");
+    if (!SectionValue(m.whole, item.section, &value)) {
+        out.Write(" NIL");
         return;
     }
     // A range past the end is empty; a count reaching past it stops at the end.
-    size_t start = origin < value.size() ? origin : value.size();
+    const size_t start = item.origin < value.size() ? item.origin : value.size();
     size_t length = value.size() - start;
-    if (count < length)
-        length = count;
-    c.out.Write(" {");
-    c.out.WriteUnsigned(static_cast<uint32_t>(length));
-    c.out.Write("}\r\n");
-    c.out.Write(value.data() + start, static_cast<int>(length));
+    if (item.count < length)
+        length = item.count;
+    out.Write(" {");
+    out.WriteUnsigned(static_cast<uint32_t>(length));
+    out.Write("}\r\n");
+    out.Write(value.data() + start, static_cast<int>(length));
 }

@@ -30,7 +30,6 @@ struct MessageEntry {
     uint32_t uid = 0;
     uint32_t status = 0;
     int32_t recent = 0;
-    int32_t itemWritten = 0;
     // Bytes of headerText, bodyText and envelope counted in the folder's cache
     // (Mailbox::NoteServed).
     uint32_t cachedSize = 0;

@@ -10,6 +10,7 @@
 #include "fuzz_support.h"
 #include "mime/client_form.h"
 #include "mime/message_text.h"
+#include "imap/fetch_message.h"
 #include "render/items.h"
 #include "render/output.h"
 #include "shell/host_binding.h"

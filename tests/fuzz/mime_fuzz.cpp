@@ -11,6 +11,7 @@
 #include "mime/body_structure.h"
 #include "mime/message_text.h"
 #include "mime/mime_part.h"
+#include "imap/fetch_message.h"
 #include "render/items.h"
 #include "render/output.h"
 #include "shell/host_binding.h"

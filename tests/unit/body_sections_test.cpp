@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "render/items.h"
+#include "imap/fetch_message.h"
 
 namespace {
 
@@ -62,16 +62,11 @@ class BodySectionsTest : public ::testing::Test {
         }
         return keys;
     }
+    // The answer to one item; with itemWritten, as it follows another item on the line.
     std::string Fetch(const char* item, int itemWritten = 0) {
-        entry_.itemWritten = itemWritten;
         StringOutput out;
-        ItemContext c{host_, entry_, mailRoot_, folder_, out};
-        if (Text(item).CompareNoCase("RFC822", 6) == 0) {
-            WriteRfc822Family(c, item);
-        } else {
-            WriteBodySection(c, item);
-        }
-        return out.text;
+        RenderItems(host_, entry_, mailRoot_, folder_, Text(item), 0, out);
+        return (itemWritten != 0 ? " " : "") + out.text;
     }
 
     fs::path root_;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "fake_host.h"
+#include "imap/fetch_message.h"
 #include "render/items.h"
 #include "store/mailbox.h"
 

@@ -13,6 +13,7 @@
 #include "fake_host.h"
 #include "mime/body_structure.h"
 #include "mime/mime_part.h"
+#include "imap/fetch_message.h"
 #include "render/items.h"
 
 namespace {

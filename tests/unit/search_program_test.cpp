@@ -412,10 +412,8 @@ TEST_F(EntrySubjectTest, InternalDateIsTheDayInternalDateShows) {
     // 20:00 UTC on 4 March 2001 is already 5 March in +0900.
     Put("AAAA0001", kMessageA, 983736000);
     MessageEntry entry = Entry("AAAA0001");
-    entry.itemWritten = 1;
     EntrySearchSubject subject(host_, entry, 7, mailRoot_, folder_, Mode::kExtended);
     EXPECT_EQ(subject.InternalDate(), 20010305);
-    EXPECT_EQ(entry.itemWritten, 1);
     EXPECT_EQ(subject.Sequence(), 7u);
     // The header is read from the file, decoded.
     EXPECT_TRUE(subject.Content().FieldContains("subject", u"会議の件"));

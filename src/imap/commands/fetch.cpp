@@ -5,8 +5,8 @@
 #include <string>
 
 #include "imap/commands/commands.h"
+#include "imap/fetch_message.h"
 #include "imap/session.h"
-#include "render/items.h"
 #include "store/mailbox.h"
 
 namespace {
@@ -36,15 +36,16 @@ bool ItemsMarkSeen(const TextList& arguments) {
 
 void FetchSet(Session& s, bool marksSeen) {
     Mailbox& folder = *s.selected;
-    const Text& items = *s.command.arguments.At(1);
+    // The items are read once for the whole set.
+    const FetchRequest request(*s.command.arguments.At(1), s.command.uid, s.mode);
     s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
         s.Send("* ");
         s.SendNumber(sequence);
         s.Send(" ");
         s.Send(s.command.word.c_str());
         s.Send(" (");
-        RenderItems(s.host, entry, folder.MailRoot(), folder.FolderPath(), items, s.command.uid, s,
-                    s.mode, marksSeen);
+        ServeFetchItems(s.host, entry, folder.MailRoot(), folder.FolderPath(), request, s,
+                        marksSeen);
         s.Send(")\r\n");
         folder.NoteServed(entry);
     });

@@ -2,9 +2,9 @@
 // go out in an untagged FETCH. The extended mode also replaces flags (FLAGS without a sign)
 // and refuses in a folder opened with EXAMINE.
 #include "imap/commands/commands.h"
+#include "imap/fetch_message.h"
 #include "imap/flag_update.h"
 #include "imap/session.h"
-#include "render/items.h"
 #include "store/mailbox.h"
 
 void RunStore(Session& s) {
@@ -17,6 +17,7 @@ void RunStore(Session& s) {
     Mailbox& folder = *s.selected;
     const Text& item = *s.command.arguments.At(1);
     const Text& flags = *s.command.arguments.At(2);
+    const FetchRequest answer(Text("FLAGS"), s.command.uid, s.mode);
     s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
         const bool changed =
             UpdateFlags(s.host, entry, folder.MailRoot(), folder.FolderPath(), item, flags, s.mode);
@@ -25,8 +26,7 @@ void RunStore(Session& s) {
         s.Send("* ");
         s.SendNumber(sequence);
         s.Send(" FETCH (");
-        RenderItems(s.host, entry, folder.MailRoot(), folder.FolderPath(), Text("FLAGS"),
-                    s.command.uid, s);
+        ServeFetchItems(s.host, entry, folder.MailRoot(), folder.FolderPath(), answer, s);
         s.Send(")\r\n");
     });
 }

@@ -1,0 +1,30 @@
+// Serving a FETCH request for one message: what the writers need is loaded first (the texts of
+// the client form, the size, the envelope, the file's time, the structure), the host is asked
+// to mark the message as read as often as the request says, and then the pure writers write
+// the items. All file reads and host calls of a FETCH happen here.
+#ifndef ORV_IMAP_FETCH_MESSAGE_H_
+#define ORV_IMAP_FETCH_MESSAGE_H_
+
+#include "base/text.h"
+#include "render/fetch_request.h"
+#include "render/items.h"
+#include "render/output.h"
+#include "store/host_port.h"
+#include "store/message_entry.h"
+
+// Loads what the request needs of the message into m (and the entry's kept texts). Nothing is
+// marked as read.
+void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                 const FetchRequest& request, FetchedMessage* m);
+
+// Loads, marks (unless marksSeen is false) and writes the items of one message.
+void ServeFetchItems(HostPort& host, MessageEntry& entry, const Text& mailRoot,
+                     const Text& folderPath, const FetchRequest& request, Output& out,
+                     bool marksSeen = true);
+
+// The same for an item list given as text, read for this message alone (tests, tools).
+void RenderItems(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                 const Text& items, int uidFlag, Output& out, Mode mode = Mode::kExact,
+                 bool marksSeen = true);
+
+#endif  // ORV_IMAP_FETCH_MESSAGE_H_
