@@ -125,7 +125,7 @@ void WriteRfc822Family(const FetchItem& item, const FetchedMessage& m, Output& o
     }
 }
 
-void WriteBodySection(const FetchItem& item, const FetchedMessage& m, Output& out) {
+void WriteSectionName(const FetchItem& item, Output& out) {
     out.Write(item.itemName.c_str(), item.itemName.Length());
     out.Write("[");
     out.Write(item.section.c_str(), item.section.Length());
@@ -135,6 +135,10 @@ void WriteBodySection(const FetchItem& item, const FetchedMessage& m, Output& ou
         out.Write(item.originText.c_str(), item.originText.Length());
         out.Write(">");
     }
+}
+
+void WriteBodySection(const FetchItem& item, const FetchedMessage& m, Output& out) {
+    WriteSectionName(item, out);
     const MessageEntry& entry = m.entry;
     switch (item.sectionKind) {
         case SectionKind::kWhole:

@@ -49,6 +49,17 @@ bool IsAddressSeparator(char c) {
     return c == ' ' || c == '\t' || c == ',';
 }
 
+// Moves *pos past the comma that ended an address at i and the separators after it, to the
+// start of the next address.
+void SkipToNextAddress(const Text& value, int i, int* pos) {
+    const int n = value.Length();
+    if (i < n)
+        ++i;
+    while (i < n && IsAddressSeparator(value[i]))
+        ++i;
+    *pos = i;
+}
+
 void WriteString(const EnvelopeField& field, Text* out) {
     QuoteOrNil(field.present ? &field.value : nullptr, out);
 }
@@ -163,11 +174,7 @@ void ParseAddress(const Text& value, int* pos, EnvelopeAddress* out) {
         }
         ++i;
     }
-    if (i < n)
-        ++i;  // the comma that ended the address
-    while (i < n && IsAddressSeparator(value[i]))
-        ++i;
-    *pos = i;
+    SkipToNextAddress(value, i, pos);
 
     name.Trim();
     address.Trim();
@@ -298,11 +305,7 @@ void ParseAddressExtended(const Text& value, int* pos, EnvelopeAddress* out) {
         }
         ++i;
     }
-    if (i < n)
-        ++i;  // the comma that ended the address
-    while (i < n && (value[i] == ' ' || value[i] == '\t' || value[i] == ','))
-        ++i;
-    *pos = i;
+    SkipToNextAddress(value, i, pos);
 
     Text name = sawAngle ? collected : comment;
     Text address = sawAngle ? angle : collected;

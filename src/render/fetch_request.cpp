@@ -17,14 +17,20 @@ bool IsPartSection(const Text& name) {
     return open + 1 < name.Length() && name[open + 1] >= '1' && name[open + 1] <= '9';
 }
 
-// BODY.PEEK[section]<origin.count> as the exact mode reads it: the name is rebuilt without
-// PEEK and with only the origin of the range; whatever stands between "]" and "<" is dropped.
-void ReadSection(FetchItem* item) {
+// The item's name up to "]": BODY, PEEK or not, and the section. Returns what follows "]".
+Text ReadSectionName(FetchItem* item) {
     Text rest(item->name);
     Text head = rest.SplitToken('[');
     item->itemName = head.SplitToken('.');
     item->peek = head.CompareNoCase("PEEK") == 0;
     item->section = rest.SplitToken(']');
+    return rest;
+}
+
+// BODY.PEEK[section]<origin.count> as the exact mode reads it: the name is rebuilt without
+// PEEK and with only the origin of the range; whatever stands between "]" and "<" is dropped.
+void ReadSection(FetchItem* item) {
+    Text rest = ReadSectionName(item);
     rest.SplitToken('<');
     item->hasPartial = !rest.IsEmpty();
     Text partial = rest.SplitToken('>');
@@ -61,11 +67,7 @@ void ReadSection(FetchItem* item) {
 
 // BODY[n...]<origin.count> as the extended mode reads it: a range only right after "]".
 void ReadPartSection(FetchItem* item) {
-    Text rest(item->name);
-    Text head = rest.SplitToken('[');
-    item->itemName = head.SplitToken('.');
-    item->peek = head.CompareNoCase("PEEK") == 0;
-    item->section = rest.SplitToken(']');
+    const Text rest = ReadSectionName(item);
     item->hasPartial = rest.Length() > 0 && rest[0] == '<';
     item->origin = 0;
     item->count = 0xFFFFFFFFu;

@@ -45,6 +45,9 @@ void WriteEnvelope(const FetchItem& item, const FetchedMessage& m, Output& out);
 void WriteBodyStructure(const FetchItem& item, const FetchedMessage& m, Mode mode, Output& out);
 // RFC822, RFC822.HEADER, RFC822.TEXT and the other RFC822 names (render/body_sections.cpp).
 void WriteRfc822Family(const FetchItem& item, const FetchedMessage& m, Output& out);
+// The name a section is answered under: itemName "[" section "]", then "<" origin ">" when a
+// range was asked for (render/body_sections.cpp).
+void WriteSectionName(const FetchItem& item, Output& out);
 // BODY, BODY[section]<partial>, BODY.PEEK[...] (render/body_sections.cpp).
 void WriteBodySection(const FetchItem& item, const FetchedMessage& m, Output& out);
 // Extended mode: "BODY[n...]" with a part number, cut from the whole client form; NIL when it

@@ -95,15 +95,7 @@ bool SectionValue(const std::string& whole, const Text& section, std::string* va
 void WritePartSection(const FetchItem& item, const FetchedMessage& m, Output& out) {
     // The answer carries the name without PEEK and the range's origin only, like the
     // standard sections.
-    out.Write(item.itemName.c_str(), item.itemName.Length());
-    out.Write("[");
-    out.Write(item.section.c_str(), item.section.Length());
-    out.Write("]");
-    if (item.hasPartial) {
-        out.Write("<");
-        out.Write(item.originText.c_str(), item.originText.Length());
-        out.Write(">");
-    }
+    WriteSectionName(item, out);
     std::string value;
     if (!SectionValue(m.whole, item.section, &value)) {
         out.Write(" NIL");
