@@ -84,7 +84,7 @@ void ReadPartSection(FetchItem* item) {
 
 FetchRequest::FetchRequest(const Text& items, int uidFlag, Mode mode) : mode_(mode) {
     if (uidFlag != 0) {
-        FetchItem uid{ItemKind::kUid, Text("UID")};
+        FetchItem uid(ItemKind::kUid, Text("UID"));
         items_.push_back(uid);
     }
     Add(items, uidFlag != 0);
@@ -100,7 +100,7 @@ void FetchRequest::Add(const Text& items, bool uidUsed) {
 
 void FetchRequest::AddOne(const Text& name, bool uidUsed) {
     const bool extended = mode_ == Mode::kExtended;
-    FetchItem item{ItemKind::kFlags, name};
+    FetchItem item(ItemKind::kFlags, name);
     // The order of the tests matters: every RFC822 name belongs to the RFC822 family, and
     // BODYSTRUCTURE is tested before the BODY sections that it begins like. In extended mode a
     // lone BODY is the structure without extension data.

@@ -34,6 +34,8 @@ enum class ItemKind {
 enum class SectionKind { kWhole, kHeader, kText, kEcho };
 
 struct FetchItem {
+    FetchItem(ItemKind k, const Text& n) : kind(k), name(n) {}
+
     ItemKind kind;
     Text name;  // as the client wrote it
 
