@@ -44,9 +44,10 @@ void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
             // value is kept in the entry, within the folder's bound on kept text.
             if (entry.envelope.IsEmpty())
                 entry.envelope = ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode);
-            m->envelope = entry.envelope;
+            m->envelope = &entry.envelope;
         } else {
-            m->envelope = ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode);
+            m->ownEnvelope = ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode);
+            m->envelope = &m->ownEnvelope;
         }
     }
     if (request.NeedsFileTime())

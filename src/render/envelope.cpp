@@ -215,7 +215,8 @@ void RenderEnvelope(const Envelope& env, Text* out, AddressParser parse) {
 
 void WriteEnvelope(const FetchItem& item, const FetchedMessage& m, Output& out) {
     out.Write(item.name.c_str(), item.name.Length());
-    out.Write(m.envelope.c_str(), m.envelope.Length());
+    if (m.envelope != nullptr)
+        out.Write(m.envelope->c_str(), m.envelope->Length());
 }
 
 // Addresses of the extended mode, read the way mail readers write them: a display name in

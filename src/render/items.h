@@ -22,9 +22,11 @@ struct FetchedMessage {
     const MessageEntry& entry;
     uint32_t size = 0;                   // RFC822.SIZE: the client form's byte count
     platform::SystemTime fileTime = {};  // INTERNALDATE: the file's last-write time, UTC
-    Text envelope;                       // ENVELOPE: the value after the name
-    Text mimeStructure;                  // exact BODYSTRUCTURE: the value after the name
-    std::string whole;                   // extended: the whole client form (header, CR LF, body)
+    // ENVELOPE: the value after the name; the entry's kept value in exact mode, else own.
+    const Text* envelope = nullptr;
+    Text ownEnvelope;
+    Text mimeStructure;  // exact BODYSTRUCTURE: the value after the name
+    std::string whole;   // extended: the whole client form (header, CR LF, body)
 };
 
 // Writes the items of the request for one message (what goes between "(" and ")").
