@@ -34,8 +34,26 @@ namespace {
 
 std::atomic<uint32_t> g_nextThreadId{1};
 
-// 0 means "not yet given one"; threads not started here get theirs at their first request.
-thread_local uint32_t t_threadId = 0;
+// Each thread's number, kept in a POSIX thread-specific slot rather than a thread_local: the
+// module is loaded at run time, and its dynamic thread-local blocks are what the race checker
+// tracks least reliably across many short threads. A value of 0 (the slot's initial null) means
+// "not yet given one"; threads not started here get theirs at their first request.
+pthread_key_t ThreadIdKey() {
+    static const pthread_key_t key = [] {
+        pthread_key_t k;
+        pthread_key_create(&k, nullptr);
+        return k;
+    }();
+    return key;
+}
+
+uint32_t StoredThreadId() {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pthread_getspecific(ThreadIdKey())));
+}
+
+void StoreThreadId(uint32_t id) {
+    pthread_setspecific(ThreadIdKey(), reinterpret_cast<void*>(static_cast<uintptr_t>(id)));
+}
 
 uint32_t NewThreadId() {
     uint32_t id = g_nextThreadId++;
@@ -52,7 +70,7 @@ void DropHolder(ThreadRecord* r) {
 
 void* RunThread(void* arg) {
     ThreadRecord* r = static_cast<ThreadRecord*>(arg);
-    t_threadId = r->id;
+    StoreThreadId(r->id);
     r->proc(r->param);
     {
         std::lock_guard<std::mutex> lock(r->mutex);
@@ -120,9 +138,12 @@ int ReleaseThread(ThreadHandle h) {
 }
 
 uint32_t CurrentThreadId() {
-    if (t_threadId == 0)
-        t_threadId = NewThreadId();
-    return t_threadId;
+    uint32_t id = StoredThreadId();
+    if (id == 0) {
+        id = NewThreadId();
+        StoreThreadId(id);
+    }
+    return id;
 }
 
 void SleepMs(uint32_t ms) {
