@@ -34,10 +34,11 @@ namespace {
 
 std::atomic<uint32_t> g_nextThreadId{1};
 
-// Each thread's number, kept in a POSIX thread-specific slot rather than a thread_local: the
-// module is loaded at run time, and its dynamic thread-local blocks are what the race checker
-// tracks least reliably across many short threads. A value of 0 (the slot's initial null) means
-// "not yet given one"; threads not started here get theirs at their first request.
+// Each thread's number, kept in a POSIX thread-specific slot rather than a thread_local, so the
+// module (loaded at run time) has no thread-local block: the race checker fails to clear a
+// small one when one of many threads ends. A value of 0 (the slot's initial null) means "not
+// yet given one"; threads not started here get theirs at their first request. The slot has no
+// destructor, so nothing of the module runs for it after an unload.
 pthread_key_t ThreadIdKey() {
     static const pthread_key_t key = [] {
         pthread_key_t k;
