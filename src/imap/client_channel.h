@@ -18,7 +18,10 @@ class ClientChannel {
     // output is written before any wait. The count, or <= 0 when the connection ended.
     virtual int ReadInput(char* buf, int size) = 0;
     // One more line ended by CR LF (CR bytes dropped); false when the connection ended first.
-    virtual bool ReadInputLine(Text* line) = 0;
+    // At most limit bytes are kept (0: no limit); the rest of a longer line is read and dropped,
+    // *cut says so, and *tail (when given) holds the last few bytes of the dropped part, so a
+    // literal marker that ends the line is still seen.
+    virtual bool ReadInputLine(Text* line, uint32_t limit, bool* cut, Text* tail) = 0;
     // Waits up to timeoutMs for input, writing pending output first: 1 when input is ready,
     // 0 on time-out, -1 when the connection failed.
     virtual int WaitForInput(uint32_t timeoutMs) = 0;

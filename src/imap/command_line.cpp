@@ -54,3 +54,34 @@ void CommandLine::Parse(const char* line) {
         arguments.Append(argument);
     }
 }
+
+LiteralMarker FindLiteralMarker(const char* line, int length) {
+    LiteralMarker m;
+    if (length < 2 || line[length - 1] != '}')
+        return m;
+    int open = length - 2;
+    while (open >= 0 && line[open] != '{')
+        --open;
+    if (open < 0)
+        return m;
+    m.present = true;
+    m.offset = open;
+    int end = length - 1;  // just past the size
+    if (end > open + 1 && line[end - 1] == '+') {
+        m.synchronizing = false;
+        --end;
+    }
+    if (end == open + 1 || end - open - 1 > 10)
+        return m;
+    uint64_t size = 0;
+    for (int i = open + 1; i < end; ++i) {
+        if (line[i] < '0' || line[i] > '9')
+            return m;
+        size = size * 10 + static_cast<uint64_t>(line[i] - '0');
+    }
+    if (size > UINT32_MAX)
+        return m;
+    m.valid = true;
+    m.size = static_cast<uint32_t>(size);
+    return m;
+}

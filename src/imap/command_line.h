@@ -3,6 +3,8 @@
 #ifndef ORV_IMAP_COMMAND_LINE_H_
 #define ORV_IMAP_COMMAND_LINE_H_
 
+#include <cstdint>
+
 #include "base/text.h"
 #include "base/text_list.h"
 
@@ -22,5 +24,18 @@ class CommandLine {
     // with a grammar of their own.
     Text rest;
 };
+
+// A literal marker at the end of a command line: "{n}", after which the client waits for a
+// continuation, or "{n+}", after which it sends the n bytes at once. A line that ends with "}"
+// and holds a "{" before it ends with one (no atom may hold "{"); its size is valid only as one
+// to ten digits that fit 32 bits.
+struct LiteralMarker {
+    bool present = false;
+    bool valid = false;
+    bool synchronizing = true;
+    uint32_t size = 0;
+    int offset = 0;  // where the "{" stands
+};
+LiteralMarker FindLiteralMarker(const char* line, int length);
 
 #endif  // ORV_IMAP_COMMAND_LINE_H_

@@ -1,5 +1,6 @@
 #include "imap/session.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "imap/command_table.h"
@@ -15,31 +16,15 @@ const char* const Session::kStopLine = "* BYE IMAP4rev1 Server logging out\r\n";
 
 namespace {
 
-// The largest literal read into a command line; a larger one is left as it is (and the
-// command fails on its arguments), so a client cannot make the server hold unbounded data.
+// Before LOGIN a command, its lines and literals together, is held to this many bytes: a client
+// that has not shown a password can make the server hold little.
+constexpr uint32_t kLoginCommandLimit = 8 * 1024;
+
+// Without a command limit (MaxLineLength=0), one literal is still held to this.
 constexpr uint32_t kMaxCommandLiteral = 1 << 20;
 
-// When line ends with a literal marker "{n}" or "{n+}", its offset, size and whether the
-// client waits for a continuation.
-bool FindLiteral(const Text& line, int* offset, uint32_t* size, bool* synchronising) {
-    int n = line.Length();
-    if (n < 3 || line[n - 1] != '}')
-        return false;
-    int end = n - 1;
-    *synchronising = true;
-    if (line[end - 1] == '+') {
-        *synchronising = false;
-        --end;
-    }
-    int open = end - 1;
-    while (open >= 0 && line[open] >= '0' && line[open] <= '9')
-        --open;
-    if (open < 0 || line[open] != '{' || open == end - 1 || end - open - 1 > 9)
-        return false;
-    *offset = open;
-    *size = line.Mid(open + 1, end - open - 1).ToNumber();
-    return true;
-}
+// What is kept of a line that is read only to be dropped: enough for a literal marker at its end.
+constexpr uint32_t kTailKept = 16;
 
 // The command word of a line, after its tag and a UID prefix.
 Text CommandWord(const char* line) {
@@ -96,11 +81,24 @@ void Session::Greet() {
     Send("* OK Orvex IMAP4rev1 server ready\r\n");
 }
 
+uint32_t Session::CommandLimit() const {
+    const uint32_t limit = settings.maxCommandBytes;
+    if (state == NotAuthenticated && (limit == 0 || limit > kLoginCommandLimit))
+        return kLoginCommandLimit;
+    return limit;
+}
+
 void Session::RunLine(const char* line) {
     if (mode == Mode::kExact) {
         command.Parse(line);
     } else {
-        command.Parse(ReadLiterals(line).c_str());
+        Text assembled;
+        if (!ReadLiterals(line, &assembled)) {
+            // Past the limit, or a literal that is none: answered by its tag and word, never run.
+            RunOverlongLine(assembled.c_str());
+            return;
+        }
+        command.Parse(assembled.c_str());
     }
     completionPending_ = true;
     const CommandSpec* spec = command.word.IsEmpty() ? nullptr : FindCommand(command.word);
@@ -124,44 +122,124 @@ void Session::RunOverlongLine(const char* start) {
     NotImplemented();
 }
 
-Text Session::ReadLiterals(const char* line) {
+bool Session::ReadLiterals(const char* line, Text* assembled) {
+    assembled->Assign(line);
     // APPEND reads its message literal itself, into a file.
     if (CommandWord(line).CompareNoCase("APPEND") == 0)
-        return Text(line);
+        return true;
+    const uint32_t limit = CommandLimit();
+    uint64_t used = assembled->Length();
     // Each literal becomes a quoted string (with '"' and '\' escaped) in the line, which then
     // goes on with the next line the client sends.
-    Text assembled;
-    assembled.Assign("");
-    Text current(line);
-    int offset = 0;
-    uint32_t size = 0;
-    bool synchronising = true;
-    while (FindLiteral(current, &offset, &size, &synchronising) && size <= kMaxCommandLiteral) {
-        assembled.Append(current.c_str(), offset);
-        if (synchronising)
+    Text current(*assembled);
+    assembled->Assign("");
+    for (;;) {
+        const LiteralMarker m = FindLiteralMarker(current.c_str(), current.Length());
+        if (!m.present)
+            break;
+        const uint64_t room =
+            limit == 0 ? kMaxCommandLiteral : limit - std::min<uint64_t>(used, limit);
+        if (!m.valid || m.size > room) {
+            assembled->Append(current.c_str(), m.offset);
+            RefuseLiteral(m);
+            return false;
+        }
+        assembled->Append(current.c_str(), m.offset);
+        if (m.synchronizing)
             Send("+ Ready for literal data\r\n");
-        std::unique_ptr<char[]> bytes(new char[size > 0 ? size : 1]);
+        std::unique_ptr<char[]> bytes(new char[m.size > 0 ? m.size : 1]);
         uint32_t got = 0;
-        while (got < size) {
-            int n = channel.ReadInput(bytes.get() + got, static_cast<int>(size - got));
+        while (got < m.size) {
+            const int n = channel.ReadInput(bytes.get() + got, static_cast<int>(m.size - got));
             if (n <= 0)
                 break;
             got += static_cast<uint32_t>(n);
         }
-        assembled.Append('"');
+        assembled->Append('"');
         for (uint32_t i = 0; i < got; ++i) {
             if (bytes[i] == '"' || bytes[i] == '\\')
-                assembled.Append('\\');
-            assembled.Append(bytes[i]);
+                assembled->Append('\\');
+            assembled->Append(bytes[i]);
         }
-        assembled.Append('"');
-        if (got < size || !channel.ReadInputLine(&current)) {
+        assembled->Append('"');
+        used += m.size;
+        if (got < m.size) {
             current.Assign("");
             break;
         }
+        bool cut = false;
+        Text tail;
+        const uint32_t rest =
+            limit == 0 ? 0 : static_cast<uint32_t>(limit - std::min<uint64_t>(used, limit));
+        if (!channel.ReadInputLine(&current, limit == 0 ? 0 : std::max<uint32_t>(rest, 1), &cut,
+                                   &tail)) {
+            current.Assign("");
+            break;
+        }
+        used += current.Length();
+        if (cut) {
+            // The line went past the limit: what it ends with decides what follows.
+            DropCommandRest(tail);
+            return false;
+        }
     }
-    assembled.Append(current);
-    return assembled;
+    assembled->Append(current);
+    return true;
+}
+
+void Session::RefuseLiteral(const LiteralMarker& m) {
+    // A client that waits for the continuation sends nothing more of this command.
+    if (m.synchronizing)
+        return;
+    if (!m.valid) {
+        // Bytes are on their way, but how many is not known: nothing after them can be trusted.
+        channel.EndAfterAnswer();
+        return;
+    }
+    DropInput(m.size);
+    DropCommandRest(Text(""));
+}
+
+void Session::DropInput(uint32_t size) {
+    char scratch[4096];
+    uint32_t left = size;
+    while (left > 0) {
+        const int want =
+            left < sizeof scratch ? static_cast<int>(left) : static_cast<int>(sizeof scratch);
+        const int n = channel.ReadInput(scratch, want);
+        if (n <= 0)
+            return;
+        left -= static_cast<uint32_t>(n);
+    }
+}
+
+void Session::DropCommandRest(const Text& tailOfCutLine) {
+    Text tail(tailOfCutLine);
+    bool fromCut = !tail.IsEmpty();
+    for (;;) {
+        if (!fromCut) {
+            // The next line of the command, kept only as far as its end.
+            Text head;
+            bool cut = false;
+            if (!channel.ReadInputLine(&head, kTailKept, &cut, &tail))
+                return;
+            if (!cut)
+                tail = head;
+        }
+        fromCut = false;
+        const LiteralMarker m = FindLiteralMarker(tail.c_str(), tail.Length());
+        if (!m.present || m.synchronizing) {
+            // The command ends here (a client waiting for a continuation gets none).
+            if (m.present && !m.valid)
+                channel.EndAfterAnswer();
+            return;
+        }
+        if (!m.valid) {
+            channel.EndAfterAnswer();
+            return;
+        }
+        DropInput(m.size);
+    }
 }
 
 void Session::SendTagged(const char* text) {

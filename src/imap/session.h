@@ -31,7 +31,10 @@ struct SessionSettings {
     HostPort* host = nullptr;          // the host of the users' store (not owned; required)
     const UserTable* users = nullptr;  // the account table LOGIN looks names up in (not owned)
     uint32_t maxAppendSize = 0;        // the largest APPEND literal accepted; 0: no limit
-    bool requireTls = false;           // extended mode: LOGIN only once TLS is on
+    // The bytes of one command, its lines and literals together (APPEND's message aside);
+    // 0: no limit. Before LOGIN a much smaller limit holds in any case.
+    uint32_t maxCommandBytes = 0;
+    bool requireTls = false;  // extended mode: LOGIN only once TLS is on
 };
 
 class Session : public Output {
@@ -43,6 +46,9 @@ class Session : public Output {
 
     // The greeting, sent when the connection opens.
     void Greet();
+    // The bytes a command may hold in the session's state: its first line, further lines and
+    // literals together. The transport cuts a longer first line; 0: no limit.
+    uint32_t CommandLimit() const;
     // Runs one command line (without its CR LF) to its tagged completion.
     void RunLine(const char* line);
     // Answers a line that was cut at the length limit; start is what was kept of it.
@@ -88,6 +94,16 @@ class Session : public Output {
     void ReportChanges();
     // Closes the selected folder and returns to the authenticated state.
     void Deselect();
+    // For a literal that is refused: a client that waits for the continuation sends nothing
+    // more; the bytes of one that does not wait are read and dropped with the rest of the
+    // command, never run. After a marker without a valid size nothing can be trusted: the
+    // connection ends after the answer.
+    void RefuseLiteral(const LiteralMarker& marker);
+    // Reads size input bytes without keeping them.
+    void DropInput(uint32_t size);
+    // Reads and drops the rest of a command whose line was just cut (tailOfCutLine: its end) or
+    // ended: each further line as far as a literal marker at its end asks.
+    void DropCommandRest(const Text& tailOfCutLine);
 
     // The session's context; commands read and change it.
     ClientChannel& channel;
@@ -102,8 +118,11 @@ class Session : public Output {
     std::unique_ptr<Mailbox> selected;
 
   private:
-    // Extended mode: reads the literals ("{n}" at a line's end) of a command line into it.
-    Text ReadLiterals(const char* line);
+    // Extended mode: reads the command line and its literals ("{n}" at a line's end) into
+    // *assembled. False when the command went past CommandLimit or a literal marker held no
+    // valid size; the rest of the command has then been read and dropped (or the connection
+    // is ending, when a client sent bytes whose count is unknown).
+    bool ReadLiterals(const char* line, Text* assembled);
 
     bool completionPending_ = false;
 };

@@ -203,6 +203,9 @@ void Connection::OnData(const char* block) {
     }
     // A NUL ends the block: whatever follows it in the same block is dropped.
     input_.append(block, std::strlen(block));
+    // The limit may change with the state (a line after LOGIN may be longer): asked here and
+    // after every line.
+    lineLimit_ = LineLimit();
     // A handler run from here may consume further input (and receive more) itself; the loop
     // goes on from wherever it left the input.
     while (inputPos_ < input_.size()) {
@@ -212,10 +215,10 @@ void Connection::OnData(const char* block) {
         } else if (c == '\n' && pendingCr_) {
             pendingCr_ = false;
             RunLine();
+            lineLimit_ = LineLimit();
         } else {
             pendingCr_ = false;
-            if (maxLineLength_ != 0 &&
-                static_cast<uint32_t>(lineBuffer_.Length()) >= maxLineLength_) {
+            if (lineLimit_ != 0 && static_cast<uint32_t>(lineBuffer_.Length()) >= lineLimit_) {
                 lineCut_ = true;  // the rest of an overlong line is read and dropped
             } else {
                 lineBuffer_.Append(c);
@@ -281,8 +284,13 @@ int Connection::WaitForInput(uint32_t timeoutMs) {
     return ready;
 }
 
-bool Connection::ReadInputLine(Text* line) {
+bool Connection::ReadInputLine(Text* line, uint32_t limit, bool* cut, Text* tail) {
     line->Clear();
+    if (cut != nullptr)
+        *cut = false;
+    if (tail != nullptr)
+        tail->Clear();
+    std::string dropped;  // the last bytes of a cut line, at most kTailBytes
     bool cr = false;
     for (;;) {
         char c;
@@ -291,10 +299,20 @@ bool Connection::ReadInputLine(Text* line) {
         if (c == '\r') {
             cr = true;
         } else if (c == '\n' && cr) {
+            if (tail != nullptr)
+                tail->Assign(dropped.c_str(), static_cast<int>(dropped.size()));
             return true;
         } else {
             cr = false;
-            line->Append(c);
+            if (limit != 0 && static_cast<uint32_t>(line->Length()) >= limit) {
+                if (cut != nullptr)
+                    *cut = true;
+                if (dropped.size() == kTailBytes)
+                    dropped.erase(0, 1);
+                dropped.push_back(c);
+            } else {
+                line->Append(c);
+            }
         }
     }
 }

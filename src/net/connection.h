@@ -68,8 +68,10 @@ class Connection : public Socket {
     int IsClosing() const { return closing_.load(); }
     // Ends the connection once the current answer has been written.
     void MarkClosing() { closing_.store(1); }
-    // The longest command line assembled whole; the rest of a longer line is dropped and the
-    // line goes to OnLine as cut. 0: no limit.
+    // The longest command line assembled whole, asked before each line; the rest of a longer
+    // line is dropped and the line goes to OnLine as cut. 0: no limit. By default the value
+    // set with SetMaxLineLength.
+    virtual uint32_t LineLimit() const { return maxLineLength_; }
     void SetMaxLineLength(uint32_t bytes) { maxLineLength_ = bytes; }
 
     // For handlers that need more than the command line (a literal, IDLE's DONE): the next
@@ -77,9 +79,12 @@ class Connection : public Socket {
     // left the pending output is written and one block is received. Returns the count, or
     // <= 0 when the connection failed or was closed.
     int ReadInput(char* buf, int size);
-    // Reads one line ended by CR LF (CR bytes dropped, as the line assembler does) into *line.
-    // False when the connection ended first.
-    bool ReadInputLine(Text* line);
+    // Reads one line ended by CR LF (CR bytes dropped, as the line assembler does) into *line,
+    // keeping at most limit bytes (0: no limit) and reading the rest of a longer line without
+    // keeping it; *cut (when given) tells whether that happened, and *tail (when given) holds
+    // the last kTailBytes bytes of a cut line. False when the connection ended first.
+    bool ReadInputLine(Text* line, uint32_t limit = 0, bool* cut = nullptr, Text* tail = nullptr);
+    static constexpr int kTailBytes = 16;
     // Waits up to timeoutMs for input, writing the pending output first: 1 when bytes are
     // ready (already received or arriving), 0 on time-out, -1 when the connection failed.
     int WaitForInput(uint32_t timeoutMs);
@@ -163,6 +168,7 @@ class Connection : public Socket {
     size_t inputPos_ = 0;
     bool pendingCr_ = false;
     uint32_t maxLineLength_ = 0;
+    uint32_t lineLimit_ = 0;  // LineLimit() as asked last
     bool lineCut_ = false;
 
     // TLS: set under outMutex_, as the stop's BYE may be sent from another thread.

@@ -12,6 +12,10 @@ int ImapConnection::Start() {
     return Connection::Start();
 }
 
+uint32_t ImapConnection::LineLimit() const {
+    return session_.CommandLimit();
+}
+
 void ImapConnection::Greet() {
     session_.Greet();
 }

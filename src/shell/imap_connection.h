@@ -17,6 +17,8 @@ class ImapConnection : public Connection {
                    const TlsContext* tls);
 
     int Start() override;
+    // The session's limit for its state (a line before LOGIN is held to a small one).
+    uint32_t LineLimit() const override;
     void Greet() override;
     void OnLine(const char* line, bool cut) override;
     // The server's stop: the goodbye line, after the answer being written.
@@ -32,7 +34,9 @@ class ImapConnection : public Connection {
             : connection_(connection), tls_(tls) {}
         int Queue(const char* data, int len) override { return connection_.Send(data, len); }
         int ReadInput(char* buf, int size) override { return connection_.ReadInput(buf, size); }
-        bool ReadInputLine(Text* line) override { return connection_.ReadInputLine(line); }
+        bool ReadInputLine(Text* line, uint32_t limit, bool* cut, Text* tail) override {
+            return connection_.ReadInputLine(line, limit, cut, tail);
+        }
         int WaitForInput(uint32_t timeoutMs) override {
             return connection_.WaitForInput(timeoutMs);
         }

@@ -77,6 +77,7 @@ Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool impl
     settings.users = users_;
     settings.host = &host_;
     settings.maxAppendSize = limits.maxAppendSize;
+    settings.maxCommandBytes = limits.maxLineLength;
     settings.requireTls = settings.mode == Mode::kExtended && requireTls_;
     // STARTTLS and the TLS port belong to the extended mode.
     const TlsContext* tls = settings.mode == Mode::kExtended ? tls_.get() : nullptr;

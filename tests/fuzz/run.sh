@@ -126,6 +126,12 @@ run_target() {
     local options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048
                    -print_final_stats=1 -artifact_prefix="$findings/")
     [ -f "$here/dict/$t.dict" ] && options+=(-dict="$here/dict/$t.dict")
+    # The session reads commands from the network: what a client makes it hold is bounded (a
+    # command holds 8 KiB before LOGIN, a literal at most 1 MiB), so a larger single
+    # allocation, or a process past a few hundred MiB, is a finding.
+    if [ "$t" = session ]; then
+        options=("${options[@]/-rss_limit_mb=2048/-rss_limit_mb=512}" -malloc_limit_mb=16)
+    fi
     local status=0
     "$exe" "${options[@]}" "$corpus" >>"$log" 2>&1 || status=$?
 

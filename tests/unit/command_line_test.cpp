@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,34 @@ TEST(CommandLineTest, IncompleteLinesNeverKeepAnEarlierLinesTagOrWord) {
     c.Parse("a9 UID");
     EXPECT_EQ(c.uid, 1);
     EXPECT_TRUE(c.word.IsEmpty());
+}
+
+TEST(CommandLineTest, LiteralMarkersAreDigitsThatFitThirtyTwoBits) {
+    const struct {
+        const char* line;
+        bool present, valid, synchronizing;
+        uint32_t size;
+    } cases[] = {
+        {"a LOGIN {5}", true, true, true, 5},
+        {"a LOGIN x {4294967295+}", true, true, false, 4294967295u},
+        {"a LOGIN {0+}", true, true, false, 0},
+        {"a APPEND x () {4294967296}", true, false, true, 0},
+        {"a APPEND x () {12345678901}", true, false, true, 0},
+        {"a APPEND x () {-1}", true, false, true, 0},
+        {"a APPEND x () {abc+}", true, false, false, 0},
+        {"a APPEND x () {}", true, false, true, 0},
+        {"a APPEND x () {+}", true, false, false, 0},
+        {"a NOOP", false, false, true, 0},
+        {"a FETCH 1 BODY[]<0.10>", false, false, true, 0},
+        {"}", false, false, true, 0},
+    };
+    for (const auto& c : cases) {
+        const LiteralMarker m = FindLiteralMarker(c.line, static_cast<int>(std::strlen(c.line)));
+        EXPECT_EQ(m.present, c.present) << c.line;
+        EXPECT_EQ(m.valid, c.valid) << c.line;
+        EXPECT_EQ(m.synchronizing, c.synchronizing) << c.line;
+        EXPECT_EQ(m.size, c.size) << c.line;
+    }
 }
 
 }  // namespace

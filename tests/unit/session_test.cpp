@@ -28,12 +28,19 @@ class ScriptChannel : public ClientChannel {
         position_ += take;
         return static_cast<int>(take);
     }
-    bool ReadInputLine(Text* line) override {
+    bool ReadInputLine(Text* line, uint32_t limit, bool* cut, Text* tail) override {
         const size_t end = input.find("\r\n", position_);
         if (end == std::string::npos)
             return false;
-        line->Assign(input.substr(position_, end - position_).c_str());
+        std::string whole = input.substr(position_, end - position_);
         position_ = end + 2;
+        const bool over = limit != 0 && whole.size() > limit;
+        if (cut != nullptr)
+            *cut = over;
+        if (tail != nullptr)
+            tail->Assign(over ? whole.substr(std::max(whole.size() - 16, size_t{limit})).c_str()
+                              : "");
+        line->Assign(over ? whole.substr(0, limit).c_str() : whole.c_str());
         return true;
     }
     int WaitForInput(uint32_t) override { return -1; }
@@ -138,6 +145,35 @@ TEST(SessionTest, ExtendedLinesTakeTheirLiteralsAsQuotedStrings) {
     ScriptChannel exact;
     exact.input = "user\r\n";
     EXPECT_EQ(Answer(Mode::kExact, "a1 LOGIN {4}", &exact), "a1 BAD invalid username\r\n");
+}
+
+TEST(SessionTest, RefusedLiteralsAreNeverRunAsCommands) {
+    // Before LOGIN a command holds 8 KiB: the bytes of a literal that does not wait are read
+    // and dropped with the rest of the command, and the next command runs.
+    ScriptChannel channel;
+    channel.input = std::string(9000, 'x') + " end\r\n";
+    EXPECT_EQ(Answer(Mode::kExtended, "a1 LOGIN {9000+}", &channel),
+              "a1 BAD Command Not impremented LOGIN\r\n");
+    EXPECT_FALSE(channel.ending);
+    Text left;
+    EXPECT_FALSE(channel.ReadInputLine(&left, 0, nullptr, nullptr));  // all of it was read
+    // A cut continuation line ending in another literal that does not wait: dropped too.
+    ScriptChannel chained;
+    chained.input = "u " + std::string(9000, 'y') + " {3+}\r\nabc\r\n";
+    EXPECT_EQ(Answer(Mode::kExtended, "a2 LOGIN {1}", &chained),
+              "+ Ready for literal data\r\na2 BAD Command Not impremented LOGIN\r\n");
+    Text rest;
+    EXPECT_FALSE(chained.ReadInputLine(&rest, 0, nullptr, nullptr));  // all of it was read
+    // A marker without a valid size: a client that waits gets the refusal; after one that does
+    // not wait nothing can be trusted, and the connection ends.
+    ScriptChannel waits;
+    EXPECT_EQ(Answer(Mode::kExtended, "a3 LOGIN {4294967296}", &waits),
+              "a3 BAD Command Not impremented LOGIN\r\n");
+    EXPECT_FALSE(waits.ending);
+    ScriptChannel sends;
+    EXPECT_EQ(Answer(Mode::kExtended, "a4 LOGIN {x+}", &sends),
+              "a4 BAD Command Not impremented LOGIN\r\n");
+    EXPECT_TRUE(sends.ending);
 }
 
 }  // namespace

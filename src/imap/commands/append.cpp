@@ -19,26 +19,47 @@ namespace {
 // APPEND's literal is received in blocks of this size.
 constexpr int kAppendBlock = 64 * 1024;
 
+// The message literal's marker: the one that ends the command line ("{n}" or "{n+}"), else the
+// literal argument read as a bare size.
+LiteralMarker MessageLiteral(const Session& s) {
+    const Text& rest = s.command.rest;
+    LiteralMarker m = FindLiteralMarker(rest.c_str(), rest.Length());
+    const int count = s.command.arguments.Count();
+    if (m.present || count < 3)
+        return m;
+    Text bare("{");
+    bare.Append(*s.command.arguments.At(count == 4 ? 3 : 2));
+    bare.Append('}');
+    m = FindLiteralMarker(bare.c_str(), bare.Length());
+    m.synchronizing = true;
+    return m;
+}
+
 void Append(Session& s) {
+    // A literal that is refused is refused before the continuation, so a client that waits
+    // sends nothing of it; the bytes of one that does not wait are dropped, never run.
+    const LiteralMarker literal = MessageLiteral(s);
     const int count = s.command.arguments.Count();
     if (count < 3) {
+        s.RefuseLiteral(literal);
         s.NoArguments();
         return;
     }
     // With a date-time (four arguments) the literal is the fourth; the flag list and the
-    // date are not used.
-    Text literal(*s.command.arguments.At(count == 4 ? 3 : 2));
-    literal.Unbracket();
-    const uint32_t size = literal.ToNumber();
-    if (s.settings.maxAppendSize != 0 && size > s.settings.maxAppendSize) {
-        // Refused before the continuation, so the client sends nothing of it.
+    // date are not used. A size that is not one (not digits, or past 32 bits) is refused
+    // like one past the limit.
+    const uint32_t size = literal.size;
+    if (!literal.valid || (s.settings.maxAppendSize != 0 && size > s.settings.maxAppendSize)) {
+        s.RefuseLiteral(literal);
         s.NoArguments();
         return;
     }
 
     const Text path = s.ResolveFolder(*s.command.arguments.At(0));
-    if (path.IsEmpty())
+    if (path.IsEmpty()) {
+        s.RefuseLiteral(literal);
         return;
+    }
     Mailbox mailbox(s.host, s.user->mailRoot, path);
     TempFile temp;
     s.Send("+ OK please give datas\r\n");
@@ -62,10 +83,18 @@ void Append(Session& s) {
             written = false;
         left -= static_cast<uint32_t>(got);
     }
-    // The rest of the command line after the literal belongs to this APPEND.
+    // The rest of the command line after the literal belongs to this APPEND; a rest past the
+    // command limit is dropped and the command answered as an overlong one.
     Text rest;
-    if (!s.channel.ReadInputLine(&rest)) {
+    Text tail;
+    bool cut = false;
+    if (!s.channel.ReadInputLine(&rest, s.CommandLimit(), &cut, &tail)) {
         s.EndWithoutCompletion();
+        return;
+    }
+    if (cut) {
+        s.DropCommandRest(tail);
+        s.NotImplemented();
         return;
     }
     temp.Close();

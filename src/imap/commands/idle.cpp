@@ -10,13 +10,16 @@ namespace {
 // few seconds a client may wait to learn about new mail.
 constexpr uint32_t kIdleCheckMs = 2000;
 
+// Lines sent while idling are kept only this far: DONE is short, and nothing else is used.
+constexpr uint32_t kDoneLineLimit = 64;
+
 }  // namespace
 
 void RunIdle(Session& s) {
     s.Send("+ idling\r\n");
     Text line;
     if (s.mode == Mode::kExact) {
-        while (s.channel.ReadInputLine(&line)) {
+        while (s.channel.ReadInputLine(&line, kDoneLineLimit, nullptr, nullptr)) {
             if (line.CompareNoCase("DONE") == 0)
                 break;
         }
@@ -32,7 +35,8 @@ void RunIdle(Session& s) {
             s.ReportChanges();
             continue;
         }
-        if (!s.channel.ReadInputLine(&line) || line.CompareNoCase("DONE") == 0)
+        if (!s.channel.ReadInputLine(&line, kDoneLineLimit, nullptr, nullptr) ||
+            line.CompareNoCase("DONE") == 0)
             break;
     }
 }
