@@ -13,6 +13,7 @@
 #include "store/settings.h"
 
 const char* const Session::kStopLine = "* BYE IMAP4rev1 Server logging out\r\n";
+const char* const Session::kTimeoutLine = "* BYE Autologout; idle for too long\r\n";
 
 namespace {
 

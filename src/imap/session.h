@@ -34,6 +34,10 @@ struct SessionSettings {
     // The bytes of one command, its lines and literals together (APPEND's message aside);
     // 0: no limit. Before LOGIN a much smaller limit holds in any case.
     uint32_t maxCommandBytes = 0;
+    // How long a client may stay silent before LOGIN and after it (IDLE included) before the
+    // server says goodbye and closes the connection; 0: no limit.
+    uint32_t loginTimeoutMs = 0;
+    uint32_t idleTimeoutMs = 0;
     bool requireTls = false;  // extended mode: LOGIN only once TLS is on
 };
 
@@ -49,6 +53,12 @@ class Session : public Output {
     // The bytes a command may hold in the session's state: its first line, further lines and
     // literals together. The transport cuts a longer first line; 0: no limit.
     uint32_t CommandLimit() const;
+    // How long the client may stay silent in the session's state; 0: no limit.
+    uint32_t InputTimeoutMs() const {
+        return state == NotAuthenticated ? settings.loginTimeoutMs : settings.idleTimeoutMs;
+    }
+    // The goodbye to a client that stayed silent too long.
+    static const char* const kTimeoutLine;
     // Runs one command line (without its CR LF) to its tagged completion.
     void RunLine(const char* line);
     // Answers a line that was cut at the length limit; start is what was kept of it.

@@ -250,9 +250,23 @@ int Connection::ReadInput(char* buf, int size) {
 int Connection::WaitAndReceive(char* buf, int size) {
     Flush();
     EnterWait();
-    int n = Receive(buf, size, 0);
+    const bool ready = AwaitClient();
+    int n = ready ? Receive(buf, size, 0) : -1;
     LeaveWait();
     return n;
+}
+
+bool Connection::AwaitClient() {
+    const uint32_t timeout = InputTimeoutMs();
+    if (timeout == 0 || TlsInputPending())
+        return true;
+    const platform::SocketHandle h = Handle();
+    if (h == platform::kInvalidSocket || platform::WaitReadable(h, timeout) != 0)
+        return true;
+    OnInputTimeout();
+    Flush();
+    Close();
+    return false;
 }
 
 void Connection::EnterWait() {
@@ -343,6 +357,9 @@ uint32_t Connection::ThreadMain(void* param) {
     if (c->Handle() != platform::kInvalidSocket && c->OpenImplicitTls()) {
         char block[kBlockSize];
         for (;;) {
+            // A client silent past its time is told goodbye and the connection ends.
+            if (!c->AwaitClient())
+                break;
             int n = c->Receive(block, kBlockSize - 1, 0);
             // An orderly close by the peer (0) ends the connection like an error.
             if (n <= 0)

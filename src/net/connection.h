@@ -66,6 +66,11 @@ class Connection : public Socket {
     // Unlists the connection from its owner (its thread is ending).
     virtual void OnEnd();
     int IsClosing() const { return closing_.load(); }
+    // How long the client may stay silent while the connection waits for it (between commands
+    // and inside one); 0: no limit. Asked before every wait.
+    virtual uint32_t InputTimeoutMs() const { return 0; }
+    // The client stayed silent that long: the sink's goodbye; the connection then ends.
+    virtual void OnInputTimeout() {}
     // Ends the connection once the current answer has been written.
     void MarkClosing() { closing_.store(1); }
     // The longest command line assembled whole, asked before each line; the rest of a longer
@@ -127,8 +132,12 @@ class Connection : public Socket {
     void RunLine();
     void BeginCommand();
     void EndCommand();
-    // Writes the pending output, lets a stop through, and receives once.
+    // Writes the pending output, lets a stop through, and receives once; -1 when the client
+    // stayed silent past InputTimeoutMs (it has then been told goodbye).
     int WaitAndReceive(char* buf, int size);
+    // Waits for the client as InputTimeoutMs allows: true when input is ready or the wait
+    // failed (the receive then tells), false after the goodbye to a silent client.
+    bool AwaitClient();
     // Around a wait for the client inside a command: the connection counts as idle.
     void EnterWait();
     void LeaveWait();

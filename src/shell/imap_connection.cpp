@@ -30,6 +30,11 @@ void ImapConnection::OnLine(const char* line, bool cut) {
         Close();
 }
 
+void ImapConnection::OnInputTimeout() {
+    Send(Session::kTimeoutLine);
+    MarkClosing();
+}
+
 void ImapConnection::Shutdown() {
     Send(Session::kStopLine);
     MarkClosing();

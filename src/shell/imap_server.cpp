@@ -78,6 +78,10 @@ Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool impl
     settings.host = &host_;
     settings.maxAppendSize = limits.maxAppendSize;
     settings.maxCommandBytes = limits.maxLineLength;
+    settings.loginTimeoutMs =
+        limits.loginTimeout > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : limits.loginTimeout * 1000;
+    settings.idleTimeoutMs =
+        limits.idleTimeout > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : limits.idleTimeout * 1000;
     settings.requireTls = settings.mode == Mode::kExtended && requireTls_;
     // STARTTLS and the TLS port belong to the extended mode.
     const TlsContext* tls = settings.mode == Mode::kExtended ? tls_.get() : nullptr;

@@ -44,6 +44,8 @@ ServerLimits ReadLimits(HostPort& host) {
     limits.maxLineLength = platform::ProfileInt("Server", "MaxLineLength", 1 << 20, path.c_str());
     limits.maxConnections = platform::ProfileInt("Server", "MaxConnections", 256, path.c_str());
     limits.maxAppendSize = platform::ProfileInt("Server", "MaxAppendSize", 64 << 20, path.c_str());
+    limits.loginTimeout = platform::ProfileInt("Server", "LoginTimeout", 60, path.c_str());
+    limits.idleTimeout = platform::ProfileInt("Server", "IdleTimeout", 30 * 60, path.c_str());
     return limits;
 }
 

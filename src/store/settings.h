@@ -37,6 +37,10 @@ struct ServerLimits {
     uint32_t maxLineLength;   // "MaxLineLength": bytes of one command line, default 1 MiB
     uint32_t maxConnections;  // "MaxConnections": live connections, default 256
     uint32_t maxAppendSize;   // "MaxAppendSize": bytes of one APPEND literal, default 64 MiB
+    // "LoginTimeout": seconds a connection may wait before LOGIN with nothing from its client,
+    // default 60; "IdleTimeout": the same once logged in (IDLE included), default 1800. 0: none.
+    uint32_t loginTimeout;
+    uint32_t idleTimeout;
 };
 ServerLimits ReadLimits(HostPort& host);
 

@@ -2,6 +2,7 @@
 line, the number of live connections and the size of an APPEND literal, each a setting."""
 
 import os
+import time
 import unittest
 
 from harness import GREETING, STOP_BYE, StoreTestCase
@@ -135,6 +136,41 @@ class CommandBoundTest(StoreTestCase):
                 c.expect(b"n3 NO please give arguments\r\n")
                 c.expect_closed()
         self.assertEqual(self.host_calls("_OPAImportFile@12"), [])
+
+
+class TimeoutTest(StoreTestCase):
+    """A client that stays silent is told goodbye and closed: LoginTimeout seconds before LOGIN,
+    IdleTimeout after it (IDLE included), so silent sockets cannot hold every place."""
+
+    TIMEOUT = b"* BYE Autologout; idle for too long\r\n"
+
+    def test_silent_clients_are_closed_and_free_their_places(self):
+        self.store.folder("inbox.box", title="Inbox")
+        self.mailbox.set_server_key("MaxConnections", 3)
+        self.mailbox.set_server_key("LoginTimeout", 1)
+        self.mailbox.set_server_key("IdleTimeout", 2)
+        self.start_store_host(check_stop=True)
+        for extended in (b"0", b"1"):
+            self.setting("Extended", extended)
+            with self.subTest(extended=extended):
+                started = time.monotonic()
+                silent = [self.greeted() for _ in range(3)]
+                for client in silent:
+                    client.expect(self.TIMEOUT)
+                    client.expect_closed()
+                print("\nfigure: 3 silent clients closed after %.1f s (LoginTimeout 1 s)"
+                      % (time.monotonic() - started))
+                # Their places are free again; a client logged in and one idling are closed
+                # after IdleTimeout.
+                quiet = self.logged_in()
+                idling = self.logged_in()
+                idling.send(b"s1 SELECT INBOX\r\n")
+                idling.read_until(b"s1 OK [READ-WRITE] SELECT complated\r\n")
+                idling.send(b"i1 IDLE\r\n")
+                idling.expect(b"+ idling\r\n")
+                for client in (quiet, idling):
+                    client.read_until(self.TIMEOUT)
+                    client.expect_closed()
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 // IDLE ends at a line DONE (any letter case); whatever follows it is assembled as the next
 // commands, and a failed connection ends it as well. In extended mode the folder is looked at
 // every few seconds between the client's lines, and what the host changed goes out at once.
+#include <chrono>
+
 #include "imap/commands/commands.h"
 #include "imap/session.h"
 
@@ -26,8 +28,17 @@ void RunIdle(Session& s) {
         return;
     }
     // Other lines are passed over; the wait writes pending output first. A server stop ends
-    // the idling too.
+    // the idling too, and so does the idle time-out, as for any silent client.
+    const auto started = std::chrono::steady_clock::now();
+    const uint32_t timeout = s.InputTimeoutMs();
     while (!s.Closing()) {
+        if (timeout != 0 &&
+            std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(timeout)) {
+            s.Send(Session::kTimeoutLine);
+            s.channel.EndAfterAnswer();
+            s.EndWithoutCompletion();
+            return;
+        }
         const int ready = s.channel.WaitForInput(kIdleCheckMs);
         if (ready < 0)
             break;
