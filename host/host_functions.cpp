@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "host/store.h"
 
@@ -100,12 +102,24 @@ HOST_EXPORT const char* HOST_NAME(_OPAGetMailbox, 0)() {
     return g_mailbox.c_str();
 }
 
+// With ORVEX_HOST_STORE_FULL=1 in the environment the stand-in behaves as a host whose disk is
+// full: imports and deletes are journalled but change nothing, so tests can see what the
+// server answers when the host could not do what it was asked.
+static bool StoreFull() {
+    static const bool full = [] {
+        const char* value = std::getenv("ORVEX_HOST_STORE_FULL");
+        return value != nullptr && std::string(value) == "1";
+    }();
+    return full;
+}
+
 // The store calls are done before their journal line is written, so whoever sees the line
 // finds the store already changed. Each answers 1 when the message was stored, or found to
 // be marked, else 0.
 HOST_EXPORT int HOST_NAME(_OPAImportFile, 12)(const char* file, const char* folder,
                                               uint32_t status) {
-    const bool stored = g_store != nullptr && !g_store->ImportFile(file, folder, status).empty();
+    const bool stored =
+        g_store != nullptr && !StoreFull() && !g_store->ImportFile(file, folder, status).empty();
     JournalLine("_OPAImportFile@12").Text(file).Text(folder).Mask(status).Write();
     return stored ? 1 : 0;
 }
@@ -118,7 +132,7 @@ HOST_EXPORT int HOST_NAME(_OPAMarkMail, 12)(const char* key, uint32_t mask, int3
 
 // Called by the plug-in in extended mode only.
 HOST_EXPORT int HOST_NAME(_OPADeleteMail, 4)(const char* key) {
-    const bool deleted = g_store != nullptr && g_store->DeleteMail(key);
+    const bool deleted = g_store != nullptr && !StoreFull() && g_store->DeleteMail(key);
     JournalLine("_OPADeleteMail@4").Text(key).Write();
     return deleted ? 1 : 0;
 }

@@ -282,6 +282,14 @@ int Mailbox::CopyMessage(uint32_t number, int uidMode, const Text& destinationPa
     return 1;
 }
 
+bool Mailbox::Exists() const {
+    Text directory = FolderFile(host_, mailRoot_, folderPath_, "");
+    if (directory.IsEmpty())
+        return false;
+    directory = directory.Left(directory.Length() - 1);  // without the closing separator
+    return platform::DirectoryExists(directory.c_str());
+}
+
 int Mailbox::RecentCount() const {
     int count = 0;
     for (int i = 0; i < index_.Count(); ++i) {

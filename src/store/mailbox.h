@@ -52,6 +52,9 @@ class Mailbox {
     // message, else 1: the host's own answer is not passed on.
     int CopyMessage(uint32_t number, int uidMode, const Text& destinationPath);
 
+    // Whether the folder's directory exists.
+    bool Exists() const;
+
     int RecentCount() const;
     int UnseenCount() const;
 

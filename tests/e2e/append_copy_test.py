@@ -140,9 +140,10 @@ class AppendTest(AppendCopyTestCase):
         self.append(client, b"a1 APPEND work.box/2001.box (\\Seen) {2}", b"hi",
                     b"a1 OK APPEND complated\r\n")
         self.assert_stored("work.box/2001.box", "AAAA0001", UNREAD, b"hi")
-        # A folder that does not exist: the host is asked and stores nothing.
+        # A folder that does not exist: the host is asked and stores nothing, and the answer
+        # says so (an OK would let a client that moves mail delete its own copy).
         self.append(client, b"a2 APPEND nosuch.box (\\Seen) {2}", b"hi",
-                    b"a2 OK APPEND complated\r\n")
+                    b"a2 NO No such folder.\r\n")
         self.assertEqual([c[2] for c in self.imports()],
                          [b"user1\\work.box\\2001.box", b"user1\\nosuch.box"])
         self.assertFalse(os.path.exists(self.store.path("nosuch.box")))
@@ -226,6 +227,41 @@ class CopyTest(AppendCopyTestCase):
                          [self.source("AAAA0001"), b"user1\\work.box\\2001.box"])
         self.assertEqual(self.store.read("work.box/2001.box", "AAAA0001.orv"),
                          message_file(UNREAD, self.original("AAAA0001")))
+
+
+class NothingStoredTest(AppendCopyTestCase):
+    """APPEND and COPY answer OK only when the message is in the destination afterwards, and
+    EXPUNGE reports only what the host removed, in both modes: a client that moves mail
+    deletes its own copy when it sees OK. The host stand-in plays a host whose disk is full."""
+
+    def test_a_host_that_stores_nothing_gets_no_ok(self):
+        self.assertEqual(self.host.stop(), 0)
+        self.use_directory_names()
+        self.start_host("--journal", self.journal,
+                        env={"TMPDIR": self.host_tmp, "ORVEX_HOST_STORE_FULL": "1"})
+        for extended in (b"0", b"1"):
+            self.setting("Extended", extended)
+            with self.subTest(extended=extended):
+                client = self.logged_in()
+                client.append(b"a1 APPEND inbox.box () {2}", b"hi")
+                client.expect(b"a1 NO the mail client did not store the message\r\n")
+                client.send(b"s1 SELECT inbox.box\r\n")
+                client.read_until(b"s1 OK [READ-WRITE] SELECT complated\r\n")
+                self.exchange(client, b"c1 COPY 1 inbox.box",
+                              b"c1 NO the mail client did not store every copy\r\n")
+                missing = b"No such folder.\r\n" if extended == b"0" else \
+                    b"[TRYCREATE] No such folder.\r\n"
+                self.exchange(client, b"c2 COPY 1 nosuch.box", b"c2 NO " + missing)
+                client.append(b"a2 APPEND nosuch.box () {2}", b"hi")
+                client.expect(b"a2 NO " + missing)
+                if extended == b"1":
+                    client.send(b"t1 STORE 1 +FLAGS.SILENT (\\Deleted)\r\n")
+                    client.read_until(b"t1 OK STORE complated\r\n")
+                    # The host removed nothing: no EXPUNGE line, and the message stays.
+                    self.exchange(client, b"e1 EXPUNGE", b"e1 OK EXPUNGE complated\r\n")
+                    self.assertIn(b"* 3 EXISTS", client.answer(b"s2 SELECT inbox.box"))
+        self.assertEqual(self.store.total("inbox.box"), 3)
+        self.assertTrue(self.imports())
 
 
 if __name__ == "__main__":

@@ -35,7 +35,9 @@ LiteralMarker MessageLiteral(const Session& s) {
     return m;
 }
 
-void Append(Session& s) {
+// Receives the message into a temporary file and hands it to the host. True when it was
+// handed over (the command still to be answered), false when the command was answered.
+bool Append(Session& s) {
     // A literal that is refused is refused before the continuation, so a client that waits
     // sends nothing of it; the bytes of one that does not wait are dropped, never run.
     const LiteralMarker literal = MessageLiteral(s);
@@ -43,7 +45,7 @@ void Append(Session& s) {
     if (count < 3) {
         s.RefuseLiteral(literal);
         s.NoArguments();
-        return;
+        return false;
     }
     // With a date-time (four arguments) the literal is the fourth; the flag list and the
     // date are not used. A size that is not one (not digits, or past 32 bits) is refused
@@ -52,13 +54,13 @@ void Append(Session& s) {
     if (!literal.valid || (s.settings.maxAppendSize != 0 && size > s.settings.maxAppendSize)) {
         s.RefuseLiteral(literal);
         s.NoArguments();
-        return;
+        return false;
     }
 
     const Text path = s.ResolveFolder(*s.command.arguments.At(0));
     if (path.IsEmpty()) {
         s.RefuseLiteral(literal);
-        return;
+        return false;
     }
     Mailbox mailbox(s.host, s.user->mailRoot, path);
     TempFile temp;
@@ -77,7 +79,7 @@ void Append(Session& s) {
         if (got <= 0) {
             // The client went away during the literal: nothing is imported, nothing answered.
             s.EndWithoutCompletion();
-            return;
+            return false;
         }
         if (written && !temp.Write(block.get(), static_cast<uint32_t>(got)))
             written = false;
@@ -90,34 +92,31 @@ void Append(Session& s) {
     bool cut = false;
     if (!s.channel.ReadInputLine(&rest, s.CommandLimit(), &cut, &tail)) {
         s.EndWithoutCompletion();
-        return;
+        return false;
     }
     if (cut) {
         s.DropCommandRest(tail);
         s.NotImplemented();
-        return;
+        return false;
     }
     temp.Close();
     if (!written) {
         s.NoArguments();
-        return;
+        return false;
     }
     mailbox.ImportMessage(temp.Path().c_str());
+    return true;
 }
 
 }  // namespace
 
 void RunAppend(Session& s) {
-    if (s.mode == Mode::kExact) {
-        Append(s);
-        return;
-    }
-    // The flag list is optional (a message without flags may be sent without one): an empty
-    // one stands in for it, so the literal is found where the exact path looks.
-    if (s.command.arguments.Count() == 2)
+    // The flag list is optional in extended mode (a message without flags may be sent without
+    // one): an empty one stands in for it, so the literal is found where the exact path looks.
+    if (s.mode == Mode::kExtended && s.command.arguments.Count() == 2)
         s.command.arguments.Insert(1, Text("()"));
-    // The destination as the exact path will find it, looked at before the message comes:
-    // its lasting UIDVALIDITY and the UIDs it holds. The exact path answers every refusal.
+    // The destination as Append will find it, looked at before the message comes: the UIDs it
+    // holds (and in extended mode its lasting UIDVALIDITY). Append answers every refusal.
     Text path;
     if (s.command.arguments.Count() >= 3)
         path = s.store->FindFolder(DecodeName(*s.command.arguments.At(0)), UseTitles.load());
@@ -125,18 +124,24 @@ void RunAppend(Session& s) {
     uint32_t validity = 0;
     if (!path.IsEmpty()) {
         Mailbox destination(s.host, s.user->mailRoot, path);
-        destination.OpenIndex(true);
+        if (s.mode == Mode::kExtended) {
+            destination.OpenIndex(true);
+            validity = destination.UidValidity();
+        } else {
+            destination.ReadIndex();
+        }
         before = SortedUids(destination);
-        validity = destination.UidValidity();
     }
-    Append(s);
-    if (!s.CompletionPending() || path.IsEmpty())
+    if (!Append(s) || path.IsEmpty())
         return;
-    Mailbox after(s.host, s.user->mailRoot, path);
-    after.ReadIndex();
-    const std::vector<uint32_t> added = NewUids(before, after);
-    // A host that has not listed the message yet gives no code, only the completion.
-    if (added.empty())
+    // OK only when the message is in the destination: the host's import says nothing, so
+    // its index is read until the message shows there.
+    const std::vector<uint32_t> added = AwaitNewUids(before, s.host, s.user->mailRoot, path, 1);
+    if (added.empty()) {
+        RefuseNotStored(s, path, " NO the mail client did not store the message\r\n");
+        return;
+    }
+    if (s.mode == Mode::kExact)
         return;
     Text code("[APPENDUID ");
     code.AppendNumber(validity);

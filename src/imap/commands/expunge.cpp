@@ -1,11 +1,14 @@
 // EXPUNGE and UID EXPUNGE (extended mode): the host deletes the selected folder's messages
 // marked \Deleted (UID EXPUNGE: only those of its UID set), and each goes out as an untagged
 // EXPUNGE with the sequence number it has at that moment.
+#include <set>
+#include <string>
 #include <vector>
 
 #include "imap/commands/commands.h"
 #include "imap/message_set.h"
 #include "imap/session.h"
+#include "platform/threads.h"
 #include "store/index_changes.h"
 #include "store/mailbox.h"
 
@@ -80,6 +83,24 @@ bool InRanges(uint32_t uid, const std::vector<MessageRange>& ranges) {
     return false;
 }
 
+// The names of asked that the folder's index no longer lists, once all are gone or a few
+// seconds have passed.
+std::set<std::string> AwaitRemoved(Session& s, const std::set<std::string>& asked) {
+    constexpr uint32_t kStoreWaitMs = 3000;
+    constexpr uint32_t kStep = 20;
+    for (uint32_t waited = 0;; waited += kStep) {
+        Mailbox fresh(s.host, s.selected->MailRoot(), s.selected->FolderPath());
+        fresh.ReadIndex();
+        std::set<std::string> gone(asked);
+        const MessageIndex& listed = fresh.Index();
+        for (int i = 0; i < listed.Count(); ++i)
+            gone.erase(std::string(listed.At(i)->fileName.c_str()));
+        if (gone.size() == asked.size() || waited >= kStoreWaitMs)
+            return gone;
+        platform::SleepMs(kStep);
+    }
+}
+
 }  // namespace
 
 void ExpungeDeleted(Session& s, bool report, const Text* uidSet) {
@@ -103,24 +124,36 @@ void ExpungeDeleted(Session& s, bool report, const Text* uidSet) {
         if (!ParseUidSet(*uidSet, last != nullptr ? last->uid : 0, &ranges))
             return;
     }
+    // The host is asked to delete each chosen message; a key too long for the host's buffer
+    // would name another message, or none: such a message stays.
+    std::set<std::string> asked;
+    for (int i = 0; i < index.Count(); ++i) {
+        const MessageEntry* entry = index.At(i);
+        if ((entry->status & StatusDeleted) == 0 ||
+            (uidSet != nullptr && !InRanges(entry->uid, ranges)))
+            continue;
+        bool fits = false;
+        const Text key =
+            MessageKey(*entry, s.selected->MailRoot(), s.selected->FolderPath(), &fits);
+        if (!fits)
+            continue;
+        s.host.DeleteMail(key.c_str());
+        asked.insert(std::string(entry->fileName.c_str()));
+    }
+    if (asked.empty())
+        return;
+    // Only what the host really removed is expunged: its index is read until the messages are
+    // gone from it, for a few seconds at most.
+    const std::set<std::string> gone = AwaitRemoved(s, asked);
     // Each message goes with the sequence number it has at that moment, so the client's
     // numbers follow when it applies the lines in order.
     int i = 0;
     while (i < index.Count()) {
         MessageEntry* entry = index.At(i);
-        const bool chosen = (entry->status & StatusDeleted) != 0 &&
-                            (uidSet == nullptr || InRanges(entry->uid, ranges));
-        bool fits = false;
-        Text key;
-        if (chosen)
-            key = MessageKey(*entry, s.selected->MailRoot(), s.selected->FolderPath(), &fits);
-        // A key too long for the host's buffer would name another message, or none: such a
-        // message stays.
-        if (!fits) {
+        if (gone.count(std::string(entry->fileName.c_str())) == 0) {
             ++i;
             continue;
         }
-        s.host.DeleteMail(key.c_str());
         index.Remove(i);
         delete entry;
         if (report) {

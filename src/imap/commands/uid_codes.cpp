@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "imap/session.h"
+#include "platform/threads.h"
 #include "store/mailbox.h"
 
 std::vector<uint32_t> SortedUids(const Mailbox& folder) {
@@ -22,6 +24,31 @@ std::vector<uint32_t> NewUids(const std::vector<uint32_t>& before, const Mailbox
             added.push_back(uid);
     }
     return added;
+}
+
+std::vector<uint32_t> AwaitNewUids(const std::vector<uint32_t>& before, HostPort& host,
+                                   const Text& mailRoot, const Text& folderPath, size_t wanted) {
+    constexpr uint32_t kStoreWaitMs = 3000;
+    constexpr uint32_t kStep = 20;
+    for (uint32_t waited = 0;; waited += kStep) {
+        Mailbox after(host, mailRoot, folderPath);
+        after.ReadIndex();
+        std::vector<uint32_t> added = NewUids(before, after);
+        if (added.size() >= wanted || waited >= kStoreWaitMs)
+            return added;
+        platform::SleepMs(kStep);
+    }
+}
+
+void RefuseNotStored(Session& s, const Text& folderPath, const char* text) {
+    Mailbox destination(s.host, s.user->mailRoot, folderPath);
+    if (destination.Exists()) {
+        s.SendTagged(text);
+    } else if (s.mode == Mode::kExact) {
+        s.SendTagged(" NO No such folder.\r\n");
+    } else {
+        s.SendTagged(" NO [TRYCREATE] No such folder.\r\n");
+    }
 }
 
 Text UidListText(const std::vector<uint32_t>& uids) {
