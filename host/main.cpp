@@ -17,6 +17,7 @@ namespace {
 
 const char kUsage[] =
     "usage: orvex-host --mailbox DIR [--plugin PATH] [--journal FILE]\n"
+    "                  [--restart-on-interrupt]\n"
     "       orvex-host --mailbox DIR [--plugin PATH] --version-info\n"
     "       orvex-host --mailbox DIR [--plugin PATH] --setup\n"
     "       orvex-host --mailbox DIR --make-demo\n"
@@ -32,6 +33,11 @@ const char kUsage[] =
     "  --mailbox DIR    the mail client's mailbox directory\n"
     "  --plugin PATH    the plug-in library to load\n"
     "  --journal FILE   write one line to FILE for every host function the plug-in calls\n"
+    "  --restart-on-interrupt\n"
+    "                   an interrupt (Ctrl-C, SIGINT) stops the server and starts it again\n"
+    "                   in the same process, without unloading the plug-in, as the mail\n"
+    "                   client does when its settings change; it reads its settings and\n"
+    "                   users afresh. Only a termination request (SIGTERM) ends the host\n"
     "  --version-info   show the plug-in's version dialog instead of serving\n"
     "  --setup          run the plug-in's setup instead of serving\n"
     "  --make-demo      write a demo store into DIR (a new or empty directory) and exit:\n"
@@ -45,6 +51,7 @@ struct Options {
     std::string plugin;
     std::string journal;
     Mode mode = Mode::kServe;
+    bool restartOnInterrupt = false;
 };
 
 void Error(const std::string& message) {
@@ -67,6 +74,9 @@ int ParseOptions(int argc, char** argv, Options* options) {
             value = &options->plugin;
         } else if (arg == "--journal") {
             value = &options->journal;
+        } else if (arg == "--restart-on-interrupt") {
+            options->restartOnInterrupt = true;
+            continue;
         } else if (arg == "--version-info" || arg == "--setup" || arg == "--make-demo") {
             if (modeGiven) {
                 Error("--version-info, --setup and --make-demo exclude each other");
@@ -113,18 +123,35 @@ uint16_t ConfiguredPort(const std::string& mailbox) {
                                  0xFFFF);
 }
 
-int Serve(PluginLibrary& plugin, const std::string& mailbox) {
+// Starts the plug-in's server on the port of the settings; false (with the server cleaned up
+// again) when it cannot listen.
+bool StartServer(PluginLibrary& plugin, const std::string& mailbox) {
     const uint16_t port = ConfiguredPort(mailbox);
     if (plugin.StartUp() == 0) {
         Error("the IMAP server cannot listen on port " + std::to_string(port) +
               " (the port is in use by another program, or not allowed)");
         plugin.CleanUp();
-        return 1;
+        return false;
     }
     std::printf("orvex-host: %s listening on port %u\n", plugin.GetPlugName(),
                 static_cast<unsigned>(port));
     std::fflush(stdout);
-    const int signal = platform::WaitForStopSignal();
+    return true;
+}
+
+int Serve(PluginLibrary& plugin, const std::string& mailbox, bool restartOnInterrupt) {
+    constexpr int kInterrupt = 2;
+    if (!StartServer(plugin, mailbox))
+        return 1;
+    int signal = platform::WaitForStopSignal();
+    while (restartOnInterrupt && signal == kInterrupt) {
+        std::printf("orvex-host: restarting the server (signal %d)\n", signal);
+        std::fflush(stdout);
+        plugin.CleanUp();
+        if (!StartServer(plugin, mailbox))
+            return 1;
+        signal = platform::WaitForStopSignal();
+    }
     std::printf("orvex-host: stopping (signal %d)\n", signal);
     std::fflush(stdout);
     plugin.CleanUp();
@@ -186,7 +213,7 @@ int Run(const Options& options) {
     int rc = 0;
     switch (options.mode) {
         case Mode::kServe:
-            rc = Serve(plugin, mailbox);
+            rc = Serve(plugin, mailbox, options.restartOnInterrupt);
             break;
         case Mode::kVersionInfo: {
             // The process number lets a script close the dialog (taskkill /PID) where the

@@ -39,13 +39,35 @@ int Listener::StartListening(uint16_t port, int backlog) {
 uint32_t Listener::AcceptThread(void* param) {
     Listener* self = static_cast<Listener*>(param);
     Socket accepted;
-    while (self->Handle() != platform::kInvalidSocket) {
-        if (!self->Accept(accepted))
+    for (;;) {
+        const platform::SocketHandle listening = self->Handle();
+        if (listening == platform::kInvalidSocket)
             break;
-        self->AddSession(accepted);
+        platform::AcceptFailure failure = platform::AcceptFailure::kNone;
+        accepted.SetHandle(platform::AcceptSocket(listening, &failure));
+        if (accepted.Handle() != platform::kInvalidSocket) {
+            self->AddSession(accepted);
+            continue;
+        }
+        // Only the stop closes the listening socket; no later accept on it could succeed.
+        if (failure == platform::AcceptFailure::kClosed)
+            break;
+        // Out of descriptors or memory, or another failure that may pass: the connections
+        // already listed go on, and accepting resumes after a pause, so a shortage that
+        // makes every accept fail at once does not keep a core busy.
+        self->PauseAccepting();
     }
     self->CloseAllSessions();
     return 0;
+}
+
+void Listener::PauseAccepting() {
+    // In short slices, so that a stop during the pause is not held up.
+    constexpr uint32_t kSliceMs = 10;
+    for (uint32_t paused = 0; paused < kAcceptPauseMs && Handle() != platform::kInvalidSocket;
+         paused += kSliceMs) {
+        platform::SleepMs(kSliceMs);
+    }
 }
 
 int Listener::Stop() {

@@ -1,6 +1,8 @@
 // Listener: the listening socket, its accept thread and the list of live connections. It
 // accepts until its socket is closed, then says goodbye to every listed connection and waits
 // until no connection object is left, so the server's stop returns only when all are gone.
+// A failed accept (the process out of descriptors, the system out of memory) ends neither the
+// accept thread nor any connection: the thread pauses and accepts again.
 #ifndef ORV_NET_LISTENER_H_
 #define ORV_NET_LISTENER_H_
 
@@ -35,6 +37,10 @@ class Listener : public Socket, public SessionList {
     // How long the stop waits for connections to finish an answer before it closes their
     // sockets regardless (a client that stopped reading must not hang the stop).
     static constexpr uint32_t kStopGraceMs = 5000;
+    // How long the accept thread waits after a failed accept before it tries again: long
+    // enough not to spin while descriptors are short, short enough that clients hardly notice
+    // once some are freed.
+    static constexpr uint32_t kAcceptPauseMs = 50;
 
     Listener() = default;
     ~Listener() override;
@@ -61,6 +67,8 @@ class Listener : public Socket, public SessionList {
 
   private:
     static uint32_t AcceptThread(void* param);
+    // Waits kAcceptPauseMs, or less when the listening socket is closed meanwhile.
+    void PauseAccepting();
 
     platform::ThreadHandle acceptThread_ = nullptr;
     uint32_t acceptThreadId_ = 0;

@@ -31,10 +31,28 @@ SocketHandle TcpSocket();
 int BindAny(SocketHandle s, uint16_t port);
 // Starts listening with the given backlog. 0 on success, -1 on failure.
 int ListenSocket(SocketHandle s, int backlog);
+// Why AcceptSocket returned no connection.
+enum class AcceptFailure {
+    kNone,  // a connection was accepted
+    // The listening handle is closed (before or during the wait) or was never open; no later
+    // call on it can succeed.
+    kClosed,
+    // The process or the system ran out of descriptors or memory (EMFILE, ENFILE, ENOBUFS,
+    // ENOMEM; WSAEMFILE, WSAENOBUFS). The pending connection stays queued and the same call
+    // succeeds once some are freed, so a caller pauses before it tries again.
+    kResources,
+    // Any other failure of the listening socket (not listening, a firewall's refusal...).
+    kOther,
+};
+
 // Blocks until a connection arrives. Returns its handle, or kInvalidSocket on failure,
-// including when the listening handle is closed (from any thread) while waiting. The accepted
-// socket sends without delaying small segments (the server coalesces its own output).
-SocketHandle AcceptSocket(SocketHandle s);
+// including when the listening handle is closed (from any thread) while waiting; failure, when
+// given, says why (kNone on success). A pending connection that its peer aborted before it was
+// taken, or a wait a signal interrupted (ECONNABORTED, EINTR, the network errors Linux hands on
+// from such a connection; WSAECONNRESET, WSAEINTR), is no failure: the wait goes on for the
+// next connection. The accepted socket sends without delaying small segments (the server
+// coalesces its own output).
+SocketHandle AcceptSocket(SocketHandle s, AcceptFailure* failure = nullptr);
 // Receives at most len bytes. Returns the count, 0 when the peer closed the connection in an
 // orderly way, -1 on error or when the handle is (or gets) closed.
 int RecvSocket(SocketHandle s, char* buf, int len, int flags);

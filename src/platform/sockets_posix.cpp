@@ -108,6 +108,12 @@ bool IsPendingConnectionError(int err) {
     }
 }
 
+// Errors that accept reports while the process or the system is out of descriptors or
+// memory; they pass once some are freed.
+bool IsShortageError(int err) {
+    return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
+}
+
 // Finishes a connect that a signal interrupted: the attempt goes on in the background.
 bool AwaitConnect(int fd) {
     pollfd p{fd, POLLOUT, 0};
@@ -165,22 +171,30 @@ int ListenSocket(SocketHandle s, int backlog) {
     return listen(use.fd(), backlog) == 0 ? 0 : -1;
 }
 
-SocketHandle AcceptSocket(SocketHandle s) {
+SocketHandle AcceptSocket(SocketHandle s, AcceptFailure* failure) {
+    AcceptFailure ignored;
+    AcceptFailure& why = failure != nullptr ? *failure : ignored;
+    why = AcceptFailure::kClosed;
     SocketUse use(s);
     if (!use.ok())
         return kInvalidSocket;
     int fd;
+    int err = 0;
     do {
         fd = accept(use.fd(), nullptr, nullptr);
-    } while (fd < 0 && IsPendingConnectionError(errno) && !use.Closed());
+        err = fd < 0 ? errno : 0;
+    } while (fd < 0 && IsPendingConnectionError(err) && !use.Closed());
     if (use.Closed()) {
         // The listening handle was closed while waiting: whatever woke the call, it fails.
         if (fd >= 0)
             close(fd);
         return kInvalidSocket;
     }
-    if (fd < 0)
+    if (fd < 0) {
+        why = IsShortageError(err) ? AcceptFailure::kResources : AcceptFailure::kOther;
         return kInvalidSocket;
+    }
+    why = AcceptFailure::kNone;
     PrepareDescriptor(fd);
     // The server collects each answer and writes it in large pieces; a short last piece must
     // not wait for the acknowledgement of the one before it.

@@ -139,13 +139,19 @@ int ListenSocket(SocketHandle s, int backlog) {
     return listen(use.os(), backlog) == 0 ? 0 : -1;
 }
 
-SocketHandle AcceptSocket(SocketHandle s) {
+SocketHandle AcceptSocket(SocketHandle s, AcceptFailure* failure) {
+    AcceptFailure ignored;
+    AcceptFailure& why = failure != nullptr ? *failure : ignored;
+    why = AcceptFailure::kClosed;
     SocketUse use(s);
     if (!use.ok())
         return kInvalidSocket;
     for (;;) {
-        if (WaitForReadable(use, INFINITE) != 1)
+        if (WaitForReadable(use, INFINITE) != 1) {
+            if (!use.Closed())
+                why = AcceptFailure::kOther;
             return kInvalidSocket;
+        }
         SOCKET os = accept(use.os(), nullptr, nullptr);
         if (use.Closed()) {
             if (os != INVALID_SOCKET)
@@ -153,6 +159,7 @@ SocketHandle AcceptSocket(SocketHandle s) {
             return kInvalidSocket;
         }
         if (os != INVALID_SOCKET) {
+            why = AcceptFailure::kNone;
             PrepareSocket(os);
             // Answers go out in large pieces; a short last piece must not wait for the
             // acknowledgement of the one before it.
@@ -163,8 +170,12 @@ SocketHandle AcceptSocket(SocketHandle s) {
         }
         // A pending connection that the peer reset before it was taken: wait for the next.
         const int err = WSAGetLastError();
-        if (err != WSAECONNRESET && err != WSAEWOULDBLOCK && err != WSAEINTR)
-            return kInvalidSocket;
+        if (err == WSAECONNRESET || err == WSAEWOULDBLOCK || err == WSAEINTR)
+            continue;
+        // Out of sockets or buffer space: the connection stays queued until some are freed.
+        why = err == WSAEMFILE || err == WSAENOBUFS ? AcceptFailure::kResources
+                                                    : AcceptFailure::kOther;
+        return kInvalidSocket;
     }
 }
 

@@ -124,6 +124,12 @@ int ImapServer::StartFromSettings() {
     uint16_t port = ReadPortNo(host_);
     if (Handle() != platform::kInvalidSocket)
         return 0;
+    // Each start reads the account file afresh: the host stops and starts the server again
+    // after the users changed. The records replace the old ones rather than follow them (the
+    // first record of a name wins at LOGIN). No session points into the table now: sessions
+    // exist only while the accept thread runs, and the stop that ended it (Listener::Stop, by
+    // way of CloseAllSessions) returned only once every connection object was deleted.
+    users_->Clear();
     LoadPasswordFile(PasswordFilePath(host_).c_str(), users_);
     TlsSettings tls = ReadTlsSettings(host_);
     requireTls_ = tls.required != 0;

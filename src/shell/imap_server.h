@@ -21,10 +21,10 @@ class ImapServer : public Listener {
     ~ImapServer() override;
 
     Connection* CreateSession(Socket& accepted) override;
-    // Reads the port from the settings, loads the account file into the user table, sets up
-    // TLS and starts listening. 1 when listening on the main port (a TLS port that cannot be
-    // opened is reported and left out). A server that is already listening returns 0 at once
-    // and does not load the users again.
+    // Reads the port from the settings, reads the account file into the user table (in place
+    // of the users of an earlier start), sets up TLS and starts listening. 1 when listening on
+    // the main port (a TLS port that cannot be opened is reported and left out). A server that
+    // is already listening returns 0 at once and does not load the users again.
     int StartFromSettings();
     // Stops both ports, saying goodbye to the connections of both at the same time.
     int Stop() override;

@@ -1,8 +1,9 @@
 """Faults the server must survive inside the host's process: clients that go away in the middle
-of an APPEND literal, a large FETCH or IDLE; a thousand clients at once and then a stop; the
-host rewriting its files while clients read them; unreadable, truncated and binary files in the
-store; a temporary directory that is full or missing during APPEND; and proof that a session
-changes the store only through the host's functions (every file compared before and after).
+of an APPEND literal, a large FETCH or IDLE; a thousand clients at once and then a stop; more
+clients at once than the host has descriptors; the host rewriting its files while clients read
+them; unreadable, truncated and binary files in the store; a temporary directory that is full
+or missing during APPEND; and proof that a session changes the store only through the host's
+functions (every file compared before and after).
 
 After every fault the host's threads and descriptors must be back to what the idle host had,
 and the host must stop with exit code 0 (so a sanitizer report fails the test). The slowest
@@ -23,9 +24,9 @@ import unittest
 
 import imap_reader
 from fetch_fixtures import ImapClient
-from harness import (ANSWERED, CONTINUE, DELETED, DRAFT, STOP_BYE, TIMEOUT, UNREAD,
-                     StoreTestCase, index_value, message_file, parse_index, read_tree, sjis,
-                     wait_until)
+from harness import (ANSWERED, CONTINUE, DELETED, DRAFT, GREETING, STOP_BYE, TIMEOUT, UNREAD,
+                     Host, StoreTestCase, host_program, index_value, message_file, parse_index,
+                     read_tree, sjis, wait_until)
 
 # When set, the tests print what they measured (counts and durations) to standard error.
 FIGURES = bool(os.environ.get("ORV_FAULT_FIGURES"))
@@ -389,6 +390,123 @@ class ThousandClientsTest(FaultTestCase):
                self.CLIENTS, code, took)
         self.assertEqual(code, 0, self.host.stderr())
         self.assertLess(took, 5.0)
+
+
+# The host running out of descriptors.
+
+# Runs a program (argv[2:]) with a soft limit of argv[1] open descriptors; the program keeps
+# the process number.
+WITH_DESCRIPTOR_LIMIT = (
+    "import os, resource, sys\n"
+    "soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)\n"
+    "resource.setrlimit(resource.RLIMIT_NOFILE, (int(sys.argv[1]), hard))\n"
+    "os.execv(sys.argv[2], sys.argv[2:])\n")
+
+
+def listen_queue(port):
+    """The number of connections waiting in the accept queue of the IPv4 socket listening on
+    port, as the kernel shows it (the receive queue of a listening socket)."""
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            if fields[3] == "0A" and int(fields[1].split(":")[1], 16) == port:
+                return int(fields[4].split(":")[1], 16)
+    raise AssertionError("nothing listens on port %d" % port)
+
+
+def cpu_seconds(pid):
+    """The user and system CPU time a running process has used."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class DescriptorShortageCases:
+    """A host with few descriptors (LIMIT) and a burst of more clients than that: accepts fail
+    for want of a descriptor while the burst lasts. The connections the host already had must
+    go on, and once the burst has gone a new client must be greeted and served."""
+
+    LIMIT = 64
+    BURST = 80
+
+    def setUp(self):
+        super().setUp()
+        self.store.folder("inbox.box", title="Inbox", uid_validity=5,
+                          messages=[("AAAA0001", UNREAD, text_message("件名", 3))])
+        self.host = Host(self.tmp, ["-c", WITH_DESCRIPTOR_LIMIT, str(self.LIMIT), host_program(),
+                                    "--mailbox", self.mailbox.path, "--journal", self.journal],
+                         program=sys.executable, env={"TMPDIR": self.host_tmp})
+        self.addCleanup(self.host.kill)
+        self.host.start()
+        self.host.wait_listening(self.port)
+        self.addCleanup(self.assert_stops_cleanly, self.host)
+        self.baseline = self.counts()
+        self.assertLess(self.baseline[1] + 10, self.LIMIT, "the idle host has %d descriptors"
+                        % self.baseline[1])
+
+    def burst(self):
+        """BURST connections: one after another, each greeted, while the host has descriptors
+        to spare; the rest begun at once without waiting (they wait in, or outside, its listen
+        queue)."""
+        sockets = []
+        for _ in range(self.BURST):
+            if self.counts()[1] < self.LIMIT:
+                client = self.connect()
+                client.expect(GREETING)
+                sockets.append(client.sock)
+                continue
+            s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.addCleanup(s.close)
+            s.setblocking(False)
+            s.connect_ex(("127.0.0.1", self.port))
+            sockets.append(s)
+        return sockets
+
+    def test_accepting_goes_on_after_the_descriptors_ran_out(self):
+        keeper = self.client()
+        self.ok(keeper, b"S1 SELECT INBOX")
+        burst = self.burst()
+        wait_until(lambda: self.counts()[1] == self.LIMIT, "the host to use every descriptor")
+        wait_until(lambda: listen_queue(self.port) > 0, "connections to wait in the queue")
+        # Every further accept fails now; the accept thread must wait between attempts.
+        time.sleep(0.2)
+        pid = self.host.process.pid
+        before = cpu_seconds(pid)
+        time.sleep(1.0)
+        spent = cpu_seconds(pid) - before
+        figure("%s mode: %.2f s of CPU in 1 s while out of descriptors", self.mode, spent)
+        self.assertLess(spent, 0.5, "the host keeps a core busy while out of descriptors")
+
+        # The host takes the connections still queued and ends them with the others: its
+        # queue empties, and its threads and descriptors come back to those of the idle host
+        # and the keeper's.
+        started = time.monotonic()
+        for s in burst:
+            s.close()
+        idle_and_keeper = (self.baseline[0] + 1, self.baseline[1] + 1)
+        wait_until(lambda: listen_queue(self.port) == 0 and self.counts() == idle_and_keeper,
+                   "the host to accept the queued connections and end them all")
+        freed = time.monotonic() - started
+        client = self.client()
+        figure("%s mode: %d clients with %d descriptors: after they went away the host was "
+               "back to idle in %.3f s and greeted a new client, logged in, %.3f s later",
+               self.mode, self.BURST, self.LIMIT, freed, time.monotonic() - started - freed)
+        self.ok(client, b"S1 SELECT INBOX")
+        # The session from before the burst was left alone.
+        self.ok(keeper, b"N1 NOOP")
+        fetch = self.ok(keeper, b"F1 FETCH 1 (UID RFC822.SIZE)").fetches[0]
+        self.assertEqual(fetch.get(b"UID"), 1)
+        client.close()
+        keeper.close()
+        self.assert_back_to_baseline()
+
+
+class ExactDescriptorShortageTest(DescriptorShortageCases, FaultTestCase):
+    pass
+
+
+class ExtendedDescriptorShortageTest(DescriptorShortageCases, FaultTestCase):
+    extended = True
 
 
 # The host changing its files under the readers.
