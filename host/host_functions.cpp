@@ -75,6 +75,8 @@ class JournalLine {
 void SetHostMailbox(const std::string& directory) {
     g_mailbox = directory;
     g_store.reset(new HostStore(directory));
+    // What a process killed in the middle of a change left is set right before any call.
+    g_store->Recover();
 }
 
 bool OpenHostJournal(const char* path) {

@@ -64,6 +64,41 @@ bool ReplaceFile(const std::string& directory, const std::string& path,
     return ok;
 }
 
+// The name prefix of a folder's change marker: an empty file that lies in the folder while its
+// "Entry.lst" and its "Total" are changed one after the other. Found at start-up, it tells that
+// the host stopped between the two, and the folder's Total is set from its index again.
+constexpr char kChangeMarker[] = "chg";
+
+// Whether a file name is one this store, or a profile write, leaves behind when the process
+// ends in the middle: a change marker, a file written before it is renamed into place
+// (ReplaceFile), a profile written before it replaces its file.
+bool IsLeftover(const std::string& name) {
+    return platform::WildcardMatch("chg*.tmp", name.c_str()) ||
+           platform::WildcardMatch("orv*.tmp", name.c_str()) ||
+           platform::WildcardMatch("*.ini.*.tmp", name.c_str());
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code failure;
+    return std::filesystem::is_regular_file(platform::MapPath(path.c_str()), failure);
+}
+
+// Holds a change marker in a folder for its lifetime; a crash in between leaves it.
+class ChangeMarker {
+  public:
+    explicit ChangeMarker(const std::string& folder)
+        : path_(platform::MakeTempFileName(folder.c_str(), kChangeMarker)) {}
+    ~ChangeMarker() {
+        if (!path_.empty())
+            platform::DeleteFilePath(path_.c_str());
+    }
+    ChangeMarker(const ChangeMarker&) = delete;
+    ChangeMarker& operator=(const ChangeMarker&) = delete;
+
+  private:
+    std::string path_;
+};
+
 // The components of a path relative to the mailbox directory, split at every "\" or "/" that
 // is not the second byte of a double-byte character.
 std::vector<std::string> Components(const std::string& path) {
@@ -268,16 +303,26 @@ std::string HostStore::ImportLocked(const std::string& message, const std::strin
     const std::string record = IndexRecord(status, static_cast<uint32_t>(file.size()),
                                            static_cast<uint32_t>(std::time(nullptr)));
     index += name + "=" + Base64Encode(record) + "\r\n";
+
+    // Total first, then the index, each replaced whole: a reader never finds more lines than
+    // Total (the server reads no line of a folder whose Total is 0), and a crash between the
+    // two leaves the marker, by which the next start sets Total from the index.
+    const ChangeMarker marker(folder);
+    const std::string ini = folder + "/Entry.ini";
+    const bool hadIni = FileExists(ini);
+    const uint32_t total = platform::ProfileInt("Property", "Total", 0, ini.c_str());
+    platform::WriteProfileString("Property", "Total", std::to_string(total + 1).c_str(),
+                                 ini.c_str());
     spots_.erase(indexPath);
     if (!ReplaceFile(folder, indexPath, index)) {
+        if (hadIni)
+            platform::WriteProfileString("Property", "Total", std::to_string(total).c_str(),
+                                         ini.c_str());
+        else
+            platform::DeleteFilePath(ini.c_str());
         platform::DeleteFilePath((folder + "/" + name + ".orv").c_str());
         return std::string();
     }
-
-    const std::string ini = folder + "/Entry.ini";
-    const uint32_t total = platform::ProfileInt("Property", "Total", 0, ini.c_str());
-    const std::string text = std::to_string(total + 1);
-    platform::WriteProfileString("Property", "Total", text.c_str(), ini.c_str());
     return name;
 }
 
@@ -444,15 +489,65 @@ bool HostStore::DeleteMail(const char* key) {
     }
     if (removed == 0)
         return false;
-    spots_.erase(indexPath);
-    if (!ReplaceFile(folder, indexPath, out))
-        return false;
-
-    // The index first, so no reader finds a line whose file is gone.
-    const std::string ini = folder + "/Entry.ini";
-    const uint32_t total = platform::ProfileInt("Property", "Total", 0, ini.c_str());
-    const std::string text = std::to_string(total > removed ? total - removed : 0);
-    platform::WriteProfileString("Property", "Total", text.c_str(), ini.c_str());
+    // The index first, so no reader finds a line whose file is gone, nor more lines than
+    // Total; the marker covers a crash before Total follows.
+    {
+        const ChangeMarker marker(folder);
+        spots_.erase(indexPath);
+        if (!ReplaceFile(folder, indexPath, out))
+            return false;
+        const std::string ini = folder + "/Entry.ini";
+        const uint32_t total = platform::ProfileInt("Property", "Total", 0, ini.c_str());
+        const std::string text = std::to_string(total > removed ? total - removed : 0);
+        platform::WriteProfileString("Property", "Total", text.c_str(), ini.c_str());
+    }
     platform::DeleteFilePath((folder + "/" + fileName + ".orv").c_str());
     return true;
+}
+
+void HostStore::Recover() {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::error_code failure;
+    const std::filesystem::path top = platform::MapPath(mailbox_.c_str());
+    std::vector<std::filesystem::path> folders{top};
+    // Directory links are not followed: every folder is reached once.
+    for (std::filesystem::recursive_directory_iterator
+             it(top, std::filesystem::directory_options::skip_permission_denied, failure),
+         end;
+         !failure && it != end; it.increment(failure)) {
+        std::error_code unreadable;
+        if (it->is_directory(unreadable) && !it->is_symlink(unreadable))
+            folders.push_back(it->path());
+    }
+    for (const std::filesystem::path& folder : folders)
+        RecoverFolder(folder.string());
+}
+
+void HostStore::RecoverFolder(const std::string& folder) {
+    std::vector<std::string> leftovers;
+    bool interrupted = false;
+    platform::DirectorySearch search((folder + "/*.tmp").c_str());
+    platform::FindData found;
+    while (search.Next(&found)) {
+        if (found.directory || !IsLeftover(found.name))
+            continue;
+        leftovers.push_back(folder + "/" + found.name);
+        interrupted = interrupted || platform::WildcardMatch("chg*.tmp", found.name.c_str());
+    }
+    if (interrupted) {
+        // The index was written whole, or not at all: Total follows it.
+        const std::string indexPath = folder + "/Entry.lst";
+        const std::string ini = folder + "/Entry.ini";
+        std::string index;
+        const bool listed = ReadWholeFile(indexPath, &index);
+        const uint32_t lines = static_cast<uint32_t>(ParseIndex(index).size());
+        const bool hasIni = FileExists(ini);
+        if ((hasIni || (listed && lines > 0)) &&
+            (!hasIni || platform::ProfileInt("Property", "Total", -1, ini.c_str()) != lines)) {
+            platform::WriteProfileString("Property", "Total", std::to_string(lines).c_str(),
+                                         ini.c_str());
+        }
+    }
+    for (const std::string& path : leftovers)
+        platform::DeleteFilePath(path.c_str());
 }

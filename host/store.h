@@ -2,7 +2,11 @@
 // imported into a folder, a change of a message's status bits and a deletion, written into the
 // folder's message files, "Entry.lst" and "Entry.ini" in the layout the server reads. The
 // plug-in's connection threads call in at any time, so one lock serialises the calls and every
-// file is replaced atomically (written beside its final name, then renamed over it).
+// file is replaced atomically (written beside its final name, then renamed over it). A message
+// added or removed changes two files, "Entry.lst" and the "Total" of "Entry.ini", in the order
+// that never shows Total below the number of index lines; a marker file lies in the folder
+// between the two writes, so that a start after a crash (Recover) sets Total from the index.
+// A mark rewrites no more than its record and changes no line count, so it needs no marker.
 #ifndef ORV_HOST_STORE_H_
 #define ORV_HOST_STORE_H_
 
@@ -21,8 +25,8 @@ class HostStore {
 
     // Stores the message held in the file at filePath into the folder destination (mail root,
     // "\", folder path, relative to the mailbox directory) with the status word: a new message
-    // file named after the UID one above the folder's highest, its line in "Entry.lst", and the
-    // folder's "Total" one larger. Returns the new file name (without ".orv"); empty when
+    // file named after the UID one above the folder's highest, the folder's "Total" one larger,
+    // and its line in "Entry.lst". Returns the new file name (without ".orv"); empty when
     // nothing was stored (the file cannot be read, the folder does not exist or is full).
     std::string ImportFile(const char* filePath, const char* destination, uint32_t status);
     // The same for message bytes held in memory.
@@ -37,6 +41,10 @@ class HostStore {
     // "Total" lowered by as many, then its message file. False, and nothing changed, for an
     // unknown key.
     bool DeleteMail(const char* key);
+    // At start-up, before any call: removes the temporary files that a process ended in the
+    // middle of a change left in the folders of the mailbox directory, and where that change
+    // was one of a folder's index and Total, sets Total to the number of index lines.
+    void Recover();
 
   private:
     // Where one line of an "Entry.lst" lies: the line, and the base64 text of its record.
@@ -56,6 +64,7 @@ class HostStore {
         std::unordered_map<std::string, std::vector<RecordSpot>> byName;
     };
 
+    void RecoverFolder(const std::string& folder);
     std::string ImportLocked(const std::string& message, const std::string& destination,
                              uint32_t status);
     // The spots of the index at path, taken anew when the file changed; null when it cannot

@@ -56,8 +56,14 @@ void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
         // The message file is parsed on its own, apart from the client form.
         MimePart root;
         const Text path = MessageFilePath(host, entry, mailRoot, folderPath);
-        if (!path.IsEmpty())
+        if (!path.IsEmpty()) {
             ParseMessageFile(&root, path.c_str());
+        } else if (!IsPlainFileName(entry.fileName)) {
+            // Such a name stands for a missing message, which reads as an empty one: its
+            // structure is parsed from a file that is not open, with no disk access.
+            File none;
+            ParsePart(&none, &root, nullptr, nullptr);
+        }
         RenderBodyStructure(root, &m->mimeStructure);
     }
     if (request.NeedsWholeMessage()) {

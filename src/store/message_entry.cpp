@@ -146,8 +146,30 @@ Text FolderPathForFiles(const Text& folderPath) {
     return folderPath;
 }
 
+bool IsPlainFileName(const Text& fileName) {
+    const char* name = fileName.c_str();
+    const int length = fileName.Length();
+    if ((length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.'))
+        return false;
+    for (int i = 0; i < length; ++i) {
+        const unsigned char b = static_cast<unsigned char>(name[i]);
+        if (b == '\0' || b == '/' || b == '\\' || b == ':')
+            return false;
+        // A lead byte takes a trail byte with it, as paths are mapped: a trail byte 0x5C is
+        // no separator. "/", ":" and NUL are never trail bytes, so they are still seen.
+        if (platform::IsLeadByte(b) && i + 1 < length &&
+            platform::IsTrailByte(static_cast<unsigned char>(name[i + 1])))
+            ++i;
+    }
+    return true;
+}
+
 Text MessageFilePath(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
                      const Text& folderPath) {
+    // A name that reaches outside the folder is never opened (a message file is opened so
+    // that a missing one is created).
+    if (!IsPlainFileName(entry.fileName))
+        return Text("");
     Text path(host.MailboxDirectory());
     path.Append(mailRoot);
     path.Append('\\');
@@ -162,6 +184,12 @@ Text MessageFilePath(HostPort& host, const MessageEntry& entry, const Text& mail
 
 Text MessageKey(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                 bool* fits) {
+    // The host would take such a name for another message, or a folder.
+    if (!IsPlainFileName(entry.fileName)) {
+        if (fits != nullptr)
+            *fits = false;
+        return Text("");
+    }
     Text key(mailRoot);
     key.Append('\\');
     key.Append(FolderPathForFiles(folderPath));

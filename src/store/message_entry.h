@@ -76,12 +76,20 @@ Text FolderPathForFiles(const Text& folderPath);
 // The calls below that take a HostPort form the message file's path in the mailbox directory
 // the host reports, and ask the host to mark the message as seen.
 
+// Whether a file name from "Entry.lst" names a file inside its folder: no NUL, no "/", ":" or
+// "\" (a "\" that is the second byte of a double-byte character is part of the name), and
+// neither "." nor "..". The empty name is plain (the file ".orv" of the folder).
+bool IsPlainFileName(const Text& fileName);
+
 // The full path of the message file: mailbox directory, mailRoot, "\", folderPath, "\",
-// fileName, ".orv". Empty when it would be longer than the platform's path limit (259 bytes).
+// fileName, ".orv". Empty when it would be longer than the platform's path limit (259 bytes),
+// or when the file name is not plain: such an entry reads as a missing message, and no file
+// is opened or created for it.
 Text MessageFilePath(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
                      const Text& folderPath);
 // The host's name for the message: mailRoot "\" folderPath "\" fileName (at most 259 bytes;
-// when it would be longer the result is empty and *fits is false).
+// when it would be longer, or the file name is not plain, the result is empty and *fits is
+// false, and no host call may be made for the message).
 Text MessageKey(const MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                 bool* fits = nullptr);
 

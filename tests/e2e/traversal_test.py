@@ -18,7 +18,7 @@ import unittest
 
 from faults_test import command, figure, text_message
 from fetch_fixtures import ImapClient
-from harness import UNREAD, StoreTestCase, hash_tree, index_value
+from harness import UNREAD, StoreTestCase, hash_tree, index_value, read_tree
 
 # What every sentinel file and title holds, and no answer may.
 SENTINEL = b"SENTINEL"
@@ -332,18 +332,100 @@ class TraversalTest(StoreTestCase):
         with self.assertRaises(AssertionError):
             self.check_answer("control", self.read_answer(client, b"F1"))
 
+    def test_index_names_reaching_outside_the_folder_touch_no_file(self):
+        """Entry.lst lines whose names are no plain file names ("..\\..\\..\\evil" climbs
+        out of the mailbox directory, "../../evil" into it, "C:evil" names a stream): in both
+        modes every command that forms a message file's path or the host's key for them
+        (FETCH of every kind, SEARCH, STORE, COPY, EXPUNGE) answers them as empty messages
+        dated at the start of 1970, no file is opened or made for them anywhere and no host
+        call names them; the plain names beside them are served as always."""
+        evil = [b"..\\..\\..\\evil", b"../../evil", b"C:evil"]
+        inbox = self.store.path("inbox.box")
+        real = b"X-Orvex-Status: 40000000\r\n" + text_message("自分", 2)
+        # AAAA0002 is an empty message file of that date: what the others must answer.
+        with open(os.path.join(inbox, "AAAA0002.orv"), "wb"):
+            pass
+        os.utime(os.path.join(inbox, "AAAA0002.orv"), (0, 0))
+        with open(os.path.join(inbox, "Entry.lst"), "wb") as f:
+            for name, size in [(b"AAAA0001", len(real)), (b"AAAA0002", 0)] + [(n, 0) for n in evil]:
+                f.write(name + b"=" + index_value(UNREAD, size) + b"\r\n")
+        self.store.write("inbox.box", "Entry.ini",
+                         b"[Property]\r\nTitle=Inbox\r\nTotal=%d\r\n" % (2 + len(evil)))
+        self.host = self.start_store_host(check_stop=True)
+        self.setting("FolderName", "0")
+        skip = ("host-", "journal.txt", "Imap4.ini")  # COPY gives work.box its UIDVALIDITY
+        names_before = sorted(p for p in read_tree(self.tmp)
+                              if not os.path.basename(p).startswith(skip))
+        hashes_before = self.sentinel_hashes()
+        watcher = Watcher()
+        self.addCleanup(watcher.close)
+        for directory in self.sentinel_dirs + [inbox]:
+            watcher.watch(directory)
+
+        items = (b"(UID RFC822.SIZE INTERNALDATE BODYSTRUCTURE BODY ENVELOPE BODY[] "
+                 b"BODY[HEADER] BODY[TEXT] BODY[1] RFC822 RFC822.HEADER RFC822.TEXT)")
+        for extended in (False, True):
+            self.setting("Extended", "1" if extended else "0")
+            client = self.logged_in_reader()
+            self.assertEqual(command(client, b"S1 SELECT INBOX").status, b"OK")
+            client.send(b"F1 FETCH 1:* " + items + b"\r\n")
+            status, raw = self.read_answer(client, b"F1")
+            self.assertEqual(status, b"OK", raw[-200:])
+            # One answer per message, its UID taken out: the three match the empty one's.
+            answers = {}
+            for line in re.split(rb"(?=\* \d+ FETCH )", raw[:raw.rindex(b"\r\nF1 ") + 2]):
+                found = re.match(rb"\* (\d+) FETCH \(UID (\d+) ", line)
+                if found:
+                    answers[int(found.group(1))] = line[found.end():]
+            self.assertEqual(sorted(answers), [1, 2, 3, 4, 5], raw[-300:])
+            self.assertIn(b"RFC822.SIZE 2 INTERNALDATE \"01-Jan-1970 ", answers[2])
+            self.assertIn(b"BODY[] {2}\r\n\r\n", answers[2])
+            for number in (3, 4, 5):
+                self.assertEqual(answers[number], answers[2], (extended, number))
+            self.assertIn(b"fox", answers[1])
+            # Marks (the fetch above was no peek), copies and deletions skip them.
+            self.assertEqual(command(client, b"T1 STORE 3:5 +FLAGS (\\Seen \\Deleted)").status,
+                             b"OK")
+            client.send(b"C1 COPY %s work.box\r\n" % (b"3:5" if extended else b"4"))
+            self.read_answer(client, b"C1")
+            if extended:
+                for criteria, found in ((b"SMALLER 3", b"2 3 4 5"), (b"TEXT fox", b"1"),
+                                        (b"BEFORE 2-Jan-1970", b"2 3 4 5")):
+                    client.send(b"R1 SEARCH " + criteria + b"\r\n")
+                    status, raw = self.read_answer(client, b"R1")
+                    self.assertEqual(raw.split(b"\r\n")[0], b"* SEARCH " + found, criteria)
+                self.assertEqual(command(client, b"X1 EXPUNGE").status, b"OK")
+            client.close()
+
+        self.assertEqual(self.unexpected(watcher.events(), also=[(inbox, "AAAA000[12].orv"),
+                                                                  (inbox, "Entry.*"),
+                                                                  (inbox, "Imap4.ini")]), [])
+        self.assertEqual(sorted(p for p in read_tree(self.tmp)
+                                if not os.path.basename(p).startswith(skip)), names_before)
+        self.assertEqual(self.sentinel_hashes(), hashes_before)
+        self.check_journal()
+        # The index still lists them all: nothing was deleted.
+        self.assertEqual([line[0] for line in self.store.index("inbox.box")],
+                         [b"AAAA0001", b"AAAA0002"] + evil)
+        calls = self.host_calls()
+        self.assertFalse([c for c in calls if b"evil" in b"\t".join(c)], calls)
+        self.assertIn([b"_OPAMarkMail@12", b"user1\\inbox.box\\AAAA0002", b"0x40000000", b"0"],
+                      calls)
+
     def logged_in_reader(self, user=b"user1", password=b"secret"):
         client = self.greeted(ImapClient)
         self.assertEqual(command(client, b"L1 LOGIN %s %s" % (user, password)).status, b"OK")
         return client
 
-    def unexpected(self, events):
+    def unexpected(self, events, also=()):
         """The events that are not the server's own business: its settings file (and the
         temporary file it is replaced through), opening user1's root, and the host's journal
-        and output."""
+        and output, and those of the (directory, name pattern) pairs of also."""
         mailbox = self.mailbox.path
         allowed = {mailbox: ["Imap4.ini", "Imap4.ini.*.tmp", "user1"],
                    self.tmp: ["journal.txt", "host-*.out", "host-*.err", "host-tmp"]}
+        for directory, pattern in also:
+            allowed.setdefault(directory, []).append(pattern)
         left = []
         for directory, name, mask in events:
             if name and any(fnmatch.fnmatch(name, p) for p in allowed.get(directory, [])):

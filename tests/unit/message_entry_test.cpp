@@ -143,6 +143,74 @@ TEST_F(MessageEntryTest, OverlongPathIsNotFormed) {
     EXPECT_EQ(MessageSize(host_, entry_, mailRoot_, std::string(room + 1, 'f').c_str()), 2u);
 }
 
+TEST_F(MessageEntryTest, NamesReachingOutsideTheFolderFormNoPathAndNoKey) {
+    EXPECT_TRUE(IsPlainFileName("AAAA0001"));
+    EXPECT_TRUE(IsPlainFileName(""));
+    EXPECT_TRUE(IsPlainFileName("..."));
+    EXPECT_TRUE(IsPlainFileName(".AAAA0001"));
+    EXPECT_TRUE(IsPlainFileName("AAAA..0001"));
+    // 表 is 0x95 0x5C: its second byte is part of the name, not a separator.
+    EXPECT_TRUE(
+        IsPlainFileName("\x95\x5C"
+                        "0001"));
+    EXPECT_TRUE(IsPlainFileName("AAAA\x95"));  // a lead byte at the end
+    const std::vector<std::string> unsafe = {"..\\..\\..\\evil",
+                                             "../../evil",
+                                             "..\\..\\evil",
+                                             "a/b",
+                                             "a\\b",
+                                             "\\evil",
+                                             "/evil",
+                                             "C:evil",
+                                             "evil:$DATA",
+                                             ".",
+                                             "..",
+                                             std::string("AAAA\0/../evil", 13),
+                                             std::string("AAAA\0", 5),
+                                             std::string("\x95\0..\\evil", 9),
+                                             "\x95\x5C\\evil",
+                                             "\x81/evil"};
+    // Names as the index reader keeps them, NUL bytes included.
+    const auto asRead = [](const std::string& name) {
+        Text text;
+        text.AssignCompact(name.data(), static_cast<int>(name.size()));
+        return text;
+    };
+    for (const std::string& name : unsafe)
+        EXPECT_FALSE(IsPlainFileName(asRead(name))) << name;
+
+    // Nothing is opened, created or asked of the host for such an entry; it reads as an empty
+    // message dated at the start of 1970. The mailbox lies deeper, so that even a path that
+    // climbs out of it stays in the test's directory.
+    fs::create_directories(root_ / "a" / "b" / "user" / "work.box");
+    host_.SetMailboxDirectory((root_ / "a" / "b").string() + "/");
+    const auto tree = [&] {
+        std::set<std::string> paths;
+        for (const auto& e : fs::recursive_directory_iterator(root_))
+            paths.insert(e.path().string());
+        return paths;
+    };
+    const std::set<std::string> before = tree();
+    for (const std::string& name : unsafe) {
+        MessageEntry entry;
+        entry.fileName = asRead(name);
+        EXPECT_TRUE(MessageFilePath(host_, entry, mailRoot_, folder_).IsEmpty()) << name;
+        bool fits = true;
+        EXPECT_TRUE(MessageKey(entry, mailRoot_, folder_, &fits).IsEmpty()) << name;
+        EXPECT_FALSE(fits) << name;
+        EXPECT_EQ(MessageSize(host_, entry, mailRoot_, folder_), 2u) << name;
+        LoadMessage(host_, entry, mailRoot_, folder_, false);
+        EXPECT_TRUE(entry.headerText.IsEmpty()) << name;
+        EXPECT_TRUE(entry.bodyText.IsEmpty()) << name;
+        const platform::SystemTime t = MessageFileTime(host_, entry, mailRoot_, folder_);
+        EXPECT_EQ(t.year * 10000 + t.month * 100 + t.day, 19700101) << name;
+        MarkSeen(host_, entry, mailRoot_, folder_);
+    }
+    EXPECT_EQ(tree(), before);
+    EXPECT_FALSE(fs::exists(root_ / "a" / "evil.orv"));
+    EXPECT_TRUE(host_.Marks().empty());
+}
+
 TEST_F(MessageEntryTest, ClientFormOfCrLfFile) {
     PutMessage(
         "From: a@example.com\r\n"
