@@ -37,6 +37,15 @@ int Fail(const std::string& message) {
     return 1;
 }
 
+// RequireTls belongs to the extended mode: in the exact mode there is no TLS, and LOGIN goes on
+// in the clear whatever the setting says.
+void WarnRequireTlsWithoutExtended(const SetupStore& store) {
+    if (store.RequireTls() != 0 && store.Extended() == 0)
+        std::printf(
+            "note: RequireTls has no effect until Extended is 1 (the exact mode has no "
+            "TLS, so LOGIN goes on in the clear)\n");
+}
+
 int Usage(const std::string& message) {
     std::fprintf(stderr, "orimapst: %s\n%s", message.c_str(), kUsage);
     return 2;
@@ -56,6 +65,7 @@ int Set(SetupStore& store, const std::string& key, const std::string& value) {
         if (!store.SetExtended(value, &error))
             return Fail(error);
         std::printf("Extended set to %d\n", store.Extended());
+        WarnRequireTlsWithoutExtended(store);
     } else if (platform::lstrcmpiA(key.c_str(), "TlsPort") == 0) {
         if (!store.SetTlsPort(value, &error))
             return Fail(error);
@@ -64,6 +74,7 @@ int Set(SetupStore& store, const std::string& key, const std::string& value) {
         if (!store.SetRequireTls(value, &error))
             return Fail(error);
         std::printf("RequireTls set to %d\n", store.RequireTls());
+        WarnRequireTlsWithoutExtended(store);
     } else {
         return Usage("unknown setting '" + key +
                      "' (PortNo, FolderName, Extended, TlsPort or RequireTls)");

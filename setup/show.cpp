@@ -26,7 +26,10 @@ bool ShowStore(const SetupStore& store, std::string* error) {
                     store.TlsPort() == 0 ? " (none; STARTTLS only)" : "");
     }
     std::printf("  RequireTls  %d%s\n", store.RequireTls(),
-                store.RequireTls() != 0 ? " (LOGIN over TLS only)" : "");
+                store.RequireTls() == 0 ? ""
+                : store.Extended() != 0
+                    ? " (LOGIN over TLS only)"
+                    : " (no effect: it needs Extended 1, the exact mode has no TLS)");
     std::printf("Users (%s):\n", store.PasswordPath().c_str());
     if (users.empty())
         std::printf("  (none)\n");

@@ -133,6 +133,10 @@ int ImapServer::StartFromSettings() {
     LoadPasswordFile(PasswordFilePath(host_).c_str(), users_);
     TlsSettings tls = ReadTlsSettings(host_);
     requireTls_ = tls.required != 0;
+    if (requireTls_ && ReadExtended(host_) == 0)
+        Report(
+            "RequireTls=1 has no effect: it needs Extended=1 (the exact mode has no TLS, so "
+            "LOGIN goes on in the clear)");
     LoadTls(tls);
     if (!StartListening(port, ReadBacklog(host_)))
         return 0;

@@ -31,6 +31,21 @@ class OrimapstTest(HostTestCase):
         self.assertIn(b"PortNo=8143", settings)
         self.assertIn(b"FolderName=0", settings)
 
+    def test_require_tls_without_the_extended_mode_is_named_as_of_no_effect(self):
+        note = "RequireTls has no effect until Extended is 1"
+        self.setting("Extended", "0")
+        self.assertIn(note, self.orimapst_ok("set", "RequireTls", "1"))
+        self.assertIn("RequireTls  1 (no effect: it needs Extended 1", self.orimapst_ok("show"))
+        # The server says it once at start-up, and LOGIN in the clear goes on.
+        self.mailbox.add_user("user1", "secret")
+        host = self.start_host()
+        self.exchange(self.greeted(), b"a1 LOGIN user1 secret", b"a1 OK LOGIN complated\r\n")
+        self.assert_stops_cleanly(host)
+        self.assertEqual(host.stderr().count("RequireTls=1 has no effect"), 1)
+        # With the extended mode the setting holds, and nothing is noted.
+        self.assertNotIn(note, self.orimapst_ok("set", "Extended", "1"))
+        self.assertIn("RequireTls  1 (LOGIN over TLS only)", self.orimapst_ok("show"))
+
     def test_settings_refused(self):
         with open(self.mailbox.settings_path, "rb") as f:
             before = f.read()
