@@ -6,6 +6,7 @@
 #include "imap/command_table.h"
 #include "imap/fetch_message.h"
 #include "imap/message_set.h"
+#include "platform/threads.h"
 #include "store/index_changes.h"
 #include "store/mail_store.h"
 #include "store/mailbox.h"
@@ -339,6 +340,15 @@ void Session::ReportChanges() {
     // UIDNEXT never goes back, even when the host removed the highest messages.
     if (fresh.UidNext() > selected->UidNext())
         selected->SetUidNext(fresh.UidNext());
+}
+
+void Session::Pause(uint32_t ms) {
+    constexpr uint32_t kSlice = 50;
+    while (ms > 0 && !Closing()) {
+        const uint32_t step = ms < kSlice ? ms : kSlice;
+        platform::SleepMs(step);
+        ms -= step;
+    }
 }
 
 void Session::Deselect() {

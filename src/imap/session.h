@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "base/mode.h"
 #include "base/text.h"
@@ -38,6 +39,11 @@ struct SessionSettings {
     // server says goodbye and closes the connection; 0: no limit.
     uint32_t loginTimeoutMs = 0;
     uint32_t idleTimeoutMs = 0;
+    // Failed LOGINs: answered this much later per failure on the connection (0: at once),
+    // and the connection closed after this many (0: never). See LoginThrottle.
+    uint32_t loginFailureDelayMs = 0;
+    uint32_t maxLoginFailures = 0;
+    std::string peerAddress;  // the client's address, "" when unknown
     bool requireTls = false;  // extended mode: LOGIN only once TLS is on
 };
 
@@ -102,6 +108,8 @@ class Session : public Output {
     // Extended mode: reports what the host changed in the selected folder since it was opened
     // or last reported (EXPUNGE, FETCH FLAGS, EXISTS and RECENT lines).
     void ReportChanges();
+    // Waits ms milliseconds, or less when the connection is closing (a server stop).
+    void Pause(uint32_t ms);
     // Closes the selected folder and returns to the authenticated state.
     void Deselect();
     // For a literal that is refused: a client that waits for the continuation sends nothing
@@ -122,6 +130,7 @@ class Session : public Output {
     const Mode mode;
     SessionState state = NotAuthenticated;
     bool readOnly = false;  // the selected folder was opened with EXAMINE
+    int loginFailures = 0;  // failed LOGINs on this connection
     CommandLine command;
     const UserRecord* user = nullptr;
     std::unique_ptr<MailStore> store;

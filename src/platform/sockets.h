@@ -66,6 +66,9 @@ int WaitReadable(SocketHandle s, uint32_t timeoutMs);
 // descriptor once no call uses it. 0 on success, -1 for an unknown handle.
 int CloseSocket(SocketHandle s);
 
+// The address of the peer of a connected socket in dotted decimal ("127.0.0.1"); empty when
+// unknown (the handle is closed, or the peer is not IPv4).
+std::string PeerAddress(SocketHandle s);
 // For tools and tests: the local port a socket is bound to, or -1.
 int SocketLocalPort(SocketHandle s);
 // For tools and tests: a socket connected to 127.0.0.1:port, or kInvalidSocket.

@@ -254,6 +254,21 @@ int CloseSocket(SocketHandle s) {
     return Table().Close(s);
 }
 
+std::string PeerAddress(SocketHandle s) {
+    SocketUse use(s);
+    if (!use.ok())
+        return std::string();
+    sockaddr_in addr{};
+    socklen_t len = sizeof(addr);
+    if (getpeername(use.fd(), reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        addr.sin_family != AF_INET)
+        return std::string();
+    char text[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text) == nullptr)
+        return std::string();
+    return text;
+}
+
 int SocketLocalPort(SocketHandle s) {
     SocketUse use(s);
     if (!use.ok())

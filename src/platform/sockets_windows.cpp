@@ -215,6 +215,19 @@ int CloseSocket(SocketHandle s) {
     return Table().Close(s);
 }
 
+std::string PeerAddress(SocketHandle s) {
+    SocketUse use(s);
+    if (!use.ok())
+        return std::string();
+    sockaddr_in addr{};
+    int len = sizeof(addr);
+    if (getpeername(use.os(), reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        addr.sin_family != AF_INET)
+        return std::string();
+    const char* text = inet_ntoa(addr.sin_addr);
+    return text != nullptr ? std::string(text) : std::string();
+}
+
 int SocketLocalPort(SocketHandle s) {
     SocketUse use(s);
     if (!use.ok())

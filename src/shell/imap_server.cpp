@@ -6,6 +6,7 @@
 
 #include "base/file.h"
 #include "net/connection.h"
+#include "platform/sockets.h"
 #include "net/tls_layer.h"
 #include "shell/imap_connection.h"
 
@@ -78,6 +79,9 @@ Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool impl
     settings.host = &host_;
     settings.maxAppendSize = limits.maxAppendSize;
     settings.maxCommandBytes = limits.maxLineLength;
+    settings.loginFailureDelayMs = limits.loginFailureDelay;
+    settings.maxLoginFailures = limits.maxLoginFailures;
+    settings.peerAddress = platform::PeerAddress(accepted.Handle());
     settings.loginTimeoutMs =
         limits.loginTimeout > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : limits.loginTimeout * 1000;
     settings.idleTimeoutMs =

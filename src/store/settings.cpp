@@ -46,6 +46,9 @@ ServerLimits ReadLimits(HostPort& host) {
     limits.maxAppendSize = platform::ProfileInt("Server", "MaxAppendSize", 64 << 20, path.c_str());
     limits.loginTimeout = platform::ProfileInt("Server", "LoginTimeout", 60, path.c_str());
     limits.idleTimeout = platform::ProfileInt("Server", "IdleTimeout", 30 * 60, path.c_str());
+    limits.loginFailureDelay =
+        platform::ProfileInt("Server", "LoginFailureDelay", 2000, path.c_str());
+    limits.maxLoginFailures = platform::ProfileInt("Server", "MaxLoginFailures", 3, path.c_str());
     return limits;
 }
 

@@ -41,6 +41,11 @@ struct ServerLimits {
     // default 60; "IdleTimeout": the same once logged in (IDLE included), default 1800. 0: none.
     uint32_t loginTimeout;
     uint32_t idleTimeout;
+    // "LoginFailureDelay": milliseconds a failed LOGIN is answered late, growing with each
+    // failure on the connection, default 2000 (0: off); "MaxLoginFailures": failed LOGINs after
+    // which a connection is closed, default 3 (0: no limit).
+    uint32_t loginFailureDelay;
+    uint32_t maxLoginFailures;
 };
 ServerLimits ReadLimits(HostPort& host);
 

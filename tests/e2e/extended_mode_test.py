@@ -325,7 +325,8 @@ class SettingTest(StoreTestCase):
         rc, out, err = self.mailbox.orimapst("set", "Extended", "1")
         self.assertEqual((rc, out), (0, "Extended set to 1\n"), err)
         with open(self.mailbox.settings_path, "rb") as f:
-            self.assertIn(b"[Server]\r\nPortNo=%d\r\nExtended=1\r\n" % self.port, f.read())
+            self.assertIn(b"[Server]\r\nPortNo=%d\r\nLoginFailureDelay=0\r\nMaxLoginFailures=0\r\n"
+                          b"Extended=1\r\n" % self.port, f.read())
         rc, out, err = self.mailbox.orimapst("show")
         self.assertIn("Extended    1 (extended mode)\n", out)
         for value in ("2", "", "yes"):

@@ -68,14 +68,17 @@ def run(args, stdin_bytes=b"", cwd=None):
 
 
 class Mailbox:
-    """A mailbox directory with an Imap4.ini that sets the port, and users made with orimapst."""
+    """A mailbox directory with an Imap4.ini that sets the port, and users made with orimapst.
+    Failed LOGINs are answered at once and close nothing, unless a test sets the keys
+    (LoginFailureDelay, MaxLoginFailures) itself."""
 
     def __init__(self, path, port):
         self.path = path
         self.port = port
         os.makedirs(path)
         with open(self.settings_path, "wb") as f:
-            f.write(b"[Server]\r\nPortNo=%d\r\n" % port)
+            f.write(b"[Server]\r\nPortNo=%d\r\nLoginFailureDelay=0\r\nMaxLoginFailures=0\r\n"
+                    % port)
 
     @property
     def settings_path(self):

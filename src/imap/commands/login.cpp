@@ -1,6 +1,8 @@
 // LOGIN: the name and password are checked against the account file, and the user's folder
-// tree is read. In extended mode a server that requires TLS refuses LOGIN in the clear.
+// tree is read. A failure is answered late (LoginThrottle) and a connection with a few of them
+// is closed. In extended mode a server that requires TLS refuses LOGIN in the clear.
 #include "imap/commands/commands.h"
+#include "imap/login_throttle.h"
 #include "imap/session.h"
 #include "store/mail_store.h"
 #include "store/password.h"
@@ -19,7 +21,16 @@ void RunLogin(Session& s) {
     const UserRecord* user =
         s.settings.users != nullptr ? FindUser(*s.settings.users, name) : nullptr;
     if (user == nullptr || !VerifyPassword(*user, password)) {
+        // Answered late, and the connection closed after a few: guessing is slow.
+        ++s.loginFailures;
+        s.Pause(ProcessLoginThrottle().FailureDelayMs(s.settings.peerAddress, s.loginFailures,
+                                                      s.settings.loginFailureDelayMs));
         s.SendTagged(" NO username or password is incorrect\r\n");
+        if (s.settings.maxLoginFailures != 0 &&
+            static_cast<uint32_t>(s.loginFailures) >= s.settings.maxLoginFailures) {
+            s.Send("* BYE Too many failed logins\r\n");
+            s.channel.EndAfterAnswer();
+        }
         return;
     }
     s.store.reset(new MailStore(s.host, user->mailRoot));
