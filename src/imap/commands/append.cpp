@@ -122,16 +122,8 @@ void RunAppend(Session& s) {
         path = s.store->FindFolder(DecodeName(*s.command.arguments.At(0)), UseTitles.load());
     std::vector<uint32_t> before;
     uint32_t validity = 0;
-    if (!path.IsEmpty()) {
-        Mailbox destination(s.host, s.user->mailRoot, path);
-        if (s.mode == Mode::kExtended) {
-            destination.OpenIndex(true);
-            validity = destination.UidValidity();
-        } else {
-            destination.ReadIndex();
-        }
-        before = SortedUids(destination);
-    }
+    if (!path.IsEmpty())
+        before = DestinationUids(s, path, &validity);
     if (!Append(s) || path.IsEmpty())
         return;
     // OK only when the message is in the destination: the host's import says nothing, so

@@ -18,18 +18,8 @@ void RunCopy(Session& s) {
     const Text path = s.ResolveFolder(*s.command.arguments.At(1));
     if (path.IsEmpty())
         return;
-    std::vector<uint32_t> before;
     uint32_t validity = 0;
-    {
-        Mailbox destination(s.host, s.user->mailRoot, path);
-        if (s.mode == Mode::kExtended) {
-            destination.OpenIndex(true);
-            validity = destination.UidValidity();
-        } else {
-            destination.ReadIndex();
-        }
-        before = SortedUids(destination);
-    }
+    const std::vector<uint32_t> before = DestinationUids(s, path, &validity);
     std::vector<uint32_t> copied;
     if (s.mode == Mode::kExact) {
         const uint32_t number = s.command.arguments.At(0)->ToNumber();

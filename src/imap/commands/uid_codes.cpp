@@ -40,6 +40,17 @@ std::vector<uint32_t> AwaitNewUids(const std::vector<uint32_t>& before, HostPort
     }
 }
 
+std::vector<uint32_t> DestinationUids(Session& s, const Text& folderPath, uint32_t* validity) {
+    Mailbox destination(s.host, s.user->mailRoot, folderPath);
+    if (s.mode == Mode::kExtended) {
+        destination.OpenIndex(true);
+        *validity = destination.UidValidity();
+    } else {
+        destination.ReadIndex();
+    }
+    return SortedUids(destination);
+}
+
 void RefuseNotStored(Session& s, const Text& folderPath, const char* text) {
     Mailbox destination(s.host, s.user->mailRoot, folderPath);
     if (destination.Exists()) {

@@ -11,12 +11,16 @@
 
 class HostPort;
 class Mailbox;
+class Session;
 
 // The UIDs of a folder's index, in ascending order.
 std::vector<uint32_t> SortedUids(const Mailbox& folder);
 // The UIDs the destination's index holds now that it did not hold before (before sorted), in
 // ascending order.
 std::vector<uint32_t> NewUids(const std::vector<uint32_t>& before, const Mailbox& destination);
+// The UIDs a destination folder holds before a command adds to it (sorted). In extended mode
+// the folder gets its lasting UIDVALIDITY first, and *validity is set to it.
+std::vector<uint32_t> DestinationUids(Session& s, const Text& folderPath, uint32_t* validity);
 // The UIDs the destination holds that it did not hold before, once at least wanted of them
 // are there: the host stores what it is handed in its own time, so the index is read again for
 // up to a few seconds before what it holds is taken as the answer.
@@ -24,7 +28,6 @@ std::vector<uint32_t> AwaitNewUids(const std::vector<uint32_t>& before, HostPort
                                    const Text& mailRoot, const Text& folderPath, size_t wanted);
 // Answers a command whose message did not reach the destination folder: a folder that does
 // not exist is named so (extended mode: with TRYCREATE), else text is the answer.
-class Session;
 void RefuseNotStored(Session& s, const Text& folderPath, const char* text);
 // A UID list as an IMAP set in the list's own order; runs of consecutive ascending UIDs are
 // written as ranges ("4:6").
