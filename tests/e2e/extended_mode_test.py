@@ -7,6 +7,7 @@ mode, answered as before, the setting in orimapst, and the host's delete under l
 
 import os
 import re
+import threading
 import unittest
 
 from harness import (ANSWERED, DELETED, DRAFT, UNREAD, StoreTestCase, host_program, mutf7,
@@ -227,6 +228,34 @@ class MessagesTest(ModeTestCase):
                           client.answer(b"f" + tag + b" UID FETCH %d RFC822.SIZE" % uid))
         # A refused APPEND keeps its exact answer.
         self.exchange(client, b"a3 APPEND Nowhere () {5}", b"a3 NO No such folder.\r\n")
+
+    def test_appends_at_once_from_many_clients_each_get_their_own_uid(self):
+        clients = [self.logged_in() for _ in range(8)]
+        uids = {}
+
+        def append(n, client):
+            for i in range(5):
+                subject = b"c%d-%d" % (n, i)
+                message = b"Subject: " + subject + b"\r\n\r\nbody\r\n"
+                client.append(b"a%d APPEND INBOX () {%d}" % (i, len(message)), message)
+                answer = client.read_until(b"\r\n")
+                found = re.fullmatch(rb"a\d OK \[APPENDUID \d+ (\d+)\] APPEND complated\r\n",
+                                     answer)
+                self.assertIsNotNone(found, answer)
+                uids[subject] = int(found.group(1))
+
+        threads = [threading.Thread(target=append, args=(n, c)) for n, c in enumerate(clients)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(120)
+        self.assertEqual(len(uids), 40)
+        self.assertEqual(len(set(uids.values())), 40)
+        # Each UID names the message its own APPEND added.
+        reader = self.selected()
+        for subject, uid in sorted(uids.items()):
+            self.assertIn(b"Subject: " + subject,
+                          reader.answer(b"f1 UID FETCH %d BODY.PEEK[HEADER]" % uid))
 
     def test_copy_gives_the_uids_of_the_copies(self):
         client = self.selected()

@@ -2,7 +2,9 @@
 // the host imports. The extended mode takes the flag list as optional and answers with the
 // APPENDUID code, found by reading the destination's index before and after the host stores
 // the message.
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "base/file.h"
@@ -35,9 +37,10 @@ LiteralMarker MessageLiteral(const Session& s) {
     return m;
 }
 
-// Receives the message into a temporary file and hands it to the host. True when it was
-// handed over (the command still to be answered), false when the command was answered.
-bool Append(Session& s) {
+// Receives the message into a temporary file and hands it to the host, calling beforeImport
+// just before. True when it was handed over (the command still to be answered), false when the
+// command was answered.
+bool Append(Session& s, const std::function<void()>& beforeImport) {
     // A literal that is refused is refused before the continuation, so a client that waits
     // sends nothing of it; the bytes of one that does not wait are dropped, never run.
     const LiteralMarker literal = MessageLiteral(s);
@@ -104,6 +107,7 @@ bool Append(Session& s) {
         s.NoArguments();
         return false;
     }
+    beforeImport();
     mailbox.ImportMessage(temp.Path().c_str());
     return true;
 }
@@ -120,11 +124,19 @@ void RunAppend(Session& s) {
     Text path;
     if (s.command.arguments.Count() >= 3)
         path = s.store->FindFolder(DecodeName(*s.command.arguments.At(0)), UseTitles.load());
+    // What the destination holds is read just before the host gets the message, with the
+    // folder held against this server's other APPENDs and COPYs until the new message shows:
+    // the UID that shows then is this command's.
     std::vector<uint32_t> before;
     uint32_t validity = 0;
-    if (!path.IsEmpty())
+    std::unique_lock<std::mutex> hold;
+    const auto beforeImport = [&]() {
+        if (path.IsEmpty())
+            return;
+        hold = std::unique_lock<std::mutex>(FolderAddLock(s.user->mailRoot, path));
         before = DestinationUids(s, path, &validity);
-    if (!Append(s) || path.IsEmpty())
+    };
+    if (!Append(s, beforeImport) || path.IsEmpty())
         return;
     // OK only when the message is in the destination: the host's import says nothing, so
     // its index is read until the message shows there.

@@ -3,6 +3,7 @@
 // set, as clients that move mail (COPY, then STORE \Deleted and EXPUNGE on the same set) rely
 // on, and answers with the COPYUID code. Either answers OK only when the copies are in the
 // destination.
+#include <mutex>
 #include <vector>
 
 #include "imap/commands/commands.h"
@@ -18,6 +19,9 @@ void RunCopy(Session& s) {
     const Text path = s.ResolveFolder(*s.command.arguments.At(1));
     if (path.IsEmpty())
         return;
+    // The folder is held against this server's other APPENDs and COPYs until the copies show,
+    // so the new UIDs are this command's.
+    const std::lock_guard<std::mutex> hold(FolderAddLock(s.user->mailRoot, path));
     uint32_t validity = 0;
     const std::vector<uint32_t> before = DestinationUids(s, path, &validity);
     std::vector<uint32_t> copied;

@@ -1,6 +1,9 @@
 #include "imap/commands/uid_codes.h"
 
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
 
 #include "imap/session.h"
 #include "platform/threads.h"
@@ -38,6 +41,19 @@ std::vector<uint32_t> AwaitNewUids(const std::vector<uint32_t>& before, HostPort
             return added;
         platform::SleepMs(kStep);
     }
+}
+
+std::mutex& FolderAddLock(const Text& mailRoot, const Text& folderPath) {
+    static std::mutex* tableLock = new std::mutex;
+    static auto* table = new std::map<std::string, std::unique_ptr<std::mutex>>;
+    std::string key(mailRoot.c_str());
+    key += '\\';
+    key += NormaliseFolderPath(folderPath).c_str();
+    std::lock_guard<std::mutex> hold(*tableLock);
+    std::unique_ptr<std::mutex>& lock = (*table)[key];
+    if (!lock)
+        lock.reset(new std::mutex);
+    return *lock;
 }
 
 std::vector<uint32_t> DestinationUids(Session& s, const Text& folderPath, uint32_t* validity) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "base/text.h"
@@ -18,6 +19,10 @@ std::vector<uint32_t> SortedUids(const Mailbox& folder);
 // The UIDs the destination's index holds now that it did not hold before (before sorted), in
 // ascending order.
 std::vector<uint32_t> NewUids(const std::vector<uint32_t>& before, const Mailbox& destination);
+// The lock of a folder that APPEND and COPY hold from their look at the destination until their
+// messages show there, so that what shows is theirs and not another connection's (mail the host
+// stores on its own may still come in between). One per folder, for the process's life.
+std::mutex& FolderAddLock(const Text& mailRoot, const Text& folderPath);
 // The UIDs a destination folder holds before a command adds to it (sorted). In extended mode
 // the folder gets its lasting UIDVALIDITY first, and *validity is set to it.
 std::vector<uint32_t> DestinationUids(Session& s, const Text& folderPath, uint32_t* validity);
