@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "fake_host.h"
+#include "imap/fetch_message.h"
 #include "mime/body_structure.h"
 #include "mime/mime_part.h"
-#include "imap/fetch_message.h"
 #include "render/items.h"
 
 namespace {

@@ -97,27 +97,6 @@ TEST(SessionTest, EachModeKnowsItsCommandsAndChecksTheirStates) {
     EXPECT_TRUE(channel.ending);
 }
 
-TEST(SessionTest, CapabilityOfEachModeAndTls) {
-    EXPECT_EQ(Answer(Mode::kExact, "c CAPABILITY"),
-              "* CAPABILITY IMAP4rev1 AUTH=\r\nc OK CAPABILITY complated\r\n");
-    EXPECT_EQ(Answer(Mode::kExtended, "c CAPABILITY"),
-              "* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT\r\nc OK CAPABILITY complated\r\n");
-
-    ScriptChannel channel;
-    channel.tlsOffered = true;
-    SessionSettings settings;
-    settings.mode = Mode::kExtended;
-    settings.host = &gHost;
-    settings.requireTls = true;
-    Session session(channel, settings);
-    session.RunLine("c CAPABILITY");
-    session.RunLine("l LOGIN user secret");
-    EXPECT_EQ(channel.out,
-              "* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT STARTTLS LOGINDISABLED\r\n"
-              "c OK CAPABILITY complated\r\n"
-              "l NO [PRIVACYREQUIRED] LOGIN is allowed over TLS only\r\n");
-}
-
 TEST(SessionTest, LinesCutAtTheLimitAreNeverRun) {
     for (Mode mode : {Mode::kExact, Mode::kExtended}) {
         ScriptChannel channel;
@@ -132,19 +111,6 @@ TEST(SessionTest, LinesCutAtTheLimitAreNeverRun) {
                   "a2 BAD Command Not impremented LOGOUT\r\n");
         EXPECT_FALSE(channel.ending);
     }
-}
-
-TEST(SessionTest, ExtendedLinesTakeTheirLiteralsAsQuotedStrings) {
-    ScriptChannel channel;
-    // The literal holds a quote; the line goes on after it, with a second literal.
-    channel.input = "us\"r {3}\r\np\\w\r\n";
-    EXPECT_EQ(Answer(Mode::kExtended, "a1 LOGIN {4}", &channel),
-              "+ Ready for literal data\r\n+ Ready for literal data\r\n"
-              "a1 NO username or password is incorrect\r\n");
-    // The exact mode reads no literal: "{4}" is the second argument missing.
-    ScriptChannel exact;
-    exact.input = "user\r\n";
-    EXPECT_EQ(Answer(Mode::kExact, "a1 LOGIN {4}", &exact), "a1 BAD invalid username\r\n");
 }
 
 TEST(SessionTest, RefusedLiteralsAreNeverRunAsCommands) {
