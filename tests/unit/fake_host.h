@@ -45,7 +45,6 @@ class FakeHost : public HostPort {
 
     const char* MailboxDirectory() override {
         std::lock_guard<std::mutex> hold(lock_);
-        ++mailboxCalls_;
         return directory_.c_str();
     }
     void ImportFile(const char* file, const char* folder, uint32_t status) override {
@@ -74,18 +73,12 @@ class FakeHost : public HostPort {
         std::lock_guard<std::mutex> hold(lock_);
         return deletes_;
     }
-    // How many times the mailbox directory was asked for.
-    int MailboxCalls() const {
-        std::lock_guard<std::mutex> hold(lock_);
-        return mailboxCalls_;
-    }
     // Forgets the calls recorded so far (the directory stays).
     void ClearCalls() {
         std::lock_guard<std::mutex> hold(lock_);
         imports_.clear();
         marks_.clear();
         deletes_.clear();
-        mailboxCalls_ = 0;
     }
 
   private:
@@ -94,7 +87,6 @@ class FakeHost : public HostPort {
     std::vector<Import> imports_;
     std::vector<Mark> marks_;
     std::vector<std::string> deletes_;
-    int mailboxCalls_ = 0;
 };
 
 // How GoogleTest shows the records in a failed expectation.

@@ -179,18 +179,8 @@ TEST_F(MessageEntryTest, NamesReachingOutsideTheFolderFormNoPathAndNoKey) {
     for (const std::string& name : unsafe)
         EXPECT_FALSE(IsPlainFileName(asRead(name))) << name;
 
-    // Nothing is opened, created or asked of the host for such an entry; it reads as an empty
-    // message dated at the start of 1970. The mailbox lies deeper, so that even a path that
-    // climbs out of it stays in the test's directory.
-    fs::create_directories(root_ / "a" / "b" / "user" / "work.box");
-    host_.SetMailboxDirectory((root_ / "a" / "b").string() + "/");
-    const auto tree = [&] {
-        std::set<std::string> paths;
-        for (const auto& e : fs::recursive_directory_iterator(root_))
-            paths.insert(e.path().string());
-        return paths;
-    };
-    const std::set<std::string> before = tree();
+    // Such an entry has no path and no key, so nothing is opened, created or asked of the host
+    // for it (the end-to-end traversal test follows every command that uses them).
     for (const std::string& name : unsafe) {
         MessageEntry entry;
         entry.fileName = asRead(name);
@@ -198,17 +188,7 @@ TEST_F(MessageEntryTest, NamesReachingOutsideTheFolderFormNoPathAndNoKey) {
         bool fits = true;
         EXPECT_TRUE(MessageKey(entry, mailRoot_, folder_, &fits).IsEmpty()) << name;
         EXPECT_FALSE(fits) << name;
-        EXPECT_EQ(MessageSize(host_, entry, mailRoot_, folder_), 2u) << name;
-        LoadMessage(host_, entry, mailRoot_, folder_, false);
-        EXPECT_TRUE(entry.headerText.IsEmpty()) << name;
-        EXPECT_TRUE(entry.bodyText.IsEmpty()) << name;
-        const platform::SystemTime t = MessageFileTime(host_, entry, mailRoot_, folder_);
-        EXPECT_EQ(t.year * 10000 + t.month * 100 + t.day, 19700101) << name;
-        MarkSeen(host_, entry, mailRoot_, folder_);
     }
-    EXPECT_EQ(tree(), before);
-    EXPECT_FALSE(fs::exists(root_ / "a" / "evil.orv"));
-    EXPECT_TRUE(host_.Marks().empty());
 }
 
 TEST_F(MessageEntryTest, ClientFormOfCrLfFile) {
