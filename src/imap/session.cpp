@@ -1,6 +1,7 @@
 #include "imap/session.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "imap/command_table.h"
@@ -91,7 +92,9 @@ uint32_t Session::CommandLimit() const {
 }
 
 void Session::RunLine(const char* line) {
-    if (mode == Mode::kExact) {
+    // Most lines end without a literal: they are parsed where they lie, in either mode.
+    if (mode == Mode::kExact ||
+        !FindLiteralMarker(line, static_cast<int>(std::strlen(line))).present) {
         command.Parse(line);
     } else {
         Text assembled;
