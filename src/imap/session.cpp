@@ -333,7 +333,7 @@ void Session::ReportChanges() {
         return;
     // The folder's index as the host has it now; its UIDVALIDITY is the selected one's, so
     // none is read or drawn from the shared counter.
-    Mailbox fresh(host, selected->MailRoot(), selected->FolderPath());
+    Mailbox fresh(host, selected->MailRoot(), selected->FolderPath(), mode);
     fresh.ReadIndex();
     const IndexChanges changes = CompareIndexes(selected->Index(), fresh.Index());
     if (!changes.Empty()) {

@@ -11,33 +11,12 @@
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/threads.h"
-#include "store/settings.h"
+#include "store/folder_uids.h"
 
 namespace {
 
 // The host's inbox title in the local code page (Shift_JIS).
 constexpr char kInboxTitle[] = "\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43";
-
-// Guards the read-increment-write of the plug-in profile's UIDVALIDITY counter, so two
-// connections opening folders at the same moment never hand out the same value.
-platform::CriticalSection& CounterLock() {
-    static platform::CriticalSection lock;
-    return lock;
-}
-
-// mailbox directory + mailRoot + "\" + folder directory + "\" + name; empty when the path would
-// not fit the platform's limit, which then reads as a missing file.
-Text FolderFile(HostPort& host, const Text& mailRoot, const Text& folderPath, const char* name) {
-    Text path(host.MailboxDirectory());
-    path.Append(mailRoot);
-    path.Append('\\');
-    path.Append(FolderPathForFiles(folderPath));
-    path.Append('\\');
-    path.Append(name);
-    if (path.Length() >= platform::kMaxPath)
-        return Text("");
-    return path;
-}
 
 uint32_t ReadFolderInt(const Text& path, const char* section, const char* key) {
     if (path.IsEmpty())
@@ -55,36 +34,6 @@ Text ImportDestination(const Text& mailRoot, const Text& folderPath) {
     return destination;
 }
 
-// Takes the next UIDVALIDITY from the plug-in profile's counter and stores it back.
-uint32_t NextProfileUidValidity(HostPort& host) {
-    platform::CriticalSectionLock hold(CounterLock());
-    const Text settings = SettingsPath(host);
-    const uint32_t value = platform::ProfileInt("IMAP4", "UID", 0, settings.c_str()) + 1u;
-    char number[16];
-    std::snprintf(number, sizeof number, "%d", static_cast<int32_t>(value));
-    platform::WriteProfileString("IMAP4", "UID", number, settings.c_str());
-    return value;
-}
-
-// For a folder that has no UIDVALIDITY of its own: takes the counter's next value and writes it
-// into the folder's "Imap4.ini". The folder's key is read again under the counter's lock, so
-// two connections opening the folder at once agree on one value. When the folder's profile
-// cannot be written (a folder directory that does not exist) the value is used all the same,
-// and the next open draws another.
-uint32_t KeepNewUidValidity(HostPort& host, const Text& folderProfile) {
-    platform::CriticalSectionLock hold(CounterLock());
-    uint32_t value = ReadFolderInt(folderProfile, "IMAP4", "UID");
-    if (value != 0)
-        return value;
-    value = NextProfileUidValidity(host);
-    if (!folderProfile.IsEmpty()) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%d", static_cast<int32_t>(value));
-        platform::WriteProfileString("IMAP4", "UID", number, folderProfile.c_str());
-    }
-    return value;
-}
-
 // The status word of an "Entry.lst" value (the length bytes at value): the first four bytes,
 // little-endian, of its first 16 characters decoded. A shorter value is filled up with "A"
 // (the value 0), which decodes to the same bytes as the missing characters would; a NUL byte
@@ -97,6 +46,23 @@ uint32_t StatusFromValue(const char* value, int length) {
     Base64DecodeTo(value, used, bytes);
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// The host's record bytes after the status word, as far as the first 16 characters of the
+// value hold them (bytes 4 to 11), as one number: what the host keeps of a message besides its
+// status (the stand-in: its size and time), which tells it from a later message under the
+// same file name. A shorter value reads as filled up with "A".
+uint64_t RecordTailFromValue(const char* value, int length) {
+    size_t used = 0;
+    while (used < 16 && static_cast<int>(used) < length && value[used] != '\0' &&
+           value[used] != '\r' && value[used] != '\n')
+        ++used;
+    unsigned char bytes[12] = {};
+    Base64DecodeTo(value, used, bytes);
+    uint64_t tail = 0;
+    for (int i = 11; i >= 4; --i)
+        tail = tail << 8 | bytes[i];
+    return tail;
 }
 
 // Holds a message index's critical section for one scope; the lock is re-entrant, so the
@@ -133,6 +99,7 @@ MessageEntry* ParseIndexLine(const char* line, int length, EntryBatch& batch) {
         while (value < length && line[value] == '=')
             ++value;
         entry->status = StatusFromValue(line + value, length - value);
+        entry->recordTail = RecordTailFromValue(line + value, length - value);
     }
     entry->uid = UidFromFileName(entry->fileName);
     entry->recent = (entry->status & StatusUnread) != 0 ? 1 : 0;
@@ -140,6 +107,19 @@ MessageEntry* ParseIndexLine(const char* line, int length, EntryBatch& batch) {
 }
 
 }  // namespace
+
+Text FolderFilePath(HostPort& host, const Text& mailRoot, const Text& folderPath,
+                    const char* name) {
+    Text path(host.MailboxDirectory());
+    path.Append(mailRoot);
+    path.Append('\\');
+    path.Append(FolderPathForFiles(folderPath));
+    path.Append('\\');
+    path.Append(name);
+    if (path.Length() >= platform::kMaxPath)
+        return Text("");
+    return path;
+}
 
 Text NormaliseFolderPath(const Text& folderPath) {
     Text path(folderPath);
@@ -184,43 +164,48 @@ void MessageIndex::BisectInsert(MessageEntry* entry, int low, int high) {
     Insert(high, entry);
 }
 
-Mailbox::Mailbox(HostPort& host, const Text& mailRoot, const Text& folderPath)
-    : host_(host), mailRoot_(mailRoot), folderPath_(NormaliseFolderPath(folderPath)) {}
+Mailbox::Mailbox(HostPort& host, const Text& mailRoot, const Text& folderPath, Mode uids)
+    : host_(host), uids_(uids), mailRoot_(mailRoot), folderPath_(NormaliseFolderPath(folderPath)) {}
 
-void Mailbox::OpenIndex(bool keepUidValidity) {
-    if (keepUidValidity) {
-        KeepUidValidity();
-    } else {
-        uidValidity_ =
-            ReadFolderInt(FolderFile(host_, mailRoot_, folderPath_, "Imap4.ini"), "IMAP4", "UID");
+void Mailbox::OpenIndex() {
+    if (uids_ == Mode::kExact) {
+        uidValidity_ = ReadFolderInt(FolderFilePath(host_, mailRoot_, folderPath_, "Imap4.ini"),
+                                     "IMAP4", "UID");
         if (uidValidity_ == 0)
-            uidValidity_ = NextProfileUidValidity(host_);
+            uidValidity_ = DrawUidValidity(host_);
     }
     ReadIndex();
-}
-
-void Mailbox::KeepUidValidity() {
-    const Text folderProfile = FolderFile(host_, mailRoot_, folderPath_, "Imap4.ini");
-    uidValidity_ = ReadFolderInt(folderProfile, "IMAP4", "UID");
+    // A folder whose directory does not exist has no lasting record.
     if (uidValidity_ == 0)
-        uidValidity_ = KeepNewUidValidity(host_, folderProfile);
+        uidValidity_ = DrawUidValidity(host_);
 }
 
 void Mailbox::ReadIndex() {
+    const bool complete = ReadListing();
+    if (uids_ == Mode::kExtended) {
+        const LastingUids lasting =
+            GiveLastingUids(host_, mailRoot_, folderPath_, index_, complete);
+        if (lasting.validity != 0)
+            uidValidity_ = lasting.validity;
+        uidNext_ = lasting.next;
+    }
+}
+
+bool Mailbox::ReadListing() {
     cachedBytes_ = 0;
-    const uint32_t total =
-        ReadFolderInt(FolderFile(host_, mailRoot_, folderPath_, "Entry.ini"), "Property", "Total");
+    const uint32_t total = ReadFolderInt(FolderFilePath(host_, mailRoot_, folderPath_, "Entry.ini"),
+                                         "Property", "Total");
     index_.Clear();
     uidNext_ = 1;
     if (total == 0)
-        return;
+        return true;
 
     uidNext_ = 0;
-    const Text listPath = FolderFile(host_, mailRoot_, folderPath_, "Entry.lst");
+    const Text listPath = FolderFilePath(host_, mailRoot_, folderPath_, "Entry.lst");
     File file;
     if (listPath.IsEmpty() ||
         !file.Open(listPath.c_str(), platform::kAccessRead, platform::kOpenExisting))
-        return;
+        return false;
     // The whole list in few platform reads, its lines taken where they lie, under one hold
     // of the index's lock.
     const int64_t size = file.Size();
@@ -248,10 +233,12 @@ void Mailbox::ReadIndex() {
             start = end;
         }
     }
+    // A list read while the host rewrites it can come out short.
+    return static_cast<uint32_t>(index_.Count()) >= total;
 }
 
 void Mailbox::SetSubscribed(int on) {
-    const Text path = FolderFile(host_, mailRoot_, folderPath_, "Entry.ini");
+    const Text path = FolderFilePath(host_, mailRoot_, folderPath_, "Entry.ini");
     if (!path.IsEmpty())
         platform::WriteProfileString("IMAP4", "Subscribe", on != 0 ? "1" : "0", path.c_str());
 }
@@ -283,7 +270,7 @@ int Mailbox::CopyMessage(uint32_t number, int uidMode, const Text& destinationPa
 }
 
 bool Mailbox::Exists() const {
-    Text directory = FolderFile(host_, mailRoot_, folderPath_, "");
+    Text directory = FolderFilePath(host_, mailRoot_, folderPath_, "");
     if (directory.IsEmpty())
         return false;
     directory = directory.Left(directory.Length() - 1);  // without the closing separator

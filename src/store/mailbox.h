@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "base/locked_list.h"
+#include "base/mode.h"
 #include "base/text.h"
 #include "store/host_port.h"
 #include "store/message_entry.h"
@@ -30,18 +31,18 @@ class Mailbox {
   public:
     // host: the host whose mailbox directory holds the folder, and which imports into it (not
     // owned). folderPath "受信トレイ" or "INBOX" becomes "inbox.box", and every "/" becomes "\".
-    Mailbox(HostPort& host, const Text& mailRoot, const Text& folderPath);
+    // uids: how messages get their UIDs: in the exact mode from their file names, in the
+    // extended mode from the folder's lasting record (store/folder_uids.h).
+    Mailbox(HostPort& host, const Text& mailRoot, const Text& folderPath, Mode uids = Mode::kExact);
     virtual ~Mailbox() = default;
 
-    // Reads UIDVALIDITY, the index and UIDNEXT from the folder's files. A folder without its
-    // own UIDVALIDITY takes the shared counter's next value; with keepUidValidity that value is
-    // also written into the folder's "Imap4.ini", so every later open reports the same one.
-    void OpenIndex(bool keepUidValidity = false);
-    // Gives a folder without its own UIDVALIDITY one that stays (the counter's next value,
-    // written into the folder's "Imap4.ini") and reads it; the index is not read.
-    void KeepUidValidity();
-    // OpenIndex without UIDVALIDITY: the index and UIDNEXT only, for a session that looks at
-    // its folder again and must not draw a new value from the shared counter.
+    // Reads UIDVALIDITY, the index and UIDNEXT from the folder's files. In the exact mode a
+    // folder without its own UIDVALIDITY takes the shared counter's next value each time; in
+    // the extended mode the folder's record gives both values.
+    void OpenIndex();
+    // The index and UIDNEXT only, for a session that looks at its folder again and must not
+    // draw a new UIDVALIDITY. In the extended mode new messages get their lasting UIDs here,
+    // and those the host removed are forgotten.
     void ReadIndex();
     // Writes the folder's "Subscribe" key: "1" when on, else "0".
     void SetSubscribed(int on);
@@ -78,7 +79,12 @@ class Mailbox {
     void NoteServed(MessageEntry& entry);
 
   private:
+    // Reads the host's list into the index, with the UIDs of the file names. False when the
+    // list may be short: missing, or fewer lines than the host's count.
+    bool ReadListing();
+
     HostPort& host_;
+    Mode uids_;
     Text mailRoot_;
     Text folderPath_;
     MessageIndex index_;
@@ -86,6 +92,11 @@ class Mailbox {
     uint32_t uidValidity_ = 0;
     uint64_t cachedBytes_ = 0;
 };
+
+// The path of a file in a folder's directory: mailbox directory + mailRoot + "\" + folder
+// directory + "\" + name (with name "", the directory and its closing separator). Empty when it
+// would not fit the platform's path limit, which then reads as a missing file.
+Text FolderFilePath(HostPort& host, const Text& mailRoot, const Text& folderPath, const char* name);
 
 // The normalised folder path of an opened folder ("INBOX"/"受信トレイ" -> "inbox.box", "/" ->
 // "\").

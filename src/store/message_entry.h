@@ -29,6 +29,8 @@ struct MessageEntry {
     Text envelope;
     uint32_t uid = 0;
     uint32_t status = 0;
+    // The host's record bytes after the status word (store/folder_uids.h).
+    uint64_t recordTail = 0;
     int32_t recent = 0;
     // Bytes of headerText, bodyText and envelope counted in the folder's cache
     // (Mailbox::NoteServed).

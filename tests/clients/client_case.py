@@ -425,6 +425,15 @@ class ClientCase(StoreTestCase):
                 expected_files[lst] = after[lst]
             expected_files[ini] = re.sub(rb"(\r\nTotal=)\d+", rb"\g<1>%d" % len(index),
                                          self.before[ini])
+        # The server's own files: in extended mode each folder opened gets its UID record,
+        # under the UIDVALIDITY its Imap4.ini keeps, which gains only the mark of the record.
+        for path in [p for p in after if os.path.basename(p) == "Imap4.uid"]:
+            self.assertTrue(self.extended, path)
+            ini = os.path.join(os.path.dirname(path), "Imap4.ini")
+            self.assertEqual(after[ini], self.before[ini] + b"UIDRecord=1\r\n", ini)
+            validity = re.search(rb"UID=(\d+)", self.before[ini]).group(1)
+            self.assertTrue(after[path].startswith(b"Imap4.uid 1\nvalidity %s " % validity))
+            expected_files[path], expected_files[ini] = after[path], after[ini]
         self.assertEqual(sorted(after), sorted(expected_files))
         for path in after:
             self.assertEqual(after[path], expected_files[path], path)

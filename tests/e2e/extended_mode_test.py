@@ -11,7 +11,7 @@ import threading
 import unittest
 
 from harness import (ANSWERED, DELETED, DRAFT, UNREAD, StoreTestCase, host_program, mutf7,
-                     run, select_answer)
+                     run, select_answer, wait_until)
 
 WORK = mutf7("仕事")
 DELETE = "_OPADeleteMail@4"
@@ -277,7 +277,7 @@ class MessagesTest(ModeTestCase):
         first = client.answer(b"s1 SELECT Loose")
         validity = re.search(rb"\[UIDVALIDITY (\d+)\]", first).group(1)
         self.assertEqual(self.store.read("loose.box", "Imap4.ini"),
-                         b"[IMAP4]\r\nUID=" + validity + b"\r\n")
+                         b"[IMAP4]\r\nUID=" + validity + b"\r\nUIDRecord=1\r\n")
         for line in (b"s2 SELECT Loose", b"s3 EXAMINE Loose"):
             self.assertIn(b"[UIDVALIDITY " + validity + b"]", client.answer(line))
         client.answer(b"c1 CLOSE")
@@ -403,3 +403,116 @@ class HostDeleteTest(StoreTestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class LastingUidTest(StoreTestCase):
+    """Extended-mode UIDs against a host that gives a deleted message's file name to the next
+    one: each message gets a UID of its own under one UIDVALIDITY, UIDNEXT never falls, a kill
+    of the host keeps both, and a lost UID record brings a new, greater UIDVALIDITY."""
+
+    extended = True
+
+    def setUp(self):
+        super().setUp()
+        self.store.folder("inbox.box", title="Inbox", uid_validity=7,
+                          messages=[("AAAA0001", 0, text(1)), ("AAAA0002", 0, text(2))])
+        self.host = self.start_store_host()
+
+    def restart_host(self):
+        self.host.kill()
+        self.host = self.start_store_host()
+
+    def append(self, client, tag, message):
+        client.append(tag + b" APPEND INBOX () {%d}" % len(message), message)
+        answer = client.read_until(b"\r\n")
+        found = re.fullmatch(tag + rb" OK \[APPENDUID (\d+) (\d+)\] APPEND complated\r\n", answer)
+        self.assertIsNotNone(found, answer)
+        return int(found.group(1)), int(found.group(2))
+
+    def uids(self, client):
+        return [int(u) for u in re.findall(rb"UID (\d+)", client.answer(b"u1 UID FETCH 1:* UID"))]
+
+    def test_reused_names_get_new_uids_that_outlive_a_kill(self):
+        client = self.logged_in()
+        client.answer(b"s1 SELECT INBOX")
+        # Appended, deleted, appended again: the host names both AAAA0003.
+        given = []
+        for n in range(2):
+            given.append(self.append(client, b"a%d" % n, text(10 + n)))
+            client.answer(b"n%d NOOP" % n)
+            client.answer(b"d%d UID STORE %d +FLAGS (\\Deleted)" % (n, given[-1][1]))
+            self.assertIn(b"* 3 EXPUNGE\r\n", client.answer(b"x%d EXPUNGE" % n))
+        self.assertEqual(given, [(7, 3), (7, 4)])
+        # Everything deleted: UIDNEXT stays.
+        client.answer(b"d2 STORE 1:* +FLAGS (\\Deleted)")
+        client.answer(b"x2 EXPUNGE")
+        self.assertIn(b"[UIDNEXT 5]", client.answer(b"s2 SELECT INBOX"))
+        self.assertEqual(self.append(client, b"a2", text(12)), (7, 5))
+        self.assertEqual(self.store.names("inbox.box"), ["AAAA0001"])
+        client.close()
+
+        # While no session looks, the host replaces AAAA0001 by another message of that name.
+        self.store.folder("inbox.box", title="Inbox",
+                          messages=[("AAAA0001", 0, text(100), 1800000000)])
+        client = self.logged_in()
+        client.answer(b"s3 SELECT INBOX")
+        self.assertEqual(self.uids(client), [6])
+        self.restart_host()
+        client = self.logged_in()
+        selected = client.answer(b"s4 SELECT INBOX")
+        self.assertIn(b"[UIDVALIDITY 7]", selected)
+        self.assertIn(b"[UIDNEXT 7]", selected)
+        self.assertEqual(self.uids(client), [6])
+        client.close()
+
+        # The record lost: the folder starts again under a greater UIDVALIDITY.
+        os.remove(self.store.path("inbox.box", "Imap4.uid"))
+        self.restart_host()
+        client = self.logged_in()
+        validity = int(re.search(rb"\[UIDVALIDITY (\d+)\]",
+                                 client.answer(b"s5 SELECT INBOX")).group(1))
+        self.assertGreater(validity, 7)
+
+    def test_uids_acknowledged_before_a_kill_are_never_given_again(self):
+        writers = 20
+        acknowledged = {}
+        lock = threading.Lock()
+
+        def write(n):
+            try:
+                client = self.logged_in()
+                for i in range(1000):
+                    subject = b"w%d-%d" % (n, i)
+                    validity, uid = self.append(client, b"a%d" % i,
+                                                b"Subject: " + subject + b"\r\n\r\nx\r\n")
+                    with lock:
+                        acknowledged[subject] = (validity, uid)
+            except (AssertionError, OSError):
+                pass  # the host was killed
+
+        threads = [threading.Thread(target=write, args=(n,)) for n in range(writers)]
+        for t in threads:
+            t.start()
+        wait_until(lambda: len(acknowledged) >= 60, "60 acknowledged APPENDs")
+        self.host.kill()
+        for t in threads:
+            t.join(60)
+        self.host = self.start_store_host()
+        reader = self.logged_in()
+        selected = reader.answer(b"s1 SELECT INBOX")
+        self.assertIn(b"[UIDVALIDITY 7]", selected)
+        given = sorted(uid for _, uid in acknowledged.values())
+        self.assertEqual(len(set(given)), len(given))
+        # Each acknowledged UID still names its own message.
+        for subject, (validity, uid) in acknowledged.items():
+            self.assertEqual(validity, 7)
+            self.assertIn(b"Subject: " + subject,
+                          reader.answer(b"f1 UID FETCH %d BODY.PEEK[HEADER]" % uid))
+        # Delete them all: the next APPEND gets a UID above every one given before.
+        reader.answer(b"d1 STORE 1:* +FLAGS (\\Deleted)")
+        reader.answer(b"x1 EXPUNGE")
+        self.assertGreater(self.append(reader, b"a1", text(1))[1], given[-1])
+        if os.environ.get("ORV_FAULT_FIGURES"):
+            print("[figure] kill -9 during %d concurrent APPENDs: %d acknowledged, %d distinct "
+                  "UIDs, each found after the restart" % (writers, len(acknowledged),
+                                                          len(set(given))))

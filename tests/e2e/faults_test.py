@@ -1020,8 +1020,9 @@ class StoreHashCases:
     def take_settings(self, changes, before, after):
         """Takes the settings a session may write out of changes, checking each: the counter
         of UIDVALIDITY values in the settings file, which only grows, and, in extended mode
-        only, a folder's own "Imap4.ini" made to hold its lasting UIDVALIDITY and nothing
-        else. Returns the folders that got one."""
+        only, a folder's own "Imap4.ini" made or changed to hold its lasting UIDVALIDITY (and the
+        mark that it keeps a UID record) and nothing else, with the record "Imap4.uid" beside
+        it under that value. Returns the folders whose "Imap4.ini" was made."""
         if "Imap4.ini" in changes.changed:
             changes.changed.remove("Imap4.ini")
             old, new = ini_entries(before["Imap4.ini"]), ini_entries(after["Imap4.ini"])
@@ -1033,8 +1034,20 @@ class StoreHashCases:
             self.assertTrue(self.extended, path)
             changes.added.remove(path)
             entries = ini_entries(after[path])
-            self.assertEqual(list(entries), [(b"IMAP4", b"UID")], path)
+            self.assertEqual(list(entries), [(b"IMAP4", b"UID"), (b"IMAP4", b"UIDRecord")], path)
             self.assertGreater(int(entries[(b"IMAP4", b"UID")]), 0)
+        for path in [p for p in changes.changed if os.path.basename(p) == "Imap4.ini"]:
+            self.assertTrue(self.extended, path)
+            changes.changed.remove(path)
+            old, new = ini_entries(before[path]), ini_entries(after[path])
+            self.assertEqual(new.pop((b"IMAP4", b"UIDRecord")), b"1", path)
+            self.assertEqual(old, new, path)
+        for path in [p for p in changes.added if os.path.basename(p) == "Imap4.uid"]:
+            self.assertTrue(self.extended, path)
+            changes.added.remove(path)
+            validity = ini_entries(after[os.path.join(os.path.dirname(path), "Imap4.ini")])
+            self.assertTrue(after[path].startswith(
+                b"Imap4.uid 1\nvalidity %s " % validity[(b"IMAP4", b"UID")]), path)
         return [os.path.dirname(p) for p in made]
 
     def test_flags_appends_and_copies_change_only_what_the_journal_says(self):

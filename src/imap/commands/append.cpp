@@ -140,7 +140,8 @@ void RunAppend(Session& s) {
         return;
     // OK only when the message is in the destination: the host's import says nothing, so
     // its index is read until the message shows there.
-    const std::vector<uint32_t> added = AwaitNewUids(before, s.host, s.user->mailRoot, path, 1);
+    const std::vector<uint32_t> added =
+        AwaitNewUids(before, s.host, s.user->mailRoot, path, s.mode, 1);
     if (added.empty()) {
         RefuseNotStored(s, path, " NO the mail client did not store the message\r\n");
         return;

@@ -40,7 +40,7 @@ void RunCopy(Session& s) {
     // OK only when every copy is in the destination: the host's import says nothing, so its
     // index is read until the copies show there.
     const std::vector<uint32_t> added =
-        AwaitNewUids(before, s.host, s.user->mailRoot, path, copied.size());
+        AwaitNewUids(before, s.host, s.user->mailRoot, path, s.mode, copied.size());
     if (added.size() < copied.size()) {
         RefuseNotStored(s, path, " NO the mail client did not store every copy\r\n");
         return;

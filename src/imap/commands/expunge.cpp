@@ -89,7 +89,7 @@ std::set<std::string> AwaitRemoved(Session& s, const std::set<std::string>& aske
     constexpr uint32_t kStoreWaitMs = 3000;
     constexpr uint32_t kStep = 20;
     for (uint32_t waited = 0;; waited += kStep) {
-        Mailbox fresh(s.host, s.selected->MailRoot(), s.selected->FolderPath());
+        Mailbox fresh(s.host, s.selected->MailRoot(), s.selected->FolderPath(), s.mode);
         fresh.ReadIndex();
         std::set<std::string> gone(asked);
         const MessageIndex& listed = fresh.Index();
@@ -112,7 +112,7 @@ void ExpungeDeleted(Session& s, bool report, const Text* uidSet) {
     if (report) {
         s.ReportChanges();
     } else {
-        Mailbox fresh(s.host, s.selected->MailRoot(), s.selected->FolderPath());
+        Mailbox fresh(s.host, s.selected->MailRoot(), s.selected->FolderPath(), s.mode);
         fresh.ReadIndex();
         SilentChanges silent;
         ApplyIndexChanges(index, fresh.Index(), CompareIndexes(index, fresh.Index()), silent);

@@ -36,9 +36,8 @@ void Open(Session& s, bool readOnly) {
     const Text path = s.ResolveFolder(*s.command.arguments.At(0));
     if (path.IsEmpty())
         return;
-    s.selected.reset(new Mailbox(s.host, s.user->mailRoot, path));
-    // A lasting UIDVALIDITY is written into the folder's settings at its first open.
-    s.selected->OpenIndex(s.mode == Mode::kExtended);
+    s.selected.reset(new Mailbox(s.host, s.user->mailRoot, path, s.mode));
+    s.selected->OpenIndex();
     if (s.mode == Mode::kExtended)
         s.readOnly = readOnly;
     SendSelectData(s, *s.selected);

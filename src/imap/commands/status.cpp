@@ -1,12 +1,9 @@
-// STATUS: the counts of a folder that need not be selected. In extended mode the folder gets
-// its lasting UIDVALIDITY first, so STATUS reports the value SELECT will; every answer,
-// refusals included, is the exact mode's.
+// STATUS: the counts of a folder that need not be selected. In extended mode the folder's
+// lasting UIDs give UIDVALIDITY and UIDNEXT, so STATUS reports the values SELECT will; every
+// answer, refusals included, is the exact mode's.
 #include "imap/commands/commands.h"
 #include "imap/session.h"
-#include "store/mail_store.h"
 #include "store/mailbox.h"
-#include "store/name_codec.h"
-#include "store/settings.h"
 
 namespace {
 
@@ -42,26 +39,13 @@ Text StatusItems(const Text& items, const Mailbox& mailbox) {
     return out;
 }
 
-// Extended mode: writes the folder's lasting UIDVALIDITY when it has none yet.
-void KeepUidValidity(Session& s) {
-    if (s.command.arguments.Count() != 2)
-        return;
-    const Text path = s.store->FindFolder(DecodeName(*s.command.arguments.At(0)), UseTitles.load());
-    if (path.IsEmpty())
-        return;
-    Mailbox folder(s.host, s.user->mailRoot, path);
-    folder.KeepUidValidity();
-}
-
 }  // namespace
 
 void RunStatus(Session& s) {
-    if (s.mode == Mode::kExtended)
-        KeepUidValidity(s);
     const Text path = s.FolderArgument(2);
     if (path.IsEmpty())
         return;
-    Mailbox mailbox(s.host, s.user->mailRoot, path);
+    Mailbox mailbox(s.host, s.user->mailRoot, path, s.mode);
     mailbox.OpenIndex();
     s.Send("* ");
     s.Send(s.command.word.c_str());

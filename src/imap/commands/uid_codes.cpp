@@ -30,11 +30,12 @@ std::vector<uint32_t> NewUids(const std::vector<uint32_t>& before, const Mailbox
 }
 
 std::vector<uint32_t> AwaitNewUids(const std::vector<uint32_t>& before, HostPort& host,
-                                   const Text& mailRoot, const Text& folderPath, size_t wanted) {
+                                   const Text& mailRoot, const Text& folderPath, Mode mode,
+                                   size_t wanted) {
     constexpr uint32_t kStoreWaitMs = 3000;
     constexpr uint32_t kStep = 20;
     for (uint32_t waited = 0;; waited += kStep) {
-        Mailbox after(host, mailRoot, folderPath);
+        Mailbox after(host, mailRoot, folderPath, mode);
         after.ReadIndex();
         std::vector<uint32_t> added = NewUids(before, after);
         if (added.size() >= wanted || waited >= kStoreWaitMs)
@@ -57,9 +58,9 @@ std::mutex& FolderAddLock(const Text& mailRoot, const Text& folderPath) {
 }
 
 std::vector<uint32_t> DestinationUids(Session& s, const Text& folderPath, uint32_t* validity) {
-    Mailbox destination(s.host, s.user->mailRoot, folderPath);
+    Mailbox destination(s.host, s.user->mailRoot, folderPath, s.mode);
     if (s.mode == Mode::kExtended) {
-        destination.OpenIndex(true);
+        destination.OpenIndex();
         *validity = destination.UidValidity();
     } else {
         destination.ReadIndex();

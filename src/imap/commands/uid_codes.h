@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/mode.h"
 #include "base/text.h"
 
 class HostPort;
@@ -30,7 +31,8 @@ std::vector<uint32_t> DestinationUids(Session& s, const Text& folderPath, uint32
 // are there: the host stores what it is handed in its own time, so the index is read again for
 // up to a few seconds before what it holds is taken as the answer.
 std::vector<uint32_t> AwaitNewUids(const std::vector<uint32_t>& before, HostPort& host,
-                                   const Text& mailRoot, const Text& folderPath, size_t wanted);
+                                   const Text& mailRoot, const Text& folderPath, Mode mode,
+                                   size_t wanted);
 // Answers a command whose message did not reach the destination folder: a folder that does
 // not exist is named so (extended mode: with TRYCREATE), else text is the answer.
 void RefuseNotStored(Session& s, const Text& folderPath, const char* text);

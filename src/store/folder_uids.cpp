@@ -1,0 +1,371 @@
+// The lasting UIDs of the extended mode: matching the host's list against a folder's UID record,
+// the record's text, and the process-wide records, one per folder, kept in "Imap4.uid".
+#include "store/folder_uids.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "base/file.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "platform/threads.h"
+#include "store/mailbox.h"
+#include "store/settings.h"
+
+namespace {
+
+constexpr char kHeader[] = "Imap4.uid 1";
+constexpr char kRecordName[] = "Imap4.uid";
+// The name the record is written under before it replaces the old one; one writer per folder
+// at a time (the record's lock), so one name serves.
+constexpr char kNewRecordName[] = "Imap4.uid.new";
+// The key of the folder's "Imap4.ini" that says the folder has had a record: a folder that has
+// the key but no readable record lost it.
+constexpr char kHadRecordKey[] = "UIDRecord";
+// A UID is at most this: UIDNEXT must still be a 32-bit number above it.
+constexpr uint32_t kLargestUid = 0xFFFFFFFEu;
+
+bool SameName(const std::string& a, const Text& b) {
+    return a.size() == static_cast<size_t>(b.Length()) &&
+           std::memcmp(a.data(), b.c_str(), a.size()) == 0;
+}
+
+// Guards the read-increment-write of the plug-in profile's UIDVALIDITY counter, so two
+// connections drawing at the same moment never get the same value.
+platform::CriticalSection& CounterLock() {
+    static platform::CriticalSection lock;
+    return lock;
+}
+
+// One folder's record as the process keeps it: read from its file at the first use, then the
+// authority; every change is written back before the UIDs it gives are used.
+struct FolderRecord {
+    std::mutex lock;
+    bool loaded = false;
+    bool unsaved = false;  // the file does not hold the map (a write failed): write at next use
+    UidMap map;
+};
+
+FolderRecord& RecordOf(const std::string& path) {
+    // Made once and never freed: connection threads may still hold a record when the process
+    // ends. One entry per folder directory that exists.
+    static std::mutex* tableLock = new std::mutex;
+    static auto* table = new std::map<std::string, std::unique_ptr<FolderRecord>>;
+    std::lock_guard<std::mutex> hold(*tableLock);
+    std::unique_ptr<FolderRecord>& record = (*table)[path];
+    if (!record)
+        record.reset(new FolderRecord);
+    return *record;
+}
+
+bool ReadWhole(const Text& path, std::string* out) {
+    File file;
+    if (!file.Open(path.c_str(), platform::kAccessRead, platform::kOpenExisting))
+        return false;
+    const int64_t size = file.Size();
+    if (size < 0 || size > INT32_MAX)
+        return false;
+    out->resize(static_cast<size_t>(size));
+    return size == 0 ||
+           file.Read(&(*out)[0], static_cast<uint32_t>(size)) == static_cast<uint32_t>(size);
+}
+
+// Replaces the folder's record with the map's text. On failure the old record is removed, so
+// that a later process, not finding it, never trusts UIDs it does not know all of.
+bool SaveRecord(const Text& directory, const UidMap& map) {
+    Text path(directory);
+    path.Append(kRecordName);
+    Text fresh(directory);
+    fresh.Append(kNewRecordName);
+    const std::string text = FormatUidMap(map);
+    bool ok = false;
+    {
+        File file;
+        ok = file.Open(fresh.c_str(), platform::kAccessWrite, platform::kCreateAlways) &&
+             file.Write(text.data(), static_cast<uint32_t>(text.size()));
+    }
+    ok = ok && platform::ReplaceByRename(fresh.c_str(), path.c_str()) != 0;
+    if (!ok) {
+        platform::DeleteFilePath(fresh.c_str());
+        platform::DeleteFilePath(path.c_str());
+    }
+    return ok;
+}
+
+void WriteFolderValidity(const Text& profile, uint32_t validity) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", static_cast<int32_t>(validity));
+    platform::WriteProfileString("IMAP4", "UID", number, profile.c_str());
+    platform::WriteProfileString("IMAP4", kHadRecordKey, "1", profile.c_str());
+}
+
+// Reads the folder's record into *map. True when the folder starts a new one (the map then
+// holds only its UIDVALIDITY), false when the record was read.
+bool LoadRecord(HostPort& host, const Text& directory, UidMap* map) {
+    Text path(directory);
+    path.Append(kRecordName);
+    Text profile(directory);
+    profile.Append("Imap4.ini");
+    const uint32_t folderValidity = platform::ProfileInt("IMAP4", "UID", 0, profile.c_str());
+    std::string text;
+    const bool existed = ReadWhole(path, &text);
+    if (existed && ParseUidMap(text, map)) {
+        // The folder's own setting reports the same value to the exact mode.
+        if (folderValidity != map->validity)
+            WriteFolderValidity(profile, map->validity);
+        return false;
+    }
+    // A folder that never had a record keeps the UIDVALIDITY it has: its UIDs so far were
+    // those of its file names, and the new record starts from them. One that lost its record
+    // cannot know which UIDs it gave, and takes a new value.
+    const bool hadRecord =
+        existed || platform::ProfileInt("IMAP4", kHadRecordKey, 0, profile.c_str()) != 0;
+    uint32_t validity = folderValidity;
+    if (validity == 0 || hadRecord)
+        validity = DrawUidValidity(host, folderValidity);
+    *map = UidMap();
+    map->validity = validity;
+    WriteFolderValidity(profile, validity);
+    return true;
+}
+
+}  // namespace
+
+UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool complete) {
+    const int count = index.Count();
+    const size_t known = map.records.size();
+    std::vector<bool> matched(known, false);
+    std::vector<UidRecord> records;
+    records.reserve(static_cast<size_t>(count));
+    uint32_t next = map.next;
+    bool added = false;
+    bool ascending = true;
+    size_t group = 0;
+    for (int i = 0; i < count; ++i) {
+        const MessageEntry* entry = index.At(i);
+        const uint32_t nameUid = entry->uid;  // as read from the list: the name's UID
+        // Both run in ascending name UID order, so this entry's records start at or after
+        // those of the entry before it.
+        while (group < known && map.records[group].nameUid < nameUid)
+            ++group;
+        size_t found = known;
+        for (size_t k = group; k < known && map.records[k].nameUid == nameUid; ++k) {
+            // The same name with another record tail is another message under a reused name.
+            if (!matched[k] && map.records[k].tail == entry->recordTail &&
+                SameName(map.records[k].name, entry->fileName)) {
+                found = k;
+                break;
+            }
+        }
+        uint32_t uid;
+        if (found < known) {
+            matched[found] = true;
+            uid = map.records[found].uid;
+        } else {
+            uid = initial && nameUid > next ? nameUid : next;
+            if (uid == 0 || uid > kLargestUid)
+                return UidAssignment::kExhausted;
+            next = uid + 1;
+            added = true;
+        }
+        if (!records.empty() && records.back().uid >= uid)
+            ascending = false;
+        records.push_back(
+            {nameUid, uid, entry->recordTail,
+             std::string(entry->fileName.c_str(), static_cast<size_t>(entry->fileName.Length()))});
+    }
+
+    // The entries take their UIDs, and the index must ascend by them, which it does unless
+    // the host named a new message below an older one.
+    for (int i = 0; i < count; ++i)
+        index.At(i)->uid = records[static_cast<size_t>(i)].uid;
+    if (!ascending) {
+        std::vector<MessageEntry*> order;
+        order.reserve(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i)
+            order.push_back(index.At(i));
+        std::stable_sort(
+            order.begin(), order.end(),
+            [](const MessageEntry* a, const MessageEntry* b) { return a->uid < b->uid; });
+        for (int i = 0; i < count; ++i)
+            index.Replace(i, order[static_cast<size_t>(i)]);
+    }
+
+    // A record no entry matched is a message the host removed, unless the list was read
+    // short: then it may come back, and keeps its UID.
+    bool dropped = false;
+    for (size_t k = 0; k < known; ++k) {
+        if (matched[k])
+            continue;
+        if (complete)
+            dropped = true;
+        else
+            records.push_back(map.records[k]);
+    }
+    if (records.size() > static_cast<size_t>(count))
+        std::stable_sort(
+            records.begin(), records.end(),
+            [](const UidRecord& a, const UidRecord& b) { return a.nameUid < b.nameUid; });
+    map.records.swap(records);
+    map.next = next;
+    return added || dropped ? UidAssignment::kChanged : UidAssignment::kUnchanged;
+}
+
+std::string FormatUidMap(const UidMap& map) {
+    std::string text(kHeader);
+    char line[96];
+    std::snprintf(line, sizeof line, "\nvalidity %" PRIu32 " next %" PRIu32 " count %lu\n",
+                  map.validity, map.next, static_cast<unsigned long>(map.records.size()));
+    text += line;
+    text.reserve(text.size() + map.records.size() * 40 + 8);
+    for (const UidRecord& record : map.records) {
+        std::snprintf(line, sizeof line, "%" PRIu32 " %016" PRIx64 " ", record.uid, record.tail);
+        text += line;
+        text += record.name;
+        text += '\n';
+    }
+    text += "end\n";
+    return text;
+}
+
+namespace {
+
+// Reads a decimal number of at most 32 bits at *p followed by the byte `after`, and moves
+// past both.
+bool ReadNumber(const char** p, const char* end, char after, uint32_t* out) {
+    const char* s = *p;
+    uint64_t n = 0;
+    const char* digits = s;
+    while (s < end && *s >= '0' && *s <= '9' && s - digits < 10) {
+        n = n * 10 + static_cast<uint64_t>(*s - '0');
+        ++s;
+    }
+    if (s == digits || n > UINT32_MAX || s >= end || *s != after)
+        return false;
+    *out = static_cast<uint32_t>(n);
+    *p = s + 1;
+    return true;
+}
+
+bool ReadWord(const char** p, const char* end, const char* word) {
+    const size_t n = std::strlen(word);
+    if (static_cast<size_t>(end - *p) < n || std::memcmp(*p, word, n) != 0)
+        return false;
+    *p += n;
+    return true;
+}
+
+bool ReadTail(const char** p, const char* end, uint64_t* out) {
+    const char* s = *p;
+    if (end - s < 17 || s[16] != ' ')
+        return false;
+    uint64_t n = 0;
+    for (int i = 0; i < 16; ++i) {
+        const char c = s[i];
+        int v;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else
+            return false;
+        n = n << 4 | static_cast<uint64_t>(v);
+    }
+    *out = n;
+    *p = s + 17;
+    return true;
+}
+
+}  // namespace
+
+bool ParseUidMap(const std::string& text, UidMap* out) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    uint32_t count = 0;
+    if (!ReadWord(&p, end, kHeader) || !ReadWord(&p, end, "\nvalidity ") ||
+        !ReadNumber(&p, end, ' ', &out->validity) || !ReadWord(&p, end, "next ") ||
+        !ReadNumber(&p, end, ' ', &out->next) || !ReadWord(&p, end, "count ") ||
+        !ReadNumber(&p, end, '\n', &count))
+        return false;
+    if (out->validity == 0 || out->next == 0 || count > text.size() / 20)
+        return false;
+    out->records.clear();
+    out->records.reserve(count);
+    std::vector<uint32_t> uids;
+    uids.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        UidRecord record;
+        if (!ReadNumber(&p, end, ' ', &record.uid) || !ReadTail(&p, end, &record.tail))
+            return false;
+        const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
+        if (lf == nullptr)
+            return false;
+        const char* nameEnd = static_cast<const char*>(lf);
+        record.name.assign(p, static_cast<size_t>(nameEnd - p));
+        p = nameEnd + 1;
+        Text name;
+        name.AssignCompact(record.name.data(), static_cast<int>(record.name.size()));
+        record.nameUid = UidFromFileName(name);
+        if (record.uid == 0 || record.uid >= out->next ||
+            (!out->records.empty() && out->records.back().nameUid > record.nameUid))
+            return false;
+        uids.push_back(record.uid);
+        out->records.push_back(std::move(record));
+    }
+    if (!ReadWord(&p, end, "end\n") || p != end)
+        return false;
+    std::sort(uids.begin(), uids.end());
+    return std::adjacent_find(uids.begin(), uids.end()) == uids.end();
+}
+
+LastingUids GiveLastingUids(HostPort& host, const Text& mailRoot, const Text& folderPath,
+                            MessageIndex& index, bool complete) {
+    Text directory = FolderFilePath(host, mailRoot, folderPath, "");
+    if (directory.IsEmpty() ||
+        !platform::DirectoryExists(directory.Left(directory.Length() - 1).c_str()))
+        return {0, 1};
+    // The record's file names are longer than the separator: one that would not fit the
+    // platform's path limit reads as no folder.
+    if (directory.Length() + static_cast<int>(sizeof kNewRecordName) > platform::kMaxPath)
+        return {0, 1};
+    FolderRecord& folder = RecordOf(std::string(directory.c_str()));
+    std::lock_guard<std::mutex> hold(folder.lock);
+    bool initial = false;
+    if (!folder.loaded) {
+        initial = LoadRecord(host, directory, &folder.map);
+        folder.loaded = true;
+        folder.unsaved = initial;
+    }
+    UidAssignment done = AssignUids(folder.map, index, initial, complete);
+    if (done == UidAssignment::kExhausted) {
+        // No UID is left under this UIDVALIDITY: the folder starts again under a new one.
+        Text profile(directory);
+        profile.Append("Imap4.ini");
+        const uint32_t old = folder.map.validity;
+        folder.map = UidMap();
+        folder.map.validity = DrawUidValidity(host, old);
+        WriteFolderValidity(profile, folder.map.validity);
+        done = AssignUids(folder.map, index, true, complete);
+        folder.unsaved = true;
+    }
+    if (done == UidAssignment::kChanged || folder.unsaved)
+        folder.unsaved = !SaveRecord(directory, folder.map);
+    return {folder.map.validity, folder.map.next};
+}
+
+uint32_t DrawUidValidity(HostPort& host, uint32_t above) {
+    platform::CriticalSectionLock hold(CounterLock());
+    const Text settings = SettingsPath(host);
+    uint32_t value = platform::ProfileInt("IMAP4", "UID", 0, settings.c_str()) + 1u;
+    if (value <= above)
+        value = above + 1u;
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", static_cast<int32_t>(value));
+    platform::WriteProfileString("IMAP4", "UID", number, settings.c_str());
+    return value;
+}
