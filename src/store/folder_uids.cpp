@@ -136,7 +136,51 @@ bool LoadRecord(HostPort& host, const Text& directory, UidMap* map) {
 
 }  // namespace
 
+namespace {
+
+// Gives the entries the UIDs of the records, one for one, when the list is the one the records
+// were made from (the usual case: a folder looked at again); false, touching nothing, when not.
+bool SameListing(const UidMap& map, MessageIndex& index) {
+    const int count = index.Count();
+    if (map.records.size() != static_cast<size_t>(count))
+        return false;
+    for (int i = 0; i < count; ++i) {
+        const MessageEntry* entry = index.At(i);
+        const UidRecord& record = map.records[static_cast<size_t>(i)];
+        if (record.nameUid != entry->uid || record.tail != entry->recordTail ||
+            !SameName(record.name, entry->fileName))
+            return false;
+    }
+    for (int i = 0; i < count; ++i)
+        index.At(i)->uid = map.records[static_cast<size_t>(i)].uid;
+    return true;
+}
+
+void SortByUid(MessageIndex& index) {
+    const int count = index.Count();
+    for (int i = 1; i < count; ++i) {
+        if (index.At(i - 1)->uid < index.At(i)->uid)
+            continue;
+        std::vector<MessageEntry*> order;
+        order.reserve(static_cast<size_t>(count));
+        for (int k = 0; k < count; ++k)
+            order.push_back(index.At(k));
+        std::stable_sort(
+            order.begin(), order.end(),
+            [](const MessageEntry* a, const MessageEntry* b) { return a->uid < b->uid; });
+        for (int k = 0; k < count; ++k)
+            index.Replace(k, order[static_cast<size_t>(k)]);
+        return;
+    }
+}
+
+}  // namespace
+
 UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool complete) {
+    if (SameListing(map, index)) {
+        SortByUid(index);
+        return UidAssignment::kUnchanged;
+    }
     const int count = index.Count();
     const size_t known = map.records.size();
     std::vector<bool> matched(known, false);
@@ -144,7 +188,6 @@ UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool co
     records.reserve(static_cast<size_t>(count));
     uint32_t next = map.next;
     bool added = false;
-    bool ascending = true;
     size_t group = 0;
     for (int i = 0; i < count; ++i) {
         const MessageEntry* entry = index.At(i);
@@ -173,8 +216,6 @@ UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool co
             next = uid + 1;
             added = true;
         }
-        if (!records.empty() && records.back().uid >= uid)
-            ascending = false;
         records.push_back(
             {nameUid, uid, entry->recordTail,
              std::string(entry->fileName.c_str(), static_cast<size_t>(entry->fileName.Length()))});
@@ -184,17 +225,7 @@ UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool co
     // the host named a new message below an older one.
     for (int i = 0; i < count; ++i)
         index.At(i)->uid = records[static_cast<size_t>(i)].uid;
-    if (!ascending) {
-        std::vector<MessageEntry*> order;
-        order.reserve(static_cast<size_t>(count));
-        for (int i = 0; i < count; ++i)
-            order.push_back(index.At(i));
-        std::stable_sort(
-            order.begin(), order.end(),
-            [](const MessageEntry* a, const MessageEntry* b) { return a->uid < b->uid; });
-        for (int i = 0; i < count; ++i)
-            index.Replace(i, order[static_cast<size_t>(i)]);
-    }
+    SortByUid(index);
 
     // A record no entry matched is a message the host removed, unless the list was read
     // short: then it may come back, and keeps its UID.
