@@ -1,5 +1,6 @@
-// Shift_JIS to ISO-2022-JP by arithmetic on the code (no tables): the two 94-character rows of
-// JIS X 0208 that share one Shift_JIS lead byte are told apart by the trail byte.
+// Shift_JIS to ISO-2022-JP by arithmetic on the code: the two 94-character rows of JIS X 0208
+// that share one Shift_JIS lead byte are told apart by the trail byte. Only the IBM extension
+// codes go through a table first (mime/ibm_extensions.h).
 //
 // Every conversion runs one scanner over its bytes: runs of plain bytes (ASCII, line ends
 // included) are found eight bytes at a time and copied whole, so text that is mostly ASCII (an
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "mime/base64.h"
+#include "mime/ibm_extensions.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -37,10 +39,17 @@ const ByteClasses& Classes() {
 }
 
 // Written without branches on the bytes (which of the two rows a trail byte selects is as good
-// as random in running text).
+// as random in running text). An IBM extension code first becomes the code of its character in
+// the rows ISO-2022-JP carries, else its arithmetic would give bytes above 0x7E; the
+// user-defined codes (0xF040-0xF9FC) have no such place and stay as they are.
 inline uint16_t JisCode(unsigned s1, unsigned s2) {
-    if (s1 >= 0xF0)
-        return static_cast<uint16_t>(s1 << 8 | s2);
+    if (s1 >= 0xF0) {
+        const uint16_t same = StandardCodeOfIbmExtension(static_cast<uint16_t>(s1 << 8 | s2));
+        if (same >> 8 >= 0xF0)
+            return same;
+        s1 = same >> 8;
+        s2 = same & 0xFF;
+    }
     const unsigned b = s1 - 0x70 - 0x40 * static_cast<unsigned>(s1 >= 0xA0);
     const unsigned t = s2 - static_cast<unsigned>(s2 >= 0x80);
     const unsigned even = static_cast<unsigned>(t >= 0x9E);

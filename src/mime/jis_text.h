@@ -8,8 +8,9 @@
 
 #include "base/text.h"
 
-// The JIS X 0208 code (first byte high) of a Shift_JIS code (lead byte high). Codes of the
-// user-defined area (lead byte 0xF0 and above) are returned unchanged.
+// The JIS X 0208 code (first byte high) of a Shift_JIS code (lead byte high). An IBM extension
+// code (0xFA40-0xFC4B) gives the code of its character in the rows ISO-2022-JP carries (the NEC
+// rows included); codes of the user-defined area (0xF040-0xF9FC) are returned unchanged.
 uint16_t SjisToJisCode(uint16_t sjis);
 
 // Writes the ISO-2022-JP form of the NUL-terminated Shift_JIS text src into dst, followed by a

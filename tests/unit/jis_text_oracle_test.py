@@ -93,6 +93,28 @@ class JisTextOracleTest(unittest.TestCase):
             self.assertEqual(ours, expected, code.hex())
             self.assertEqual(jis, expected[3:5], code.hex())
 
+    def test_ibm_extensions_go_out_in_seven_bits_as_the_same_characters(self):
+        """The IBM extension codes (髙, 﨑, ⅰ...): the code page's own decoding of what the
+        JIS bytes stand for gives the original character back."""
+        ibm = []
+        for lead in (0xFA, 0xFB, 0xFC):
+            for trail in range(0x40, 0xFD):
+                try:
+                    ibm.append((bytes([lead, trail]), bytes([lead, trail]).decode("cp932")))
+                except UnicodeDecodeError:
+                    pass
+        self.assertEqual(len(ibm), 388)
+        for (code, ch), out in zip(ibm, run_tool(["c " + code.hex() for code, _ in ibm])):
+            self.assertEqual(out[:3] + out[5:], b"\x1b$B\x1b(B", code.hex())
+            j1, j2 = out[3], out[4]
+            self.assertTrue(0x21 <= j1 <= 0x7E and 0x21 <= j2 <= 0x7E, code.hex())
+            # JIS to Shift_JIS by the arithmetic, then the code page.
+            s1 = (j1 + 1) // 2 + (0x70 if j1 <= 0x5E else 0xB0)
+            s2 = j2 + (0x1F if j2 <= 0x5F else 0x20) if j1 % 2 else j2 + 0x7E
+            self.assertEqual(bytes([s1, s2]).decode("cp932"), ch, code.hex())
+        # Half-width katakana and the user-defined codes keep their raw bytes.
+        self.assertEqual(run_tool(["c b1f040"])[0], b"\xb1\x1b$B\xf0\x40\x1b(B")
+
     def generated_lines(self):
         rng = random.Random(932)
         ascii_words = ["Subject:", "test", "a", "Re:", "\\~", "x=1;", "\t", "(", ")"]

@@ -55,6 +55,8 @@ TEST(SjisToJisCodeTest, RowsAndCells) {
     EXPECT_EQ(SjisToJisCode(0x9FFC), 0x5E7E);
     EXPECT_EQ(SjisToJisCode(0xE040), 0x5F21);  // second lead byte range
     EXPECT_EQ(SjisToJisCode(0xEAA4), 0x7426);  // 熙, the last JIS X 0208 character
+    // 髙 of the IBM extensions goes as its NEC-selected code 0xEEE0 does, in row 92.
+    EXPECT_EQ(SjisToJisCode(0xFBFC), 0x7C62);
     // The user-defined area is left as it is.
     EXPECT_EQ(SjisToJisCode(0xF040), 0xF040);
     EXPECT_EQ(SjisToJisCode(0xF9FC), 0xF9FC);
