@@ -16,7 +16,7 @@ Text ReadEnvelopeValue(HostPort& host, const MessageEntry& entry, const Text& ma
     if (!path.IsEmpty()) {
         File file;
         if (file.Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways))
-            ReadEnvelope(&file, &env);
+            ReadEnvelope(&file, &env, mode);
     }
     Text value;
     RenderEnvelope(env, &value, mode == Mode::kExact ? ParseAddress : ParseAddressExtended);

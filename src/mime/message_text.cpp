@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "mime/client_form.h"
+#include "mime/extended_form.h"
 #include "mime/jis_text.h"
 #include "mime/unicode_text.h"
 
@@ -38,7 +38,9 @@ bool SameNoCase(const std::string& a, const char* b) {
     return i == a.size() && b[i] == 0;
 }
 
-bool IsStatusLine(const char* p, size_t n) {
+}  // namespace
+
+bool IsHostStatusLine(const char* p, size_t n) {
     if (n < static_cast<size_t>(kStatusFieldLength))
         return false;
     for (int i = 0; i < kStatusFieldLength; ++i) {
@@ -47,6 +49,8 @@ bool IsStatusLine(const char* p, size_t n) {
     }
     return true;
 }
+
+namespace {
 
 std::string Trimmed(const std::string& s) {
     size_t begin = 0;
@@ -96,7 +100,7 @@ size_t ParseHeader(const char* p, size_t n, std::vector<RawField>* fields) {
             current.append(p + pos, length);
         } else {
             finish();
-            status = IsStatusLine(p + pos, length);
+            status = IsHostStatusLine(p + pos, length);
             current.assign(p + pos, length);
         }
         pos = next;
@@ -332,7 +336,12 @@ int32_t MessageText::SentDate() const {
 
 uint32_t ClientFormSize(const std::string& raw, Mode mode) {
     uint32_t size = 2;  // the CR LF between header and body
-    ClientFormConverter form(mode);
+    if (mode == Mode::kExtended) {
+        Text header;
+        Text body;
+        ExtendedClientForm(raw.data(), raw.size(), TextForm::kMime, &header, &body);
+        return size + static_cast<uint32_t>(header.Length() + body.Length());
+    }
     // Header lines are converted into one scratch text and counted, the body only counted.
     Text scratch;
     const char* data = raw.data();
@@ -350,9 +359,9 @@ uint32_t ClientFormSize(const std::string& raw, Mode mode) {
             (length == 1 && line[0] == '\n') || (length == 2 && line[0] == '\r' && line[1] == '\n');
         if (separator) {
             inHeader = false;
-        } else if (!IsStatusLine(line, length)) {
+        } else if (!IsHostStatusLine(line, length)) {
             scratch.Clear();
-            form.AppendHeaderLine(line, static_cast<int>(length), &scratch);
+            AppendHeaderWords(line, static_cast<int>(length), &scratch);
             size += static_cast<uint32_t>(scratch.Length());
         }
     }
@@ -372,8 +381,7 @@ uint32_t ClientFormSize(const std::string& raw, Mode mode) {
             }
             end = cut;
         }
-        size +=
-            static_cast<uint32_t>(form.BodyLinesLength(data + pos, static_cast<int>(end - pos)));
+        size += static_cast<uint32_t>(JisLinesLength(data + pos, static_cast<int>(end - pos)));
         pos = end;
     }
     return size;

@@ -45,6 +45,10 @@ class MessageText {
     std::u16string body_;
 };
 
+// Whether a line of a message file is the host's own status line ("X-Orvex-Status:", ASCII
+// case ignored), which no client is shown.
+bool IsHostStatusLine(const char* line, size_t n);
+
 // The byte count of the message's client form as loading it gives: header lines without the
 // host's status line, each with encoded words, then CR LF, then the body lines in ISO-2022-JP.
 uint32_t ClientFormSize(const std::string& raw, Mode mode);

@@ -122,7 +122,7 @@ void AppendEnvelope(const char* s, ByteRange header, std::string* out) {
             i = next < end ? next + 1 : end;
         } while (i < end && (s[i] == ' ' || s[i] == '\t'));
         if (!field.IsEmpty())
-            ApplyEnvelopeField(field, &env);
+            ApplyEnvelopeField(field, &env, Mode::kExtended);
     }
     Text value;
     RenderEnvelope(env, &value, ParseAddressExtended);

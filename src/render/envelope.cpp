@@ -6,7 +6,7 @@
 
 #include "base/file.h"
 #include "mime/body_structure.h"
-#include "mime/client_form.h"
+#include "mime/extended_form.h"
 #include "mime/jis_text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -81,7 +81,7 @@ void WriteAddressList(const EnvelopeField& field, AddressParser parse, Text* out
 
 }  // namespace
 
-void ApplyEnvelopeField(const Text& field, Envelope* env) {
+void ApplyEnvelopeField(const Text& field, Envelope* env, Mode mode) {
     // Most fields are of no envelope kind: they are passed over before any copy is made. The
     // name's first bytes compare as the raw field's do, since no key holds a colon or a blank.
     bool wanted = false;
@@ -98,9 +98,14 @@ void ApplyEnvelopeField(const Text& field, Envelope* env) {
         if (name.CompareNoCase(key.key, key.length) != 0)
             continue;
         EnvelopeField& target = env->*key.field;
-        if (key.field == &Envelope::subject) {
+        if (key.field == &Envelope::subject && mode == Mode::kExact) {
             JisText encoded(value);
             encoded.EncodeHeaderWords();
+            Store(&target, encoded);
+        } else if (key.field == &Envelope::subject) {
+            Text encoded("");
+            AppendHeaderTextExtended(value.c_str(), static_cast<size_t>(value.Length()), false,
+                                     TextForm::kMime, &encoded);
             Store(&target, encoded);
         } else {
             Store(&target, value);
@@ -116,7 +121,7 @@ void ApplyEnvelopeField(const Text& field, Envelope* env) {
     }
 }
 
-void ReadEnvelope(File* file, Envelope* env) {
+void ReadEnvelope(File* file, Envelope* env, Mode mode) {
     Text line;
     // An empty line ends the header and reads like the end of the file.
     while (file->ReadLine(&line, File::kLine) > 0) {
@@ -128,7 +133,7 @@ void ReadEnvelope(File* file, Envelope* env) {
             file->ReadLine(&line, File::kLine);
             field.Append(line);
         }
-        ApplyEnvelopeField(field, env);
+        ApplyEnvelopeField(field, env, mode);
     }
 }
 
@@ -224,6 +229,14 @@ void WriteEnvelope(const FetchItem& item, const FetchedMessage& m, Output& out) 
 // word per run of characters.
 namespace {
 
+bool FitsAscii(const Text& text) {
+    for (int i = 0; i < text.Length(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0x80) != 0)
+            return false;
+    }
+    return true;
+}
+
 bool IsCharacter(const Text& text, int i) {
     return i + 1 < text.Length() && platform::IsLeadByte(static_cast<unsigned char>(text[i])) &&
            platform::IsTrailByte(static_cast<unsigned char>(text[i + 1]));
@@ -314,9 +327,10 @@ void ParseAddressExtended(const Text& value, int* pos, EnvelopeAddress* out) {
         name = comment;
     name.Trim();
     address.Trim();
-    if (HasDoubleByte(name)) {
+    if (!FitsAscii(name)) {
         Text word("");
-        AppendWholeWord(name, &word);
+        AppendEncodedWords(name.c_str(), static_cast<size_t>(name.Length()), TextForm::kMime,
+                           &word);
         name = word;
     }
     out->name = name;

@@ -5,6 +5,7 @@
 #define ORV_RENDER_ENVELOPE_H_
 
 #include "base/file.h"
+#include "base/mode.h"
 #include "base/text.h"
 
 // One envelope field: absent until a header field of its kind is seen.
@@ -36,18 +37,20 @@ struct EnvelopeAddress {
 };
 
 // Applies one complete header field (continuation lines joined, line ends removed) to env.
-// Fields of no envelope kind are ignored.
-void ApplyEnvelopeField(const Text& field, Envelope* env);
+// Fields of no envelope kind are ignored. The Subject gets the encoded words of the mode's
+// client form.
+void ApplyEnvelopeField(const Text& field, Envelope* env, Mode mode = Mode::kExact);
 
 // Reads the header of an open file, up to its first empty line or its end, into env.
-void ReadEnvelope(File* file, Envelope* env);
+void ReadEnvelope(File* file, Envelope* env, Mode mode = Mode::kExact);
 
 // Parses the address of value that starts at *pos into *out and moves *pos to the start of the
 // next address (value.Length() after the last one). Call only while *pos < value.Length().
 void ParseAddress(const Text& value, int* pos, EnvelopeAddress* out);
 
 // As ParseAddress, the extended mode's way: quoted pairs are undone inside quoted strings,
-// comments nest, and a display name with Japanese text becomes one encoded word.
+// comments nest, and a display name with Japanese text becomes encoded words of the charset
+// its characters need (mime/extended_form.h).
 void ParseAddressExtended(const Text& value, int* pos, EnvelopeAddress* out);
 
 // Appends ("name" NIL "mailbox" "host") to out.

@@ -9,30 +9,13 @@
 #include <new>
 
 #include "base/file.h"
-#include "mime/client_form.h"
+#include "mime/extended_form.h"
 #include "mime/jis_text.h"
+#include "mime/message_text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
 namespace {
-
-// The host's own header line, never shown to a client.
-constexpr char kStatusField[] = "X-Orvex-Status:";
-constexpr int kStatusFieldLength = sizeof kStatusField - 1;
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsStatusLine(const char* line, int length) {
-    if (length < kStatusFieldLength)
-        return false;
-    for (int i = 0; i < kStatusFieldLength; ++i) {
-        if (AsciiLower(line[i]) != AsciiLower(kStatusField[i]))
-            return false;
-    }
-    return true;
-}
 
 // The line that separates header and body: exactly CR LF or exactly LF.
 bool IsSeparatorLine(const char* line, int length) {
@@ -76,21 +59,37 @@ bool OpenMessageFile(HostPort& host, File* file, const MessageEntry& entry, cons
 }
 
 // Reads the header lines of an open message file up to the separator line: each one that is
-// not the status line goes to out in client form (null: only noted by the converter). False
+// not the status line goes to out in the default client form (null: skipped). False
 // when the file ended first.
-bool ReadHeaderLines(File* file, ClientFormConverter* form, Text* out) {
+bool ReadHeaderLines(File* file, Text* out) {
     const char* line = nullptr;
     for (int n = file->NextLine(&line); n > 0; n = file->NextLine(&line)) {
         if (IsSeparatorLine(line, n))
             return true;
-        if (IsStatusLine(line, n))
+        if (IsHostStatusLine(line, static_cast<size_t>(n)))
             continue;
         if (out != nullptr)
-            form->AppendHeaderLine(line, n, out);
-        else
-            form->SkipHeaderLine(line, n);
+            AppendHeaderWords(line, n, out);
     }
     return false;
+}
+
+// The extended client form of the whole message file: the label of a text part depends on
+// all of its text, so even the header needs the whole file. False when it cannot be opened.
+bool ReadExtendedForm(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
+                      const Text& folderPath, TextForm text, Text* header, Text* body) {
+    File file;
+    int64_t size = -1;
+    if (!OpenMessageFile(host, &file, entry, mailRoot, folderPath, kKeepAll, &size))
+        return false;
+    std::string raw;
+    if (size > 0 && size < (int64_t{1} << 30))
+        raw.reserve(static_cast<size_t>(size));
+    char block[16384];
+    for (uint32_t n = file.Read(block, sizeof block); n > 0; n = file.Read(block, sizeof block))
+        raw.append(block, n);
+    ExtendedClientForm(raw.data(), raw.size(), text, header, body);
+    return true;
 }
 
 // Reads what is needed of the message file into the entry's client form. A missing file is
@@ -99,13 +98,23 @@ void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
                      const Text& folderPath, bool needHeader, bool needBody, Mode form) {
     if (!needHeader && !needBody)
         return;
+    if (form == Mode::kExtended) {
+        Text header;
+        Text body;
+        if (!ReadExtendedForm(host, entry, mailRoot, folderPath, TextForm::kMime, &header, &body))
+            return;
+        if (needHeader)
+            entry.headerText = header;
+        if (needBody)
+            entry.bodyText = body;
+        return;
+    }
     File file;
     int64_t size = -1;
     if (!OpenMessageFile(host, &file, entry, mailRoot, folderPath,
                          needBody ? kKeepAll : kHeaderOnly, &size))
         return;
-    ClientFormConverter converter(form);
-    if (!ReadHeaderLines(&file, &converter, needHeader ? &entry.headerText : nullptr) || !needBody)
+    if (!ReadHeaderLines(&file, needHeader ? &entry.headerText : nullptr) || !needBody)
         return;
     // The body's client form is about as long as its bytes in the file (ISO-2022-JP adds six
     // bytes per run of double-byte characters): one allocation for most messages.
@@ -114,7 +123,7 @@ void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
         entry.bodyText.Reserve(static_cast<int>(rest + rest / 16));
     const char* lines = nullptr;
     for (int n = file.NextLines(&lines); n > 0; n = file.NextLines(&lines))
-        converter.AppendBodyLines(lines, n, &entry.bodyText);
+        AppendJisLines(lines, n, &entry.bodyText);
 }
 
 // The byte count of the message's client form, read from its file without keeping the text:
@@ -122,19 +131,24 @@ void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
 uint32_t MeasureMessageFile(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
                             const Text& folderPath, Mode mode) {
     uint32_t total = 2;  // the CR LF between header and body
+    if (mode == Mode::kExtended) {
+        Text header;
+        Text body;
+        ReadExtendedForm(host, entry, mailRoot, folderPath, TextForm::kMime, &header, &body);
+        return total + static_cast<uint32_t>(header.Length() + body.Length());
+    }
     File file;
     int64_t size = -1;
     if (!OpenMessageFile(host, &file, entry, mailRoot, folderPath, kMeasureAll, &size))
         return total;
-    ClientFormConverter form(mode);
     Text scratch;
-    const bool body = ReadHeaderLines(&file, &form, &scratch);
+    const bool body = ReadHeaderLines(&file, &scratch);
     total += static_cast<uint32_t>(scratch.Length());
     if (!body)
         return total;
     const char* line = nullptr;
     for (int n = file.NextLines(&line); n > 0; n = file.NextLines(&line))
-        total += static_cast<uint32_t>(form.BodyLinesLength(line, n));
+        total += static_cast<uint32_t>(JisLinesLength(line, n));
     return total;
 }
 

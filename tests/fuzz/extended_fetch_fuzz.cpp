@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "mime/client_form.h"
+#include "mime/extended_form.h"
 #include "mime/message_text.h"
 #include "imap/fetch_message.h"
 #include "render/items.h"

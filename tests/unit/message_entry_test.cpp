@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "mime/client_form.h"
+#include "mime/extended_form.h"
 
 namespace {
 
@@ -328,47 +328,25 @@ TEST_F(MessageEntryTest, FileLargerThanAReadBlock) {
     EXPECT_EQ(size, Whole().size());
 }
 
-TEST_F(MessageEntryTest, ExtendedFormReadsTheSameLinesOneByOne) {
+TEST_F(MessageEntryTest, ExtendedFormIsTheWholeMessagesFormHoweverLoaded) {
+    // A part whose text needs UTF-8 (髙) relabels its header: the header alone must say so too.
     const std::string message =
+        "X-Orvex-Status: 40000000\r\n"
         "Subject: \x83\x65\r\n"
-        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n"
         "\r\n"
-        "--b1\r\n"
-        "Content-Type: text/plain; name=\"\x83\x65.txt\"\r\n"
-        "\r\n"
-        "\x93\xFA\x96\x7B \"\x83\x65\"\r\n"
-        "--b1--\r\n";
+        "\xFB\xFC\x8B\xB4 \"\x83\x65\"\r\n";
     PutMessage(message);
-    // The same lines through the converter one at a time.
-    std::string header;
-    std::string body;
-    {
-        ClientFormConverter form(Mode::kExtended);
-        size_t start = 0;
-        bool inHeader = true;
-        while (start < message.size()) {
-            const size_t end = message.find('\n', start) + 1;
-            JisText line(message.substr(start, end - start).c_str());
-            start = end;
-            if (inHeader && line == "\r\n") {
-                inHeader = false;
-            } else if (inHeader) {
-                form.HeaderLine(&line);
-                header += line.c_str();
-            } else {
-                form.BodyLine(&line);
-                body += line.c_str();
-            }
-        }
-        const LoadPolicy extended{Mode::kExtended, true};
-        EXPECT_EQ(MessageSize(host_, entry_, mailRoot_, folder_, extended),
-                  header.size() + 2 + body.size());
-        LoadMessage(host_, entry_, mailRoot_, folder_, true, extended);
-    }
-    EXPECT_EQ(entry_.headerText.c_str(), header);
-    EXPECT_EQ(entry_.bodyText.c_str(), body);
-    // The part's header line is an encoded header line, not body text.
-    EXPECT_NE(body.find("=?ISO-2022-JP?B?"), std::string::npos);
+    Text header;
+    Text body;
+    ExtendedClientForm(message.data(), message.size(), TextForm::kMime, &header, &body);
+    const LoadPolicy extended{Mode::kExtended, true};
+    EXPECT_EQ(MessageSize(host_, entry_, mailRoot_, folder_, extended),
+              static_cast<uint32_t>(header.Length() + 2 + body.Length()));
+    LoadHeader(host_, entry_, mailRoot_, folder_, true, extended);
+    EXPECT_STREQ(entry_.headerText.c_str(), header.c_str());
+    EXPECT_NE(std::string(header.c_str()).find("charset=UTF-8"), std::string::npos);
+    LoadBody(host_, entry_, mailRoot_, folder_, true, extended);
+    EXPECT_STREQ(entry_.bodyText.c_str(), body.c_str());
 }
 
 TEST_F(MessageEntryTest, TextIsReadOnceUnlessEmpty) {

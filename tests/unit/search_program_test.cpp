@@ -385,7 +385,7 @@ TEST_F(EntrySubjectTest, SizeAgreesWithTheLoadedClientFormAndMarksNothing) {
         EXPECT_TRUE(searched.headerText.IsEmpty());
         EXPECT_TRUE(searched.bodyText.IsEmpty());
         MessageEntry fetched = Entry(name.c_str());
-        LoadMessage(host_, fetched, mailRoot_, folder_, true);
+        LoadMessage(host_, fetched, mailRoot_, folder_, true, LoadPolicy{Mode::kExtended, true});
         EXPECT_EQ(size, static_cast<uint32_t>(fetched.headerText.Length() + 2 +
                                               fetched.bodyText.Length()))
             << name;
