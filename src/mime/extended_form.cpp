@@ -402,7 +402,7 @@ class Walker {
         if (!topLevel)
             body->AppendBytes(lines[i].p, static_cast<int>(lines[i].n));
         if (relabel) {
-            Utf8Body(lines, bodyFirst, last, body);
+            Utf8Body(lines, bodyFirst, last, topLevel, body);
         } else if (depth < kMaxDepth && type.compare(0, 10, "multipart/") == 0 &&
                    !ParameterValue(info.type, "boundary").empty()) {
             Multipart(lines, bodyFirst, last, ParameterValue(info.type, "boundary"), depth, body);
@@ -431,19 +431,24 @@ class Walker {
             AppendJisLines(lines[i].p, static_cast<int>(lines[i].n), out);
     }
 
-    // The text of lines [first, last) as UTF-8: base64 lines (kMime) or the UTF-8 itself. The
-    // last line's line end stays outside, as it may belong to a boundary.
-    void Utf8Body(const std::vector<Line>& lines, size_t first, size_t last, Text* out) const {
+    // The text of lines [first, last) as UTF-8: base64 lines (kMime) or the UTF-8 itself. In a
+    // part the last line's line end stays outside, as it belongs to the boundary after it.
+    void Utf8Body(const std::vector<Line>& lines, size_t first, size_t last, bool ownsLastEnd,
+                  Text* out) const {
         std::string sjis;
         for (size_t i = first; i < last; ++i)
             sjis.append(lines[i].p, lines[i].n);
-        const size_t end = LineEndLength(sjis.data(), sjis.size());
+        const size_t end = ownsLastEnd ? 0 : LineEndLength(sjis.data(), sjis.size());
         std::string utf8;
         AppendUtf8OfShiftJis(sjis.data(), sjis.size() - end, &utf8);
-        if (form_ == TextForm::kUtf8)
+        if (form_ == TextForm::kUtf8) {
             out->AppendBytes(utf8.data(), static_cast<int>(utf8.size()));
-        else
+        } else {
             AppendBase64Lines(utf8, out);
+            // The base64 text ends with a line of its own.
+            if (ownsLastEnd && !utf8.empty())
+                out->Append("\r\n");
+        }
         out->AppendBytes(sjis.data() + sjis.size() - end, static_cast<int>(end));
     }
 

@@ -91,7 +91,7 @@ TEST(ExtendedHeaderTest, WordsTakeTheCharsetTheyNeedAndLeaveBlanksOutside) {
 }
 
 TEST(ExtendedFormTest, TextPartsBeyondJisAreRelabelledAsUtf8) {
-    const std::string utf8Body = "\xE9\xAB\x99\xE6\xA9\x8B\r\nline 2";
+    const std::string utf8Body = "\xE9\xAB\x99\xE6\xA9\x8B\r\nline 2\r\n";
     // A single-part message: its own Content-Type gets the charset, its encoding base64; the
     // host's status line is left out.
     Form f = Convert(

@@ -1,0 +1,171 @@
+"""Japanese text beyond JIS X 0208 (IBM extension kanji in surnames, the NEC rows, half-width
+katakana, a user-defined code) in subjects, display names, attachment names and bodies. The
+exact mode sends the IBM codes as 7-bit ISO-2022-JP whose bytes, read back through the JIS
+arithmetic and the code page, are the stored characters; the extended mode sends what Python's
+email package decodes to the store's text, in ENVELOPE and every part too."""
+
+import email
+import email.header
+import email.policy
+import re
+import unittest
+
+from harness import UNREAD, StoreTestCase, sjis
+from imap_reader import parse_response
+
+# The characters the host's store holds in code page 932 (U+E000 is the user-defined 0xF040).
+NAMES = "髙橋 山﨑 德永"
+SYMBOLS = "①Ⅱ㈱ｶﾀｶﾅ\ue000"
+SUBJECT = "会議 " + NAMES + " " + SYMBOLS
+PLAIN = "鈴木です。\r\n"
+BODY = "髙橋様\r\n山﨑です。①の件、Ⅱ期分を㈱ｶﾀｶﾅへ。\ue000\r\n"
+ATTACHMENT = "德永.txt"
+
+
+def cp932(text):
+    return text.encode("cp932")
+
+
+SINGLE = cp932("From: 髙橋 太郎 <takahashi@example.jp>\r\n"
+               "To: \"山﨑 ①\" <y@example.jp>\r\n"
+               "Subject: " + SUBJECT + "\r\n"
+               "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+               "Content-Transfer-Encoding: 7bit\r\n"
+               "\r\n" + BODY)
+
+MULTIPART = cp932("From: \"德永 ｶﾅ\" <t@example.jp>\r\n"
+                  "Subject: " + NAMES + "\r\n"
+                  "Content-Type: multipart/mixed; boundary=\"b1\"\r\n"
+                  "\r\n"
+                  "--b1\r\n"
+                  "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+                  "\r\n" + PLAIN +
+                  "--b1\r\n"
+                  "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+                  "\r\n" + BODY +
+                  "--b1\r\n"
+                  "Content-Type: text/plain; name=\"" + ATTACHMENT + "\"\r\n"
+                  "Content-Disposition: attachment; filename=\"" + ATTACHMENT + "\"\r\n"
+                  "Content-Transfer-Encoding: base64\r\n"
+                  "\r\n"
+                  "QUJD\r\n"
+                  "--b1\r\n"
+                  "Content-Type: message/rfc822\r\n"
+                  "\r\n"
+                  "Subject: " + SYMBOLS + "\r\n"
+                  "\r\n" + BODY +
+                  "--b1--\r\n")
+
+
+def literal(answer, item):
+    at = answer.index(item) + len(item)
+    size = re.match(rb" \{(\d+)\}\r\n", answer[at:])
+    start = at + size.end()
+    return answer[start:start + int(size.group(1))]
+
+
+def jis_segments(data):
+    """The byte pairs of every ESC $ B segment."""
+    return re.findall(rb"\x1b\$B(.*?)\x1b\(B", data, re.S)
+
+
+def sjis_of_jis(j1, j2):
+    s1 = (j1 + 1) // 2 + (0x70 if j1 <= 0x5E else 0xB0)
+    s2 = j2 + (0x1F if j2 <= 0x5F else 0x20) if j1 % 2 else j2 + 0x7E
+    return bytes([s1, s2])
+
+
+def lines(text):
+    """Text with its line ends made LF (a base64 part keeps the CR LF of the stored text)."""
+    return text.replace("\r\n", "\n")
+
+
+def decoded(word):
+    return str(email.header.make_header(email.header.decode_header(word.decode())))
+
+
+class JapaneseTextTest(StoreTestCase):
+
+    def serve(self, extended):
+        if extended:
+            self.use_extended_mode()
+        self.store.folder("inbox.box", title="受信トレイ", uid_validity=7,
+                          messages=[("AAAA0001", UNREAD, SINGLE), ("AAAA0002", UNREAD, MULTIPART)])
+        self.start_store_host(check_stop=True)
+        client = self.logged_in()
+        client.answer(b"s1 SELECT INBOX")
+        return client
+
+    def whole(self, client, n):
+        return literal(client.answer(b"f%d FETCH %d BODY.PEEK[]" % (n, n)), b"BODY[]")
+
+    def test_exact_mode_sends_ibm_codes_as_seven_bit_jis(self):
+        client = self.serve(False)
+        for n, original in ((1, SINGLE), (2, MULTIPART)):
+            data = self.whole(client, n)
+            segments = jis_segments(data)
+            self.assertTrue(segments)
+            for segment in segments:
+                pairs = [segment[i:i + 2] for i in range(0, len(segment), 2)]
+                for pair in pairs:
+                    if pair[0] >= 0xF0 and pair[0] <= 0xF9:
+                        continue  # a user-defined code: no place in ISO-2022-JP, kept raw
+                    self.assertTrue(all(0x21 <= b <= 0x7E for b in pair), pair)
+            # Read back (encoded words opened first), every text is the store's.
+            back = re.sub(rb"=\?ISO-2022-JP\?B\?([^?]*)\?=",
+                          lambda m: email.header.decode_header(m.group(0).decode())[0][0], data)
+            back = re.sub(rb"\x1b\$B(.*?)\x1b\(B",
+                          lambda m: b"".join(
+                              m.group(1)[i:i + 2] if m.group(1)[i] >= 0xF0 else
+                              sjis_of_jis(m.group(1)[i], m.group(1)[i + 1])
+                              for i in range(0, len(m.group(1)), 2)), back, flags=re.S)
+            for text in (NAMES, "髙橋 太郎", "山﨑 ①", BODY):
+                if cp932(text) in original:
+                    self.assertIn(text, back.decode("cp932"))
+
+    def test_extended_mode_decodes_to_the_stored_text(self):
+        client = self.serve(True)
+        policy = email.policy.default
+        single = email.message_from_bytes(self.whole(client, 1), policy=policy)
+        self.assertEqual(str(single["subject"]), SUBJECT)
+        self.assertEqual(single["from"].addresses[0].display_name, "髙橋 太郎")
+        self.assertEqual(single["to"].addresses[0].display_name, "山﨑 ①")
+        self.assertEqual(single.get_content_charset(), "utf-8")
+        self.assertEqual(lines(single.get_content()), lines(BODY))
+
+        data = self.whole(client, 2)
+        self.assertTrue(all(b < 0x80 for b in data))
+        multi = email.message_from_bytes(data, policy=policy)
+        self.assertEqual(str(multi["subject"]), NAMES)
+        self.assertEqual(multi["from"].addresses[0].display_name, "德永 ｶﾅ")
+        plain, body, attachment, attached = multi.get_payload()
+        self.assertEqual(plain.get_content_charset(), "iso-2022-jp")
+        self.assertEqual(lines(plain.get_content()), lines(PLAIN.rstrip("\r\n")))
+        self.assertEqual(lines(body.get_content()), lines(BODY.rstrip("\r\n")))
+        self.assertEqual(attachment.get_filename(), ATTACHMENT)
+        self.assertEqual(attachment.get_content(), "ABC")
+        inner = attached.get_payload()[0]
+        self.assertEqual(str(inner["subject"]), SYMBOLS)
+        self.assertEqual(lines(inner.get_content()), lines(BODY.rstrip("\r\n")))
+
+        # RFC822.SIZE, BODYSTRUCTURE and the part sections agree with those bytes.
+        answer = client.answer(b"f3 FETCH 2 (RFC822.SIZE BODYSTRUCTURE ENVELOPE BODY.PEEK[2])")
+        fetched = parse_response(answer[:answer.rindex(b"\r\n", 0, len(answer) - 2) + 2])
+        self.assertEqual(fetched.get(b"RFC822.SIZE"), len(data))
+        structure = fetched.get(b"BODYSTRUCTURE")
+        self.assertEqual(structure[1][2], [b"charset", b"UTF-8"])
+        self.assertEqual(structure[1][5], b"base64")
+        section = literal(answer, b"BODY[2]")
+        self.assertEqual(structure[1][6], len(section))
+        self.assertIn(b"\r\n\r\n" + section + b"\r\n--b1\r\n", data)
+        envelope = fetched.get(b"ENVELOPE")
+        self.assertEqual(decoded(envelope[1]), NAMES)
+        self.assertEqual(decoded(envelope[2][0][0]), "德永 ｶﾅ")
+        envelope = parse_response(client.answer(b"f4 FETCH 1 ENVELOPE").split(b"\r\n")[0] +
+                                  b"\r\n").get(b"ENVELOPE")
+        self.assertEqual(decoded(envelope[1]), SUBJECT)
+        self.assertEqual(decoded(envelope[2][0][0]), "髙橋 太郎")
+
+
+if __name__ == "__main__":
+    unittest.main()
