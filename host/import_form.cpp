@@ -331,8 +331,70 @@ std::u16string Escaped(const std::u16string& text) {
     return out;
 }
 
+// The value with each run of raw UTF-8 words (blank-separated; in a structured field the
+// specials end a word too) as UTF-8 encoded words of at most 45 bytes of text each.
+std::string WithUtf8Words(const std::string& value, Syntax syntax) {
+    auto separates = [&](char c) {
+        return c == ' ' || c == '\t' ||
+               (syntax != Syntax::kText &&
+                std::string("()<>@,;:\\\"[]").find(c) != std::string::npos);
+    };
+    auto high = [](const std::string& word) {
+        for (char c : word) {
+            if (static_cast<unsigned char>(c) >= 0x80)
+                return true;
+        }
+        return false;
+    };
+    std::string out;
+    size_t i = 0;
+    while (i < value.size()) {
+        if (separates(value[i])) {
+            out += value[i++];
+            continue;
+        }
+        size_t end = i;
+        while (end < value.size() && !separates(value[end]))
+            ++end;
+        if (!high(value.substr(i, end - i))) {
+            out += value.substr(i, end - i);
+            i = end;
+            continue;
+        }
+        // Further non-ASCII words after blanks join the run.
+        for (;;) {
+            size_t next = end;
+            while (next < value.size() && (value[next] == ' ' || value[next] == '\t'))
+                ++next;
+            size_t nextEnd = next;
+            while (nextEnd < value.size() && !separates(value[nextEnd]))
+                ++nextEnd;
+            if (next == end || nextEnd == next || !high(value.substr(next, nextEnd - next)))
+                break;
+            end = nextEnd;
+        }
+        const std::string run = value.substr(i, end - i);
+        size_t at = 0;
+        while (at < run.size()) {
+            size_t take = run.size() - at < 45 ? run.size() - at : 45;
+            // Never inside a character: a continuation byte starts no piece.
+            while (at + take < run.size() &&
+                   (static_cast<unsigned char>(run[at + take]) & 0xC0) == 0x80)
+                --take;
+            if (at > 0)
+                out += ' ';
+            out += "=?UTF-8?B?" + Base64Encode(run.substr(at, take)) + "?=";
+            at += take;
+        }
+        i = end;
+    }
+    return out;
+}
+
 // The field with its encoded words decoded and any other non-ASCII text in Shift_JIS, on one
-// line; the field as it was when it holds neither, or when its text cannot all be held.
+// line; the field as it was when it holds neither. Raw UTF-8 text that Shift_JIS cannot all
+// hold (an emoji) becomes UTF-8 encoded words, which read back as sent; other text that cannot
+// be held stays as it was.
 std::string DecodedField(const std::string& field) {
     const std::string name = FieldName(field);
     if (name.empty())
@@ -372,7 +434,16 @@ std::string DecodedField(const std::string& field) {
         }
     }
     std::string bytes;
-    if (!ToShiftJis(text, &bytes) || bytes == value)
+    if (!ToShiftJis(text, &bytes)) {
+        std::u16string utf8;
+        bool raw = false;
+        for (char c : value)
+            raw = raw || static_cast<unsigned char>(c) >= 0x80;
+        if (raw && DecodeUtf8(value.data(), value.size(), &utf8))
+            return Rebuilt(field, WithUtf8Words(value, syntax));
+        return field;
+    }
+    if (bytes == value)
         return field;
     return Rebuilt(field, bytes);
 }
@@ -543,6 +614,17 @@ void ConvertText(Entity* entity, const ContentType& ct) {
             return;
         entity->body = Base64Lines(raw);
         SetField(entity, "content-transfer-encoding", "Content-Transfer-Encoding", "base64");
+        // Text that named no charset was read as UTF-8 (a client that enabled UTF-8 sends
+        // it so): once in base64 it must say so, or readers take it for ASCII.
+        std::u16string asUtf8;
+        if (!ct.hasCharset && DecodeUtf8(raw.data(), raw.size(), &asUtf8)) {
+            if (!ct.present) {
+                SetField(entity, "content-type", "Content-Type", "text/plain; charset=UTF-8");
+            } else {
+                const int at = FindField(*entity, "content-type");
+                entity->fields[at] = WithCharset(entity->fields[at], "UTF-8");
+            }
+        }
     }
 }
 

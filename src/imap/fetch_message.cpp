@@ -10,16 +10,19 @@ namespace {
 // The ENVELOPE value read from the message file's header; a missing file is created empty, as
 // message files always are opened.
 Text ReadEnvelopeValue(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
-                       const Text& folderPath, Mode mode) {
+                       const Text& folderPath, Mode mode, TextForm text) {
     Envelope env;
     const Text path = MessageFilePath(host, entry, mailRoot, folderPath);
     if (!path.IsEmpty()) {
         File file;
         if (file.Open(path.c_str(), platform::kAccessRead, platform::kOpenAlways))
-            ReadEnvelope(&file, &env, mode);
+            ReadEnvelope(&file, &env, mode, text);
     }
     Text value;
-    RenderEnvelope(env, &value, mode == Mode::kExact ? ParseAddress : ParseAddressExtended);
+    RenderEnvelope(env, &value,
+                   mode == Mode::kExact      ? ParseAddress
+                   : text == TextForm::kUtf8 ? ParseAddressUtf8
+                                             : ParseAddressExtended);
     return value;
 }
 
@@ -28,7 +31,8 @@ Text ReadEnvelopeValue(HostPort& host, const MessageEntry& entry, const Text& ma
 void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const FetchRequest& request, FetchedMessage* m) {
     const Mode mode = request.mode();
-    const LoadPolicy quiet{mode, false};
+    m->mode = mode;
+    const LoadPolicy quiet{mode, false, request.text()};
     if (request.NeedsHeaderText() && request.NeedsBodyText()) {
         LoadMessage(host, entry, mailRoot, folderPath, true, quiet);
     } else if (request.NeedsHeaderText()) {
@@ -43,10 +47,12 @@ void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
             // Read once per message: the host never rewrites a message file in place. The
             // value is kept in the entry, within the folder's bound on kept text.
             if (entry.envelope.IsEmpty())
-                entry.envelope = ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode);
+                entry.envelope =
+                    ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode, request.text());
             m->envelope = &entry.envelope;
         } else {
-            m->ownEnvelope = ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode);
+            m->ownEnvelope =
+                ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode, request.text());
             m->envelope = &m->ownEnvelope;
         }
     }

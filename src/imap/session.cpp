@@ -7,6 +7,8 @@
 #include "imap/command_table.h"
 #include "imap/fetch_message.h"
 #include "imap/message_set.h"
+#include "mime/unicode_text.h"
+#include "platform/codepage.h"
 #include "platform/threads.h"
 #include "store/index_changes.h"
 #include "store/mail_store.h"
@@ -275,8 +277,39 @@ void Session::NoArguments() {
     SendTagged(" NO please give arguments\r\n");
 }
 
+Text Session::FolderName(const Text& clientName) const {
+    if (textForm != TextForm::kUtf8)
+        return DecodeName(clientName);
+    bool high = false;
+    for (int i = 0; i < clientName.Length(); ++i)
+        high = high || (static_cast<unsigned char>(clientName[i]) & 0x80) != 0;
+    std::u16string wide;
+    if (!high || !DecodeUtf8(clientName.c_str(), static_cast<size_t>(clientName.Length()), &wide))
+        return DecodeName(clientName);
+    wide.push_back(u'\0');
+    const int n = platform::WideCharToMultiByte(wide.c_str(), -1, nullptr, 0);
+    if (n <= 0)
+        return Text("");
+    std::string narrow(static_cast<size_t>(n), '\0');
+    platform::WideCharToMultiByte(wide.c_str(), -1, &narrow[0], n);
+    // A character the code page lacks comes out as "?": such a name names no folder.
+    if (std::count(narrow.begin(), narrow.end(), '?') != std::count(wide.begin(), wide.end(), u'?'))
+        return Text("");
+    return Text(narrow.c_str());
+}
+
+Text Session::ClientName(const Text& encodedName) const {
+    if (textForm != TextForm::kUtf8)
+        return encodedName;
+    const Text local = DecodeName(encodedName);
+    std::string utf8;
+    AppendUtf8OfShiftJis(local.c_str(), static_cast<size_t>(local.Length()), &utf8);
+    return Text(utf8.c_str());
+}
+
 Text Session::ResolveFolder(const Text& clientName) {
-    Text path = store->FindFolder(DecodeName(clientName), UseTitles.load());
+    const Text name = FolderName(clientName);
+    Text path = name.IsEmpty() ? Text("") : store->FindFolder(name, UseTitles.load());
     if (path.IsEmpty())
         SendTagged(" NO No such folder.\r\n");
     return path;

@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "imap/client_channel.h"
 #include "imap/command_line.h"
+#include "mime/extended_form.h"
 #include "render/output.h"
 #include "store/user_table.h"
 
@@ -96,6 +97,13 @@ class Session : public Output {
     // The folder path for a client's mailbox name; answers "NO No such folder." and yields an
     // empty path when it names no folder.
     Text ResolveFolder(const Text& clientName);
+    // A client's mailbox name in the local code page: modified UTF-7 (raw bytes pass), or UTF-8
+    // once the client enabled it. A UTF-8 name with a character the code page lacks names
+    // nothing (empty).
+    Text FolderName(const Text& clientName) const;
+    // A mailbox name for the client from its modified UTF-7 form: as it is, or UTF-8 once the
+    // client enabled it.
+    Text ClientName(const Text& encodedName) const;
     // STATUS, SUBSCRIBE and UNSUBSCRIBE: the argument count, then the folder of argument 0.
     // Empty when a check failed (and was answered).
     Text FolderArgument(int count);
@@ -130,6 +138,9 @@ class Session : public Output {
     const Mode mode;
     SessionState state = NotAuthenticated;
     bool readOnly = false;  // the selected folder was opened with EXAMINE
+    // Extended mode: UTF-8 once the client sent ENABLE UTF8=ACCEPT (mailbox names and message
+    // text), else 7-bit.
+    TextForm textForm = TextForm::kMime;
     int loginFailures = 0;  // failed LOGINs on this connection
     CommandLine command;
     const UserRecord* user = nullptr;

@@ -572,6 +572,10 @@ void AppendUtf8OfShiftJis(const char* s, size_t n, std::string* out) {
 }
 
 void AppendEncodedWords(const char* s, size_t n, TextForm form, Text* out) {
+    if (form == TextForm::kAsIs) {
+        out->AppendBytes(s, static_cast<int>(n));
+        return;
+    }
     if (form == TextForm::kUtf8) {
         AppendOneWord(s, n, form, out);
         return;
@@ -589,6 +593,17 @@ void AppendEncodedWords(const char* s, size_t n, TextForm form, Text* out) {
 }
 
 void AppendHeaderTextExtended(const char* s, size_t n, bool structured, TextForm form, Text* out) {
+    if (form == TextForm::kAsIs) {
+        out->AppendBytes(s, static_cast<int>(n));
+        return;
+    }
+    // UTF-8 as it stands: quoted strings stay quoted strings.
+    if (form == TextForm::kUtf8) {
+        std::string utf8;
+        AppendUtf8OfShiftJis(s, n, &utf8);
+        out->AppendBytes(utf8.data(), static_cast<int>(utf8.size()));
+        return;
+    }
     if (!structured) {
         AppendRuns(s, n, false, form, out);
         return;

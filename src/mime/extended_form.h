@@ -20,6 +20,7 @@
 enum class TextForm {
     kMime,  // encoded words and ISO-2022-JP or base64 UTF-8 text parts: 7-bit
     kUtf8,  // UTF-8 as it is, for a client that enabled UTF8=ACCEPT
+    kAsIs,  // header text already in its client form (read back from it): copied
 };
 
 // Whether the n Shift_JIS bytes at s hold only ASCII and JIS X 0208 characters (rows 1-8 and

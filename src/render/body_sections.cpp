@@ -73,8 +73,9 @@ bool FieldMatches(const Text& field, const TextList& names) {
 }
 
 // A header section's value: the chosen fields, each with its continuation lines, in header
-// order, then CR LF.
-Text HeaderSection(const FetchItem& item, const Text& header) {
+// order, then CR LF. The exact mode passes each field through the header encoding once more;
+// the extended mode's header is final (its UTF-8 form must not be read as Shift_JIS).
+Text HeaderSection(const FetchItem& item, const Text& header, Mode mode) {
     const TextList& names = item.fieldNames;
     Text value;
     int start = 0;
@@ -87,9 +88,13 @@ Text HeaderSection(const FetchItem& item, const Text& header) {
         start = end;
         if (names.Count() > 0 && FieldMatches(field, names) == item.exclude)
             continue;
-        JisText taken(field);
-        taken.EncodeHeaderWords();
-        value.Append(taken);
+        if (mode == Mode::kExact) {
+            JisText taken(field);
+            taken.EncodeHeaderWords();
+            value.Append(taken);
+        } else {
+            value.Append(field);
+        }
     }
     value.Append("\r\n");
     return value;
@@ -149,7 +154,7 @@ void WriteBodySection(const FetchItem& item, const FetchedMessage& m, Output& ou
             }
             break;
         case SectionKind::kHeader:
-            WriteLiteral(out, HeaderSection(item, entry.headerText));
+            WriteLiteral(out, HeaderSection(item, entry.headerText, m.mode));
             break;
         case SectionKind::kText:
             WriteLiteral(out, entry.bodyText);

@@ -122,10 +122,10 @@ void AppendEnvelope(const char* s, ByteRange header, std::string* out) {
             i = next < end ? next + 1 : end;
         } while (i < end && (s[i] == ' ' || s[i] == '\t'));
         if (!field.IsEmpty())
-            ApplyEnvelopeField(field, &env, Mode::kExtended);
+            ApplyEnvelopeField(field, &env, Mode::kExtended, TextForm::kAsIs);
     }
     Text value;
-    RenderEnvelope(env, &value, ParseAddressExtended);
+    RenderEnvelope(env, &value, ParseAddressClientForm);
     // RenderEnvelope puts a blank before the list.
     out->append(value.c_str() + 1, static_cast<size_t>(value.Length() - 1));
 }

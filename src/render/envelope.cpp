@@ -81,7 +81,7 @@ void WriteAddressList(const EnvelopeField& field, AddressParser parse, Text* out
 
 }  // namespace
 
-void ApplyEnvelopeField(const Text& field, Envelope* env, Mode mode) {
+void ApplyEnvelopeField(const Text& field, Envelope* env, Mode mode, TextForm text) {
     // Most fields are of no envelope kind: they are passed over before any copy is made. The
     // name's first bytes compare as the raw field's do, since no key holds a colon or a blank.
     bool wanted = false;
@@ -105,7 +105,7 @@ void ApplyEnvelopeField(const Text& field, Envelope* env, Mode mode) {
         } else if (key.field == &Envelope::subject) {
             Text encoded("");
             AppendHeaderTextExtended(value.c_str(), static_cast<size_t>(value.Length()), false,
-                                     TextForm::kMime, &encoded);
+                                     text, &encoded);
             Store(&target, encoded);
         } else {
             Store(&target, value);
@@ -121,7 +121,7 @@ void ApplyEnvelopeField(const Text& field, Envelope* env, Mode mode) {
     }
 }
 
-void ReadEnvelope(File* file, Envelope* env, Mode mode) {
+void ReadEnvelope(File* file, Envelope* env, Mode mode, TextForm text) {
     Text line;
     // An empty line ends the header and reads like the end of the file.
     while (file->ReadLine(&line, File::kLine) > 0) {
@@ -133,7 +133,7 @@ void ReadEnvelope(File* file, Envelope* env, Mode mode) {
             file->ReadLine(&line, File::kLine);
             field.Append(line);
         }
-        ApplyEnvelopeField(field, env, mode);
+        ApplyEnvelopeField(field, env, mode, text);
     }
 }
 
@@ -266,7 +266,9 @@ void ReadQuoted(const Text& value, int* i, Text* out) {
 
 }  // namespace
 
-void ParseAddressExtended(const Text& value, int* pos, EnvelopeAddress* out) {
+namespace {
+
+void ParseAddressIn(const Text& value, int* pos, EnvelopeAddress* out, TextForm text) {
     Text collected("");  // the display name once "<" comes, else the address
     Text angle("");
     Text comment("");
@@ -329,10 +331,23 @@ void ParseAddressExtended(const Text& value, int* pos, EnvelopeAddress* out) {
     address.Trim();
     if (!FitsAscii(name)) {
         Text word("");
-        AppendEncodedWords(name.c_str(), static_cast<size_t>(name.Length()), TextForm::kMime,
-                           &word);
+        AppendEncodedWords(name.c_str(), static_cast<size_t>(name.Length()), text, &word);
         name = word;
     }
     out->name = name;
     out->address = address;
+}
+
+}  // namespace
+
+void ParseAddressExtended(const Text& value, int* pos, EnvelopeAddress* out) {
+    ParseAddressIn(value, pos, out, TextForm::kMime);
+}
+
+void ParseAddressUtf8(const Text& value, int* pos, EnvelopeAddress* out) {
+    ParseAddressIn(value, pos, out, TextForm::kUtf8);
+}
+
+void ParseAddressClientForm(const Text& value, int* pos, EnvelopeAddress* out) {
+    ParseAddressIn(value, pos, out, TextForm::kAsIs);
 }

@@ -7,6 +7,7 @@
 #include "base/file.h"
 #include "base/mode.h"
 #include "base/text.h"
+#include "mime/extended_form.h"
 
 // One envelope field: absent until a header field of its kind is seen.
 struct EnvelopeField {
@@ -39,10 +40,12 @@ struct EnvelopeAddress {
 // Applies one complete header field (continuation lines joined, line ends removed) to env.
 // Fields of no envelope kind are ignored. The Subject gets the encoded words of the mode's
 // client form.
-void ApplyEnvelopeField(const Text& field, Envelope* env, Mode mode = Mode::kExact);
+void ApplyEnvelopeField(const Text& field, Envelope* env, Mode mode = Mode::kExact,
+                        TextForm text = TextForm::kMime);
 
 // Reads the header of an open file, up to its first empty line or its end, into env.
-void ReadEnvelope(File* file, Envelope* env, Mode mode = Mode::kExact);
+void ReadEnvelope(File* file, Envelope* env, Mode mode = Mode::kExact,
+                  TextForm text = TextForm::kMime);
 
 // Parses the address of value that starts at *pos into *out and moves *pos to the start of the
 // next address (value.Length() after the last one). Call only while *pos < value.Length().
@@ -52,6 +55,11 @@ void ParseAddress(const Text& value, int* pos, EnvelopeAddress* out);
 // comments nest, and a display name with Japanese text becomes encoded words of the charset
 // its characters need (mime/extended_form.h).
 void ParseAddressExtended(const Text& value, int* pos, EnvelopeAddress* out);
+// As ParseAddressExtended, for a client that enabled UTF-8: a display name as UTF-8 itself.
+void ParseAddressUtf8(const Text& value, int* pos, EnvelopeAddress* out);
+// As ParseAddressExtended, for a header read from the client form, whose names are already in
+// the client's form.
+void ParseAddressClientForm(const Text& value, int* pos, EnvelopeAddress* out);
 
 // Appends ("name" NIL "mailbox" "host") to out.
 void WriteAddress(const EnvelopeAddress& address, Text* out);

@@ -82,7 +82,8 @@ void ReadPartSection(FetchItem* item) {
 
 }  // namespace
 
-FetchRequest::FetchRequest(const Text& items, int uidFlag, Mode mode) : mode_(mode) {
+FetchRequest::FetchRequest(const Text& items, int uidFlag, Mode mode, TextForm text)
+    : mode_(mode), text_(text) {
     if (uidFlag != 0) {
         FetchItem uid(ItemKind::kUid, Text("UID"));
         items_.push_back(uid);

@@ -14,6 +14,7 @@
 #include "base/mode.h"
 #include "base/text.h"
 #include "base/text_list.h"
+#include "mime/extended_form.h"
 
 enum class ItemKind {
     kUid,
@@ -58,9 +59,11 @@ struct FetchItem {
 class FetchRequest {
   public:
     // items: the text between "(" and ")" (or the single item); uidFlag: the command's UID form.
-    FetchRequest(const Text& items, int uidFlag, Mode mode);
+    // text: how the extended mode writes non-ASCII text (UTF-8 once the client enabled it).
+    FetchRequest(const Text& items, int uidFlag, Mode mode, TextForm text = TextForm::kMime);
 
     Mode mode() const { return mode_; }
+    TextForm text() const { return text_; }
     const std::vector<FetchItem>& items() const { return items_; }
 
     // What the message must have loaded before the items are written.
@@ -83,6 +86,7 @@ class FetchRequest {
     void AddOne(const Text& item, bool uidUsed);
 
     Mode mode_;
+    TextForm text_;
     std::vector<FetchItem> items_;
     bool needsHeader_ = false;
     bool needsBody_ = false;

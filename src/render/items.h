@@ -25,8 +25,9 @@ struct FetchedMessage {
     // ENVELOPE: the value after the name; the entry's kept value in exact mode, else own.
     const Text* envelope = nullptr;
     Text ownEnvelope;
-    Text mimeStructure;  // exact BODYSTRUCTURE: the value after the name
-    std::string whole;   // extended: the whole client form (header, CR LF, body)
+    Text mimeStructure;        // exact BODYSTRUCTURE: the value after the name
+    std::string whole;         // extended: the whole client form (header, CR LF, body)
+    Mode mode = Mode::kExact;  // the client form's mode
 };
 
 // Writes the items of the request for one message (what goes between "(" and ")").

@@ -95,13 +95,15 @@ bool ReadExtendedForm(HostPort& host, const MessageEntry& entry, const Text& mai
 // Reads what is needed of the message file into the entry's client form. A missing file is
 // created empty by the open and reads as empty, as does one that cannot be opened.
 void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
-                     const Text& folderPath, bool needHeader, bool needBody, Mode form) {
+                     const Text& folderPath, bool needHeader, bool needBody,
+                     const LoadPolicy& policy) {
+    const Mode form = policy.form;
     if (!needHeader && !needBody)
         return;
     if (form == Mode::kExtended) {
         Text header;
         Text body;
-        if (!ReadExtendedForm(host, entry, mailRoot, folderPath, TextForm::kMime, &header, &body))
+        if (!ReadExtendedForm(host, entry, mailRoot, folderPath, policy.text, &header, &body))
             return;
         if (needHeader)
             entry.headerText = header;
@@ -129,12 +131,13 @@ void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
 // The byte count of the message's client form, read from its file without keeping the text:
 // the header's lines are converted into one scratch text, the body's only counted.
 uint32_t MeasureMessageFile(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
-                            const Text& folderPath, Mode mode) {
+                            const Text& folderPath, const LoadPolicy& policy) {
+    const Mode mode = policy.form;
     uint32_t total = 2;  // the CR LF between header and body
     if (mode == Mode::kExtended) {
         Text header;
         Text body;
-        ReadExtendedForm(host, entry, mailRoot, folderPath, TextForm::kMime, &header, &body);
+        ReadExtendedForm(host, entry, mailRoot, folderPath, policy.text, &header, &body);
         return total + static_cast<uint32_t>(header.Length() + body.Length());
     }
     File file;
@@ -218,7 +221,7 @@ Text MessageKey(const MessageEntry& entry, const Text& mailRoot, const Text& fol
 void LoadMessage(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  bool peek, const LoadPolicy& policy) {
     ReadMessageFile(host, entry, mailRoot, folderPath, entry.headerText.IsEmpty(),
-                    entry.bodyText.IsEmpty(), policy.form);
+                    entry.bodyText.IsEmpty(), policy);
     if (!peek && policy.marksSeen)
         MarkSeen(host, entry, mailRoot, folderPath);
 }
@@ -227,15 +230,14 @@ void LoadHeader(HostPort& host, MessageEntry& entry, const Text& mailRoot, const
                 bool peek, const LoadPolicy& policy) {
     if (!entry.headerText.IsEmpty())
         return;
-    ReadMessageFile(host, entry, mailRoot, folderPath, true, false, policy.form);
+    ReadMessageFile(host, entry, mailRoot, folderPath, true, false, policy);
     if (!peek && policy.marksSeen)
         MarkSeen(host, entry, mailRoot, folderPath);
 }
 
 void LoadBody(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
               bool peek, const LoadPolicy& policy) {
-    ReadMessageFile(host, entry, mailRoot, folderPath, false, entry.bodyText.IsEmpty(),
-                    policy.form);
+    ReadMessageFile(host, entry, mailRoot, folderPath, false, entry.bodyText.IsEmpty(), policy);
     if (!peek && policy.marksSeen)
         MarkSeen(host, entry, mailRoot, folderPath);
 }
@@ -249,7 +251,7 @@ uint32_t MessageSize(HostPort& host, MessageEntry& entry, const Text& mailRoot,
             entry.clientSize = static_cast<uint32_t>(entry.headerText.Length()) + 2u +
                                static_cast<uint32_t>(entry.bodyText.Length());
         else
-            entry.clientSize = MeasureMessageFile(host, entry, mailRoot, folderPath, policy.form);
+            entry.clientSize = MeasureMessageFile(host, entry, mailRoot, folderPath, policy);
     }
     if (policy.marksSeen)
         MarkSeen(host, entry, mailRoot, folderPath);

@@ -9,6 +9,7 @@
 
 #include "base/mode.h"
 #include "base/text.h"
+#include "mime/extended_form.h"
 #include "platform/files.h"
 #include "store/host_port.h"
 
@@ -101,6 +102,7 @@ Text MessageKey(const MessageEntry& entry, const Text& mailRoot, const Text& fol
 struct LoadPolicy {
     Mode form = Mode::kExact;
     bool marksSeen = true;
+    TextForm text = TextForm::kMime;  // the extended form's non-ASCII text
 };
 
 // Make sure header and body are loaded; mark as seen unless peek.

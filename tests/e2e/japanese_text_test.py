@@ -166,6 +166,64 @@ class JapaneseTextTest(StoreTestCase):
         self.assertEqual(decoded(envelope[1]), SUBJECT)
         self.assertEqual(decoded(envelope[2][0][0]), "髙橋 太郎")
 
+    def test_utf8_accept_serves_names_and_messages_in_utf8(self):
+        self.store.folder("work.box", title="髙橋案件", uid_validity=9)
+        client = self.serve(True)
+        self.assertNotIn(b"UTF8=ACCEPT", client.answer(b"c0 NOOP"))
+        self.assertIn(b" ENABLE UTF8=ACCEPT", client.answer(b"c1 CAPABILITY"))
+        # Enabled only outside a selected folder; unknown names are passed over.
+        self.assertIn(b"BAD", client.answer(b"e0 ENABLE UTF8=ACCEPT"))
+        client.answer(b"u0 UNSELECT")
+        self.assertEqual(client.answer(b"e1 ENABLE CONDSTORE utf8=accept"),
+                         b"* ENABLED UTF8=ACCEPT\r\ne1 OK ENABLE complated\r\n")
+        names = client.answer(b'l1 LIST "" "*"')
+        self.assertIn('"髙橋案件"'.encode(), names)
+        self.assertNotIn(b"&", names)
+        self.assertIn(b"[UIDVALIDITY 9]", client.answer('s2 SELECT "髙橋案件"'.encode()))
+        self.assertIn(b"s3 NO", client.answer('s3 SELECT "髙橋案件😀"'.encode()))
+        client.answer(b"s4 SELECT INBOX")
+
+        policy = email.policy.default
+        # Raw UTF-8 header text: read as text, as a UTF-8 aware reader does.
+        data = self.whole(client, 1)
+        single = email.message_from_string(data.decode("utf-8"), policy=policy)
+        self.assertEqual(str(single["subject"]), SUBJECT)
+        self.assertEqual(single["from"].addresses[0].display_name, "髙橋 太郎")
+        self.assertEqual(single["content-transfer-encoding"], "8bit")
+        # An 8bit part read as text is its payload as it stands.
+        self.assertEqual(lines(single.get_payload()), lines(BODY))
+        multi = email.message_from_string(self.whole(client, 2).decode("utf-8"), policy=policy)
+        parts = multi.get_payload()
+        self.assertEqual(lines(parts[0].get_payload()), lines(PLAIN.rstrip("\r\n")))
+        self.assertEqual(parts[2].get_filename(), ATTACHMENT)
+        answer = client.answer(b"f3 FETCH 1 (ENVELOPE RFC822.SIZE)")
+        self.assertIn(SUBJECT.encode(), answer)
+        self.assertIn(b"RFC822.SIZE %d" % len(data), answer)
+
+        # APPEND in the UTF8 form: text the code page holds is stored in it; text it cannot
+        # (an emoji, a character beyond the BMP, half-width katakana the host keeps apart) is
+        # kept in UTF-8, and either reads back as it was sent, in this session and another.
+        stored = "髙橋様 ①㈱\r\n"
+        kept = "笑顔 😀 𠮷 ｶﾀｶﾅ\r\n"
+        for tag, subject, body in ((b"a1", NAMES, stored), (b"a2", "笑顔 😀", kept)):
+            message = ("Subject: " + subject + "\r\n\r\n" + body).encode()
+            client.send(tag + b" APPEND INBOX UTF8 (~{%d+}\r\n" % len(message) + message +
+                        b")\r\n")
+            self.assertRegex(client.read_answer(tag), tag + rb" OK \[APPENDUID 7 \d+\] ")
+        host_form = self.store.read("inbox.box", "AAAA0003.orv").decode("cp932")
+        self.assertIn("Subject: " + NAMES + "\r\n", host_form)
+        self.assertTrue(host_form.endswith("\r\n\r\n" + stored), host_form)
+        client.answer(b"n1 NOOP")
+        other = self.logged_in()
+        other.answer(b"s1 SELECT INBOX")
+        for n, subject, body in ((3, NAMES, stored), (4, "笑顔 😀", kept)):
+            back = email.message_from_string(self.whole(client, n).decode("utf-8"), policy=policy)
+            self.assertEqual(str(back["subject"]), subject)
+            text = back.get_payload() if n == 3 else back.get_content()
+            self.assertEqual(lines(text), lines(body))
+            seven = email.message_from_bytes(self.whole(other, n), policy=policy)
+            self.assertEqual(str(seven["subject"]), subject)
+            self.assertEqual(lines(seven.get_content()), lines(body))
 
 if __name__ == "__main__":
     unittest.main()

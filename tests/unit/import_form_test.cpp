@@ -149,6 +149,10 @@ TEST(ImportFormHeaderTest, RawUtf8HeadersBecomeShiftJisAndAsciiFieldsStayFolded)
     const std::string out = HostFormOf(message);
     EXPECT_EQ(Field(out, "Subject:"), "Subject: " + Sjis(u"生の件名") + "\r\n");
     EXPECT_NE(out.find("Received: from a\r\n\tby b; Mon, 1 Jan 2024\r\n"), std::string::npos);
+    // Raw UTF-8 that Shift_JIS cannot all hold becomes UTF-8 encoded words, blanks outside.
+    const std::string smile = Utf8(u"笑顔 \U0001F600");
+    EXPECT_EQ(Field(HostFormOf("Subject: Re: " + smile + " ok\r\n\r\nx\r\n"), "Subject:"),
+              "Subject: Re: =?UTF-8?B?" + B64(smile) + "?= ok\r\n");
 }
 
 // --- Text parts ---
@@ -252,6 +256,12 @@ TEST(ImportFormTextTest, TextShiftJisCannotHoldKeepsItsCharset) {
         "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
         QuotedPrintable(Utf8(u"ｶﾅ\n"));
     EXPECT_EQ(HostFormOf(halfWidth), halfWidth);
+    // Raw UTF-8 that names no charset (an APPEND in the UTF8 form) says it is UTF-8 once in
+    // base64.
+    EXPECT_EQ(HostFormOf("Subject: a\r\n\r\n" + emoji),
+              "Subject: a\r\nContent-Transfer-Encoding: base64\r\n"
+              "Content-Type: text/plain; charset=UTF-8\r\n\r\n" +
+                  B64(emoji) + "\r\n");
 }
 
 TEST(ImportFormTextTest, OtherCharsetsEncodingsAndTypesAreUntouched) {

@@ -123,7 +123,7 @@ void RunAppend(Session& s) {
     // holds (and in extended mode its lasting UIDVALIDITY). Append answers every refusal.
     Text path;
     if (s.command.arguments.Count() >= 3)
-        path = s.store->FindFolder(DecodeName(*s.command.arguments.At(0)), UseTitles.load());
+        path = s.store->FindFolder(s.FolderName(*s.command.arguments.At(0)), UseTitles.load());
     // What the destination holds is read just before the host gets the message, with the
     // folder held against this server's other APPENDs and COPYs until the new message shows:
     // the UID that shows then is this command's.

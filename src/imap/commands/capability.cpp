@@ -1,6 +1,6 @@
 // CAPABILITY. The exact mode's line is fixed. The extended mode names what its commands add
-// (the words of the command table) and, before TLS is on, STARTTLS when a certificate is
-// loaded and LOGINDISABLED when LOGIN waits for TLS.
+// (the words of the command table), ENABLE and UTF8=ACCEPT once logged in, and, before TLS is
+// on, STARTTLS when a certificate is loaded and LOGINDISABLED when LOGIN waits for TLS.
 #include <set>
 #include <string>
 
@@ -23,6 +23,9 @@ void RunCapability(Session& s) {
         s.Send(" ");
         s.Send(word.c_str());
     }
+    // Once logged in: UTF-8 for the client that asks for it.
+    if (s.state != NotAuthenticated)
+        s.Send(" ENABLE UTF8=ACCEPT");
     if (!s.channel.TlsActive()) {
         if (s.channel.TlsOffered())
             s.Send(" STARTTLS");

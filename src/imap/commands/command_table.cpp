@@ -35,6 +35,7 @@ const CommandSpec kCommands[] = {
     {"CLOSE", kExtendedMode, kSelectedState, nullptr, RunClose},
     {"UNSELECT", kExtendedMode, kSelectedState, "UNSELECT", RunUnselect},
     {"IDLE", kBothModes, kAnyState, "IDLE", RunIdle},
+    {"ENABLE", kExtendedMode, kAuthenticatedState, nullptr, RunEnable},
 };
 
 }  // namespace

@@ -31,6 +31,7 @@ void RunSearch(Session& s);
 void RunFetch(Session& s);
 void RunStore(Session& s);
 void RunCopy(Session& s);
+void RunEnable(Session& s);
 
 // Has the host delete the selected folder's messages marked \Deleted (only those of uidSet
 // when given), with an untagged EXPUNGE for each when report is true (commands/expunge.cpp).

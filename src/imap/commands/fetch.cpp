@@ -37,7 +37,7 @@ bool ItemsMarkSeen(const TextList& arguments) {
 void FetchSet(Session& s, bool marksSeen) {
     Mailbox& folder = *s.selected;
     // The items are read once for the whole set.
-    const FetchRequest request(*s.command.arguments.At(1), s.command.uid, s.mode);
+    const FetchRequest request(*s.command.arguments.At(1), s.command.uid, s.mode, s.textForm);
     s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
         s.Send("* ");
         s.SendNumber(sequence);

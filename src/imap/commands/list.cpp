@@ -43,8 +43,8 @@ void List(Session& s, int lsub) {
         s.NoArguments();
         return;
     }
-    const Text reference = DecodeName(*s.command.arguments.At(0));
-    const Text pattern = DecodeName(*s.command.arguments.At(1));
+    const Text reference = s.FolderName(*s.command.arguments.At(0));
+    const Text pattern = s.FolderName(*s.command.arguments.At(1));
     if (pattern.IsEmpty()) {
         s.Send("* ");
         s.Send(s.command.word.c_str());
@@ -58,7 +58,7 @@ void List(Session& s, int lsub) {
         s.Send("* ");
         s.Send(s.command.word.c_str());
         s.Send(" (\\Noinferiors) \"/\" ");
-        SendListName(s, store.NameAt(i, useTitles));
+        SendListName(s, s.ClientName(store.NameAt(i, useTitles)));
         s.Send("\r\n");
         if (s.Closing())
             break;

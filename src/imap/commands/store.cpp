@@ -17,7 +17,7 @@ void RunStore(Session& s) {
     Mailbox& folder = *s.selected;
     const Text& item = *s.command.arguments.At(1);
     const Text& flags = *s.command.arguments.At(2);
-    const FetchRequest answer(Text("FLAGS"), s.command.uid, s.mode);
+    const FetchRequest answer(Text("FLAGS"), s.command.uid, s.mode, s.textForm);
     s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
         const bool changed =
             UpdateFlags(s.host, entry, folder.MailRoot(), folder.FolderPath(), item, flags, s.mode);
