@@ -276,7 +276,10 @@ void Session::NoArguments() {
 }
 
 Text Session::ResolveFolder(const Text& clientName) {
-    Text path = store->FindFolder(DecodeName(clientName), UseTitles.load());
+    Text localName;
+    Text path;
+    if (DecodeName(clientName, &localName))
+        path = store->FindFolder(localName, UseTitles.load());
     if (path.IsEmpty())
         SendTagged(" NO No such folder.\r\n");
     return path;
