@@ -3,9 +3,12 @@
 from Python's cp932 codec, as one table indexed by lead byte (0x81-0x9F, then 0xE0-0xFC) and
 trail byte (0x40-0xFC). A code without a character holds 0.
 
-The table is generated once and kept in the repository, so every build, on every OS, converts
-with the same table and needs no converter of its own. Run it again only to change the output's
-form; the unit tests compare the conversion with Python's codec code by code.
+The table is generated once and kept in the repository, so that every build, on every OS,
+converts with the same table and no converter of the OS (whose tables and "best fit" differ from
+one system to another) decides a mapping. The rules around the table (the single bytes, the
+default characters, which code a character shared by several codes takes, the JIS characters
+accepted on the way out) are in codepage.cpp; tests/unit/cp932_test.py compares the whole
+conversion with Python's codec, code by code and character by character.
 
 Usage: make_codepage_table.py [OUTPUT.cpp]   (default: codepage_table.cpp beside this script)
 """
