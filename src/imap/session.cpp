@@ -277,39 +277,43 @@ void Session::NoArguments() {
     SendTagged(" NO please give arguments\r\n");
 }
 
-Text Session::FolderName(const Text& clientName) const {
+bool Session::FolderName(const Text& clientName, Text* out) const {
     if (textForm != TextForm::kUtf8)
-        return DecodeName(clientName);
+        return DecodeName(clientName, out);
     bool high = false;
     for (int i = 0; i < clientName.Length(); ++i)
         high = high || (static_cast<unsigned char>(clientName[i]) & 0x80) != 0;
     std::u16string wide;
     if (!high || !DecodeUtf8(clientName.c_str(), static_cast<size_t>(clientName.Length()), &wide))
-        return DecodeName(clientName);
+        return DecodeName(clientName, out);
+    *out = Text("");
     wide.push_back(u'\0');
-    const int n = platform::WideCharToMultiByte(wide.c_str(), -1, nullptr, 0);
-    if (n <= 0)
-        return Text("");
+    bool usedDefault = false;
+    const int n = platform::WideCharToMultiByte(wide.c_str(), -1, nullptr, 0, &usedDefault);
+    // A character the code page lacks is in no folder's name.
+    if (n <= 0 || usedDefault)
+        return false;
     std::string narrow(static_cast<size_t>(n), '\0');
     platform::WideCharToMultiByte(wide.c_str(), -1, &narrow[0], n);
-    // A character the code page lacks comes out as "?": such a name names no folder.
-    if (std::count(narrow.begin(), narrow.end(), '?') != std::count(wide.begin(), wide.end(), u'?'))
-        return Text("");
-    return Text(narrow.c_str());
+    *out = Text(narrow.c_str());
+    return true;
 }
 
 Text Session::ClientName(const Text& encodedName) const {
     if (textForm != TextForm::kUtf8)
         return encodedName;
-    const Text local = DecodeName(encodedName);
+    Text local;
+    DecodeName(encodedName, &local);
     std::string utf8;
     AppendUtf8OfShiftJis(local.c_str(), static_cast<size_t>(local.Length()), &utf8);
     return Text(utf8.c_str());
 }
 
 Text Session::ResolveFolder(const Text& clientName) {
-    const Text name = FolderName(clientName);
-    Text path = name.IsEmpty() ? Text("") : store->FindFolder(name, UseTitles.load());
+    Text localName;
+    Text path;
+    if (FolderName(clientName, &localName))
+        path = store->FindFolder(localName, UseTitles.load());
     if (path.IsEmpty())
         SendTagged(" NO No such folder.\r\n");
     return path;

@@ -98,9 +98,9 @@ class Session : public Output {
     // empty path when it names no folder.
     Text ResolveFolder(const Text& clientName);
     // A client's mailbox name in the local code page: modified UTF-7 (raw bytes pass), or UTF-8
-    // once the client enabled it. A UTF-8 name with a character the code page lacks names
-    // nothing (empty).
-    Text FolderName(const Text& clientName) const;
+    // once the client enabled it. False (and *out empty) for a name with a character the code
+    // page lacks, which names no folder.
+    bool FolderName(const Text& clientName, Text* out) const;
     // A mailbox name for the client from its modified UTF-7 form: as it is, or UTF-8 once the
     // client enabled it.
     Text ClientName(const Text& encodedName) const;

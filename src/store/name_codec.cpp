@@ -27,14 +27,14 @@ int NameCodec::ToWide(const char* bytes, int n) {
     return done;
 }
 
-const char* NameCodec::ToNarrow(const char16_t* units) {
+const char* NameCodec::ToNarrow(const char16_t* units, bool* usedDefault) {
     static const char16_t kEmpty[1] = {0};
     if (units == nullptr)
         units = kEmpty;
     delete[] narrow_;
     const int size = platform::WideCharToMultiByte(units, -1, nullptr, 0);  // NUL included
     narrow_ = new char[size + 1];
-    const int done = platform::WideCharToMultiByte(units, -1, narrow_, size + 1);
+    const int done = platform::WideCharToMultiByte(units, -1, narrow_, size + 1, usedDefault);
     narrow_[done > 0 ? done - 1 : 0] = 0;
     return narrow_;
 }
@@ -59,8 +59,9 @@ void AppendEncodedRun(Text* out, const char* run, int n) {
     out->Append('-');
 }
 
-// Appends the local code page form of the base64 text between "&" and "-".
-void AppendDecodedRun(Text* out, const Text& encoded) {
+// Appends the local code page form of the base64 text between "&" and "-". Returns false when
+// a character of it has no code in the code page.
+bool AppendDecodedRun(Text* out, const Text& encoded) {
     Base64Codec base64(Base64Codec::kMailboxName);
     size_t m = 0;
     const unsigned char* bytes = base64.Decode(encoded.c_str(), &m);
@@ -72,7 +73,9 @@ void AppendDecodedRun(Text* out, const Text& encoded) {
         units.push_back(bytes[m - 1]);
     units.push_back(0);
     NameCodec codec;
-    out->Append(codec.ToNarrow(units.data()));
+    bool usedDefault = false;
+    out->Append(codec.ToNarrow(units.data(), &usedDefault));
+    return !usedDefault;
 }
 
 }  // namespace
@@ -100,31 +103,34 @@ Text EncodeName(const Text& name) {
     return out;
 }
 
-Text DecodeName(const Text& name) {
+bool DecodeName(const Text& name, Text* out) {
     const char* s = name.c_str();
     const int n = name.Length();
-    Text out("");
+    out->Assign("");
     int i = 0;
     while (i < n) {
         if (s[i] != '&') {
-            out.Append(s[i]);
+            out->Append(s[i]);
             ++i;
             continue;
         }
         if (i + 1 >= n)
             break;  // a lone "&" at the end stands for nothing
         if (s[i + 1] == '-') {
-            out.Append('&');
+            out->Append('&');
             i += 2;
             continue;
         }
         int end = i + 1;
         while (end < n && s[end] != '-')
             ++end;
-        AppendDecodedRun(&out, name.Mid(i + 1, end - i - 1));
+        if (!AppendDecodedRun(out, name.Mid(i + 1, end - i - 1))) {
+            out->Assign("");
+            return false;
+        }
         i = end < n ? end + 1 : end;
     }
-    return out;
+    return true;
 }
 
 Text RoundTripName(const Text& name) {

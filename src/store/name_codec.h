@@ -21,8 +21,9 @@ class NameCodec {
     int ToWide(const char* bytes, int n);
     const char16_t* Wide() const { return wide_; }
     // Converts a UTF-16 text up to its first 0 unit to the local code page. The result is
-    // NUL-terminated and stays valid until the next ToNarrow or destruction.
-    const char* ToNarrow(const char16_t* units);
+    // NUL-terminated and stays valid until the next ToNarrow or destruction. A character without
+    // a code becomes "?", and sets *usedDefault (when given).
+    const char* ToNarrow(const char16_t* units, bool* usedDefault = nullptr);
 
   private:
     char16_t* wide_ = nullptr;
@@ -31,8 +32,11 @@ class NameCodec {
 
 // One name component (without "/") in the local code page to modified UTF-7.
 Text EncodeName(const Text& name);
-// A mailbox name as the client sent it (quotes removed) to the local code page.
-Text DecodeName(const Text& name);
+// A mailbox name as the client sent it (quotes removed) to the local code page, into *out.
+// Returns false, with *out empty, when the name holds a character that has no code in the
+// local code page (or a lone surrogate): such a name names no folder, and its "?" form could
+// name another one, so a caller answers as for a folder that does not exist.
+bool DecodeName(const Text& name, Text* out);
 // The name after one pass to UTF-16 and back: codes that share a character with another code
 // come out as the code page's own choice, so two spellings of one character compare equal.
 Text RoundTripName(const Text& name);

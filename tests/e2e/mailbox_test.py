@@ -117,6 +117,29 @@ class SelectTest(MailboxTestCase):
         self.assertEqual(self.host_calls(), [])
 
 
+    def test_a_character_without_a_code_names_no_folder(self):
+        # Folders titled as "?" or a look-alike would make the yen sign, and the wave dash.
+        self.store.folder("yen.box", title="Yen?", uid_validity=11)
+        self.store.folder("yen2.box", title="Yen\\", uid_validity=12)
+        self.store.folder("wave.box", title="\uff5e", uid_validity=13)
+        client = self.logged_in()
+        yen = mutf7("Yen\u00a5")
+        self.exchange(client, b"a1 SELECT " + yen, b"a1" + NO_FOLDER)
+        self.exchange(client, b"a2 STATUS " + yen + b" (MESSAGES)", b"a2" + NO_FOLDER)
+        self.exchange(client, b"a3 APPEND " + yen + b" (\\Seen) {5}", b"a3" + NO_FOLDER)
+        self.exchange(client, b'a4 LIST "" ' + yen, b"a4 OK LIST complated\r\n")
+        self.exchange(client, b"a5 SELECT " + mutf7("caf\u00e9"), b"a5" + NO_FOLDER)
+        self.exchange(client, b"a6 SELECT Yen?", select_answer(b"a6", 0, 0, 11, 1))
+        # The JIS wave dash that clients send and the code page's own form open one folder.
+        self.exchange(client, b"a7 SELECT &MBw-", select_answer(b"a7", 0, 0, 13, 1))
+        self.exchange(client, b"a8 SELECT &,14-", select_answer(b"a8", 0, 0, 13, 1))
+        # A directory name with such a character is no folder either, not an empty one.
+        self.use_directory_names()
+        client = self.logged_in()
+        self.exchange(client, b"b1 SELECT " + yen, b"b1" + NO_FOLDER)
+        self.assertEqual(self.host_calls(), [])
+
+
 class ListTest(MailboxTestCase):
 
     def test_list_everything_in_both_naming_modes(self):

@@ -26,12 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const Text name(bytes.c_str());
 
-    const Text decoded = DecodeName(name);
+    Text decoded;
+    if (!DecodeName(name, &decoded))
+        Require(decoded.IsEmpty());
     const Text encoded = EncodeName(name);
     RequireSevenBit(encoded);
     // A decoded name is encoded again when the server lists it.
     RequireSevenBit(EncodeName(decoded));
-    (void)DecodeName(encoded);
+    // A name that the server encodes holds only characters of the code page.
+    Text again;
+    Require(DecodeName(encoded, &again));
     (void)RoundTripName(name);
     (void)RoundTripName(decoded);
 

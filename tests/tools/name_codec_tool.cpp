@@ -1,6 +1,8 @@
 // Runs the mailbox name codec on names read from stdin, for a test to compare with a reference.
 // For each line "e HEX" it prints the modified UTF-7 form of the bytes, a blank and, in hex,
-// what that form decodes back to. One line out per line in.
+// what that form decodes back to; for each line "d NAME" what the name decodes to. A name that
+// decodes to no local name (a character without a code) prints "none". One line out per line
+// in.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,6 +26,14 @@ void PrintHex(const Text& t) {
         std::printf("%02X", static_cast<unsigned char>(t[i]));
 }
 
+void PrintDecoded(const Text& wire) {
+    Text decoded;
+    if (DecodeName(wire, &decoded))
+        PrintHex(decoded);
+    else
+        std::printf("none");
+}
+
 }  // namespace
 
 int main() {
@@ -33,7 +43,9 @@ int main() {
         if (line[0] == 'e' && line[1] == ' ') {
             const Text wire = EncodeName(Text(FromHex(line + 2).c_str()));
             std::printf("%s ", wire.c_str());
-            PrintHex(DecodeName(wire));
+            PrintDecoded(wire);
+        } else if (line[0] == 'd' && line[1] == ' ') {
+            PrintDecoded(Text(line + 2));
         }
         std::printf("\n");
     }

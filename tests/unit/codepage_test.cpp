@@ -130,16 +130,30 @@ TEST(CodePageToNarrow, SharedCharactersTakeTheTargetPlatformsCode) {
     EXPECT_EQ(ToNarrow(u"\uFFE2"), "\x81\xCA");                // not 0xEEF9 or 0xFA54
     EXPECT_EQ(ToNarrow(u"\u2252\u2235"), "\x81\xE0\x81\xE6");  // not NEC row 13
     EXPECT_EQ(ToNarrow(u"\u2160"), "\x87\x54");                // NEC row 13 before the IBM 0xFA4A
-    // The JIS forms of characters that the code page shows in a vendor form.
-    EXPECT_EQ(ToNarrow(u"\u301C\u2212"), "\x81\x60\x81\x7C");
+    // The JIS forms of characters that the code page shows in a vendor form, beside it.
+    EXPECT_EQ(ToNarrow(u"\u301C\uFF5E"), "\x81\x60\x81\x60");
+    EXPECT_EQ(ToNarrow(u"\u2016\u2212"), "\x81\x61\x81\x7C");
+    EXPECT_EQ(ToWide("\x81\x60\x81\x61\x81\x7C"), u"\uFF5E\u2225\uFF0D");
 }
 
 TEST(CodePageToNarrow, UnmappableCharactersBecomeOneQuestionMarkEach) {
-    EXPECT_EQ(ToNarrow(u"caf\u00E9 \u20AC"), "caf? ?");
-    EXPECT_EQ(ToNarrow(u"\u00A5\u203E"), "??");   // never an ASCII look-alike
+    // Never a look-alike: not a plain letter for an accented one, not the path separator 0x5C
+    // for the yen sign.
+    EXPECT_EQ(ToNarrow(u"caf\u00E9 \u20AC \u00C0"), "caf? ? ?");
+    EXPECT_EQ(ToNarrow(u"\u00A5\u203E"), "??");
     EXPECT_EQ(ToNarrow(u"a\U0001F600b"), "a?b");  // one "?" for a surrogate pair
     const char16_t lone[] = {u'a', 0xDC00, 0xD800, u'b', 0xD800};
     EXPECT_EQ(ToNarrow(std::u16string(lone, 5)), "a??b?");
+    // The flag tells a "?" that stands for a character without a code from a real one, also
+    // when only the size is asked.
+    char out[8];
+    bool usedDefault = false;
+    EXPECT_EQ(WideCharToMultiByte(u"a\u00A5", -1, nullptr, 0, &usedDefault), 3);
+    EXPECT_TRUE(usedDefault);
+    EXPECT_EQ(WideCharToMultiByte(u"?\u301C", -1, out, 8, &usedDefault), 4);
+    EXPECT_FALSE(usedDefault);
+    EXPECT_EQ(WideCharToMultiByte(u"\U0001F600", 2, out, 8, &usedDefault), 1);
+    EXPECT_TRUE(usedDefault);
 }
 
 TEST(CodePageToNarrow, MeasuresAndRefusesASmallBuffer) {

@@ -84,6 +84,14 @@ class Cp932Test(unittest.TestCase):
         self.assertGreater(checked, 9000)
         self.assertEqual(self.encoded[0x2170], b"\xfa\x40")
         self.assertEqual(self.encoded[0x7E8A], b"\xfa\x5c")
+        # No look-alike for a character without a code: not the backslash for the yen sign, not
+        # a plain letter for an accented one. The JIS wave dash, double vertical line and minus
+        # sign take the codes of the code page's own forms.
+        for cp in (0x00A5, 0x00E9, 0x00C9, 0x203E):
+            self.assertEqual(self.encoded[cp], b"?", "U+%04X" % cp)
+        for cp, code in ((0x301C, b"\x81\x60"), (0xFF5E, b"\x81\x60"), (0x2016, b"\x81\x61"),
+                         (0x2212, b"\x81\x7c")):
+            self.assertEqual(self.encoded[cp], code, "U+%04X" % cp)
 
     def test_no_character_encodes_to_a_nec_selected_ibm_code(self):
         for cp, ours in self.encoded.items():

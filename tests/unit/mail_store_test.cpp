@@ -191,7 +191,9 @@ TEST_F(MailStoreTest, FindFolderByTitle) {
     // Every listed name, decoded as a client would send it, leads back to its folder (the
     // second twin to the first).
     for (int i = 0; i < store.Count(); ++i) {
-        const Text found = store.FindFolder(DecodeName(store.NameAt(i, 1)), 1);
+        Text decoded;
+        ASSERT_TRUE(DecodeName(store.NameAt(i, 1), &decoded)) << i;
+        const Text found = store.FindFolder(decoded, 1);
         const int expected = i == 6 ? 5 : i;
         EXPECT_EQ(found.c_str(), std::string(store.FolderPaths().At(expected)->c_str())) << i;
     }
@@ -202,9 +204,10 @@ TEST_F(MailStoreTest, FindFolderByTitleAcrossDuplicateCodes) {
     // IBM code (0xFA 0x5C); both spellings must find the folder.
     Folder("user1/k.box", "[Property]\r\nTitle=\xED\x40-x\r\n");
     const MailStore store = Loaded("*");
-    const Text listed = store.NameAt(0, 1);
-    EXPECT_EQ(DecodeName(listed).c_str(), std::string("\xFA\x5C-x"));
-    EXPECT_EQ(store.FindFolder(DecodeName(listed), 1).c_str(), std::string("k.box"));
+    Text decoded;
+    ASSERT_TRUE(DecodeName(store.NameAt(0, 1), &decoded));
+    EXPECT_EQ(decoded.c_str(), std::string("\xFA\x5C-x"));
+    EXPECT_EQ(store.FindFolder(decoded, 1).c_str(), std::string("k.box"));
     EXPECT_EQ(store.FindFolder(Text("\xED\x40-x"), 1).c_str(), std::string("k.box"));
     EXPECT_TRUE(store.FindFolder(Text("\xFA\x5C"), 1).IsEmpty());
 }

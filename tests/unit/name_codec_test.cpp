@@ -1,6 +1,7 @@
 // Tests of mailbox name encoding: the modified UTF-7 examples of the IMAP standard, the
 // Japanese folder names the host writes, "&" escaping, the 7-bit rule for every 8-bit byte,
-// and the lenient decoding of runs without "-", with an odd byte or with a 0 unit.
+// the lenient decoding of runs without "-", with an odd byte or with a 0 unit, and names with a
+// character that the code page has no code for.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,8 +21,13 @@ const char kNihongo[] = "\x93\xFA\x96\x7B\x8C\xEA";                     // æ—¥æœ
 std::string Enc(const std::string& s) {
     return EncodeName(Text(s.c_str())).c_str();
 }
+// The decoded name, or "(none)" when the name holds a character without a code.
 std::string Dec(const std::string& s) {
-    return DecodeName(Text(s.c_str())).c_str();
+    Text out("x");
+    if (DecodeName(Text(s.c_str()), &out))
+        return out.c_str();
+    EXPECT_TRUE(out.IsEmpty()) << s;
+    return "(none)";
 }
 
 bool SevenBitPrintable(const std::string& s) {
@@ -67,8 +73,6 @@ TEST(NameCodecTest, StandardExamplesDecode) {
               std::string("~peter/mail/") + kTaipei + "/" + kNihongo);
     // Two adjacent runs (not what an encoder writes) still decode.
     EXPECT_EQ(Dec("&U,BTFw-&ZeVnLIqe-"), std::string(kTaipei) + kNihongo);
-    // U+263A has no code in the code page: it becomes the default character.
-    EXPECT_EQ(Dec("&Jjo-!"), "?!");
     // ASCII needlessly encoded still decodes.
     EXPECT_EQ(Dec("&AGEAYgBj-"), "abc");
 }
@@ -115,6 +119,31 @@ TEST(NameCodecTest, LenientDecoding) {
     const std::string wire = Enc("a\x82");
     EXPECT_EQ(wire, "a&MPs-");
     EXPECT_EQ(Dec(wire), "a\x81\x45");
+}
+
+TEST(NameCodecTest, ACharacterWithoutACodeNamesNothing) {
+    // Never "?" or a look-alike, which could name another folder (a backslash for U+00A5, "e"
+    // for U+00E9). One such character spoils the whole name, a surrogate pair or a lone
+    // surrogate as well.
+    for (const char* wire : {"&Jjo-!", "Yen&AKU-", "caf&AOk-", "caf&6Q-", "a&2D3eAA-b", "&2AA-",
+                             "&TtVOiw-/&AKU-", "&AKUw,w-"}) {
+        EXPECT_EQ(Dec(wire), "(none)") << wire;
+    }
+    // The JIS forms of the wave dash, double vertical line, minus, cent, pound and not signs
+    // have the codes of the code page's own forms.
+    EXPECT_EQ(Dec("&MBw-"), "\x81\x60");
+    EXPECT_EQ(Dec("&,14-"), "\x81\x60");
+    EXPECT_EQ(Dec("&IBYiEg-"), "\x81\x61\x81\x7C");
+    EXPECT_EQ(Dec("&AKIAowCs-"), "\x81\x91\x81\x92\x81\xCA");
+    // U+30FB, the default character of the way in, is a character like any other.
+    EXPECT_EQ(Dec("&MPs-"), "\x81\x45");
+    bool usedDefault = false;
+    NameCodec codec;
+    const char16_t yen[] = {u'Y', 0x00A5, 0};
+    EXPECT_STREQ(codec.ToNarrow(yen, &usedDefault), "Y?");
+    EXPECT_TRUE(usedDefault);
+    EXPECT_STREQ(codec.ToNarrow(u"\u301C", &usedDefault), "\x81\x60");
+    EXPECT_FALSE(usedDefault);
 }
 
 TEST(NameCodecTest, RoundTripGivesTheCodePagesOwnCode) {

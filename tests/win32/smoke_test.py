@@ -1,7 +1,8 @@
 """The Windows build on its real platform: the host stand-in orvex-host.exe loads OrvImapS.dll
 under Wine (a Japanese system: code page 932) and serves a store that a Linux IMAP client
-reads and changes: Japanese folder titles (which reach modified UTF-7 through the system code
-page, so a wrong code page shows there), envelopes, body structures and bodies, flag changes
+reads and changes: Japanese folder titles (which reach modified UTF-7 through the code page
+conversion, so a wrong table shows there), names whose characters the OS's own conversion maps
+otherwise (the JIS wave dash, the yen sign), envelopes, body structures and bodies, flag changes
 and an appended message that is read back, and a stop that says goodbye to a connected client.
 Also: the same session gives the same bytes as the Linux build, the version dialog runs from
 the DLL's resources, the setup command finds the setup module, and the three binaries export
@@ -72,6 +73,20 @@ SECOND = ("From: demo <demo@example.jp>\r\n"
           "Date: Tue, 04 Mar 2025 10:00:00 +0900\r\n"
           "\r\n"
           "plain text\r\n")
+
+# Folders whose names the OS's own conversion treats otherwise than the plug-in: one titled
+# with the code page's wave dash (0x8160), which clients name with the JIS form U+301C
+# ("&MBw-"), and two titled as "?" or the OS's look-alike (the path separator) would make of
+# the yen sign, which has no code ("Yen&AKU-" must name neither).
+WAVE_SELECT = b"SELECT &MBw-"
+YEN = b"Yen&AKU-"
+
+
+def add_name_folders(store):
+    store.folder("wave.box", title="\uff5e", uid_validity=31,
+                 messages=[("AAAA0001", 0, sjis(SECOND))])
+    store.folder("yen.box", title="Yen?", uid_validity=32)
+    store.folder("yen2.box", title="Yen\\", uid_validity=33)
 
 
 def windows_path(path):
@@ -160,6 +175,7 @@ class WineHostCase(unittest.TestCase):
             ("AAAA0001", UNREAD, sjis(FIRST)),
             ("AAAA0002", 0, sjis(SECOND)),
         ])
+        add_name_folders(cls.store)
         cls.host = Host(cls.tmp, [wine_program("orvex-host.exe"), "--mailbox",
                                   windows_path(cls.mailbox)], program="wine", env=WINE_ENV)
         cls.host.start()
@@ -301,6 +317,23 @@ class ServeTest(WineHostCase):
         wait_until(lambda: not self.store.index("work.box")[1][1] & UNREAD,
                    "the host to mark the appended message seen")
 
+    def test_folder_names_convert_as_on_linux(self):
+        s = self.session()
+        tag, answer = s.command(WAVE_SELECT)
+        self.assertIn(b"* 1 EXISTS\r\n", answer)
+        self.assertIn(b"* OK [UIDVALIDITY 31]", answer)
+        self.assertTrue(answer.endswith(tag + b" OK [READ-WRITE] SELECT complated\r\n"), answer)
+        for command in (b"SELECT " + YEN, b"STATUS " + YEN + b" (MESSAGES)"):
+            tag, answer = s.command(command)
+            self.assertEqual(answer, tag + b" NO No such folder.\r\n")
+        # Both look-alike folders are there, under their own names.
+        names = self.mailbox_names()
+        self.assertIn("Yen?", names)
+        self.assertIn("Yen\\", names)
+        s = self.session()
+        tag, answer = s.command(b'LIST "" ' + YEN)
+        self.assertEqual(answer, tag + b" OK LIST complated\r\n")
+
     def test_logout(self):
         s = self.session()
         tag, answer = s.command(b"LOGOUT")
@@ -331,6 +364,11 @@ class SameAsLinuxTest(unittest.TestCase):
         b"LOGIN demo demo",
         b'LIST "" "*"',
         b'LSUB "" "*"',
+        b'LIST "" ' + YEN,
+        b"STATUS " + YEN + b" (MESSAGES)",
+        b"STATUS &MBw- (MESSAGES UIDVALIDITY)",
+        WAVE_SELECT,
+        b"SELECT " + YEN,
         b"STATUS INBOX (MESSAGES RECENT UNSEEN UIDNEXT UIDVALIDITY)",
         b"SELECT INBOX",
         b"FETCH 1:* (UID FLAGS INTERNALDATE RFC822.SIZE ENVELOPE BODYSTRUCTURE)",
@@ -374,9 +412,10 @@ class SameAsLinuxTest(unittest.TestCase):
         rc, out, err = run_wine(wine_program("orvex-host.exe"), "--mailbox",
                                 windows_path(windows_store), "--make-demo")
         self.assertEqual(rc, 0, out + err)
-        StoreTree(windows_store, "demo").folder(FOLDER_DIR, title=FOLDER_TITLE, uid_validity=9,
-                                                 messages=[("AAAA0001", UNREAD, sjis(FIRST)),
-                                                           ("AAAA0002", 0, sjis(SECOND))])
+        store = StoreTree(windows_store, "demo")
+        store.folder(FOLDER_DIR, title=FOLDER_TITLE, uid_validity=9,
+                     messages=[("AAAA0001", UNREAD, sjis(FIRST)), ("AAAA0002", 0, sjis(SECOND))])
+        add_name_folders(store)
         linux_store = os.path.join(tmp, "n", "mail")
         shutil.copytree(windows_store, linux_store)  # file times included
 

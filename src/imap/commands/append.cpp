@@ -122,8 +122,9 @@ void RunAppend(Session& s) {
     // The destination as Append will find it, looked at before the message comes: the UIDs it
     // holds (and in extended mode its lasting UIDVALIDITY). Append answers every refusal.
     Text path;
-    if (s.command.arguments.Count() >= 3)
-        path = s.store->FindFolder(s.FolderName(*s.command.arguments.At(0)), UseTitles.load());
+    Text localName;
+    if (s.command.arguments.Count() >= 3 && s.FolderName(*s.command.arguments.At(0), &localName))
+        path = s.store->FindFolder(localName, UseTitles.load());
     // What the destination holds is read just before the host gets the message, with the
     // folder held against this server's other APPENDs and COPYs until the new message shows:
     // the UID that shows then is this command's.

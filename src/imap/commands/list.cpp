@@ -43,14 +43,19 @@ void List(Session& s, int lsub) {
         s.NoArguments();
         return;
     }
-    const Text reference = s.FolderName(*s.command.arguments.At(0));
-    const Text pattern = s.FolderName(*s.command.arguments.At(1));
-    if (pattern.IsEmpty()) {
+    Text reference;
+    Text pattern;
+    const bool referenceNamed = s.FolderName(*s.command.arguments.At(0), &reference);
+    const bool patternNamed = s.FolderName(*s.command.arguments.At(1), &pattern);
+    if (patternNamed && pattern.IsEmpty()) {
         s.Send("* ");
         s.Send(s.command.word.c_str());
         s.Send(" (\\Noselect) \"/\" \"\"\r\n");
         return;
     }
+    // A character without a code in the code page is in no folder's name: nothing matches.
+    if (!referenceNamed || !patternNamed)
+        return;
     MailStore store(s.host, s.user->mailRoot);
     store.Load(reference, pattern, lsub);
     const int useTitles = UseTitles.load();
