@@ -397,7 +397,7 @@ class Walker {
             relabel = form_ == TextForm::kUtf8 || !LinesFitJis(lines, bodyFirst, last);
         }
         Header(head, info, relabel, header);
-        if (!hasSeparator)
+        if (!hasSeparator || body == nullptr)
             return;
         if (!topLevel)
             body->AppendBytes(lines[i].p, static_cast<int>(lines[i].n));
@@ -418,17 +418,20 @@ class Walker {
     }
 
   private:
+    // The lines of an entity lie one after another in the message: [first, last) as one span.
+    static size_t SpanLength(const std::vector<Line>& lines, size_t first, size_t last) {
+        return first < last
+                   ? static_cast<size_t>(lines[last - 1].p + lines[last - 1].n - lines[first].p)
+                   : 0;
+    }
+
     bool LinesFitJis(const std::vector<Line>& lines, size_t first, size_t last) const {
-        for (size_t i = first; i < last; ++i) {
-            if (!FitsJisX0208(lines[i].p, lines[i].n))
-                return false;
-        }
-        return true;
+        return first >= last || FitsJisX0208(lines[first].p, SpanLength(lines, first, last));
     }
 
     void Plain(const std::vector<Line>& lines, size_t first, size_t last, Text* out) const {
-        for (size_t i = first; i < last; ++i)
-            AppendJisLines(lines[i].p, static_cast<int>(lines[i].n), out);
+        if (first < last)
+            AppendJisLines(lines[first].p, static_cast<int>(SpanLength(lines, first, last)), out);
     }
 
     // The text of lines [first, last) as UTF-8: base64 lines (kMime) or the UTF-8 itself. In a
@@ -536,17 +539,32 @@ class Walker {
 }  // namespace
 
 bool FitsJisX0208(const char* s, size_t n) {
-    for (size_t i = 0; i < n;) {
-        const unsigned char b = static_cast<unsigned char>(s[i]);
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    size_t i = 0;
+    while (i < n) {
+        // ASCII runs eight bytes at a time.
+        if (i + 8 <= n) {
+            uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            if ((w & kHigh) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned b = p[i];
         if (b < 0x80) {
             ++i;
             continue;
         }
-        if (CharLength(s, i, n) == 1)
-            return false;  // half-width katakana, or a byte of no character
+        // Only the lead bytes of JIS X 0208 rows 1-8 and 16-84 with a trail byte pass: not
+        // half-width katakana, not a byte of no character, not the other rows.
         const bool jis =
             (b >= 0x81 && b <= 0x84) || (b >= 0x88 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEA);
-        if (!jis)
+        if (!jis || i + 1 >= n)
+            return false;
+        const unsigned t = p[i + 1];
+        if (t < 0x40 || t == 0x7F || t > 0xFC)
             return false;
         i += 2;
     }
@@ -669,6 +687,79 @@ bool IsStructuredFieldLine(const char* line, size_t n) {
 }
 
 void ExtendedClientForm(const char* raw, size_t n, TextForm form, Text* header, Text* body) {
+    // The header alone first: its lines, and the body's text only where it decides the label.
+    size_t bodyStart = n;
+    std::vector<Line> head;
+    for (const char* p = raw; p < raw + n;) {
+        const void* lf = std::memchr(p, '\n', static_cast<size_t>(raw + n - p));
+        const char* end = lf != nullptr ? static_cast<const char*>(lf) + 1 : raw + n;
+        const Line line{p, static_cast<size_t>(end - p)};
+        p = end;
+        if (IsEmptyLine(line)) {
+            bodyStart = static_cast<size_t>(p - raw);
+            break;
+        }
+        if (!IsHostStatusLine(line.p, line.n))
+            head.push_back(line);
+    }
+    const HeaderInfo info = ReadHeaderInfo(head);
+    const std::string type = MediaType(info.type);
+    const bool text = ExtendedHeaderNeedsBody(raw, bodyStart);
+    const bool relabel = text && bodyStart < n &&
+                         (form == TextForm::kUtf8 || !FitsJisX0208(raw + bodyStart, n - bodyStart));
+    const Walker walker(form);
+    walker.Header(head, info, relabel, header);
+    if (body == nullptr || bodyStart >= n)
+        return;
+    // A message of one part that keeps its text: the body converts in one pass.
+    if (!relabel && type.compare(0, 10, "multipart/") != 0 && type != "message/rfc822") {
+        AppendJisLines(raw + bodyStart, static_cast<int>(n - bodyStart), body);
+        return;
+    }
     const std::vector<Line> lines = SplitLines(raw, n);
-    Walker(form).Entity(lines, 0, lines.size(), true, 0, header, body);
+    Text again;
+    walker.Entity(lines, 0, lines.size(), true, 0, &again, body);
+}
+
+bool ExtendedHeaderNeedsBody(const char* header, size_t n) {
+    std::vector<Line> lines;
+    for (const Line& l : SplitLines(header, n)) {
+        if (IsEmptyLine(l))
+            break;
+        lines.push_back(l);
+    }
+    const HeaderInfo info = ReadHeaderInfo(lines);
+    const std::string type = MediaType(info.type);
+    const std::string encoding = MediaType(info.encoding);
+    return (type.empty() || type.compare(0, 5, "text/") == 0) &&
+           (encoding.empty() || encoding == "7bit" || encoding == "8bit" || encoding == "binary");
+}
+
+uint32_t ExtendedClientFormSize(const char* raw, size_t n, TextForm form) {
+    // A message of one text part that fits ISO-2022-JP: its body is only counted.
+    size_t bodyStart = 0;
+    bool separated = false;
+    while (bodyStart < n) {
+        const void* lf = std::memchr(raw + bodyStart, '\n', n - bodyStart);
+        const size_t end =
+            lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - raw) + 1 : n;
+        const bool empty =
+            (end - bodyStart == 1) || (end - bodyStart == 2 && raw[bodyStart] == '\r');
+        bodyStart = end;
+        if (empty && raw[end - 1] == '\n') {
+            separated = true;
+            break;
+        }
+    }
+    Text header;
+    if (separated && form == TextForm::kMime && ExtendedHeaderNeedsBody(raw, bodyStart) &&
+        FitsJisX0208(raw + bodyStart, n - bodyStart)) {
+        ExtendedClientForm(raw, bodyStart, form, &header, nullptr);
+        return static_cast<uint32_t>(header.Length()) + 2u +
+               static_cast<uint32_t>(
+                   JisLinesLength(raw + bodyStart, static_cast<int>(n - bodyStart)));
+    }
+    Text body;
+    ExtendedClientForm(raw, n, form, &header, &body);
+    return static_cast<uint32_t>(header.Length() + 2 + body.Length());
 }

@@ -45,8 +45,16 @@ void AppendEncodedWords(const char* s, size_t n, TextForm form, Text* out);
 bool IsStructuredFieldLine(const char* line, size_t n);
 
 // The extended client form of a message file's n bytes: its header lines, the host's status
-// line left out, into *header and its body into *body (both appended to). Multipart bodies are
-// followed to a depth of 32; attached messages are converted as messages.
+// line left out, into *header and its body into *body (both appended to; body null: the
+// header only, which still needs the body's bytes when ExtendedHeaderNeedsBody says so).
+// Multipart bodies are followed to a depth of 32; attached messages are converted as messages.
 void ExtendedClientForm(const char* raw, size_t n, TextForm form, Text* header, Text* body);
+
+// Whether the extended form of a message's header (its n bytes, up to the empty line) depends
+// on its body: a message of one Shift_JIS text part is relabelled when its text needs UTF-8.
+bool ExtendedHeaderNeedsBody(const char* header, size_t n);
+
+// The byte count of the extended client form (header, CR LF, body) without keeping it.
+uint32_t ExtendedClientFormSize(const char* raw, size_t n, TextForm form);
 
 #endif  // ORV_MIME_EXTENDED_FORM_H_

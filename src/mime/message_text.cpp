@@ -336,12 +336,8 @@ int32_t MessageText::SentDate() const {
 
 uint32_t ClientFormSize(const std::string& raw, Mode mode) {
     uint32_t size = 2;  // the CR LF between header and body
-    if (mode == Mode::kExtended) {
-        Text header;
-        Text body;
-        ExtendedClientForm(raw.data(), raw.size(), TextForm::kMime, &header, &body);
-        return size + static_cast<uint32_t>(header.Length() + body.Length());
-    }
+    if (mode == Mode::kExtended)
+        return ExtendedClientFormSize(raw.data(), raw.size(), TextForm::kMime);
     // Header lines are converted into one scratch text and counted, the body only counted.
     Text scratch;
     const char* data = raw.data();

@@ -74,20 +74,45 @@ bool ReadHeaderLines(File* file, Text* out) {
     return false;
 }
 
-// The extended client form of the whole message file: the label of a text part depends on
-// all of its text, so even the header needs the whole file. False when it cannot be opened.
+// Appends the rest of an open file to *raw.
+void ReadRest(File* file, std::string* raw) {
+    char block[16384];
+    for (uint32_t n = file->Read(block, sizeof block); n > 0; n = file->Read(block, sizeof block))
+        raw->append(block, n);
+}
+
+// Reads a message file's bytes into *raw: the header up to and with its empty line, and the
+// rest unless headerOnly. False when it cannot be opened.
+bool ReadRaw(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
+             const Text& folderPath, bool headerOnly, std::string* raw, File* file) {
+    int64_t size = -1;
+    if (!OpenMessageFile(host, file, entry, mailRoot, folderPath,
+                         headerOnly ? kHeaderOnly : kKeepAll, &size))
+        return false;
+    if (size > 0 && size < (int64_t{1} << 30))
+        raw->reserve(static_cast<size_t>(size));
+    const char* line = nullptr;
+    for (int n = file->NextLine(&line); n > 0; n = file->NextLine(&line)) {
+        raw->append(line, static_cast<size_t>(n));
+        if (IsSeparatorLine(line, n))
+            break;
+    }
+    if (!headerOnly)
+        ReadRest(file, raw);
+    return true;
+}
+
+// The extended client form of the message file (body null: its header only). The label of a
+// message's one text part depends on all of its text, so such a header needs the whole file;
+// any other header is read alone. False when the file cannot be opened.
 bool ReadExtendedForm(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
                       const Text& folderPath, TextForm text, Text* header, Text* body) {
     File file;
-    int64_t size = -1;
-    if (!OpenMessageFile(host, &file, entry, mailRoot, folderPath, kKeepAll, &size))
-        return false;
     std::string raw;
-    if (size > 0 && size < (int64_t{1} << 30))
-        raw.reserve(static_cast<size_t>(size));
-    char block[16384];
-    for (uint32_t n = file.Read(block, sizeof block); n > 0; n = file.Read(block, sizeof block))
-        raw.append(block, n);
+    if (!ReadRaw(host, entry, mailRoot, folderPath, body == nullptr, &raw, &file))
+        return false;
+    if (body == nullptr && ExtendedHeaderNeedsBody(raw.data(), raw.size()))
+        ReadRest(&file, &raw);
     ExtendedClientForm(raw.data(), raw.size(), text, header, body);
     return true;
 }
@@ -102,13 +127,9 @@ void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
         return;
     if (form == Mode::kExtended) {
         Text header;
-        Text body;
-        if (!ReadExtendedForm(host, entry, mailRoot, folderPath, policy.text, &header, &body))
-            return;
-        if (needHeader)
-            entry.headerText = header;
-        if (needBody)
-            entry.bodyText = body;
+        ReadExtendedForm(host, entry, mailRoot, folderPath, policy.text,
+                         needHeader ? &entry.headerText : &header,
+                         needBody ? &entry.bodyText : nullptr);
         return;
     }
     File file;
@@ -135,10 +156,11 @@ uint32_t MeasureMessageFile(HostPort& host, const MessageEntry& entry, const Tex
     const Mode mode = policy.form;
     uint32_t total = 2;  // the CR LF between header and body
     if (mode == Mode::kExtended) {
-        Text header;
-        Text body;
-        ReadExtendedForm(host, entry, mailRoot, folderPath, policy.text, &header, &body);
-        return total + static_cast<uint32_t>(header.Length() + body.Length());
+        File file;
+        std::string raw;
+        if (!ReadRaw(host, entry, mailRoot, folderPath, false, &raw, &file))
+            return total;
+        return ExtendedClientFormSize(raw.data(), raw.size(), policy.text);
     }
     File file;
     int64_t size = -1;
