@@ -16,8 +16,8 @@ namespace {
 // Multiparts nested deeper than this are sent as they are, so a hostile message cannot
 // exhaust the stack.
 constexpr int kMaxDepth = 32;
-// Shift_JIS bytes per encoded word: 30 give at most 72 characters in either charset.
-constexpr size_t kWordBytes = 30;
+// The longest encoded word, in characters.
+constexpr size_t kMaxWord = 75;
 // Characters per line of a base64 body.
 constexpr size_t kBase64Line = 76;
 
@@ -119,8 +119,9 @@ void AppendUtf8Unit(uint32_t c, std::string* out) {
     }
 }
 
-// One encoded word (or the UTF-8 itself) of n Shift_JIS bytes that fit one word.
-void AppendOneWord(const char* s, size_t n, TextForm form, Text* out) {
+// One encoded word (or the UTF-8 itself) of n Shift_JIS bytes that fit one word, in
+// ISO-2022-JP when jis, else UTF-8.
+void AppendOneWord(const char* s, size_t n, TextForm form, bool jis, Text* out) {
     std::string utf8;
     if (form == TextForm::kUtf8) {
         AppendUtf8OfShiftJis(s, n, &utf8);
@@ -128,12 +129,12 @@ void AppendOneWord(const char* s, size_t n, TextForm form, Text* out) {
         return;
     }
     Base64Codec base64;
-    if (FitsJisX0208(s, n)) {
-        JisText jis;
-        jis.AppendBytes(s, static_cast<int>(n));
-        jis.ConvertToJis();
+    if (jis) {
+        JisText text;
+        text.AppendBytes(s, static_cast<int>(n));
+        text.ConvertToJis();
         out->Append("=?ISO-2022-JP?B?");
-        out->Append(base64.Encode(jis.c_str(), static_cast<size_t>(jis.Length())));
+        out->Append(base64.Encode(text.c_str(), static_cast<size_t>(text.Length())));
     } else {
         AppendUtf8OfShiftJis(s, n, &utf8);
         out->Append("=?UTF-8?B?");
@@ -595,17 +596,35 @@ void AppendEncodedWords(const char* s, size_t n, TextForm form, Text* out) {
         return;
     }
     if (form == TextForm::kUtf8) {
-        AppendOneWord(s, n, form, out);
+        AppendOneWord(s, n, form, false, out);
         return;
     }
+    // One charset for the run, and words that each stay within the limit: a word takes
+    // characters while its encoded length allows.
+    const bool jis = FitsJisX0208(s, n);
+    auto wordLength = [&](size_t from, size_t to) {
+        size_t bytes;
+        if (jis) {
+            bytes = static_cast<size_t>(SjisToJisLength(s + from, static_cast<int>(to - from)));
+        } else {
+            std::string utf8;
+            AppendUtf8OfShiftJis(s + from, to - from, &utf8);
+            bytes = utf8.size();
+        }
+        return (jis ? 18 : 12) + (bytes + 2) / 3 * 4;
+    };
     size_t i = 0;
     while (i < n) {
-        size_t end = i;
-        while (end < n && end - i < kWordBytes)
-            end += CharLength(s, end, n);
+        size_t end = i + CharLength(s, i, n);
+        while (end < n) {
+            const size_t next = end + CharLength(s, end, n);
+            if (wordLength(i, next) > kMaxWord)
+                break;
+            end = next;
+        }
         if (i > 0)
             out->Append(' ');
-        AppendOneWord(s + i, end - i, form, out);
+        AppendOneWord(s + i, end - i, form, jis, out);
         i = end;
     }
 }

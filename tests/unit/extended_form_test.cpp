@@ -70,21 +70,24 @@ TEST(ExtendedHeaderTest, WordsTakeTheCharsetTheyNeedAndLeaveBlanksOutside) {
               "To: " + Utf8Word("\xE9\xAB\x99\xE6\xA9\x8B \"x\"") + " <t@x>\r\n");
     EXPECT_EQ(Header("Content-Type: text/plain; name=\"" + kSuzuki + ".txt\"\r\n", true),
               "Content-Type: text/plain; name=\"" + JisWord(kSuzuki + ".txt") + "\"\r\n");
-    // In a Subject quotes are ordinary characters; a long run is split into words of at most
-    // 75 characters.
-    const std::string longSubject = "Subject: " + std::string(40, ' ').replace(0, 40, "") + [] {
-        std::string s;
-        for (int i = 0; i < 30; ++i)
-            s += "\x82\xA0";
-        return s;
-    }() + "\r\n";
-    const std::string words = Header(longSubject, false);
-    size_t count = 0;
-    for (size_t at = words.find("=?"); at != std::string::npos; at = words.find("=?", at + 1)) {
-        EXPECT_LE(words.find("?=", at) + 2 - at, 75u);
-        ++count;
+    // A long run is split into words of at most 75 characters, whatever it holds: kanji,
+    // ASCII between kanji (each switch costs escapes), half-width katakana (three UTF-8 bytes
+    // each).
+    std::string kanji, mixed, kana;
+    for (int i = 0; i < 30; ++i) {
+        kanji += "\x82\xA0";
+        mixed += "a\x8A\xBF";
+        kana += "\xB6";
     }
-    EXPECT_EQ(count, 2u);
+    for (const std::string& run : {kanji, mixed, kana}) {
+        const std::string words = Header("Subject: " + run + "\r\n", false);
+        size_t count = 0;
+        for (size_t at = words.find("=?"); at != std::string::npos; at = words.find("=?", at + 1)) {
+            EXPECT_LE(words.find("?=", at) + 2 - at, 75u) << words;
+            ++count;
+        }
+        EXPECT_GE(count, 2u) << words;
+    }
     // A client that enabled UTF-8 gets the text itself.
     EXPECT_EQ(Header("Subject: " + kSuzuki + " x\r\n", false, TextForm::kUtf8),
               "Subject: \xE9\x88\xB4\xE6\x9C\xA8 x\r\n");
