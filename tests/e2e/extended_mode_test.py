@@ -5,6 +5,7 @@ deleting through the host; STORE FLAGS replacing; APPENDUID and COPYUID; a lasti
 CREATE, DELETE and RENAME; LOGIN with escapes and literals. Then the same commands in exact
 mode, answered as before, the setting in orimapst, and the host's delete under load."""
 
+import base64
 import os
 import re
 import threading
@@ -62,10 +63,13 @@ class OpenAndCloseTest(ModeTestCase):
 
     def test_capability_and_folder_management(self):
         client = self.greeted()
-        self.exchange(client, b"c1 CAPABILITY", b"* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT\r\n"
+        words = b"* CAPABILITY IMAP4rev1 ID IDLE NAMESPACE SASL-IR UIDPLUS UNSELECT LITERAL+"
+        self.exchange(client, b"c1 CAPABILITY", words + b" AUTH=PLAIN\r\n"
                       b"c1 OK CAPABILITY complated\r\n")
         client.send(b"l1 LOGIN user1 secret\r\n")
         client.expect(b"l1 OK LOGIN complated\r\n")
+        self.exchange(client, b"c5 CAPABILITY", words + b" ENABLE UTF8=ACCEPT\r\n"
+                      b"c5 OK CAPABILITY complated\r\n")
         for tag, line in ((b"c2", b"CREATE Other"), (b"c3", b"DELETE Loose"),
                           (b"c4", b"RENAME Loose Other")):
             self.exchange(client, tag + b" " + line,
@@ -312,6 +316,30 @@ class LoginTest(ModeTestCase):
         client.send(b'a b "pw"\r\n')
         client.expect(b"l4 OK LOGIN complated\r\n")
         self.exchange(client, b"l5 LOGIN {5+}\r\nuser1 secret", b"l5 OK LOGIN complated\r\n")
+
+    def test_authenticate_plain_id_and_namespace(self):
+        plain = base64.b64encode(b"\0odd\0" + self.PASSWORD.encode())
+        client = self.greeted()
+        self.exchange(client, b'i1 ID ("name" "test")', b'* ID ("name" "OrvImapS")\r\n'
+                      b"i1 OK ID complated\r\n")
+        self.exchange(client, b"a1 AUTHENTICATE CRAM-MD5",
+                      b"a1 NO [CANNOT] Unsupported authentication mechanism\r\n")
+        self.exchange(client, b"a2 AUTHENTICATE PLAIN", b"+ \r\n")
+        self.exchange(client, b"*", b"a2 BAD AUTHENTICATE cancelled\r\n")
+        # Another identity to act as, and a wrong password (answered as LOGIN answers it).
+        self.exchange(client, b"a3 AUTHENTICATE PLAIN " + base64.b64encode(b"x\0odd\0pw"),
+                      b"a3 BAD invalid PLAIN response\r\n")
+        self.exchange(client, b"a4 AUTHENTICATE PLAIN " + base64.b64encode(b"\0odd\0no"),
+                      b"a4 NO username or password is incorrect\r\n")
+        # The response after the continuation, then with the command (SASL-IR).
+        self.exchange(client, b"a5 AUTHENTICATE PLAIN", b"+ \r\n")
+        self.exchange(client, plain, b"a5 OK AUTHENTICATE complated\r\n")
+        self.exchange(client, b"n1 NAMESPACE", b'* NAMESPACE (("" "/")) NIL NIL\r\n'
+                      b"n1 OK NAMESPACE complated\r\n")
+        other = self.greeted()
+        self.exchange(other, b"a6 AUTHENTICATE PLAIN " + plain,
+                      b"a6 OK AUTHENTICATE complated\r\n")
+        self.exchange(other, b"a7 AUTHENTICATE PLAIN " + plain, b"a7 BAD State AUTHENTICATE\r\n")
 
 
 class ExactModeTest(ModeTestCase):

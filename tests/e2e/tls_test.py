@@ -16,7 +16,9 @@ import unittest
 from harness import (GREETING, STOP_BYE, TIMEOUT, UNREAD, Client, StoreTestCase,
                      free_port, read_to_end, run, sjis)
 
-CAPS = b"IMAP4rev1 IDLE UIDPLUS UNSELECT"
+CAPS = b"IMAP4rev1 ID IDLE NAMESPACE SASL-IR UIDPLUS UNSELECT LITERAL+"
+# Before LOGIN, wherever LOGIN is allowed.
+PLAIN = CAPS + b" AUTH=PLAIN"
 BEGIN = b" OK Begin TLS negotiation now\r\n"
 SUBJECT = "日本語の件名"
 BODY = "こんにちは、世界。\r\nTLS で届きました。\r\n"
@@ -99,12 +101,12 @@ class StartTlsTest(TlsTestCase):
 
     def test_starttls_then_a_japanese_message(self):
         client = self.greeted()
-        self.exchange(client, b"c1 CAPABILITY", b"* CAPABILITY " + CAPS + b" STARTTLS\r\n"
+        self.exchange(client, b"c1 CAPABILITY", b"* CAPABILITY " + PLAIN + b" STARTTLS\r\n"
                       b"c1 OK CAPABILITY complated\r\n")
         self.start_tls(client)
         self.assertIn(client.sock.version(), ("TLSv1.2", "TLSv1.3"))
         # Once TLS is on, STARTTLS is no longer offered, and a second one is refused.
-        self.exchange(client, b"c2 CAPABILITY", b"* CAPABILITY " + CAPS + b"\r\n"
+        self.exchange(client, b"c2 CAPABILITY", b"* CAPABILITY " + PLAIN + b"\r\n"
                       b"c2 OK CAPABILITY complated\r\n")
         self.exchange(client, b"t2 STARTTLS", b"t2 BAD TLS is already on\r\n")
         self.assert_fetches_the_message(client)
@@ -193,13 +195,13 @@ class TlsPortTest(TlsTestCase):
     def test_implicit_tls(self):
         client = self.tls_port_client()
         client.expect(GREETING)
-        self.exchange(client, b"c1 CAPABILITY", b"* CAPABILITY " + CAPS + b"\r\n"
+        self.exchange(client, b"c1 CAPABILITY", b"* CAPABILITY " + PLAIN + b"\r\n"
                       b"c1 OK CAPABILITY complated\r\n")
         self.exchange(client, b"t1 STARTTLS", b"t1 BAD TLS is already on\r\n")
         self.assert_fetches_the_message(client)
         # The main port offers STARTTLS beside it.
         plain = self.greeted()
-        self.exchange(plain, b"c1 CAPABILITY", b"* CAPABILITY " + CAPS + b" STARTTLS\r\n"
+        self.exchange(plain, b"c1 CAPABILITY", b"* CAPABILITY " + PLAIN + b" STARTTLS\r\n"
                       b"c1 OK CAPABILITY complated\r\n")
 
     def test_openssl_s_client_and_clients_that_fail(self):
@@ -242,7 +244,7 @@ class RequireTlsTest(TlsTestCase):
                       b"l1 NO [PRIVACYREQUIRED] LOGIN is allowed over TLS only\r\n")
         self.exchange(client, b"s1 SELECT INBOX", b"s1 BAD State SELECT\r\n")
         self.start_tls(client)
-        self.exchange(client, b"c2 CAPABILITY", b"* CAPABILITY " + CAPS + b"\r\n"
+        self.exchange(client, b"c2 CAPABILITY", b"* CAPABILITY " + PLAIN + b"\r\n"
                       b"c2 OK CAPABILITY complated\r\n")
         self.assert_fetches_the_message(client)
 
@@ -286,7 +288,7 @@ class MissingFilesTest(StoreTestCase):
         host = self.start_with(b"missing.pem")
         self.assertIn("OrvImapS: TLS is off: cannot read the certificate " +
                       os.path.join(self.mailbox.path, "missing.pem"), host.stderr())
-        self.assert_no_tls(CAPS)
+        self.assert_no_tls(PLAIN)
 
     def test_a_key_that_does_not_fit_is_reported(self):
         self.orimapst_ok("make-cert", "localhost")
@@ -296,7 +298,7 @@ class MissingFilesTest(StoreTestCase):
         self.orimapst_ok("make-cert", "localhost")
         host = self.start_with(first.encode())
         self.assertIn("OrvImapS: TLS is off: the private key does not match", host.stderr())
-        self.assert_no_tls(CAPS)
+        self.assert_no_tls(PLAIN)
 
     def test_the_exact_mode_has_no_tls(self):
         self.orimapst_ok("make-cert", "localhost")

@@ -67,7 +67,10 @@ bool Append(Session& s, const std::function<void()>& beforeImport) {
     }
     Mailbox mailbox(s.host, s.user->mailRoot, path);
     TempFile temp;
-    s.Send("+ OK please give datas\r\n");
+    // A client that sends its literal without waiting (LITERAL+, extended mode) gets no
+    // continuation: it would read one as the answer to a command it never sent.
+    if (s.mode == Mode::kExact || literal.synchronizing)
+        s.Send("+ OK please give datas\r\n");
 
     // The literal goes to the temporary file in blocks; bytes already received come first.
     // When the file cannot be made or written whole (the temporary directory is missing or

@@ -23,9 +23,14 @@ void RunCapability(Session& s) {
         s.Send(" ");
         s.Send(word.c_str());
     }
+    // Non-synchronizing literals of any size are read (one past a limit is read and dropped).
+    s.Send(" LITERAL+");
     // Once logged in: UTF-8 for the client that asks for it.
     if (s.state != NotAuthenticated)
         s.Send(" ENABLE UTF8=ACCEPT");
+    // PLAIN wherever LOGIN is allowed.
+    if (s.state == NotAuthenticated && (!s.settings.requireTls || s.channel.TlsActive()))
+        s.Send(" AUTH=PLAIN");
     if (!s.channel.TlsActive()) {
         if (s.channel.TlsOffered())
             s.Send(" STARTTLS");

@@ -36,6 +36,9 @@ const CommandSpec kCommands[] = {
     {"UNSELECT", kExtendedMode, kSelectedState, "UNSELECT", RunUnselect},
     {"IDLE", kBothModes, kAnyState, "IDLE", RunIdle},
     {"ENABLE", kExtendedMode, kAuthenticatedState, nullptr, RunEnable},
+    {"AUTHENTICATE", kExtendedMode, kNotAuthenticatedState, "SASL-IR", RunAuthenticate},
+    {"ID", kExtendedMode, kAnyState, "ID", RunId},
+    {"NAMESPACE", kExtendedMode, kLoggedIn, "NAMESPACE", RunNamespace},
 };
 
 }  // namespace

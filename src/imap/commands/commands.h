@@ -32,10 +32,17 @@ void RunFetch(Session& s);
 void RunStore(Session& s);
 void RunCopy(Session& s);
 void RunEnable(Session& s);
+void RunAuthenticate(Session& s);
+void RunId(Session& s);
+void RunNamespace(Session& s);
+
+// Checks a user name and password as LOGIN does and logs the session in, or answers the failure
+// (late, as LoginThrottle says) and closes the connection after too many (commands/login.cpp).
+class Text;
+void LogIn(Session& s, const Text& name, const Text& password);
 
 // Has the host delete the selected folder's messages marked \Deleted (only those of uidSet
 // when given), with an untagged EXPUNGE for each when report is true (commands/expunge.cpp).
-class Text;
 void ExpungeDeleted(Session& s, bool report, const Text* uidSet);
 
 #endif  // ORV_IMAP_COMMANDS_COMMANDS_H_

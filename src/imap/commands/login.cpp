@@ -16,8 +16,10 @@ void RunLogin(Session& s) {
         s.SendTagged(" BAD invalid username\r\n");
         return;
     }
-    const Text& name = *s.command.arguments.At(0);
-    const Text& password = *s.command.arguments.At(1);
+    LogIn(s, *s.command.arguments.At(0), *s.command.arguments.At(1));
+}
+
+void LogIn(Session& s, const Text& name, const Text& password) {
     const UserRecord* user =
         s.settings.users != nullptr ? FindUser(*s.settings.users, name) : nullptr;
     if (user == nullptr || !VerifyPassword(*user, password)) {
