@@ -82,7 +82,7 @@ TEST(CommandLineTest, LooksWordsUpIgnoringCaseAndKeepsTheirSpelling) {
     }
     EXPECT_STREQ(FindCommand(Text("idle"))->name, "IDLE");
     EXPECT_EQ(FindCommand(Text("IDLEX")), nullptr);
-    EXPECT_EQ(FindCommand(Text("AUTHENTICATE")), nullptr);
+    EXPECT_EQ(FindCommand(Text("GETQUOTA")), nullptr);
 }
 
 TEST(CommandLineTest, IncompleteLinesNeverKeepAnEarlierLinesTagOrWord) {
