@@ -563,6 +563,26 @@ void SetField(Entity* entity, const char* name, const char* shownName, const std
     }
 }
 
+// Whether the 8-bit bytes of a text were read as Shift_JIS: under an ISO-2022-JP label (whose
+// decoding takes 8-bit bytes for Shift_JIS, as the host's own messages hold them) or with no
+// charset but ASCII, and no UTF-8. Such bytes are the host's form already, even where
+// ToShiftJis declines them (half-width katakana), and are kept into *sjis as they are.
+bool KeptAsShiftJis(const ContentType& ct, const std::string& raw, bool transferEncoded,
+                    std::string* sjis) {
+    static const char* const kJisNames[] = {"iso-2022-jp", "csiso2022jp", nullptr};
+    bool eightBit = false;
+    for (char c : raw)
+        eightBit = eightBit || static_cast<unsigned char>(c) >= 0x80;
+    if (transferEncoded || !eightBit)
+        return false;
+    std::u16string utf8;
+    if (!OneOf(ct.charset, kJisNames) &&
+        (!OneOf(ct.charset, kAsciiNames) || DecodeUtf8(raw.data(), raw.size(), &utf8)))
+        return false;
+    *sjis = raw;
+    return true;
+}
+
 // A text entity's body in the host's form, its fields brought in line.
 void ConvertText(Entity* entity, const ContentType& ct) {
     const int encodingAt = FindField(*entity, "content-transfer-encoding");
@@ -593,7 +613,7 @@ void ConvertText(Entity* entity, const ContentType& ct) {
             return;
         entity->body = WithCrLf(raw);
         SetField(entity, "content-transfer-encoding", "Content-Transfer-Encoding", "7bit");
-    } else if (ToShiftJis(text, &sjis)) {
+    } else if (ToShiftJis(text, &sjis) || KeptAsShiftJis(ct, raw, transferEncoded, &sjis)) {
         if (WithCrLf(sjis) != WithCrLf(entity->body))
             entity->body = WithCrLf(sjis);
         if (!ct.present) {

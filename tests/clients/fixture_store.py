@@ -16,6 +16,17 @@ USER = "user1"
 PASSWORD = "secret"
 
 
+def jis_x0208_prefix(text):
+    """The text before its first character beyond ASCII and JIS X 0208 (what ISO-2022-JP
+    carries); all of it when it has none."""
+    for at, char in enumerate(text):
+        try:
+            char.encode("iso2022_jp")
+        except UnicodeEncodeError:
+            return text[:at]
+    return text
+
+
 class Folder:
     """A folder: its directory path under the mail root, its title, the name a client sees
     (the title; the inbox is INBOX), and UIDVALIDITY kept in its own Imap4.ini."""
@@ -61,6 +72,13 @@ class Original:
     @property
     def seen(self):
         return not self.status & UNREAD
+
+    @property
+    def beyond_jis(self):
+        """Whether any of its text holds a character that ISO-2022-JP has no place for."""
+        texts = [self.subject, self.from_name, self.body]
+        texts += [self.attachment[0]] if self.attachment is not None else []
+        return any(jis_x0208_prefix(text) != text for text in texts)
 
     @property
     def message_id(self):
@@ -119,9 +137,13 @@ MESSAGES = [
     Original(INBOX, "AAAA0001", UNREAD, "打ち合わせの件", "山田 太郎", "yamada@example.jp",
              "ユーザー様\n\n来週の打ち合わせは水曜日の午後二時からです。\n"
              "場所は第三会議室を予約してあります。\n\n山田\n"),
-    Original(INBOX, "AAAA0002", ANSWERED, "見積書を送付します", "佐藤 花子", "sato@example.jp",
-             "いつもお世話になっております。\n見積書を添付いたします。\n",
-             attachment=("見積書.csv", _estimate())),
+    # Text beyond JIS X 0208 in every field: IBM extension kanji (kept as the host keeps them,
+    # 0xFA40-0xFC4B), the NEC special row, half-width katakana and a user-defined code.
+    Original(INBOX, "AAAA0002", ANSWERED, "見積書を送付します 髙橋様 Ⅱ期① ㈱ｶﾀｶﾅ\ue000",
+             "山﨑 花子 ㈱ｶﾀｶﾅ\ue000", "yamazaki@example.jp",
+             "髙橋様\n\nいつもお世話になっております。㈱ｶﾀｶﾅの山﨑です。\n"
+             "Ⅱ期分の見積書①を添付いたします。\ue000\n",
+             attachment=("見積書_德永Ⅱ期①ｶﾅ\ue000.csv", _estimate())),
     Original(INBOX, "AAAA0003", UNREAD, "本文のないお知らせ", "システム管理者",
              "admin@example.jp", "", header_only=True),
     Original(INBOX, "AAAA0004", 0, "改行がLFだけのメール", "田中 次郎", "tanaka@example.jp",
@@ -141,6 +163,7 @@ MESSAGES = [
 
 # Each file line of the large message is converted separately; the big one is the fifth.
 LARGE = MESSAGES[4]
+BEYOND_JIS = MESSAGES[1]
 QUOTED = MESSAGES[5]
 PLAIN = MESSAGES[0]
 

@@ -137,9 +137,36 @@ DRAFT = 0x01000000
 DELETED = 0x00020000
 
 
+def _ibm_codes():
+    """{character: its IBM extension code} for the characters that Python's cp932 writes with
+    a NEC-selected code (0xED40-0xEEFC) where the host writes the IBM one (0xFA40-0xFC4B)."""
+    codes = {}
+    for code in range(0xFA40, 0xFC4C):
+        try:
+            char = code.to_bytes(2, "big").decode("cp932")
+        except UnicodeDecodeError:
+            continue
+        if 0xED40 <= int.from_bytes(char.encode("cp932"), "big") <= 0xEEFC:
+            codes[char] = code.to_bytes(2, "big")
+    return codes
+
+
+_IBM_CODES = _ibm_codes()
+_IBM_CHARACTER = re.compile("([%s])" % "".join(_IBM_CODES))
+
+
 def sjis(text):
-    """Text in the host's Shift_JIS form."""
-    return text.encode("cp932")
+    """Text in the host's Shift_JIS form (code page 932 as the host writes it: 髙 is 0xFBFC,
+    where Python's cp932 gives 0xEEE0)."""
+    return b"".join(_IBM_CODES.get(piece) or piece.encode("cp932")
+                    for piece in _IBM_CHARACTER.split(text))
+
+
+def sjis_of_jis(j1, j2):
+    """The Shift_JIS code of the JIS X 0208 code j1 j2, by the arithmetic of the two codes."""
+    s1 = (j1 + 1) // 2 + (0x70 if j1 <= 0x5E else 0xB0)
+    s2 = j2 + (0x1F if j2 <= 0x5F else 0x20) if j1 % 2 else j2 + 0x7E
+    return bytes([s1, s2])
 
 
 def mutf7(name):

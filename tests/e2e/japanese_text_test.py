@@ -10,7 +10,7 @@ import email.policy
 import re
 import unittest
 
-from harness import UNREAD, StoreTestCase, sjis
+from harness import UNREAD, StoreTestCase, sjis, sjis_of_jis
 from imap_reader import parse_response
 
 # The characters the host's store holds in code page 932 (U+E000 is the user-defined 0xF040).
@@ -22,39 +22,35 @@ BODY = "髙橋様\r\n山﨑です。①の件、Ⅱ期分を㈱ｶﾀｶﾅへ�
 ATTACHMENT = "德永.txt"
 
 
-def cp932(text):
-    return text.encode("cp932")
+SINGLE = sjis("From: 髙橋 太郎 <takahashi@example.jp>\r\n"
+              "To: \"山﨑 ①\" <y@example.jp>\r\n"
+              "Subject: " + SUBJECT + "\r\n"
+              "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+              "Content-Transfer-Encoding: 7bit\r\n"
+              "\r\n" + BODY)
 
-
-SINGLE = cp932("From: 髙橋 太郎 <takahashi@example.jp>\r\n"
-               "To: \"山﨑 ①\" <y@example.jp>\r\n"
-               "Subject: " + SUBJECT + "\r\n"
-               "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
-               "Content-Transfer-Encoding: 7bit\r\n"
-               "\r\n" + BODY)
-
-MULTIPART = cp932("From: \"德永 ｶﾅ\" <t@example.jp>\r\n"
-                  "Subject: " + NAMES + "\r\n"
-                  "Content-Type: multipart/mixed; boundary=\"b1\"\r\n"
-                  "\r\n"
-                  "--b1\r\n"
-                  "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
-                  "\r\n" + PLAIN +
-                  "--b1\r\n"
-                  "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
-                  "\r\n" + BODY +
-                  "--b1\r\n"
-                  "Content-Type: text/plain; name=\"" + ATTACHMENT + "\"\r\n"
-                  "Content-Disposition: attachment; filename=\"" + ATTACHMENT + "\"\r\n"
-                  "Content-Transfer-Encoding: base64\r\n"
-                  "\r\n"
-                  "QUJD\r\n"
-                  "--b1\r\n"
-                  "Content-Type: message/rfc822\r\n"
-                  "\r\n"
-                  "Subject: " + SYMBOLS + "\r\n"
-                  "\r\n" + BODY +
-                  "--b1--\r\n")
+MULTIPART = sjis("From: \"德永 ｶﾅ\" <t@example.jp>\r\n"
+                 "Subject: " + NAMES + "\r\n"
+                 "Content-Type: multipart/mixed; boundary=\"b1\"\r\n"
+                 "\r\n"
+                 "--b1\r\n"
+                 "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+                 "\r\n" + PLAIN +
+                 "--b1\r\n"
+                 "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+                 "\r\n" + BODY +
+                 "--b1\r\n"
+                 "Content-Type: text/plain; name=\"" + ATTACHMENT + "\"\r\n"
+                 "Content-Disposition: attachment; filename=\"" + ATTACHMENT + "\"\r\n"
+                 "Content-Transfer-Encoding: base64\r\n"
+                 "\r\n"
+                 "QUJD\r\n"
+                 "--b1\r\n"
+                 "Content-Type: message/rfc822\r\n"
+                 "\r\n"
+                 "Subject: " + SYMBOLS + "\r\n"
+                 "\r\n" + BODY +
+                 "--b1--\r\n")
 
 
 def literal(answer, item):
@@ -67,12 +63,6 @@ def literal(answer, item):
 def jis_segments(data):
     """The byte pairs of every ESC $ B segment."""
     return re.findall(rb"\x1b\$B(.*?)\x1b\(B", data, re.S)
-
-
-def sjis_of_jis(j1, j2):
-    s1 = (j1 + 1) // 2 + (0x70 if j1 <= 0x5E else 0xB0)
-    s2 = j2 + (0x1F if j2 <= 0x5F else 0x20) if j1 % 2 else j2 + 0x7E
-    return bytes([s1, s2])
 
 
 def lines(text):
@@ -120,7 +110,7 @@ class JapaneseTextTest(StoreTestCase):
                               sjis_of_jis(m.group(1)[i], m.group(1)[i + 1])
                               for i in range(0, len(m.group(1)), 2)), back, flags=re.S)
             for text in (NAMES, "髙橋 太郎", "山﨑 ①", BODY):
-                if cp932(text) in original:
+                if sjis(text) in original:
                     self.assertIn(text, back.decode("cp932"))
 
     def test_extended_mode_decodes_to_the_stored_text(self):

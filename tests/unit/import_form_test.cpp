@@ -346,11 +346,11 @@ TEST(ImportFormHostTest, AMessageInTheHostsFormComesBackUnchanged) {
         "X-Orvex-Status: 40000000\r\nFrom: " + Sjis(u"山田 太郎") +
         " <y@example.jp>\r\n"
         "Subject: " +
-        Sjis(u"表示の件") + "\r\n\t" + Sjis(u"続き") +
+        Sjis(u"表示の件 髙橋 ①ｶﾅ\uE000") + "\r\n\t" + Sjis(u"続き") +
         "\r\n"
         "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
         "Content-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" +
-        Sjis(u"本文です。\r\n表\r\n") + "\r\n--b\r\nContent-Type: text/csv; name=\"" +
+        Sjis(u"本文です。\r\n髙橋様 ①Ⅱ㈱ｶﾀｶﾅ\uE000\r\n") + "\r\n--b\r\nContent-Type: text/csv; name=\"" +
         Sjis(u"表.csv") + "\"\r\nContent-Transfer-Encoding: base64\r\n\r\nYWJj\r\n--b--\r\n";
     EXPECT_EQ(HostFormOf(host), host);
     const std::string lfOnly = "Subject: " + Sjis(u"件名") +
@@ -361,6 +361,11 @@ TEST(ImportFormHostTest, AMessageInTheHostsFormComesBackUnchanged) {
                                       "\nContent-Type: text/plain; "
                                       "charset=ISO-2022-JP\nContent-Transfer-Encoding: 7bit\n\n" +
                                       Sjis(u"本文\n"));
+    // Unlabelled Shift_JIS text, half-width katakana and all, gets the host's label.
+    EXPECT_EQ(HostFormOf("Subject: s\r\n\r\n" + Sjis(u"ｶﾅ\r\n")),
+              "Subject: s\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n"
+              "Content-Transfer-Encoding: 7bit\r\n\r\n" +
+                  Sjis(u"ｶﾅ\r\n"));
     const std::string headerOnly = "Subject: =?UTF-8?B?" + B64(Utf8(u"だけ")) + "?=\r\n";
     EXPECT_EQ(HostFormOf(headerOnly), "Subject: " + Sjis(u"だけ") + "\r\n");
 }
