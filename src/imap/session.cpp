@@ -108,9 +108,9 @@ void Session::RunLine(const char* line) {
         command.Parse(assembled.c_str());
     }
     completionPending_ = true;
-    const CommandSpec* spec = command.word.IsEmpty() ? nullptr : FindCommand(command.word);
     const uint8_t modeBit = mode == Mode::kExact ? kExactMode : kExtendedMode;
-    if (spec == nullptr || (spec->modes & modeBit) == 0) {
+    const CommandSpec* spec = command.word.IsEmpty() ? nullptr : FindCommand(command.word, modeBit);
+    if (spec == nullptr) {
         NotImplemented();
     } else if ((spec->states & (1 << state)) == 0) {
         SendTagged(" BAD State ");
