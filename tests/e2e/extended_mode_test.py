@@ -62,8 +62,9 @@ class OpenAndCloseTest(ModeTestCase):
 
     def test_capability_and_folder_management(self):
         client = self.greeted()
-        self.exchange(client, b"c1 CAPABILITY", b"* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT\r\n"
-                      b"c1 OK CAPABILITY complated\r\n")
+        self.exchange(client, b"c1 CAPABILITY",
+                      b"* CAPABILITY IMAP4rev1 CHILDREN IDLE LIST-EXTENDED LIST-STATUS UIDPLUS "
+                      b"UNSELECT\r\nc1 OK CAPABILITY complated\r\n")
         client.send(b"l1 LOGIN user1 secret\r\n")
         client.expect(b"l1 OK LOGIN complated\r\n")
         for tag, line in ((b"c2", b"CREATE Other"), (b"c3", b"DELETE Loose"),

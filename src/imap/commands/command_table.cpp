@@ -24,7 +24,7 @@ const CommandSpec kCommands[] = {
     {"UNSUBSCRIBE", kBothModes, kLoggedIn, nullptr, RunUnsubscribe},
     // The exact mode lists folders only outside a selected one.
     {"LIST", kExactMode, kAuthenticatedState, nullptr, RunList},
-    {"LIST", kExtendedMode, kLoggedIn, nullptr, RunList},
+    {"LIST", kExtendedMode, kLoggedIn, "CHILDREN LIST-EXTENDED LIST-STATUS", RunList},
     {"LSUB", kExactMode, kAuthenticatedState, nullptr, RunLsub},
     {"LSUB", kExtendedMode, kLoggedIn, nullptr, RunLsub},
     {"STATUS", kBothModes, kLoggedIn, nullptr, RunStatus},

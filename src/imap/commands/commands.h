@@ -38,4 +38,11 @@ void RunEnable(Session& s);
 class Text;
 void ExpungeDeleted(Session& s, bool report, const Text* uidSet);
 
+// STATUS's item text for a folder (commands/status.cpp): each word of items (blank-separated)
+// in the client's spelling, a blank and its value; an unknown word keeps its blank and gets no
+// value. KnownStatusItems: whether every word is one of the five items.
+class Mailbox;
+Text StatusItems(const Text& items, const Mailbox& mailbox);
+bool KnownStatusItems(const Text& items);
+
 #endif  // ORV_IMAP_COMMANDS_COMMANDS_H_
