@@ -36,7 +36,8 @@ const DemoFolder kFolders[] = {
 };
 
 // A folder that is only a directory, with neither "Entry.ini" nor "Imap4.ini": the server lists
-// it (with an empty name when names are titles) and finds no mail in it.
+// it (in the extended mode under its directory name; the exact mode's title names give it an
+// empty one) and finds no mail in it.
 const char kBareFolder[] = "backup";
 
 // UTF-8 text (from this source file) in the host's Shift_JIS form.
@@ -118,7 +119,7 @@ std::string Welcome() {
            "Things to try:\n"
            "  - list the folders: the inbox, the outbox, a folder with two subfolders,\n"
            "    a folder with English mail and one folder whose directory has no\n"
-           "    properties file (its title is empty);\n"
+           "    properties file (listed under its directory name, backup);\n"
            "  - read a message: it is marked as read in the host's store;\n"
            "  - append a message or copy one into another folder: the host stores it and\n"
            "    the next SELECT of that folder shows it.\n"

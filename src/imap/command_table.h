@@ -2,7 +2,8 @@
 // states it is allowed in and what it adds to CAPABILITY in extended mode. The session looks
 // a command word up here, answers a command unknown in its mode as not implemented and one in
 // the wrong state with "BAD State", and otherwise runs the handler. Adding a command is one
-// handler file under commands/ and one line of the table.
+// handler file under commands/ and one line of the table; a command whose modes allow it in
+// different states has one line per mode.
 #ifndef ORV_IMAP_COMMAND_TABLE_H_
 #define ORV_IMAP_COMMAND_TABLE_H_
 
@@ -28,12 +29,14 @@ struct CommandSpec {
     const char* name;
     uint8_t modes;
     uint8_t states;
-    const char* capability;  // the extended mode's CAPABILITY word, or null
+    // The extended mode's CAPABILITY words (one, or several separated by blanks), or null.
+    const char* capability;
     void (*run)(Session& session);
 };
 
-// The entry for a command word (ASCII case ignored), or null.
-const CommandSpec* FindCommand(const Text& word);
+// The first entry for a command word (ASCII case ignored) that exists in one of the given
+// modes, or null.
+const CommandSpec* FindCommand(const Text& word, uint8_t modes = kBothModes);
 
 // The whole table, for CAPABILITY.
 const CommandSpec* CommandsBegin();

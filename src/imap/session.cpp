@@ -108,9 +108,9 @@ void Session::RunLine(const char* line) {
         command.Parse(assembled.c_str());
     }
     completionPending_ = true;
-    const CommandSpec* spec = command.word.IsEmpty() ? nullptr : FindCommand(command.word);
     const uint8_t modeBit = mode == Mode::kExact ? kExactMode : kExtendedMode;
-    if (spec == nullptr || (spec->modes & modeBit) == 0) {
+    const CommandSpec* spec = command.word.IsEmpty() ? nullptr : FindCommand(command.word, modeBit);
+    if (spec == nullptr) {
         NotImplemented();
     } else if ((spec->states & (1 << state)) == 0) {
         SendTagged(" BAD State ");
@@ -309,11 +309,42 @@ Text Session::ClientName(const Text& encodedName) const {
     return Text(utf8.c_str());
 }
 
+void Session::SendMailboxName(const Text& name) {
+    bool atom = !name.IsEmpty();
+    for (int i = 0; atom && i < name.Length(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        atom = c > ' ' && c < 0x7F && c != '"' && c != '\\' && c != '(' && c != ')' && c != '{' &&
+               c != '%' && c != '*' && c != ']';
+    }
+    if (atom) {
+        Send(name.c_str());
+        return;
+    }
+    Text quoted("\"");
+    for (int i = 0; i < name.Length(); ++i) {
+        if (name[i] == '"' || name[i] == '\\')
+            quoted.Append('\\');
+        quoted.Append(name[i]);
+    }
+    quoted.Append('"');
+    Send(quoted.c_str());
+}
+
+Text Session::FindFolderPath(const Text& localName) {
+    if (mode == Mode::kExact)
+        return store->FindFolder(localName, UseTitles.load());
+    // A folder the host added since LOGIN, or one whose name changed with another's, is found
+    // under the name LIST shows.
+    store.reset(new MailStore(host, user->mailRoot));
+    store->Load(Text(""), Text("*"), 0);
+    return store->FindUniqueFolder(localName, UseTitles.load());
+}
+
 Text Session::ResolveFolder(const Text& clientName) {
     Text localName;
     Text path;
     if (FolderName(clientName, &localName))
-        path = store->FindFolder(localName, UseTitles.load());
+        path = FindFolderPath(localName);
     if (path.IsEmpty())
         SendTagged(" NO No such folder.\r\n");
     return path;

@@ -97,6 +97,10 @@ class Session : public Output {
     // The folder path for a client's mailbox name; answers "NO No such folder." and yields an
     // empty path when it names no folder.
     Text ResolveFolder(const Text& clientName);
+    // The folder path for a mailbox name already in the local code page; empty when it names no
+    // folder. The exact mode looks in the tree read at LOGIN; the extended mode reads the tree
+    // again and looks for the names LIST gives now (MailStore::UniqueNames).
+    Text FindFolderPath(const Text& localName);
     // A client's mailbox name in the local code page: modified UTF-7 (raw bytes pass), or UTF-8
     // once the client enabled it. False (and *out empty) for a name with a character the code
     // page lacks, which names no folder.
@@ -104,6 +108,10 @@ class Session : public Output {
     // A mailbox name for the client from its modified UTF-7 form: as it is, or UTF-8 once the
     // client enabled it.
     Text ClientName(const Text& encodedName) const;
+    // Extended mode: writes a mailbox name (as the client gets it) as an atom when it is one,
+    // else as a quoted string: an empty name, a title with a blank, a quote, a wildcard, or
+    // UTF-8 once enabled.
+    void SendMailboxName(const Text& name);
     // STATUS, SUBSCRIBE and UNSUBSCRIBE: the argument count, then the folder of argument 0.
     // Empty when a check failed (and was answered).
     Text FolderArgument(int count);

@@ -4,6 +4,10 @@
 // is never used as a path, so a client can reach nothing outside the user's folders.
 #include "store/mail_store.h"
 
+#include <map>
+#include <set>
+#include <string>
+
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/profile.h"
@@ -79,6 +83,60 @@ bool LeavesFolderRoot(const Text& name) {
     return false;
 }
 
+// The index of the last "/" of a path whose separators are "/" (no trail byte is 0x2F), or -1.
+int LastSeparator(const Text& path) {
+    for (int i = path.Length() - 1; i >= 0; --i) {
+        if (path[i] == '/')
+            return i;
+    }
+    return -1;
+}
+
+// "／" in Shift_JIS: what a "/" in a title becomes, so that a title is one level of a name.
+const char kFullWidthSolidus[] = "\x81\x5E";
+
+// The level a folder's name starts from, before clashes are resolved.
+Text BaseLevel(const FolderNode& node, int useTitles) {
+    if (node.special && node.title == "INBOX")
+        return node.title;
+    if (useTitles == 0)
+        return node.directory;
+    if (node.title.IsEmpty())
+        return node.directory;
+    Text level("");
+    for (int i = 0; i < node.title.Length(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(node.title[i]);
+        if (platform::IsLeadByte(c) && i + 1 < node.title.Length()) {
+            level.Append(node.title[i]);
+            level.Append(node.title[++i]);
+        } else if (c == '/') {
+            level.Append(kFullWidthSolidus);
+        } else {
+            level.Append(node.title[i]);
+        }
+    }
+    return level;
+}
+
+// A level as the client sees it, for comparing siblings: its modified UTF-7 form, in which
+// two spellings of one character are one; at the top level INBOX in any case is "INBOX".
+std::string LevelKey(const Text& level, bool top) {
+    if (top && SameTextNoCase(level, "INBOX"))
+        return "INBOX";
+    return EncodeName(level).c_str();
+}
+
+// A client's name with its first level "INBOX" in any case written "INBOX".
+Text WithInboxUpper(const Text& name) {
+    if (name.Length() >= 5 && name.Left(5).CompareNoCase("INBOX") == 0 &&
+        (name.Length() == 5 || name[5] == '/')) {
+        Text out("INBOX");
+        out.Append(name.Mid(5));
+        return out;
+    }
+    return name;
+}
+
 }  // namespace
 
 MailStore::MailStore(HostPort& host, const Text& mailRoot) : host_(host), mailRoot_(mailRoot) {}
@@ -101,6 +159,11 @@ void MailStore::Load(const Text& reference, const Text& pattern, int subscribedO
 }
 
 void MailStore::AddFolder(int subscribedOnly, const Text& folderPath, const Text* parent) {
+    AddFolderUnder(subscribedOnly, folderPath, parent, -1);
+}
+
+void MailStore::AddFolderUnder(int subscribedOnly, const Text& folderPath, const Text* parent,
+                               int parentIndex) {
     Text iniPath;
     if (!FormPath(host_, mailRoot_, folderPath, "\\Entry.ini", &iniPath))
         return;  // a folder whose files cannot be named does not exist for the server
@@ -111,29 +174,44 @@ void MailStore::AddFolder(int subscribedOnly, const Text& folderPath, const Text
         display.Append(*parent);
         display.Append('/');
     }
+    FolderNode node;
+    node.parent = parentIndex;
     if (SameTextNoCase(folderPath, "inbox.box")) {
         entry = "INBOX";
         display = "INBOX";
+        node.title = "INBOX";
+        node.special = true;
     } else if (SameTextNoCase(folderPath, "outbox.box")) {
         display = kOutboxTitle;
+        node.title = kOutboxTitle;
+        node.special = true;
     } else {
         char title[kTitleSize];
         platform::ProfileString("Property", "Title", "", title, sizeof title, iniPath.c_str());
         display.Append(title);
+        node.title = title;
     }
     SeparatorsToSlashes(&entry);
-
-    if (subscribedOnly == 0 ||
-        platform::ProfileInt("IMAP4", "Subscribe", 1, iniPath.c_str()) != 0) {
-        folderPaths_.Append(entry);
-        displayPaths_.Append(display);
-    }
+    const int slash = LastSeparator(entry);
+    node.directory = slash < 0 ? Text(folderPath) : entry.Mid(slash + 1);
 
     // A folder of type "Subfolder" holds its subfolders as "*.box" directories; they are
     // listed even when the folder itself is not (LSUB of an unsubscribed parent).
     char type[kTypeSize];
     platform::ProfileString("Property", "Type", "", type, sizeof type, iniPath.c_str());
-    if (platform::lstrcmpA(type, "Subfolder") != 0)
+    node.holdsSubfolders = platform::lstrcmpA(type, "Subfolder") == 0;
+    node.subscribed = platform::ProfileInt("IMAP4", "Subscribe", 1, iniPath.c_str()) != 0;
+
+    int index = -1;
+    if (subscribedOnly == 0 || node.subscribed) {
+        index = Count();
+        folderPaths_.Append(entry);
+        displayPaths_.Append(display);
+        if (parentIndex >= 0)
+            ++nodes_[static_cast<size_t>(parentIndex)].children;
+        nodes_.push_back(node);
+    }
+    if (!node.holdsSubfolders)
         return;
     Text searchPath;
     if (!FormPath(host_, mailRoot_, folderPath, "\\*.box", &searchPath))
@@ -146,7 +224,7 @@ void MailStore::AddFolder(int subscribedOnly, const Text& folderPath, const Text
         Text childPath(folderPath);
         childPath.Append('\\');
         childPath.Append(found.name.c_str());
-        AddFolder(subscribedOnly, childPath, &display);
+        AddFolderUnder(subscribedOnly, childPath, &display, index);
     }
 }
 
@@ -187,4 +265,66 @@ Text MailStore::FindFolder(const Text& name, int useTitles) const {
             return *folderPaths_.At(i);
     }
     return Text();
+}
+
+std::vector<Text> MailStore::UniqueNames(int useTitles) const {
+    const size_t count = nodes_.size();
+    // Each folder's own level, decided among its siblings.
+    std::vector<Text> levels(count);
+    std::map<int, std::vector<size_t>> siblings;
+    for (size_t i = 0; i < count; ++i)
+        siblings[nodes_[i].parent].push_back(i);
+    for (const auto& group : siblings) {
+        const bool top = group.first < 0;
+        std::map<std::string, int> uses;
+        for (size_t i : group.second) {
+            levels[i] = BaseLevel(nodes_[i], useTitles);
+            ++uses[LevelKey(levels[i], top)];
+        }
+        // The levels kept as they are: the inbox's and the outbox's, and any no sibling shares
+        // (INBOX is the inbox's only).
+        std::set<std::string> taken;
+        std::vector<size_t> clashing;
+        for (size_t i : group.second) {
+            const std::string key = LevelKey(levels[i], top);
+            if (nodes_[i].special || (uses[key] == 1 && !(top && key == "INBOX")))
+                taken.insert(key);
+            else
+                clashing.push_back(i);
+        }
+        for (size_t i : clashing) {
+            Text level(levels[i]);
+            do {
+                level.Append(" (");
+                level.Append(nodes_[i].directory);
+                level.Append(')');
+            } while (taken.count(LevelKey(level, top)) != 0);
+            taken.insert(LevelKey(level, top));
+            levels[i] = level;
+        }
+    }
+    // Parents come before their subfolders, so each parent's name is ready for them.
+    std::vector<Text> names(count);
+    for (size_t i = 0; i < count; ++i) {
+        const int parent = nodes_[i].parent;
+        if (parent < 0) {
+            names[i] = levels[i];
+        } else {
+            names[i] = names[static_cast<size_t>(parent)];
+            names[i].Append('/');
+            names[i].Append(levels[i]);
+        }
+    }
+    return names;
+}
+
+Text MailStore::FindUniqueFolder(const Text& name, int useTitles) const {
+    // Compared after both sides have passed through UTF-16 once, as FindFolder does.
+    const std::string wanted = RoundTripName(WithInboxUpper(name)).c_str();
+    const std::vector<Text> names = UniqueNames(useTitles);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (wanted == RoundTripName(names[i]).c_str())
+            return *folderPaths_.At(static_cast<int>(i));
+    }
+    return useTitles == 0 ? FindFolder(name, 0) : Text();
 }

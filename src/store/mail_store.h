@@ -4,9 +4,23 @@
 #ifndef ORV_STORE_MAIL_STORE_H_
 #define ORV_STORE_MAIL_STORE_H_
 
+#include <cstddef>
+#include <vector>
+
 #include "base/text.h"
 #include "base/text_list.h"
 #include "store/host_port.h"
+
+// What the extended mode knows of a listed folder besides its paths.
+struct FolderNode {
+    int parent = -1;  // the listed parent's index; -1 at the top level or when not listed
+    Text directory;   // its own directory name (the last component of its path)
+    Text title;       // its title: "INBOX" for the inbox, 送信箱 for the outbox, else "Title"
+    bool special = false;          // the inbox or the outbox, whose names are fixed
+    bool subscribed = true;        // "Subscribe" of its "Entry.ini"
+    bool holdsSubfolders = false;  // of type "Subfolder": no other folder can have subfolders
+    int children = 0;              // listed subfolders
+};
 
 class MailStore {
   public:
@@ -28,15 +42,33 @@ class MailStore {
     // local code page; empty when nothing matches.
     Text FindFolder(const Text& name, int useTitles) const;
 
+    // The extended mode's names: one per listed folder, unique, in the local code page with "/"
+    // between levels. A level is the folder's title (its directory name with useTitles 0): "/"
+    // in a title becomes "／", a folder without a title takes its directory name, the inbox is
+    // INBOX and the outbox 送信箱. Siblings whose levels would be equal (compared as the client
+    // sees them; at the top level INBOX in any case is the inbox's alone) all take
+    // " (directory name)" after the level, the inbox and the outbox excepted; in the rare case
+    // that this is again a sibling's level, the suffix is added once more.
+    std::vector<Text> UniqueNames(int useTitles) const;
+    // The folder path for a name of UniqueNames (already decoded into the local code page;
+    // INBOX in any case as the first level); empty when nothing matches. With useTitles 0 any
+    // other name inside the folder root is taken as a folder path, as FindFolder does.
+    Text FindUniqueFolder(const Text& name, int useTitles) const;
+    const FolderNode& NodeAt(int index) const { return nodes_[static_cast<size_t>(index)]; }
+
     const Text& MailRoot() const { return mailRoot_; }
     const TextList& FolderPaths() const { return folderPaths_; }
     const TextList& DisplayPaths() const { return displayPaths_; }
 
   private:
+    void AddFolderUnder(int subscribedOnly, const Text& folderPath, const Text* parent,
+                        int parentIndex);
+
     HostPort& host_;
     Text mailRoot_;
     TextList folderPaths_;
     TextList displayPaths_;
+    std::vector<FolderNode> nodes_;  // parallel to the two lists
 };
 
 #endif  // ORV_STORE_MAIL_STORE_H_

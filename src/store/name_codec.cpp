@@ -103,6 +103,17 @@ Text EncodeName(const Text& name) {
     return out;
 }
 
+Text EncodeNamePath(const Text& path) {
+    Text rest(path);
+    Text out("");
+    while (!rest.IsEmpty()) {
+        out.Append(EncodeName(rest.SplitToken('/')));
+        if (!rest.IsEmpty())
+            out.Append('/');
+    }
+    return out;
+}
+
 bool DecodeName(const Text& name, Text* out) {
     const char* s = name.c_str();
     const int n = name.Length();

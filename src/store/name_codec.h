@@ -32,6 +32,8 @@ class NameCodec {
 
 // One name component (without "/") in the local code page to modified UTF-7.
 Text EncodeName(const Text& name);
+// A name of one or more levels ("/" between them) to modified UTF-7, level by level.
+Text EncodeNamePath(const Text& path);
 // A mailbox name as the client sent it (quotes removed) to the local code page, into *out.
 // Returns false, with *out empty, when the name holds a character that has no code in the
 // local code page (or a lone surrogate): such a name names no folder, and its "?" form could

@@ -211,6 +211,14 @@ class Exchange:
     def searches(self):
         return [r for r in self.responses if isinstance(r, imap_reader.Search)]
 
+    @property
+    def lists(self):
+        return [r for r in self.responses if isinstance(r, imap_reader.MailboxList)]
+
+    @property
+    def statuses(self):
+        return [r for r in self.responses if isinstance(r, imap_reader.Status)]
+
 
 class ImapClient(Client):
     """The raw client of the harness, reading whole responses: every response it reads must

@@ -473,6 +473,15 @@ class ReaderTest(unittest.TestCase):
         self.assertEqual(fetch.get(b"ENVELOPE")[2], [[b"n", None, b"m", b"h"],
                                                      [b"", None, b"x", b""]])
         self.assertEqual(parse_response(b"* SEARCH 3 5 9\r\n").numbers, [3, 5, 9])
+        listed = parse_response(b'* LIST (\\HasChildren \\Subscribed) "/" "a \\"b\\"" '
+                                b'("CHILDINFO" ("SUBSCRIBED") X 7)\r\n')
+        self.assertEqual((listed.word, listed.attributes, listed.delimiter, listed.name),
+                         (b"LIST", [b"\\HasChildren", b"\\Subscribed"], b"/", b'a "b"'))
+        self.assertEqual(listed.extended, [(b"CHILDINFO", [b"SUBSCRIBED"]), (b"X", 7)])
+        listed = parse_response(b"* lsub () NIL {3}\r\na]b\r\n")
+        self.assertEqual((listed.word, listed.delimiter, listed.name), (b"lsub", None, b"a]b"))
+        status = parse_response(b'* STATUS "a b" (MESSAGES 3 uidnext 9)\r\n')
+        self.assertEqual((status.name, status.items), (b"a b", [(b"MESSAGES", 3), (b"uidnext", 9)]))
 
     def test_malformed_responses(self):
         for data in [
@@ -492,6 +501,12 @@ class ReaderTest(unittest.TestCase):
                 b'* 1 FETCH (INTERNALDATE "4-Mar-2001 10:02:03 +0900")\r\n',
                 b'* 1 FETCH (INTERNALDATE "04-Mar-2001 10:02:03")\r\n',
                 b'* SEARCH 1 0\r\n',
+                b'* LIST (\\Noinferiors) "/" \r\n',                  # no name
+                b'* LIST (\\Noinferiors) "/" Sent mail\r\n',         # a blank unquoted
+                b'* LIST (\\Noinferiors) "/" "\x82\xa0"\r\n',        # 8-bit
+                b'* LIST (\\HasChildren \\Noinferiors) "/" a\r\n',
+                b'* LIST () "/" a ("CHILDINFO")\r\n',
+                b'* STATUS a (MESSAGES 3 FOO )\r\n',
         ]:
             with self.subTest(data=data):
                 with self.assertRaises(ParseError):

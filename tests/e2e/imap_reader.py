@@ -10,6 +10,15 @@ Parsed forms:
   fields, each address list a list of four-field lists; INTERNALDATE is checked against the
   date-time form and given as String.
 - "* SEARCH n n ...": Search.
+- "* LIST|LSUB (attributes) delimiter mailbox [(extended data)]": MailboxList, with the
+  attributes as Atom, the delimiter as bytes (None for NIL), the name (an astring: an atom,
+  a quoted string or a literal) as bytes, and the extended data of LIST-EXTENDED as a list of
+  (tag, value) pairs, a value being a number, an astring or a list of them. The attributes
+  must agree as the CHILDREN and LIST-EXTENDED extensions say: at most one of \\Noselect,
+  \\Marked and \\Unmarked, never both \\HasChildren and \\HasNoChildren, never \\HasChildren
+  with \\Noinferiors.
+- "* STATUS mailbox (item number ...)": Status, its items as (Atom, int) pairs, each item one
+  of the five of IMAP4rev1.
 - "tag OK|NO|BAD text": Tagged. Any other untagged response: Untagged, its text unparsed.
 
 Where this server departs from the grammar as its design says, the reader accepts it and says
@@ -74,6 +83,29 @@ class Search:
         self.numbers = numbers
 
 
+class MailboxList:
+    def __init__(self, word, attributes, delimiter, name, extended):
+        self.word = word
+        self.attributes = attributes
+        self.delimiter = delimiter
+        self.name = name
+        self.extended = extended
+
+    def __repr__(self):
+        return "MailboxList(%r, %r, %r, %r, %r)" % (self.word, self.attributes, self.delimiter,
+                                                    self.name, self.extended)
+
+
+class Status:
+    def __init__(self, word, name, items):
+        self.word = word
+        self.name = name
+        self.items = items
+
+    def __repr__(self):
+        return "Status(%r, %r, %r)" % (self.word, self.name, self.items)
+
+
 class Tagged:
     def __init__(self, tag, status, text):
         self.tag = tag
@@ -111,6 +143,7 @@ _MONTHS = b"Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec"
 _DATE_TIME = re.compile(rb"(?:[ 0-9][0-9])-(?:" + _MONTHS +
                         rb")-[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{4}\Z")
 _TEXT_ITEMS = (b"RFC822", b"RFC822.HEADER", b"RFC822.TEXT")
+_STATUS_ITEMS = (b"MESSAGES", b"RECENT", b"UIDNEXT", b"UIDVALIDITY", b"UNSEEN")
 
 
 class _Parser:
@@ -404,10 +437,91 @@ class _Parser:
             numbers.append(self.number(nonzero=True))
         return Search(word, numbers)
 
+    def mailbox(self):
+        """ "INBOX" / astring; an empty astring only as a quoted string or a literal."""
+        return bytes(self.astring())
+
+    def list_attributes(self):
+        attributes = self.flag_list()
+        names = [a.upper() for a in attributes]
+        for a in attributes:
+            if not a.startswith(b"\\"):
+                self.fail("a mailbox attribute %r without its backslash" % a)
+        if sum(n in (b"\\NOSELECT", b"\\MARKED", b"\\UNMARKED") for n in names) > 1:
+            self.fail("more than one of \\Noselect, \\Marked and \\Unmarked")
+        if b"\\HASCHILDREN" in names and (b"\\HASNOCHILDREN" in names or
+                                           b"\\NOINFERIORS" in names):
+            self.fail("\\HasChildren with \\HasNoChildren or \\Noinferiors")
+        if len(set(names)) != len(names):
+            self.fail("an attribute twice")
+        return attributes
+
+    def tagged_ext_value(self):
+        """A number, an astring, or a parenthesised list of them (nested lists too)."""
+        if self.peek() == b"(":
+            self.pos += 1
+            values = []
+            while self.peek() != b")":
+                if values:
+                    self.expect(b" ")
+                values.append(self.tagged_ext_value())
+            self.expect(b")")
+            return values
+        if self.peek().isdigit():
+            return self.number()
+        return bytes(self.astring())
+
+    def mailbox_list(self, word):
+        self.expect(b" ")
+        attributes = self.list_attributes()
+        self.expect(b" ")
+        if self.peek() == b'"':
+            delimiter = bytes(self.quoted())
+            if len(delimiter) != 1:
+                self.fail("a hierarchy delimiter of %d characters" % len(delimiter))
+        else:
+            delimiter = self.nil()
+        self.expect(b" ")
+        name = self.mailbox()
+        extended = []
+        if self.peek() == b" ":
+            self.pos += 1
+            self.expect(b"(")
+            while self.peek() != b")":
+                if extended:
+                    self.expect(b" ")
+                tag = bytes(self.astring())
+                self.expect(b" ")
+                extended.append((tag, self.tagged_ext_value()))
+            self.expect(b")")
+        return MailboxList(word, attributes, delimiter, name, extended)
+
+    def status(self, word):
+        self.expect(b" ")
+        name = self.mailbox()
+        self.expect(b" (")
+        items = []
+        while self.peek() != b")":
+            if items:
+                self.expect(b" ")
+            item = self.atom()
+            if item.upper() not in _STATUS_ITEMS:
+                self.fail("unknown STATUS item %r" % item)
+            self.expect(b" ")
+            items.append((item, self.number()))
+        self.expect(b")")
+        return Status(word, name, items)
+
     def response(self):
         if self.peek(2) == b"* ":
             self.pos += 2
-            if self.peek().isdigit():
+            word = re.compile(rb"[A-Za-z]+(?= )").match(self.data, self.pos)
+            word = word.group(0) if word else b""
+            if word.upper() in (b"LIST", b"LSUB", b"STATUS"):
+                self.pos += len(word)
+                result = (self.status(word) if word.upper() == b"STATUS" else
+                          self.mailbox_list(word))
+            elif self.peek().isdigit():
                 number = self.number()
                 self.expect(b" ")
                 if self.peek(5).upper() == b"FETCH":

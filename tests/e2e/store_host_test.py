@@ -381,12 +381,13 @@ class DemoTest(StoreTestCase):
         host.wait_listening(self.port)
         client = self.logged_in(b"demo", b"demo")
         work = mutf7("仕事")
-        # The demo is served in the extended mode, which quotes the empty title of the folder
-        # without an Entry.ini.
-        names = [b'""', b"INBOX", b"Newsletters", mutf7("送信箱"), work,
+        # The demo is served in the extended mode, which names the folder without an Entry.ini
+        # after its directory and tells which folder has subfolders.
+        names = [b"backup", b"INBOX", b"Newsletters", mutf7("送信箱"), work,
                  work + b"/" + mutf7("プロジェクト"), work + b"/" + mutf7("報告書")]
         self.exchange(client, b'a1 LIST "" *',
-                      b"".join(b'* LIST (\\Noinferiors) "/" ' + n + b"\r\n" for n in names) +
+                      b"".join(b"* LIST (" + (b"\\HasChildren" if n == work else b"\\Noinferiors") +
+                               b') "/" ' + n + b"\r\n" for n in names) +
                       b"a1 OK LIST complated\r\n")
         self.exchange(client, b"a2 SELECT INBOX",
                       b"* 6 EXISTS\r\n* 3 RECENT\r\n* OK [UIDVALIDITY 101] UIDs valid\r\n"
@@ -500,7 +501,7 @@ class RunScriptTest(StoreTestCase):
                                   stdout=subprocess.PIPE, timeout=PROCESS_TIMEOUT)
             self.assertEqual(done.returncode, 0)
             self.assertIn(b'* LIST (\\Noinferiors) "/" INBOX\r\n', done.stdout)
-            self.assertIn(b'* LIST (\\Noinferiors) "/" ' + mutf7("仕事") + b"\r\n",
+            self.assertIn(b'* LIST (\\HasChildren) "/" ' + mutf7("仕事") + b"\r\n",
                           done.stdout)
         self.stop_run(process, output)
 

@@ -83,6 +83,14 @@ TEST(CommandLineTest, LooksWordsUpIgnoringCaseAndKeepsTheirSpelling) {
     EXPECT_STREQ(FindCommand(Text("idle"))->name, "IDLE");
     EXPECT_EQ(FindCommand(Text("IDLEX")), nullptr);
     EXPECT_EQ(FindCommand(Text("GETQUOTA")), nullptr);
+
+    // A command whose modes allow it in different states has a line per mode.
+    for (const char* word : {"LIST", "lsub"}) {
+        EXPECT_EQ(FindCommand(Text(word), kExactMode)->states, kAuthenticatedState) << word;
+        EXPECT_EQ(FindCommand(Text(word), kExtendedMode)->states, kLoggedIn) << word;
+    }
+    EXPECT_EQ(FindCommand(Text("UNSELECT"), kExactMode), nullptr);
+    EXPECT_NE(FindCommand(Text("UNSELECT"), kExtendedMode), nullptr);
 }
 
 TEST(CommandLineTest, IncompleteLinesNeverKeepAnEarlierLinesTagOrWord) {

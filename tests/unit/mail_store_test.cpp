@@ -80,6 +80,12 @@ class MailStoreTest : public ::testing::Test {
             out.push_back(list.At(i)->c_str());
         return out;
     }
+    static std::vector<std::string> Unique(const MailStore& store, int useTitles) {
+        std::vector<std::string> out;
+        for (const Text& name : store.UniqueNames(useTitles))
+            out.push_back(name.c_str());
+        return out;
+    }
     static std::vector<std::string> Names(const MailStore& store, int useTitles) {
         std::vector<std::string> out;
         for (int i = 0; i < store.Count(); ++i)
@@ -236,6 +242,57 @@ TEST_F(MailStoreTest, TraversalPatternsListNothing) {
     EXPECT_EQ(Loaded("c?x").Count(), 1);  // the name itself is listed by a plain pattern
     // A "/" inside the pattern is handed to the search as it is.
     EXPECT_EQ(Items(Loaded("work.box/2*").FolderPaths()), (Strings{"2001.box"}));
+}
+
+TEST_F(MailStoreTest, UniqueNamesInBothNamingModes) {
+    WriteTree();
+    const MailStore store = Loaded("*");
+    // A title's "/" stays in its level, an untitled folder takes its directory's name, and
+    // both twins are told apart by theirs.
+    EXPECT_EQ(Unique(store, 1), (Strings{"a\x81\x5E"
+                                         "b",
+                                         "backup", "INBOX", "INBOX/" + kMeiwaku, kSoushinbako,
+                                         "Same (twin1.box)", "Same (twin2.box)", kShigoto,
+                                         kShigoto + "/2001", kShigoto + "/2001/" + kFukai}));
+    EXPECT_EQ(Unique(store, 0), (Strings{"ab.box", "backup", "INBOX", "INBOX/spam.box",
+                                         "outbox.box", "twin1.box", "twin2.box", "work.box",
+                                         "work.box/2001.box", "work.box/2001.box/deep.box"}));
+    // With directory names any path inside the root is still a folder, as in the exact mode.
+    EXPECT_EQ(store.FindUniqueFolder(Text("Inbox/spam.box"), 0).c_str(),
+              std::string("inbox.box/spam.box"));
+    EXPECT_EQ(store.FindUniqueFolder(Text("nosuch.box"), 0).c_str(), std::string("nosuch.box"));
+    EXPECT_TRUE(store.FindUniqueFolder(Text("../user2"), 0).IsEmpty());
+}
+
+TEST_F(MailStoreTest, ClashesAreResolvedByDirectoryNames) {
+    Folder("user1/inbox.box", "[Property]\r\nTitle=x\r\n");
+    Folder("user1/a.box", "[Property]\r\nTitle=INBOX\r\n");  // INBOX is the inbox's only
+    Folder("user1/b.box", "[Property]\r\nTitle=inbox\r\n");
+    Folder("user1/backup");  // untitled, like c.box's title
+    Folder("user1/c.box", "[Property]\r\nTitle=backup\r\n");
+    Folder("user1/d.box", ("[Property]\r\nTitle=" + kSoushinbako + "\r\n").c_str());
+    Folder("user1/outbox.box");  // keeps its name
+    Folder("user1/e.box", "[Property]\r\nTitle=X (f.box)\r\n");
+    Folder("user1/f.box", "[Property]\r\nTitle=X\r\n");  // X (f.box) is e.box's already
+    Folder("user1/g.box", "[Property]\r\nTitle=X\r\n");
+    // 纊 by its NEC-selected code and by its IBM code: one name for a client.
+    Folder("user1/k1.box", "[Property]\r\nTitle=\xED\x40\r\n");
+    Folder("user1/k2.box", "[Property]\r\nTitle=\xFA\x5C\r\n");
+    Folder("user1/m.box", "[Property]\r\nTitle=M\r\nType=Subfolder\r\n");
+    Folder("user1/m.box/n.box", "[Property]\r\nTitle=INBOX\r\n");  // not the top level
+    const MailStore store = Loaded("*");
+    const Strings names = Unique(store, 1);
+    EXPECT_EQ(names, (Strings{"INBOX (a.box)", "inbox (b.box)", "backup (backup)", "backup (c.box)",
+                              kSoushinbako + " (d.box)", "X (f.box)", "X (f.box) (f.box)",
+                              "X (g.box)", "INBOX", "\xED\x40 (k1.box)", "\xFA\x5C (k2.box)", "M",
+                              "M/INBOX", kSoushinbako}));
+    for (int i = 0; i < store.Count(); ++i) {
+        EXPECT_EQ(store.FindUniqueFolder(store.UniqueNames(1)[static_cast<size_t>(i)], 1).c_str(),
+                  std::string(store.FolderPaths().At(i)->c_str()))
+            << names[static_cast<size_t>(i)];
+    }
+    EXPECT_EQ(store.FindUniqueFolder(Text("inbox"), 1).c_str(), std::string("INBOX"));
+    EXPECT_TRUE(store.FindUniqueFolder(Text("X"), 1).IsEmpty());
 }
 
 TEST_F(MailStoreTest, PathsOverTheLimitAreNeverFormed) {

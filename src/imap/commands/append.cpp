@@ -11,10 +11,7 @@
 #include "imap/commands/commands.h"
 #include "imap/commands/uid_codes.h"
 #include "imap/session.h"
-#include "store/mail_store.h"
 #include "store/mailbox.h"
-#include "store/name_codec.h"
-#include "store/settings.h"
 
 namespace {
 
@@ -127,7 +124,7 @@ void RunAppend(Session& s) {
     Text path;
     Text localName;
     if (s.command.arguments.Count() >= 3 && s.FolderName(*s.command.arguments.At(0), &localName))
-        path = s.store->FindFolder(localName, UseTitles.load());
+        path = s.FindFolderPath(localName);
     // What the destination holds is read just before the host gets the message, with the
     // folder held against this server's other APPENDs and COPYs until the new message shows:
     // the UID that shows then is this command's.

@@ -15,8 +15,11 @@ void RunCapability(Session& s) {
     }
     std::set<std::string> words;
     for (const CommandSpec* spec = CommandsBegin(); spec != CommandsEnd(); ++spec) {
-        if ((spec->modes & kExtendedMode) != 0 && spec->capability != nullptr)
-            words.insert(spec->capability);
+        if ((spec->modes & kExtendedMode) == 0 || spec->capability == nullptr)
+            continue;
+        Text rest(spec->capability);
+        while (!rest.IsEmpty())
+            words.insert(rest.SplitToken(' ').c_str());
     }
     s.Send("* CAPABILITY IMAP4rev1");
     for (const std::string& word : words) {

@@ -22,8 +22,11 @@ const CommandSpec kCommands[] = {
     {"RENAME", kExtendedMode, kAnyState, nullptr, RunRename},
     {"SUBSCRIBE", kBothModes, kLoggedIn, nullptr, RunSubscribe},
     {"UNSUBSCRIBE", kBothModes, kLoggedIn, nullptr, RunUnsubscribe},
-    {"LIST", kBothModes, kAuthenticatedState, nullptr, RunList},
-    {"LSUB", kBothModes, kAuthenticatedState, nullptr, RunLsub},
+    // The exact mode lists folders only outside a selected one.
+    {"LIST", kExactMode, kAuthenticatedState, nullptr, RunList},
+    {"LIST", kExtendedMode, kLoggedIn, "CHILDREN LIST-EXTENDED LIST-STATUS", RunList},
+    {"LSUB", kExactMode, kAuthenticatedState, nullptr, RunLsub},
+    {"LSUB", kExtendedMode, kLoggedIn, nullptr, RunLsub},
     {"STATUS", kBothModes, kLoggedIn, nullptr, RunStatus},
     {"APPEND", kBothModes, kLoggedIn, "UIDPLUS", RunAppend},
     {"STORE", kBothModes, kSelectedState, nullptr, RunStore},
@@ -43,9 +46,9 @@ const CommandSpec kCommands[] = {
 
 }  // namespace
 
-const CommandSpec* FindCommand(const Text& word) {
+const CommandSpec* FindCommand(const Text& word, uint8_t modes) {
     for (const CommandSpec& spec : kCommands) {
-        if (word.CompareNoCase(spec.name) == 0)
+        if ((spec.modes & modes) != 0 && word.CompareNoCase(spec.name) == 0)
             return &spec;
     }
     return nullptr;

@@ -45,4 +45,11 @@ void LogIn(Session& s, const Text& name, const Text& password);
 // when given), with an untagged EXPUNGE for each when report is true (commands/expunge.cpp).
 void ExpungeDeleted(Session& s, bool report, const Text* uidSet);
 
+// STATUS's item text for a folder (commands/status.cpp): each word of items (blank-separated)
+// in the client's spelling, a blank and its value; an unknown word keeps its blank and gets no
+// value. KnownStatusItems: whether every word is one of the five items.
+class Mailbox;
+Text StatusItems(const Text& items, const Mailbox& mailbox);
+bool KnownStatusItems(const Text& items);
+
 #endif  // ORV_IMAP_COMMANDS_COMMANDS_H_

@@ -1,14 +1,17 @@
 // STATUS: the counts of a folder that need not be selected. In extended mode the folder's
-// lasting UIDs give UIDVALIDITY and UIDNEXT, so STATUS reports the values SELECT will; every
-// answer, refusals included, is the exact mode's.
+// lasting UIDs give UIDVALIDITY and UIDNEXT, so STATUS reports the values SELECT will; the
+// name is echoed as a quoted string when it is no atom, and an item the server does not know
+// is refused, so every line follows the grammar. Other answers are the exact mode's.
 #include "imap/commands/commands.h"
 #include "imap/session.h"
 #include "store/mailbox.h"
 
 namespace {
 
-// The STATUS item text: each word of the client's list in its own spelling, a blank, and the
-// value for the words known; an unknown word keeps its blank and gets no value.
+const char* const kItems[] = {"MESSAGES", "RECENT", "UIDNEXT", "UIDVALIDITY", "UNSEEN"};
+
+}  // namespace
+
 Text StatusItems(const Text& items, const Mailbox& mailbox) {
     Text out;
     Text rest(items);
@@ -39,19 +42,54 @@ Text StatusItems(const Text& items, const Mailbox& mailbox) {
     return out;
 }
 
-}  // namespace
+bool KnownStatusItems(const Text& items) {
+    Text rest(items);
+    bool any = false;
+    while (!rest.IsEmpty()) {
+        const Text word = rest.SplitToken(' ');
+        bool known = false;
+        for (const char* item : kItems)
+            known = known || word.CompareNoCase(item) == 0;
+        if (!known)
+            return false;
+        any = true;
+    }
+    return any;
+}
 
-void RunStatus(Session& s) {
-    const Text path = s.FolderArgument(2);
-    if (path.IsEmpty())
-        return;
+namespace {
+
+// "* STATUS name (items)" for the folder at path, the name as the client gave it.
+void SendStatus(Session& s, const Text& path) {
     Mailbox mailbox(s.host, s.user->mailRoot, path, s.mode);
     mailbox.OpenIndex();
     s.Send("* ");
     s.Send(s.command.word.c_str());
     s.Send(" ");
-    s.Send(s.command.arguments.At(0)->c_str());
+    if (s.mode == Mode::kExact)
+        s.Send(s.command.arguments.At(0)->c_str());
+    else
+        s.SendMailboxName(*s.command.arguments.At(0));
     s.Send(" (");
     s.Send(StatusItems(*s.command.arguments.At(1), mailbox).c_str());
     s.Send(")\r\n");
+}
+
+}  // namespace
+
+void RunStatus(Session& s) {
+    if (s.mode == Mode::kExact) {
+        const Text path = s.FolderArgument(2);
+        if (!path.IsEmpty())
+            SendStatus(s, path);
+        return;
+    }
+    // An item not known is refused before the folder is looked at.
+    if (s.command.arguments.Count() == 2 && !KnownStatusItems(*s.command.arguments.At(1))) {
+        s.SendTagged(" BAD unknown STATUS item\r\n");
+        return;
+    }
+    const Text path = s.FolderArgument(2);
+    if (!path.IsEmpty())
+        SendStatus(s, path);
 }
