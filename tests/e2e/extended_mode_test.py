@@ -2,23 +2,26 @@
 journal) and what the host stand-in then keeps: CAPABILITY; SELECT and EXAMINE (read-only:
 nothing marked, STORE and EXPUNGE refused); CHECK; CLOSE and UNSELECT; EXPUNGE and UID EXPUNGE
 deleting through the host; STORE FLAGS replacing; APPENDUID and COPYUID; a lasting UIDVALIDITY;
-CREATE, DELETE and RENAME; LOGIN with escapes and literals. Then the same commands in exact
-mode, answered as before, the setting in orimapst, and the host's delete under load."""
+CREATE, DELETE and RENAME; LOGIN with escapes and literals; \\Flagged and keywords kept by the
+server (STORE, FETCH, SEARCH, other sessions). Then the same commands in exact mode, answered as
+before, the setting in orimapst, and the host's delete under load; lasting UIDs and kept flags
+over a kill of the host."""
 
 import os
 import re
 import threading
 import unittest
 
-from harness import (ANSWERED, DELETED, DRAFT, UNREAD, StoreTestCase, host_program, mutf7,
-                     run, select_answer, wait_until)
+from fetch_fixtures import ImapClient
+from harness import (ANSWERED, DELETED, DRAFT, EXTENDED_FLAGS, UNREAD, StoreTestCase,
+                     host_program, mutf7, run, select_answer, wait_until)
 
 WORK = mutf7("仕事")
 DELETE = "_OPADeleteMail@4"
 MARK = "_OPAMarkMail@12"
 READ_ONLY = b" NO [READ-ONLY] folder is read-only\r\n"
-# The flags extended mode keeps (it has no keywords).
-PERMANENT = b"\\Answered \\Deleted \\Draft \\Seen"
+# The flags extended mode keeps, keywords of its own making among them.
+PERMANENT = b"\\* " + EXTENDED_FLAGS
 LITERAL = b"+ Ready for literal data\r\n"
 
 
@@ -62,7 +65,8 @@ class OpenAndCloseTest(ModeTestCase):
 
     def test_capability_and_folder_management(self):
         client = self.greeted()
-        self.exchange(client, b"c1 CAPABILITY", b"* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT\r\n"
+        self.exchange(client, b"c1 CAPABILITY",
+                      b"* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT\r\n"
                       b"c1 OK CAPABILITY complated\r\n")
         client.send(b"l1 LOGIN user1 secret\r\n")
         client.expect(b"l1 OK LOGIN complated\r\n")
@@ -85,10 +89,11 @@ class OpenAndCloseTest(ModeTestCase):
     def test_select_and_examine_answers(self):
         client = self.logged_in()
         self.exchange(client, b"s1 SELECT INBOX",
-                      select_answer(b"s1", 4, 1, 7, 10002, permanent=PERMANENT))
+                      select_answer(b"s1", 4, 1, 7, 10002, permanent=PERMANENT,
+                                    flags=EXTENDED_FLAGS))
         self.exchange(client, b"s2 examine " + WORK,
                       select_answer(b"s2", 1, 0, 8, 6, word=b"examine", mode=b"READ-ONLY",
-                                    permanent=PERMANENT))
+                                    permanent=PERMANENT, flags=EXTENDED_FLAGS))
         # A name that matches nothing leaves the selection as it was.
         self.exchange(client, b"s3 EXAMINE Nowhere", b"s3 NO No such folder.\r\n")
         self.assertIn(b"* 1 FETCH (UID 5)", client.answer(b"f1 FETCH 1 (UID)"))
@@ -288,6 +293,64 @@ class MessagesTest(ModeTestCase):
         status = client.answer(b"t2 STATUS Fresh (UIDVALIDITY)")
         fresh = re.search(rb"UIDVALIDITY (\d+)", status).group(1)
         self.assertIn(b"[UIDVALIDITY " + fresh + b"]", client.answer(b"s4 SELECT Fresh"))
+
+
+class KeptFlagsTest(ModeTestCase):
+    """\\Flagged and keywords, which the host's status word has no bit for, kept by the server
+    in the folder's "Imap4.flg". Answers are read with the independent reader."""
+
+    def client(self, folder=None):
+        """A client of the independent reader, logged in, with folder selected when given."""
+        client = self.greeted(ImapClient)
+        self.assertEqual(client.command(b"l1 LOGIN user1 secret").tagged.status, b"OK")
+        if folder is not None:
+            self.assertEqual(client.command(b"s0 SELECT " + folder).tagged.status, b"OK")
+        return client
+
+    def test_store_search_and_what_other_sessions_see(self):
+        writer, watcher = self.client(b"INBOX"), self.client(b"INBOX")
+        listed = b"* FLAGS (" + EXTENDED_FLAGS
+        self.exchanges(writer, [
+            # A keyword new to the folder is told of first, also when the change is silent.
+            (b"t1 STORE 2 +FLAGS (\\Flagged $Work)",
+             listed + b" $Work)\r\n* 2 FETCH (FLAGS (\\Seen \\Flagged $Work))\r\n"
+             b"t1 OK STORE complated\r\n"),
+            (b"t2 STORE 3 +FLAGS.SILENT ($work Junk)",
+             listed + b" $Work Junk)\r\nt2 OK STORE complated\r\n"),
+            (b"t3 STORE 2 -FLAGS ($WORK)",
+             b"* 2 FETCH (FLAGS (\\Seen \\Flagged))\r\nt3 OK STORE complated\r\n"),
+            (b"t4 UID STORE 10001 FLAGS (\\Seen \\Answered \\Flagged)",
+             b"* 4 FETCH (UID 10001 FLAGS (\\Seen \\Answered \\Flagged))\r\n"
+             b"t4 OK STORE complated\r\n"),
+            (b"t5 STORE 3 FLAGS (\\Seen Junk)",
+             b"* 3 FETCH (FLAGS (\\Seen Junk))\r\nt5 OK STORE complated\r\n"),
+            (b"t6 STORE 1 +FLAGS (bad]word)", b"t6 BAD invalid flag list\r\n"),
+        ])
+        for line, found in ((b"r1 SEARCH FLAGGED", [2, 4]), (b"r2 SEARCH UNFLAGGED", [1, 3]),
+                            (b"r3 UID SEARCH KEYWORD junk", [3]),
+                            (b"r4 SEARCH UNKEYWORD Junk FLAGGED", [2, 4]),
+                            (b"r5 SEARCH KEYWORD $Work", [])):
+            with self.subTest(line=line):
+                self.assertEqual([r.numbers for r in writer.command(line).searches], [found])
+        # The other session learns of the changes at NOOP, like those the host makes, with
+        # the keyword it has not heard of.
+        self.assertEqual(watcher.command(b"n1 NOOP").raw,
+                         b"* 2 FETCH (FLAGS (\\Seen \\Flagged))\r\n" + listed +
+                         b" Junk)\r\n* 3 FETCH (FLAGS (\\Seen Junk))\r\n"
+                         b"* 4 FETCH (FLAGS (\\Seen \\Answered \\Flagged))\r\n"
+                         b"n1 OK NOOP complated\r\n")
+        # ... and while it idles.
+        watcher.send(b"i1 IDLE\r\n")
+        self.assertEqual(watcher.read_line(), b"+ idling\r\n")
+        self.assertEqual(writer.command(b"t7 STORE 1 +FLAGS.SILENT (\\Flagged)").raw,
+                         b"t7 OK STORE complated\r\n")
+        self.assertEqual(watcher.read_response()[0],
+                         b"* 1 FETCH (FLAGS (\\Answered \\Flagged \\Recent))\r\n")
+        watcher.send(b"DONE\r\n")
+        self.assertEqual(watcher.read_response()[0], b"i1 OK IDLE complated\r\n")
+        self.assertEqual(self.store.read("inbox.box", "Imap4.flg"),
+                         b"Imap4.flg 1\nvalidity 7 count 4\n1 \\Flagged\n2 \\Flagged\n3 Junk\n"
+                         b"10001 \\Flagged\nend\n")
 
 
 class LoginTest(ModeTestCase):
@@ -516,3 +579,36 @@ class LastingUidTest(StoreTestCase):
             print("[figure] kill -9 during %d concurrent APPENDs: %d acknowledged, %d distinct "
                   "UIDs, each found after the restart" % (writers, len(acknowledged),
                                                           len(set(given))))
+
+    def test_kept_flags_outlive_a_kill_and_go_with_their_message(self):
+        client = self.logged_in()
+        client.answer(b"s1 SELECT INBOX")
+        client.answer(b"t1 STORE 1 +FLAGS (\\Flagged $Work)")
+        client.answer(b"t2 STORE 2 +FLAGS.SILENT ($Later)")
+        self.restart_host()
+        client = self.logged_in()
+        self.assertIn(b"* FLAGS (" + EXTENDED_FLAGS + b" $Later $Work)\r\n",
+                      client.answer(b"s2 SELECT INBOX"))
+        self.assertEqual(client.answer(b"f1 UID FETCH 1:* FLAGS"),
+                         b"* 1 FETCH (UID 1 FLAGS (\\Seen \\Flagged $Work))\r\n"
+                         b"* 2 FETCH (UID 2 FLAGS (\\Seen $Later))\r\nf1 OK FETCH complated\r\n")
+        client.close()
+
+        # The host removes a message while no session looks: its flags go at the next look.
+        self.store.folder("inbox.box", title="Inbox", messages=[("AAAA0001", 0, text(1))])
+        client = self.logged_in()
+        self.assertIn(b"* FLAGS (" + EXTENDED_FLAGS + b" $Work)\r\n",
+                      client.answer(b"s3 SELECT INBOX"))
+        self.assertEqual(self.store.read("inbox.box", "Imap4.flg"),
+                         b"Imap4.flg 1\nvalidity 7 count 1\n1 \\Flagged $Work\nend\n")
+        client.close()
+
+        # Under a new UIDVALIDITY the UIDs name other messages: no flag is kept.
+        os.remove(self.store.path("inbox.box", "Imap4.uid"))
+        self.restart_host()
+        client = self.logged_in()
+        validity = int(re.search(rb"\[UIDVALIDITY (\d+)\]",
+                                 client.answer(b"s4 SELECT INBOX")).group(1))
+        self.assertIn(b"* 1 FETCH (FLAGS (\\Seen))", client.answer(b"f2 FETCH 1 FLAGS"))
+        self.assertEqual(self.store.read("inbox.box", "Imap4.flg"),
+                         b"Imap4.flg 1\nvalidity %d count 0\nend\n" % validity)

@@ -183,13 +183,19 @@ def utc(year, month, day, hour=0, minute=0, second=0):
     return calendar.timegm((year, month, day, hour, minute, second, 0, 0, 0))
 
 
+# The flags an extended-mode SELECT names before the folder's keywords: it keeps \Flagged and
+# keywords itself.
+EXTENDED_FLAGS = b"\\Answered \\Deleted \\Draft \\Flagged \\Seen"
+
+
 def select_answer(tag, exists, recent, validity, uidnext, word=b"SELECT", mode=b"READ-WRITE",
-                  permanent=b"\\* \\Answered \\Deleted \\Draft \\Seen"):
+                  permanent=b"\\* \\Answered \\Deleted \\Draft \\Seen",
+                  flags=b"\\Answered \\Deleted \\Draft \\Seen"):
     """The whole answer to a SELECT (or EXAMINE) of a folder with these counts."""
     return (b"* %d EXISTS\r\n* %d RECENT\r\n" % (exists, recent) +
             b"* OK [UIDVALIDITY %d] UIDs valid\r\n" % validity +
             b"* OK [UIDNEXT %d] Predicted next UID\r\n" % uidnext +
-            b"* FLAGS (\\Answered \\Deleted \\Draft \\Seen)\r\n"
+            b"* FLAGS (" + flags + b")\r\n"
             b"* OK [PERMANENTFLAGS (" + permanent + b")] Permanent flags\r\n" +
             tag + b" OK [" + mode + b"] " + word + b" complated\r\n")
 
