@@ -2,16 +2,17 @@
 journal) and what the host stand-in then keeps: CAPABILITY; SELECT and EXAMINE (read-only:
 nothing marked, STORE and EXPUNGE refused); CHECK; CLOSE and UNSELECT; EXPUNGE and UID EXPUNGE
 deleting through the host; STORE FLAGS replacing; APPENDUID and COPYUID; a lasting UIDVALIDITY;
-CREATE, DELETE and RENAME; LOGIN with escapes and literals; \\Flagged and keywords kept by the
-server (STORE, FETCH, SEARCH, other sessions). Then the same commands in exact mode, answered as
-before, the setting in orimapst, and the host's delete under load; lasting UIDs and kept flags
-over a kill of the host."""
+CREATE, DELETE and RENAME; LOGIN with escapes and literals; the flags APPEND is given; \\Flagged
+and keywords kept by the server (STORE, FETCH, SEARCH, other sessions). Then the same commands
+in exact mode, answered as before, the setting in orimapst, and the host's delete under load;
+lasting UIDs and kept flags over a kill of the host."""
 
 import os
 import re
 import threading
 import unittest
 
+import imap_reader
 from fetch_fixtures import ImapClient
 from harness import (ANSWERED, DELETED, DRAFT, EXTENDED_FLAGS, UNREAD, StoreTestCase,
                      host_program, mutf7, run, select_answer, wait_until)
@@ -297,7 +298,10 @@ class MessagesTest(ModeTestCase):
 
 class KeptFlagsTest(ModeTestCase):
     """\\Flagged and keywords, which the host's status word has no bit for, kept by the server
-    in the folder's "Imap4.flg". Answers are read with the independent reader."""
+    in the folder's "Imap4.flg"; the host's flags of APPEND through the import's status word.
+    Answers are read with the independent reader."""
+
+    IMPORT = "_OPAImportFile@12"
 
     def client(self, folder=None):
         """A client of the independent reader, logged in, with folder selected when given."""
@@ -306,6 +310,13 @@ class KeptFlagsTest(ModeTestCase):
         if folder is not None:
             self.assertEqual(client.command(b"s0 SELECT " + folder).tagged.status, b"OK")
         return client
+
+    def flags_by_uid(self, client, uids):
+        answer = client.command(b"f0 UID FETCH %s FLAGS" % uids)
+        return {f.get(b"UID"): f.get(b"FLAGS") for f in answer.fetches}
+
+    def import_statuses(self):
+        return [int(call[3], 16) for call in self.host_calls(self.IMPORT)]
 
     def test_store_search_and_what_other_sessions_see(self):
         writer, watcher = self.client(b"INBOX"), self.client(b"INBOX")
@@ -351,6 +362,47 @@ class KeptFlagsTest(ModeTestCase):
         self.assertEqual(self.store.read("inbox.box", "Imap4.flg"),
                          b"Imap4.flg 1\nvalidity 7 count 4\n1 \\Flagged\n2 \\Flagged\n3 Junk\n"
                          b"10001 \\Flagged\nend\n")
+
+    def test_append_honours_its_flags(self):
+        client = self.client()
+        date = b'"05-Mar-2025 10:00:00 +0900"'
+        cases = [
+            # flags and date-time before the literal; the status word the host gets; FLAGS
+            (b"(\\Seen \\Flagged $Work)", 0, [b"\\Seen", b"\\Flagged", b"$Work"]),
+            (b"(\\Answered \\Draft)", UNREAD | ANSWERED | DRAFT,
+             [b"\\Answered", b"\\Draft", b"\\Recent"]),
+            (date, UNREAD, [b"\\Recent"]),
+            (b"", UNREAD, [b"\\Recent"]),
+            # Names in any case (a keyword takes the folder's spelling); \Recent and unknown
+            # system flags are passed over.
+            (b"(\\Deleted \\seen $work \\Recent \\Unknown) " + date, DELETED,
+             [b"\\Seen", b"\\Deleted", b"$Work"]),
+        ]
+        uids = []
+        for n, (flags, _, _) in enumerate(cases):
+            message = text(20 + n)
+            tag = b"a%d" % n
+            client.append(b"%s APPEND INBOX %s{%d}" % (tag, flags + b" " if flags else b"",
+                                                      len(message)), message)
+            data, _ = client.read_response()
+            found = re.fullmatch(tag + rb" OK \[APPENDUID 7 (\d+)\] APPEND complated\r\n", data)
+            self.assertIsNotNone(found, data)
+            uids.append(int(found.group(1)))
+        self.assertEqual(self.import_statuses(), [status for _, status, _ in cases])
+        # A flag that is no atom refuses the command before its literal.
+        self.assertEqual(client.command(b'a9 APPEND INBOX (\\Seen "two words") {5}').raw,
+                         b"a9 BAD invalid flag list\r\n")
+        self.assertEqual(len(self.import_statuses()), len(cases))
+
+        reader = self.client()
+        selected = reader.command(b"s1 SELECT INBOX").responses
+        flags = [r.flags for r in selected if isinstance(r, imap_reader.Flags)]
+        self.assertEqual(flags, [EXTENDED_FLAGS.split(b" ") + [b"$Work"]])
+        permanent = [r.value for r in selected if isinstance(r, imap_reader.Condition)
+                     and r.code == b"PERMANENTFLAGS"]
+        self.assertEqual(permanent, [[b"\\*"] + EXTENDED_FLAGS.split(b" ") + [b"$Work"]])
+        self.assertEqual(self.flags_by_uid(reader, b"%d:*" % uids[0]),
+                         {uid: wanted for uid, (_, _, wanted) in zip(uids, cases)})
 
 
 class LoginTest(ModeTestCase):
