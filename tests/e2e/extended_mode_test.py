@@ -3,9 +3,9 @@ journal) and what the host stand-in then keeps: CAPABILITY; SELECT and EXAMINE (
 nothing marked, STORE and EXPUNGE refused); CHECK; CLOSE and UNSELECT; EXPUNGE and UID EXPUNGE
 deleting through the host; STORE FLAGS replacing; APPENDUID and COPYUID; a lasting UIDVALIDITY;
 CREATE, DELETE and RENAME; LOGIN with escapes and literals; the flags APPEND is given; \\Flagged
-and keywords kept by the server (STORE, FETCH, SEARCH, other sessions). Then the same commands
-in exact mode, answered as before, the setting in orimapst, and the host's delete under load;
-lasting UIDs and kept flags over a kill of the host."""
+and keywords kept by the server (STORE, FETCH, SEARCH, other sessions, COPY); MOVE. Then the
+same commands in exact mode, answered as before, the setting in orimapst, and the host's delete
+under load; lasting UIDs and kept flags over a kill of the host."""
 
 import os
 import re
@@ -67,7 +67,7 @@ class OpenAndCloseTest(ModeTestCase):
     def test_capability_and_folder_management(self):
         client = self.greeted()
         self.exchange(client, b"c1 CAPABILITY",
-                      b"* CAPABILITY IMAP4rev1 IDLE UIDPLUS UNSELECT\r\n"
+                      b"* CAPABILITY IMAP4rev1 IDLE MOVE UIDPLUS UNSELECT\r\n"
                       b"c1 OK CAPABILITY complated\r\n")
         client.send(b"l1 LOGIN user1 secret\r\n")
         client.expect(b"l1 OK LOGIN complated\r\n")
@@ -298,8 +298,8 @@ class MessagesTest(ModeTestCase):
 
 class KeptFlagsTest(ModeTestCase):
     """\\Flagged and keywords, which the host's status word has no bit for, kept by the server
-    in the folder's "Imap4.flg"; the host's flags of APPEND through the import's status word.
-    Answers are read with the independent reader."""
+    in the folder's "Imap4.flg"; the host's flags of APPEND and COPY through the import's status
+    word. Answers are read with the independent reader."""
 
     IMPORT = "_OPAImportFile@12"
 
@@ -403,6 +403,69 @@ class KeptFlagsTest(ModeTestCase):
         self.assertEqual(permanent, [[b"\\*"] + EXTENDED_FLAGS.split(b" ") + [b"$Work"]])
         self.assertEqual(self.flags_by_uid(reader, b"%d:*" % uids[0]),
                          {uid: wanted for uid, (_, _, wanted) in zip(uids, cases)})
+
+    def test_copy_and_move_carry_the_flags(self):
+        client = self.client(b"INBOX")
+        client.command(b"t1 STORE 2 +FLAGS.SILENT (\\Flagged $Work)")
+        client.command(b"t2 STORE 3 +FLAGS.SILENT (\\Deleted)")
+        self.assertEqual(client.command(b"c1 COPY 1:3 " + WORK).raw,
+                         b"c1 OK [COPYUID 8 1:3 6:8] COPY complated\r\n")
+        self.assertEqual(self.import_statuses(), [ANSWERED | UNREAD, 0, DELETED])
+        reader = self.client(WORK)
+        self.assertEqual(self.flags_by_uid(reader, b"6:8"), {
+            6: [b"\\Answered", b"\\Recent"], 7: [b"\\Seen", b"\\Flagged", b"$Work"],
+            8: [b"\\Seen", b"\\Deleted"]})
+
+        # MOVE: the copies' UIDs first, then the originals expunged as the host deletes them.
+        moved = client.command(b"m1 MOVE 2:3 " + WORK)
+        self.assertEqual(moved.raw, b"* OK [COPYUID 8 2:3 9:10] copies stored\r\n"
+                         b"* 2 EXPUNGE\r\n* 2 EXPUNGE\r\nm1 OK MOVE complated\r\n")
+        self.assertEqual(moved.responses[0].value, (8, [2, 3], [9, 10]))
+        self.assertEqual(self.deleted_keys(), ["user1\\inbox.box\\AAAA0002",
+                                               "user1\\inbox.box\\AAAA0003"])
+        self.assertEqual(self.store.names("inbox.box"), ["AAAA0001", "AAAB0001"])
+        self.exchanges(client, [
+            (b"m2 UID MOVE 10001 " + WORK, b"* OK [COPYUID 8 10001 11] copies stored\r\n"
+             b"* 2 EXPUNGE\r\nm2 OK MOVE complated\r\n"),
+            (b"m3 MOVE 5 " + WORK, b"m3 OK MOVE complated\r\n"),
+            (b"m4 MOVE 1 Nowhere", b"m4 NO No such folder.\r\n"),
+            (b"m5 MOVE 1", b"m5 NO please give arguments\r\n"),
+        ])
+        client.command(b"e1 EXAMINE INBOX")
+        self.exchange(client, b"m6 MOVE 1 " + WORK, b"m6" + READ_ONLY)
+        self.assertEqual(self.store.names("inbox.box"), ["AAAA0001"])
+        self.assertIn(b"* 7 EXISTS\r\n", reader.command(b"n1 NOOP").raw)
+        self.assertEqual(self.flags_by_uid(reader, b"9:11"), {
+            9: [b"\\Seen", b"\\Flagged", b"$Work"], 10: [b"\\Seen", b"\\Deleted"],
+            11: [b"\\Seen"]})
+        # The flags of a message gone from its folder go with it.
+        self.assertEqual(self.store.read("inbox.box", "Imap4.flg"),
+                         b"Imap4.flg 1\nvalidity 7 count 0\nend\n")
+        self.assertEqual(self.store.read("work.box", "Imap4.flg"),
+                         b"Imap4.flg 1\nvalidity 8 count 2\n7 \\Flagged $Work\n"
+                         b"9 \\Flagged $Work\nend\n")
+
+    def test_move_loses_nothing_when_the_host_fails_a_step(self):
+        self.assertEqual(self.host.stop(), 0)
+        self.host = self.start_store_host(check_stop=True, env={"ORVEX_HOST_KEEP_DELETED": "1"})
+        client = self.client(b"INBOX")
+        # The originals stay beside their copies.
+        self.exchange(client, b"m1 MOVE 2 " + WORK, b"* OK [COPYUID 8 2 6] copies stored\r\n"
+                      b"m1 NO the mail client did not delete every original; their copies stay\r\n")
+        self.assertEqual(len(self.deleted_keys()), 1)
+        self.assertEqual(self.store.names("inbox.box"),
+                         ["AAAA0001", "AAAA0002", "AAAA0003", "AAAB0001"])
+        self.assertEqual(self.store.names("work.box"), ["AAAA0005", "AAAA0006"])
+        client.close()
+
+        # No copy stored: nothing is deleted.
+        self.assertEqual(self.host.stop(), 0)
+        self.host = self.start_store_host(check_stop=True, env={"ORVEX_HOST_STORE_FULL": "1"})
+        client = self.client(b"INBOX")
+        self.exchange(client, b"m2 MOVE 2 " + WORK,
+                      b"m2 NO the mail client did not store every copy\r\n")
+        self.assertEqual(self.deleted_keys(), [])
+        self.assertEqual(len(self.store.names("inbox.box")), 4)
 
 
 class LoginTest(ModeTestCase):

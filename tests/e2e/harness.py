@@ -615,11 +615,13 @@ class StoreTestCase(HostTestCase):
         os.makedirs(self.host_tmp)
         self.journal = os.path.join(self.tmp, "journal.txt")
 
-    def start_store_host(self, *args, check_stop=False):
-        """The host on the test's mailbox with the journal and temporary directory. With
-        check_stop, it is stopped when the test ends (after its clients are closed) and must
-        exit with 0, so a sanitizer report of the host fails the test."""
-        host = self.start_host("--journal", self.journal, *args, env={"TMPDIR": self.host_tmp})
+    def start_store_host(self, *args, check_stop=False, env=None):
+        """The host on the test's mailbox with the journal and temporary directory (and the
+        environment variables of env). With check_stop, it is stopped when the test ends (after
+        its clients are closed) and must exit with 0, so a sanitizer report of the host fails
+        the test."""
+        host = self.start_host("--journal", self.journal, *args,
+                               env=dict(env or {}, TMPDIR=self.host_tmp))
         if check_stop:
             self.addCleanup(self.assert_stops_cleanly, host)
         return host

@@ -16,7 +16,7 @@ import unittest
 from harness import (GREETING, STOP_BYE, TIMEOUT, UNREAD, Client, StoreTestCase,
                      free_port, read_to_end, run, sjis)
 
-CAPS = b"IMAP4rev1 IDLE UIDPLUS UNSELECT"
+CAPS = b"IMAP4rev1 IDLE MOVE UIDPLUS UNSELECT"
 BEGIN = b" OK Begin TLS negotiation now\r\n"
 SUBJECT = "日本語の件名"
 BODY = "こんにちは、世界。\r\nTLS で届きました。\r\n"
