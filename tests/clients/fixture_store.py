@@ -10,7 +10,7 @@ import sys
 # The end-to-end tests' harness is shared.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
-from harness import ANSWERED, UNREAD, StoreTree, sjis, uid_of  # noqa: E402
+from harness import ANSWERED, DRAFT, UNREAD, StoreTree, sjis, uid_of  # noqa: E402
 
 USER = "user1"
 PASSWORD = "secret"
@@ -29,14 +29,16 @@ def jis_x0208_prefix(text):
 
 class Folder:
     """A folder: its directory path under the mail root, its title, the name a client sees
-    (the title; the inbox is INBOX), and UIDVALIDITY kept in its own Imap4.ini."""
+    (the title; the inbox is INBOX), and UIDVALIDITY kept in its own Imap4.ini. A bare folder
+    is a directory without Entry.ini."""
 
-    def __init__(self, path, title, name, uid_validity, type=None):
+    def __init__(self, path, title, name, uid_validity, type=None, bare=False):
         self.path = path
         self.title = title
         self.name = name
         self.uid_validity = uid_validity
         self.type = type
+        self.bare = bare
 
 
 INBOX = Folder("inbox.box", "受信トレイ", "INBOX", 3001)
@@ -44,6 +46,11 @@ WORK = Folder("work.box", "仕事", "仕事", 3002, type="Subfolder")
 REPORTS = Folder("work.box/reports.box", "報告書", "仕事/報告書", 3003)
 OUTBOX = Folder("outbox.box", "送信箱", "送信箱", 3004)
 FOLDERS = [INBOX, WORK, REPORTS, OUTBOX]
+# What the demo store has besides, for a migration of a whole store: a folder whose Entry.ini
+# names no title and a bare one, both seen by their directory names in the extended mode.
+UNTITLED = Folder("archive", None, "archive", 3005)
+BARE = Folder("backup", None, "backup", 3006, bare=True)
+DEMO_FOLDERS = FOLDERS + [UNTITLED, BARE]
 
 
 class Original:
@@ -159,6 +166,8 @@ MESSAGES = [
              "今週の作業は予定どおり終わりました。\n"),
     Original(REPORTS, "AAAA0001", UNREAD, "月次報告書", "伊藤 四郎", "ito@example.jp",
              "今月の報告書です。\n売上は前月より増えました。\n"),
+    Original(UNTITLED, "AAAA0001", DRAFT, "書きかけの返事", "ユーザー", "user1@example.jp",
+             "お問い合わせの件、下書きです。\n"),
 ]
 
 # Each file line of the large message is converted separately; the big one is the fifth.
@@ -186,11 +195,11 @@ def find_by_id(message_id):
     return None
 
 
-def build(mailbox_path):
-    """Writes the folder tree of USER into the mailbox directory; returns the StoreTree."""
+def build(mailbox_path, folders=FOLDERS):
+    """Writes the folders of USER into the mailbox directory; returns the StoreTree."""
     tree = StoreTree(mailbox_path, USER)
-    for folder in FOLDERS:
+    for folder in folders:
         tree.folder(folder.path, title=folder.title, type=folder.type,
-                    uid_validity=folder.uid_validity,
+                    uid_validity=folder.uid_validity, entry_ini=not folder.bare,
                     messages=[(m.name, m.status, m.text()) for m in in_folder(folder)])
     return tree
