@@ -104,15 +104,24 @@ HOST_EXPORT const char* HOST_NAME(_OPAGetMailbox, 0)() {
     return g_mailbox.c_str();
 }
 
+static bool EnvironmentSays(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && std::string(value) == "1";
+}
+
 // With ORVEX_HOST_STORE_FULL=1 in the environment the stand-in behaves as a host whose disk is
 // full: imports and deletes are journalled but change nothing, so tests can see what the
 // server answers when the host could not do what it was asked.
 static bool StoreFull() {
-    static const bool full = [] {
-        const char* value = std::getenv("ORVEX_HOST_STORE_FULL");
-        return value != nullptr && std::string(value) == "1";
-    }();
+    static const bool full = EnvironmentSays("ORVEX_HOST_STORE_FULL");
     return full;
+}
+
+// With ORVEX_HOST_KEEP_DELETED=1 deletes alone are journalled but change nothing, as a host does
+// whose user has the message open.
+static bool KeepDeleted() {
+    static const bool keep = EnvironmentSays("ORVEX_HOST_KEEP_DELETED");
+    return keep;
 }
 
 // The store calls are done before their journal line is written, so whoever sees the line
@@ -134,7 +143,8 @@ HOST_EXPORT int HOST_NAME(_OPAMarkMail, 12)(const char* key, uint32_t mask, int3
 
 // Called by the plug-in in extended mode only.
 HOST_EXPORT int HOST_NAME(_OPADeleteMail, 4)(const char* key) {
-    const bool deleted = g_store != nullptr && !StoreFull() && g_store->DeleteMail(key);
+    const bool deleted =
+        g_store != nullptr && !StoreFull() && !KeepDeleted() && g_store->DeleteMail(key);
     JournalLine("_OPADeleteMail@4").Text(key).Write();
     return deleted ? 1 : 0;
 }

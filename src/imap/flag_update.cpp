@@ -1,6 +1,7 @@
 #include "imap/flag_update.h"
 
 #include <cstdint>
+#include <string>
 
 namespace {
 
@@ -12,8 +13,8 @@ struct StorableFlag {
     int valueWhenSet;
 };
 
-// \Seen is the absence of the unread bit, so having it clears the bit. \Recent, \Flagged and
-// keywords cannot be stored.
+// \Seen is the absence of the unread bit, so having it clears the bit. \Recent cannot be stored;
+// \Flagged and keywords have no bit, and only the extended mode keeps them (store/folder_flags.h).
 constexpr StorableFlag kStorableFlags[] = {
     {"\\Seen", StatusUnread, 0},
     {"\\Answered", StatusAnswered, 1},
@@ -65,24 +66,31 @@ void ReplaceFlags(HostPort& host, MessageEntry& entry, const Text& key, bool key
 
 }  // namespace
 
-bool UpdateFlags(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                 const Text& itemName, const Text& flagList, Mode mode) {
+StoreForm ReadStoreForm(const Text& itemName, bool* silent) {
     Text suffix(itemName);
     const Text form = suffix.SplitToken('.');
-    const bool silent = !suffix.IsEmpty() && suffix.CompareNoCase("silent") == 0;
+    *silent = !suffix.IsEmpty() && suffix.CompareNoCase("silent") == 0;
+    if (form.CompareNoCase("FLAGS") == 0)
+        return StoreForm::kReplace;
+    if (form.CompareNoCase("+FLAGS") == 0)
+        return StoreForm::kAdd;
+    if (form.CompareNoCase("-FLAGS") == 0)
+        return StoreForm::kRemove;
+    return StoreForm::kNone;
+}
 
-    bool add;
-    if (form.CompareNoCase("FLAGS") == 0 || form.CompareNoCase("+FLAGS") == 0) {
-        add = true;
-    } else if (form.CompareNoCase("-FLAGS") == 0) {
-        add = false;
-    } else {
+bool UpdateFlags(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                 const Text& itemName, const Text& flagList, Mode mode) {
+    bool silent = false;
+    const StoreForm form = ReadStoreForm(itemName, &silent);
+    if (form == StoreForm::kNone)
         return false;
-    }
+    // The exact mode's FLAGS adds like +FLAGS.
+    const bool add = form != StoreForm::kRemove;
 
     bool keyFits = false;
     const Text key = MessageKey(entry, mailRoot, folderPath, &keyFits);
-    if (mode == Mode::kExtended && form.CompareNoCase("FLAGS") == 0) {
+    if (mode == Mode::kExtended && form == StoreForm::kReplace) {
         ReplaceFlags(host, entry, key, keyFits, flagList);
         return !silent;
     }
@@ -95,6 +103,41 @@ bool UpdateFlags(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
         Apply(host, entry, key, keyFits, flag, add ? flag.valueWhenSet : 1 - flag.valueWhenSet);
     }
     return !silent;
+}
+
+bool ReadKeptFlags(const Text& flagList, FlagList* kept) {
+    kept->clear();
+    Text flags(flagList);
+    while (!flags.IsEmpty()) {
+        const Text flag = flags.SplitArgument();
+        std::string spelling;
+        switch (ClassifyFlag(flag.c_str(), static_cast<size_t>(flag.Length()), &spelling)) {
+            case FlagKind::kMalformed:
+                return false;
+            case FlagKind::kSystem:
+                break;
+            case FlagKind::kKept:
+                *kept = AddFlags(*kept, FlagList{spelling});
+                break;
+        }
+    }
+    return true;
+}
+
+uint32_t ImportStatus(const Text& flagList) {
+    uint32_t status = StatusUnread;
+    Text flags(flagList);
+    while (!flags.IsEmpty()) {
+        const int i = FindStorableFlag(flags.SplitArgument());
+        if (i < 0)
+            continue;
+        const StorableFlag& flag = kStorableFlags[i];
+        if (flag.valueWhenSet != 0)
+            status |= flag.bit;
+        else
+            status &= ~flag.bit;
+    }
+    return status;
 }
 
 bool TestCriterion(const MessageEntry& entry, const TextList& arguments, int* position) {

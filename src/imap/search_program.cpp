@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "mime/message_text.h"
 #include "mime/unicode_text.h"
+#include "store/folder_flags.h"
 #include "store/message_entry.h"
 
 namespace {
@@ -85,7 +86,6 @@ bool IsAtomByte(unsigned char c) {
 // What one node of the criteria tree tests.
 enum class SearchOp {
     kAll,
-    kNone,
     kAnd,
     kOr,
     kNot,
@@ -93,6 +93,8 @@ enum class SearchOp {
     kUid,
     kFlagSet,    // every bit of number set in the status word
     kFlagClear,  // no bit of number set
+    kKept,       // the kept flag field set (\Flagged, a keyword)
+    kNotKept,    // the kept flag field not set
     kRecent,
     kNew,
     kOld,
@@ -116,7 +118,7 @@ struct SearchNode {
     SearchOp op;
     uint32_t number = 0;   // status bits, size
     int32_t date = 0;      // yyyymmdd
-    std::string field;     // header field name
+    std::string field;     // header field name; the flag of kKept and kNotKept
     std::u16string value;  // folded search string
     std::string set;       // message or UID set as written
     std::vector<MessageRange> ranges;
@@ -210,7 +212,7 @@ const SimpleKey kSimpleKeys[] = {
     {"ANSWERED", SearchOp::kFlagSet, StatusAnswered},
     {"DELETED", SearchOp::kFlagSet, StatusDeleted},
     {"DRAFT", SearchOp::kFlagSet, StatusDraft},
-    {"FLAGGED", SearchOp::kNone, 0},  // \Flagged cannot be stored
+    {"FLAGGED", SearchOp::kKept, 0},
     {"NEW", SearchOp::kNew, 0},
     {"OLD", SearchOp::kOld, 0},
     {"RECENT", SearchOp::kRecent, 0},
@@ -218,7 +220,7 @@ const SimpleKey kSimpleKeys[] = {
     {"UNANSWERED", SearchOp::kFlagClear, StatusAnswered},
     {"UNDELETED", SearchOp::kFlagClear, StatusDeleted},
     {"UNDRAFT", SearchOp::kFlagClear, StatusDraft},
-    {"UNFLAGGED", SearchOp::kAll, 0},
+    {"UNFLAGGED", SearchOp::kNotKept, 0},
     {"UNSEEN", SearchOp::kFlagSet, StatusUnread},
 };
 
@@ -272,6 +274,8 @@ class Parser {
             if (SameNoCase(word, k.name)) {
                 NodePtr node(new SearchNode(k.op));
                 node->number = k.bits;
+                if (k.op == SearchOp::kKept || k.op == SearchOp::kNotKept)
+                    node->field = kFlaggedFlag;
                 return node;
             }
         }
@@ -319,12 +323,9 @@ class Parser {
             return node;
         }
         if (SameNoCase(word, "KEYWORD") || SameNoCase(word, "UNKEYWORD")) {
-            // Keywords cannot be stored: no message has one.
-            std::string keyword;
-            if (!Atom(&keyword))
-                return nullptr;
-            return NodePtr(
-                new SearchNode(SameNoCase(word, "KEYWORD") ? SearchOp::kNone : SearchOp::kAll));
+            NodePtr node(
+                new SearchNode(SameNoCase(word, "KEYWORD") ? SearchOp::kKept : SearchOp::kNotKept));
+            return Atom(&node->field) ? std::move(node) : nullptr;
         }
         return nullptr;
     }
@@ -431,8 +432,6 @@ bool Evaluate(const SearchNode& node, SearchSubject& s) {
     switch (node.op) {
         case SearchOp::kAll:
             return true;
-        case SearchOp::kNone:
-            return false;
         case SearchOp::kAnd:
             for (const auto& child : node.children) {
                 if (!Evaluate(*child, s))
@@ -451,6 +450,10 @@ bool Evaluate(const SearchNode& node, SearchSubject& s) {
             return (s.Status() & node.number) == node.number;
         case SearchOp::kFlagClear:
             return (s.Status() & node.number) == 0;
+        case SearchOp::kKept:
+            return s.HasKeptFlag(node.field);
+        case SearchOp::kNotKept:
+            return !s.HasKeptFlag(node.field);
         case SearchOp::kRecent:
             return s.Recent();
         case SearchOp::kNew:

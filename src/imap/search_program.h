@@ -23,6 +23,9 @@ class SearchSubject {
     virtual uint32_t Sequence() const = 0;
     virtual uint32_t Uid() const = 0;
     virtual uint32_t Status() const = 0;  // the host's status word
+    // Whether the message has flag among those the server keeps itself (\Flagged, keywords;
+    // ASCII case ignored).
+    virtual bool HasKeptFlag(const std::string& flag) const = 0;
     virtual bool Recent() const = 0;
     // The size of the client form, as RFC822.SIZE reports it.
     virtual uint32_t Size() = 0;

@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "imap/search_program.h"
 #include "mime/message_text.h"
+#include "store/folder_flags.h"
 #include "store/message_entry.h"
 
 class EntrySearchSubject : public SearchSubject {
@@ -23,6 +24,10 @@ class EntrySearchSubject : public SearchSubject {
     uint32_t Sequence() const override { return sequence_; }
     uint32_t Uid() const override { return entry_.uid; }
     uint32_t Status() const override { return entry_.status; }
+    bool HasKeptFlag(const std::string& flag) const override {
+        return HasFlag(entry_.keptFlags.c_str(), static_cast<size_t>(entry_.keptFlags.Length()),
+                       flag);
+    }
     bool Recent() const override { return entry_.recent == 1; }
     // The client form's size: from the entry when a fetch already loaded it, else counted
     // from the file.

@@ -54,10 +54,12 @@ class UpdateWriter : public IndexChangeListener {
         session_.Send(" EXPUNGE\r\n");
     }
     void StatusChanged(int sequence, MessageEntry& entry) override {
+        session_.AnnounceKeywords(entry.keptFlags);
         session_.Send("* ");
         session_.SendNumber(sequence);
         session_.Send(" FETCH (");
-        // FLAGS comes from the status word alone: nothing is loaded or marked as read.
+        // FLAGS comes from the status word and the kept flags alone: nothing is loaded or
+        // marked as read.
         FetchedMessage m(entry);
         WriteFetchItems(flags_, m, session_);
         session_.Send(")\r\n");
@@ -413,6 +415,32 @@ void Session::ReportChanges() {
         selected->SetUidNext(fresh.UidNext());
 }
 
+Text Session::FlagNames() const {
+    Text names("\\Answered \\Deleted \\Draft \\Flagged \\Seen");
+    for (const std::string& keyword : keywords) {
+        names.Append(' ');
+        names.Append(keyword.c_str());
+    }
+    return names;
+}
+
+void Session::AnnounceKeywords(const Text& keptFlags) {
+    if (keptFlags.IsEmpty())
+        return;
+    bool added = false;
+    for (const std::string& flag : SplitFlagText(keptFlags.c_str())) {
+        if (flag != kFlaggedFlag && !HasFlag(keywords, flag)) {
+            keywords.push_back(flag);
+            added = true;
+        }
+    }
+    if (!added)
+        return;
+    Send("* FLAGS (");
+    Send(FlagNames().c_str());
+    Send(")\r\n");
+}
+
 void Session::Pause(uint32_t ms) {
     constexpr uint32_t kSlice = 50;
     while (ms > 0 && !Closing()) {
@@ -424,6 +452,7 @@ void Session::Pause(uint32_t ms) {
 
 void Session::Deselect() {
     selected.reset();
+    keywords.clear();
     readOnly = false;
     state = Authenticated;
 }

@@ -18,6 +18,7 @@
 #include "imap/command_line.h"
 #include "mime/extended_form.h"
 #include "render/output.h"
+#include "store/folder_flags.h"
 #include "store/user_table.h"
 
 class HostPort;
@@ -122,8 +123,15 @@ class Session : public Output {
     // connection is closing; serve gets the entry and its sequence number.
     void WalkSet(const Text& set, const std::function<void(MessageEntry&, int)>& serve);
     // Extended mode: reports what the host changed in the selected folder since it was opened
-    // or last reported (EXPUNGE, FETCH FLAGS, EXISTS and RECENT lines).
+    // or last reported, and the kept flags other connections changed (EXPUNGE, FETCH FLAGS,
+    // EXISTS and RECENT lines, FLAGS for keywords new to the client).
     void ReportChanges();
+    // Extended mode: the flags of the selected folder as FLAGS names them: the host's four,
+    // \Flagged and the keywords the client was told of, joined by blanks.
+    Text FlagNames() const;
+    // Extended mode: when keptFlags holds a keyword the client was not told of, a new FLAGS
+    // line tells it (before the line that shows the keyword).
+    void AnnounceKeywords(const Text& keptFlags);
     // Waits ms milliseconds, or less when the connection is closing (a server stop).
     void Pause(uint32_t ms);
     // Closes the selected folder and returns to the authenticated state.
@@ -154,6 +162,8 @@ class Session : public Output {
     const UserRecord* user = nullptr;
     std::unique_ptr<MailStore> store;
     std::unique_ptr<Mailbox> selected;
+    // Extended mode: the keywords of the selected folder the client was told of in FLAGS.
+    FlagList keywords;
 
   private:
     // Extended mode: reads the command line and its literals ("{n}" at a line's end) into

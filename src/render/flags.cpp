@@ -1,6 +1,8 @@
 // FLAGS and RFC822.SIZE: the two items answered from the entry and the size of its client form
 // rather than from the message's text. FLAGS shows the status word as read at SELECT (changed only
-// by STORE), so a mark that the host set since then is not seen until the folder is selected again.
+// by STORE), so a mark that the host set since then is not seen until the folder is selected again
+// or, in extended mode, reported; the flags the extended mode keeps itself (\Flagged, keywords)
+// come after those of the status word.
 #include <cstring>
 
 #include "render/items.h"
@@ -29,6 +31,14 @@ void WriteFlags(const FetchItem& item, const FetchedMessage& m, Output& out) {
     add((e.status & StatusAnswered) != 0, "\\Answered");
     add((e.status & StatusDeleted) != 0, "\\Deleted");
     add((e.status & StatusDraft) != 0, "\\Draft");
+    if (!e.keptFlags.IsEmpty()) {
+        // The flags the server keeps itself (extended mode) go between, as they are kept.
+        append(separator);
+        out.Write(flags, length);
+        out.Write(e.keptFlags.c_str(), e.keptFlags.Length());
+        length = 0;
+        separator = " ";
+    }
     add(e.recent == 1, "\\Recent");
     append(")");
     out.Write(flags, length);

@@ -6,8 +6,9 @@
 
 namespace {
 
-// File names are compared byte for byte: the host writes a message's name once and keeps it.
-bool SameName(const Text& a, const Text& b) {
+// File names and kept flags are compared byte for byte: the host writes a message's name once
+// and keeps it.
+bool SameBytes(const Text& a, const Text& b) {
     return a.Length() == b.Length() && std::memcmp(a.c_str(), b.c_str(), a.Length()) == 0;
 }
 
@@ -28,7 +29,7 @@ IndexChanges CompareIndexes(const MessageIndex& snapshot, const MessageIndex& fr
             ++group;
         int match = -1;
         for (int k = group; k < freshCount && fresh.At(k)->uid == entry->uid; ++k) {
-            if (!matched[k] && SameName(fresh.At(k)->fileName, entry->fileName)) {
+            if (!matched[k] && SameBytes(fresh.At(k)->fileName, entry->fileName)) {
                 match = k;
                 break;
             }
@@ -38,8 +39,9 @@ IndexChanges CompareIndexes(const MessageIndex& snapshot, const MessageIndex& fr
             continue;
         }
         matched[match] = true;
-        if (fresh.At(match)->status != entry->status)
-            changes.changed.push_back({i, fresh.At(match)->status});
+        const MessageEntry* now = fresh.At(match);
+        if (now->status != entry->status || !SameBytes(now->keptFlags, entry->keptFlags))
+            changes.changed.push_back({i, now->status, now->keptFlags});
         if (!kept || entry->uid > highestKept)
             highestKept = entry->uid;
         kept = true;
@@ -78,6 +80,7 @@ void ApplyIndexChanges(MessageIndex& snapshot, const MessageIndex& fresh,
         if (entry == nullptr)
             continue;
         entry->status = change.status;
+        entry->keptFlags = change.keptFlags;
         listener.StatusChanged(position + 1, *entry);
     }
 

@@ -1,5 +1,6 @@
-// IndexChanges: what the host changed in a folder since a session took its snapshot of the
-// index: the messages gone, those whose status word changed and the new ones. Comparing is
+// IndexChanges: what changed in a folder since a session took its snapshot of the index: the
+// messages the host removed, those whose flags changed (the host's status word, or the flags the
+// extended mode keeps itself, which another connection may have set) and the new ones. Comparing is
 // pure (two indexes in, a description out); applying brings the snapshot up to date and tells
 // a listener each step with the sequence numbers the client must see, in the order it applies
 // them.
@@ -19,10 +20,12 @@ struct RemovedEntry {
     Text fileName;
 };
 
-// A snapshot entry whose status word differs from the host's line now.
+// A snapshot entry whose status word differs from the host's line now, or whose kept flags
+// (extended mode) differ from the folder's record now.
 struct ChangedEntry {
     int position;  // 0-based position in the snapshot
     uint32_t status;
+    Text keptFlags;
 };
 
 // The difference between a snapshot and the index read again. Each list is in ascending
@@ -50,7 +53,7 @@ class IndexChangeListener {
     virtual ~IndexChangeListener() = default;
     // The message at sequence number `sequence` (counted at this moment) was removed.
     virtual void Expunged(int sequence) = 0;
-    // The message at `sequence` got a new status word (already in entry).
+    // The message at `sequence` got a new status word or new kept flags (already in entry).
     virtual void StatusChanged(int sequence, MessageEntry& entry) = 0;
     // Messages were appended: the folder now holds `count`, `recent` of them recent.
     virtual void Grew(int count, int recent) = 0;
@@ -58,8 +61,8 @@ class IndexChangeListener {
 
 // Brings snapshot up to date with fresh as changes (from CompareIndexes of the two) describe:
 // removes the entries gone, in ascending order, each reported with the number it has once the
-// ones before it are gone; sets the changed status words; appends copies of the new entries
-// and reports the new count once. Unchanged entries keep everything they hold (the loaded
+// ones before it are gone; sets the changed status words and kept flags; appends copies of the new
+// entries and reports the new count once. Unchanged entries keep everything they hold (the loaded
 // header and body text included).
 void ApplyIndexChanges(MessageIndex& snapshot, const MessageIndex& fresh,
                        const IndexChanges& changes, IndexChangeListener& listener);

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/threads.h"
+#include "store/folder_flags.h"
 #include "store/folder_uids.h"
 
 namespace {
@@ -185,8 +186,12 @@ void Mailbox::ReadIndex() {
     if (uids_ == Mode::kExtended) {
         const LastingUids lasting =
             GiveLastingUids(host_, mailRoot_, folderPath_, index_, complete);
-        if (lasting.validity != 0)
+        if (lasting.validity != 0) {
             uidValidity_ = lasting.validity;
+            FolderFlags* kept = FolderFlags::Of(host_, mailRoot_, folderPath_);
+            if (kept != nullptr)
+                kept->Attach(lasting.validity, lasting.next, index_, complete);
+        }
         uidNext_ = lasting.next;
     }
 }
@@ -243,13 +248,14 @@ void Mailbox::SetSubscribed(int on) {
         platform::WriteProfileString("IMAP4", "Subscribe", on != 0 ? "1" : "0", path.c_str());
 }
 
-void Mailbox::ImportMessage(const char* filePath) {
+void Mailbox::ImportMessage(const char* filePath, uint32_t status) {
     const Text destination = ImportDestination(mailRoot_, folderPath_);
     if (!destination.IsEmpty())
-        host_.ImportFile(filePath, destination.c_str(), StatusUnread);
+        host_.ImportFile(filePath, destination.c_str(), status);
 }
 
-int Mailbox::CopyMessage(uint32_t number, int uidMode, const Text& destinationPath) {
+int Mailbox::CopyMessage(uint32_t number, int uidMode, const Text& destinationPath,
+                         uint32_t status) {
     const MessageEntry* source = nullptr;
     if (uidMode != 0) {
         for (int i = 0; i < index_.Count() && source == nullptr; ++i) {
@@ -265,7 +271,7 @@ int Mailbox::CopyMessage(uint32_t number, int uidMode, const Text& destinationPa
     const Text destination = ImportDestination(mailRoot_, NormaliseFolderPath(destinationPath));
     if (file.IsEmpty() || destination.IsEmpty())
         return 0;
-    host_.ImportFile(file.c_str(), destination.c_str(), StatusUnread);
+    host_.ImportFile(file.c_str(), destination.c_str(), status);
     return 1;
 }
 

@@ -42,16 +42,19 @@ class Mailbox {
     void OpenIndex();
     // The index and UIDNEXT only, for a session that looks at its folder again and must not
     // draw a new UIDVALIDITY. In the extended mode new messages get their lasting UIDs here,
-    // and those the host removed are forgotten.
+    // and those the host removed are forgotten; every entry gets its kept flags
+    // (store/folder_flags.h).
     void ReadIndex();
     // Writes the folder's "Subscribe" key: "1" when on, else "0".
     void SetSubscribed(int on);
-    // Hands a file holding one message to the host for this folder, status unread.
-    void ImportMessage(const char* filePath);
+    // Hands a file holding one message to the host for this folder, with the status word the
+    // host is to store it with (unread unless told otherwise).
+    void ImportMessage(const char* filePath, uint32_t status = StatusUnread);
     // Hands the message number (a UID when uidMode, else a sequence number) to the host for the
-    // folder destinationPath (normalised like an opened folder's path). 0 when there is no such
-    // message, else 1: the host's own answer is not passed on.
-    int CopyMessage(uint32_t number, int uidMode, const Text& destinationPath);
+    // folder destinationPath (normalised like an opened folder's path), with the status word
+    // status. 0 when there is no such message, else 1: the host's own answer is not passed on.
+    int CopyMessage(uint32_t number, int uidMode, const Text& destinationPath,
+                    uint32_t status = StatusUnread);
 
     // Whether the folder's directory exists.
     bool Exists() const;

@@ -28,6 +28,9 @@ struct MessageEntry {
     // The value of the ENVELOPE item once written (render/envelope.cpp): read from the file
     // once, kept like the texts and dropped with them.
     Text envelope;
+    // Extended mode: the flags the server keeps itself beside the host's status word
+    // (\Flagged and keywords, store/folder_flags.h), joined by blanks; empty for most.
+    Text keptFlags;
     uint32_t uid = 0;
     uint32_t status = 0;
     // The host's record bytes after the status word (store/folder_uids.h).

@@ -143,6 +143,17 @@ class Relay:
                               for c, s in self.sessions)
 
 
+def file_status(data):
+    """The status word of a message file's first line (the one the host was given at the
+    import); the unread bit alone for no file."""
+    if data is None:
+        return UNREAD
+    found = re.match(rb"X-Orvex-Status: ([0-9A-F]{8})\r\n", data)
+    if found is None:
+        raise AssertionError("a message file without its status line: %r" % data[:40])
+    return int(found.group(1), 16)
+
+
 def decoded(data):
     """A message parsed with Python's email package, as a reader decodes it."""
     return email.message_from_bytes(data, policy=email.policy.default)
@@ -434,11 +445,15 @@ class ClientCase(StoreTestCase):
                 (e[0].decode(), list(e[1:4])) for e in parse_index(lst))
         had = {folder: list(names) for folder, names in model.items()}
         imports = collections.Counter()
-        # Status words of imported messages, which arrive unread.
+        # The status words the imports into each folder were given (the exact mode gives every
+        # import the unread bit alone): a new message's file begins with one of them.
+        import_statuses = collections.defaultdict(list)
+        # Status words of imported messages, from their import's and then the marks.
         new_status = {}
         for call in self.calls():
             if call[0] == "import":
                 imports[call[2]] += 1
+                import_statuses[call[2]].append(call[3])
                 continue
             folder, name = call[1].rsplit("/", 1)
             if call[0] == "mark":
@@ -446,7 +461,8 @@ class ClientCase(StoreTestCase):
                     record = model[folder][name]
                 else:
                     self.assertNotIn(name, had[folder], "a mark of a deleted message")
-                    record = new_status.setdefault((folder, name), [UNREAD])
+                    record = new_status.setdefault(
+                        (folder, name), [file_status(after.get(folder + "/" + name + ".orv"))])
                 record[0] = record[0] | call[2] if call[3] else record[0] & ~call[2]
             elif name in model[folder]:
                 del model[folder][name]
@@ -468,12 +484,16 @@ class ClientCase(StoreTestCase):
                 if name not in model[folder.path]:
                     expected_files.pop(os.path.join(folder.path, name + ".orv"))
             for name, record in new:
-                self.assertEqual(record[0], new_status.get((folder.path, name), [UNREAD])[0],
-                                 name)
                 path = os.path.join(folder.path, name + ".orv")
                 self.assertIn(path, after)
+                imported = file_status(after[path])
+                self.assertIn(imported, import_statuses[folder.path], name)
+                import_statuses[folder.path].remove(imported)
+                if not self.extended:
+                    self.assertEqual(imported, UNREAD, name)
+                self.assertEqual(record[0], new_status.get((folder.path, name), [imported])[0],
+                                 name)
                 expected_files[path] = after[path]
-                self.assertTrue(after[path].startswith(b"X-Orvex-Status: 40000000\r\n"), name)
                 new_messages.setdefault(folder.path, []).append(
                     after[path].split(b"\r\n", 1)[1])
             expected_files.pop(lst, None)
@@ -490,6 +510,14 @@ class ClientCase(StoreTestCase):
             validity = re.search(rb"UID=(\d+)", self.before[ini]).group(1)
             self.assertTrue(after[path].startswith(b"Imap4.uid 1\nvalidity %s " % validity))
             expected_files[path], expected_files[ini] = after[path], after[ini]
+        # In extended mode a folder whose messages got \\Flagged or keywords has their record,
+        # under the same UIDVALIDITY.
+        for path in [p for p in after if os.path.basename(p) == "Imap4.flg"]:
+            self.assertTrue(self.extended, path)
+            ini = os.path.join(os.path.dirname(path), "Imap4.ini")
+            validity = re.search(rb"UID=(\d+)", self.before[ini]).group(1)
+            self.assertTrue(after[path].startswith(b"Imap4.flg 1\nvalidity %s " % validity))
+            expected_files[path] = after[path]
         self.assertEqual(sorted(after), sorted(expected_files))
         for path in after:
             self.assertEqual(after[path], expected_files[path], path)

@@ -11,7 +11,7 @@ import unittest
 
 from client_case import ClientCase
 import fixture_store as fx
-from harness import DELETED, UNREAD
+from harness import ANSWERED, DELETED, UNREAD
 
 SCREEN_TIMEOUT = 60
 
@@ -212,9 +212,10 @@ class ExtendedModeTest(MuttFlow, ClientCase):
         self.wait_calls(lambda calls: any(c[0] == "delete" for c in calls), "the delete")
 
     def check_after(self):
+        # The copy keeps the flags of its source (answered, read).
         self.assert_calls([("mark", "inbox.box/AAAA0001", UNREAD, 0),
                            ("mark", "inbox.box/AAAA0003", UNREAD, 0),
-                           ("import", "inbox.box/AAAA0002", "work.box", UNREAD),
+                           ("import", "inbox.box/AAAA0002", "work.box", ANSWERED),
                            ("mark", "inbox.box/AAAA0004", DELETED, 1),
                            ("delete", "inbox.box/AAAA0004")])
         self.check_copy()

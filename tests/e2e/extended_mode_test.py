@@ -2,8 +2,10 @@
 journal) and what the host stand-in then keeps: CAPABILITY; SELECT and EXAMINE (read-only:
 nothing marked, STORE and EXPUNGE refused); CHECK; CLOSE and UNSELECT; EXPUNGE and UID EXPUNGE
 deleting through the host; STORE FLAGS replacing; APPENDUID and COPYUID; a lasting UIDVALIDITY;
-CREATE, DELETE and RENAME; LOGIN with escapes and literals. Then the same commands in exact
-mode, answered as before, the setting in orimapst, and the host's delete under load."""
+CREATE, DELETE and RENAME; LOGIN with escapes and literals; the flags APPEND is given; \\Flagged
+and keywords kept by the server (STORE, FETCH, SEARCH, other sessions, COPY); MOVE. Then the
+same commands in exact mode, answered as before, the setting in orimapst, and the host's delete
+under load; lasting UIDs and kept flags over a kill of the host."""
 
 import base64
 import os
@@ -11,15 +13,17 @@ import re
 import threading
 import unittest
 
-from harness import (ANSWERED, DELETED, DRAFT, UNREAD, StoreTestCase, host_program, mutf7,
-                     run, select_answer, wait_until)
+import imap_reader
+from fetch_fixtures import ImapClient
+from harness import (ANSWERED, DELETED, DRAFT, EXTENDED_FLAGS, UNREAD, StoreTestCase,
+                     host_program, mutf7, run, select_answer, wait_until)
 
 WORK = mutf7("仕事")
 DELETE = "_OPADeleteMail@4"
 MARK = "_OPAMarkMail@12"
 READ_ONLY = b" NO [READ-ONLY] folder is read-only\r\n"
-# The flags extended mode keeps (it has no keywords).
-PERMANENT = b"\\Answered \\Deleted \\Draft \\Seen"
+# The flags extended mode keeps, keywords of its own making among them.
+PERMANENT = b"\\* " + EXTENDED_FLAGS
 LITERAL = b"+ Ready for literal data\r\n"
 
 
@@ -63,8 +67,8 @@ class OpenAndCloseTest(ModeTestCase):
 
     def test_capability_and_folder_management(self):
         client = self.greeted()
-        words = (b"* CAPABILITY IMAP4rev1 CHILDREN ID IDLE LIST-EXTENDED LIST-STATUS NAMESPACE "
-                 b"SASL-IR UIDPLUS UNSELECT LITERAL+")
+        words = (b"* CAPABILITY IMAP4rev1 CHILDREN ID IDLE LIST-EXTENDED LIST-STATUS MOVE "
+                 b"NAMESPACE SASL-IR UIDPLUS UNSELECT LITERAL+")
         self.exchange(client, b"c1 CAPABILITY", words + b" AUTH=PLAIN\r\n"
                       b"c1 OK CAPABILITY complated\r\n")
         client.send(b"l1 LOGIN user1 secret\r\n")
@@ -90,10 +94,11 @@ class OpenAndCloseTest(ModeTestCase):
     def test_select_and_examine_answers(self):
         client = self.logged_in()
         self.exchange(client, b"s1 SELECT INBOX",
-                      select_answer(b"s1", 4, 1, 7, 10002, permanent=PERMANENT))
+                      select_answer(b"s1", 4, 1, 7, 10002, permanent=PERMANENT,
+                                    flags=EXTENDED_FLAGS))
         self.exchange(client, b"s2 examine " + WORK,
                       select_answer(b"s2", 1, 0, 8, 6, word=b"examine", mode=b"READ-ONLY",
-                                    permanent=PERMANENT))
+                                    permanent=PERMANENT, flags=EXTENDED_FLAGS))
         # A name that matches nothing leaves the selection as it was.
         self.exchange(client, b"s3 EXAMINE Nowhere", b"s3 NO No such folder.\r\n")
         self.assertIn(b"* 1 FETCH (UID 5)", client.answer(b"f1 FETCH 1 (UID)"))
@@ -293,6 +298,178 @@ class MessagesTest(ModeTestCase):
         status = client.answer(b"t2 STATUS Fresh (UIDVALIDITY)")
         fresh = re.search(rb"UIDVALIDITY (\d+)", status).group(1)
         self.assertIn(b"[UIDVALIDITY " + fresh + b"]", client.answer(b"s4 SELECT Fresh"))
+
+
+class KeptFlagsTest(ModeTestCase):
+    """\\Flagged and keywords, which the host's status word has no bit for, kept by the server
+    in the folder's "Imap4.flg"; the host's flags of APPEND and COPY through the import's status
+    word. Answers are read with the independent reader."""
+
+    IMPORT = "_OPAImportFile@12"
+
+    def client(self, folder=None):
+        """A client of the independent reader, logged in, with folder selected when given."""
+        client = self.greeted(ImapClient)
+        self.assertEqual(client.command(b"l1 LOGIN user1 secret").tagged.status, b"OK")
+        if folder is not None:
+            self.assertEqual(client.command(b"s0 SELECT " + folder).tagged.status, b"OK")
+        return client
+
+    def flags_by_uid(self, client, uids):
+        answer = client.command(b"f0 UID FETCH %s FLAGS" % uids)
+        return {f.get(b"UID"): f.get(b"FLAGS") for f in answer.fetches}
+
+    def import_statuses(self):
+        return [int(call[3], 16) for call in self.host_calls(self.IMPORT)]
+
+    def test_store_search_and_what_other_sessions_see(self):
+        writer, watcher = self.client(b"INBOX"), self.client(b"INBOX")
+        listed = b"* FLAGS (" + EXTENDED_FLAGS
+        self.exchanges(writer, [
+            # A keyword new to the folder is told of first, also when the change is silent.
+            (b"t1 STORE 2 +FLAGS (\\Flagged $Work)",
+             listed + b" $Work)\r\n* 2 FETCH (FLAGS (\\Seen \\Flagged $Work))\r\n"
+             b"t1 OK STORE complated\r\n"),
+            (b"t2 STORE 3 +FLAGS.SILENT ($work Junk)",
+             listed + b" $Work Junk)\r\nt2 OK STORE complated\r\n"),
+            (b"t3 STORE 2 -FLAGS ($WORK)",
+             b"* 2 FETCH (FLAGS (\\Seen \\Flagged))\r\nt3 OK STORE complated\r\n"),
+            (b"t4 UID STORE 10001 FLAGS (\\Seen \\Answered \\Flagged)",
+             b"* 4 FETCH (UID 10001 FLAGS (\\Seen \\Answered \\Flagged))\r\n"
+             b"t4 OK STORE complated\r\n"),
+            (b"t5 STORE 3 FLAGS (\\Seen Junk)",
+             b"* 3 FETCH (FLAGS (\\Seen Junk))\r\nt5 OK STORE complated\r\n"),
+            (b"t6 STORE 1 +FLAGS (bad]word)", b"t6 BAD invalid flag list\r\n"),
+        ])
+        for line, found in ((b"r1 SEARCH FLAGGED", [2, 4]), (b"r2 SEARCH UNFLAGGED", [1, 3]),
+                            (b"r3 UID SEARCH KEYWORD junk", [3]),
+                            (b"r4 SEARCH UNKEYWORD Junk FLAGGED", [2, 4]),
+                            (b"r5 SEARCH KEYWORD $Work", [])):
+            with self.subTest(line=line):
+                self.assertEqual([r.numbers for r in writer.command(line).searches], [found])
+        # The other session learns of the changes at NOOP, like those the host makes, with
+        # the keyword it has not heard of.
+        self.assertEqual(watcher.command(b"n1 NOOP").raw,
+                         b"* 2 FETCH (FLAGS (\\Seen \\Flagged))\r\n" + listed +
+                         b" Junk)\r\n* 3 FETCH (FLAGS (\\Seen Junk))\r\n"
+                         b"* 4 FETCH (FLAGS (\\Seen \\Answered \\Flagged))\r\n"
+                         b"n1 OK NOOP complated\r\n")
+        # ... and while it idles.
+        watcher.send(b"i1 IDLE\r\n")
+        self.assertEqual(watcher.read_line(), b"+ idling\r\n")
+        self.assertEqual(writer.command(b"t7 STORE 1 +FLAGS.SILENT (\\Flagged)").raw,
+                         b"t7 OK STORE complated\r\n")
+        self.assertEqual(watcher.read_response()[0],
+                         b"* 1 FETCH (FLAGS (\\Answered \\Flagged \\Recent))\r\n")
+        watcher.send(b"DONE\r\n")
+        self.assertEqual(watcher.read_response()[0], b"i1 OK IDLE complated\r\n")
+        self.assertEqual(self.store.read("inbox.box", "Imap4.flg"),
+                         b"Imap4.flg 1\nvalidity 7 count 4\n1 \\Flagged\n2 \\Flagged\n3 Junk\n"
+                         b"10001 \\Flagged\nend\n")
+
+    def test_append_honours_its_flags(self):
+        client = self.client()
+        date = b'"05-Mar-2025 10:00:00 +0900"'
+        cases = [
+            # flags and date-time before the literal; the status word the host gets; FLAGS
+            (b"(\\Seen \\Flagged $Work)", 0, [b"\\Seen", b"\\Flagged", b"$Work"]),
+            (b"(\\Answered \\Draft)", UNREAD | ANSWERED | DRAFT,
+             [b"\\Answered", b"\\Draft", b"\\Recent"]),
+            (date, UNREAD, [b"\\Recent"]),
+            (b"", UNREAD, [b"\\Recent"]),
+            # Names in any case (a keyword takes the folder's spelling); \Recent and unknown
+            # system flags are passed over.
+            (b"(\\Deleted \\seen $work \\Recent \\Unknown) " + date, DELETED,
+             [b"\\Seen", b"\\Deleted", b"$Work"]),
+        ]
+        uids = []
+        for n, (flags, _, _) in enumerate(cases):
+            message = text(20 + n)
+            tag = b"a%d" % n
+            client.append(b"%s APPEND INBOX %s{%d}" % (tag, flags + b" " if flags else b"",
+                                                      len(message)), message)
+            data, _ = client.read_response()
+            found = re.fullmatch(tag + rb" OK \[APPENDUID 7 (\d+)\] APPEND complated\r\n", data)
+            self.assertIsNotNone(found, data)
+            uids.append(int(found.group(1)))
+        self.assertEqual(self.import_statuses(), [status for _, status, _ in cases])
+        # A flag that is no atom refuses the command before its literal.
+        self.assertEqual(client.command(b'a9 APPEND INBOX (\\Seen "two words") {5}').raw,
+                         b"a9 BAD invalid flag list\r\n")
+        self.assertEqual(len(self.import_statuses()), len(cases))
+
+        reader = self.client()
+        selected = reader.command(b"s1 SELECT INBOX").responses
+        flags = [r.flags for r in selected if isinstance(r, imap_reader.Flags)]
+        self.assertEqual(flags, [EXTENDED_FLAGS.split(b" ") + [b"$Work"]])
+        permanent = [r.value for r in selected if isinstance(r, imap_reader.Condition)
+                     and r.code == b"PERMANENTFLAGS"]
+        self.assertEqual(permanent, [[b"\\*"] + EXTENDED_FLAGS.split(b" ") + [b"$Work"]])
+        self.assertEqual(self.flags_by_uid(reader, b"%d:*" % uids[0]),
+                         {uid: wanted for uid, (_, _, wanted) in zip(uids, cases)})
+
+    def test_copy_and_move_carry_the_flags(self):
+        client = self.client(b"INBOX")
+        client.command(b"t1 STORE 2 +FLAGS.SILENT (\\Flagged $Work)")
+        client.command(b"t2 STORE 3 +FLAGS.SILENT (\\Deleted)")
+        self.assertEqual(client.command(b"c1 COPY 1:3 " + WORK).raw,
+                         b"c1 OK [COPYUID 8 1:3 6:8] COPY complated\r\n")
+        self.assertEqual(self.import_statuses(), [ANSWERED | UNREAD, 0, DELETED])
+        reader = self.client(WORK)
+        self.assertEqual(self.flags_by_uid(reader, b"6:8"), {
+            6: [b"\\Answered", b"\\Recent"], 7: [b"\\Seen", b"\\Flagged", b"$Work"],
+            8: [b"\\Seen", b"\\Deleted"]})
+
+        # MOVE: the copies' UIDs first, then the originals expunged as the host deletes them.
+        moved = client.command(b"m1 MOVE 2:3 " + WORK)
+        self.assertEqual(moved.raw, b"* OK [COPYUID 8 2:3 9:10] copies stored\r\n"
+                         b"* 2 EXPUNGE\r\n* 2 EXPUNGE\r\nm1 OK MOVE complated\r\n")
+        self.assertEqual(moved.responses[0].value, (8, [2, 3], [9, 10]))
+        self.assertEqual(self.deleted_keys(), ["user1\\inbox.box\\AAAA0002",
+                                               "user1\\inbox.box\\AAAA0003"])
+        self.assertEqual(self.store.names("inbox.box"), ["AAAA0001", "AAAB0001"])
+        self.exchanges(client, [
+            (b"m2 UID MOVE 10001 " + WORK, b"* OK [COPYUID 8 10001 11] copies stored\r\n"
+             b"* 2 EXPUNGE\r\nm2 OK MOVE complated\r\n"),
+            (b"m3 MOVE 5 " + WORK, b"m3 OK MOVE complated\r\n"),
+            (b"m4 MOVE 1 Nowhere", b"m4 NO No such folder.\r\n"),
+            (b"m5 MOVE 1", b"m5 NO please give arguments\r\n"),
+        ])
+        client.command(b"e1 EXAMINE INBOX")
+        self.exchange(client, b"m6 MOVE 1 " + WORK, b"m6" + READ_ONLY)
+        self.assertEqual(self.store.names("inbox.box"), ["AAAA0001"])
+        self.assertIn(b"* 7 EXISTS\r\n", reader.command(b"n1 NOOP").raw)
+        self.assertEqual(self.flags_by_uid(reader, b"9:11"), {
+            9: [b"\\Seen", b"\\Flagged", b"$Work"], 10: [b"\\Seen", b"\\Deleted"],
+            11: [b"\\Seen"]})
+        # The flags of a message gone from its folder go with it.
+        self.assertEqual(self.store.read("inbox.box", "Imap4.flg"),
+                         b"Imap4.flg 1\nvalidity 7 count 0\nend\n")
+        self.assertEqual(self.store.read("work.box", "Imap4.flg"),
+                         b"Imap4.flg 1\nvalidity 8 count 2\n7 \\Flagged $Work\n"
+                         b"9 \\Flagged $Work\nend\n")
+
+    def test_move_loses_nothing_when_the_host_fails_a_step(self):
+        self.assertEqual(self.host.stop(), 0)
+        self.host = self.start_store_host(check_stop=True, env={"ORVEX_HOST_KEEP_DELETED": "1"})
+        client = self.client(b"INBOX")
+        # The originals stay beside their copies.
+        self.exchange(client, b"m1 MOVE 2 " + WORK, b"* OK [COPYUID 8 2 6] copies stored\r\n"
+                      b"m1 NO the mail client did not delete every original; their copies stay\r\n")
+        self.assertEqual(len(self.deleted_keys()), 1)
+        self.assertEqual(self.store.names("inbox.box"),
+                         ["AAAA0001", "AAAA0002", "AAAA0003", "AAAB0001"])
+        self.assertEqual(self.store.names("work.box"), ["AAAA0005", "AAAA0006"])
+        client.close()
+
+        # No copy stored: nothing is deleted.
+        self.assertEqual(self.host.stop(), 0)
+        self.host = self.start_store_host(check_stop=True, env={"ORVEX_HOST_STORE_FULL": "1"})
+        client = self.client(b"INBOX")
+        self.exchange(client, b"m2 MOVE 2 " + WORK,
+                      b"m2 NO the mail client did not store every copy\r\n")
+        self.assertEqual(self.deleted_keys(), [])
+        self.assertEqual(len(self.store.names("inbox.box")), 4)
 
 
 class LoginTest(ModeTestCase):
@@ -545,3 +722,36 @@ class LastingUidTest(StoreTestCase):
             print("[figure] kill -9 during %d concurrent APPENDs: %d acknowledged, %d distinct "
                   "UIDs, each found after the restart" % (writers, len(acknowledged),
                                                           len(set(given))))
+
+    def test_kept_flags_outlive_a_kill_and_go_with_their_message(self):
+        client = self.logged_in()
+        client.answer(b"s1 SELECT INBOX")
+        client.answer(b"t1 STORE 1 +FLAGS (\\Flagged $Work)")
+        client.answer(b"t2 STORE 2 +FLAGS.SILENT ($Later)")
+        self.restart_host()
+        client = self.logged_in()
+        self.assertIn(b"* FLAGS (" + EXTENDED_FLAGS + b" $Later $Work)\r\n",
+                      client.answer(b"s2 SELECT INBOX"))
+        self.assertEqual(client.answer(b"f1 UID FETCH 1:* FLAGS"),
+                         b"* 1 FETCH (UID 1 FLAGS (\\Seen \\Flagged $Work))\r\n"
+                         b"* 2 FETCH (UID 2 FLAGS (\\Seen $Later))\r\nf1 OK FETCH complated\r\n")
+        client.close()
+
+        # The host removes a message while no session looks: its flags go at the next look.
+        self.store.folder("inbox.box", title="Inbox", messages=[("AAAA0001", 0, text(1))])
+        client = self.logged_in()
+        self.assertIn(b"* FLAGS (" + EXTENDED_FLAGS + b" $Work)\r\n",
+                      client.answer(b"s3 SELECT INBOX"))
+        self.assertEqual(self.store.read("inbox.box", "Imap4.flg"),
+                         b"Imap4.flg 1\nvalidity 7 count 1\n1 \\Flagged $Work\nend\n")
+        client.close()
+
+        # Under a new UIDVALIDITY the UIDs name other messages: no flag is kept.
+        os.remove(self.store.path("inbox.box", "Imap4.uid"))
+        self.restart_host()
+        client = self.logged_in()
+        validity = int(re.search(rb"\[UIDVALIDITY (\d+)\]",
+                                 client.answer(b"s4 SELECT INBOX")).group(1))
+        self.assertIn(b"* 1 FETCH (FLAGS (\\Seen))", client.answer(b"f2 FETCH 1 FLAGS"))
+        self.assertEqual(self.store.read("inbox.box", "Imap4.flg"),
+                         b"Imap4.flg 1\nvalidity %d count 0\nend\n" % validity)

@@ -1015,6 +1015,8 @@ class StoreHashCases:
         self.assertEqual(self.take_settings(changes, before, after),
                          ["user1/empty.box", "user1/work.box", "user1/work.box/sub.box"]
                          if self.extended else [])
+        # No flag was set: no record of kept flags is made.
+        self.assertEqual(self.take_kept_flags(changes, after), {})
         # The Subscribe key of the folders subscribed to or from.
         for path in [p for p in changes.changed if p.endswith("Entry.ini")]:
             changes.changed.remove(path)
@@ -1061,6 +1063,30 @@ class StoreHashCases:
                 b"Imap4.uid 1\nvalidity %s " % validity[(b"IMAP4", b"UID")]), path)
         return [os.path.dirname(p) for p in made]
 
+    def take_kept_flags(self, changes, after):
+        """Takes the records of kept flags ("Imap4.flg", extended mode only) out of the files
+        added, checking each: its text whole, under the folder's lasting UIDVALIDITY, each UID
+        one the folder's UID record gives a message. Returns, per folder, the flag texts of its
+        messages, sorted."""
+        kept = {}
+        for path in [p for p in changes.added if os.path.basename(p) == "Imap4.flg"]:
+            self.assertTrue(self.extended, path)
+            changes.added.remove(path)
+            folder = os.path.dirname(path)
+            validity = ini_entries(after[os.path.join(folder, "Imap4.ini")])[(b"IMAP4", b"UID")]
+            found = re.fullmatch(rb"Imap4\.flg 1\nvalidity (\d+) count (\d+)\n((?:\d+ [^\n]+\n)*)"
+                                 rb"end\n", after[path])
+            self.assertIsNotNone(found, after[path])
+            self.assertEqual(found.group(1), validity, path)
+            lines = [line.split(b" ", 1) for line in found.group(3).splitlines()]
+            self.assertEqual(len(lines), int(found.group(2)), path)
+            given = {line.split(b" ")[0] for line in
+                     after[os.path.join(folder, "Imap4.uid")].splitlines()[2:-1]}
+            for uid, _ in lines:
+                self.assertIn(uid, given, path)
+            kept[folder] = sorted(flags for _, flags in lines)
+        return kept
+
     def test_flags_appends_and_copies_change_only_what_the_journal_says(self):
         self.write_hash_store(UNREAD)
         self.serve()
@@ -1072,15 +1098,25 @@ class StoreHashCases:
                  b"W2 STORE 3 -FLAGS (\\Draft)", b"W3 UID STORE 1 +FLAGS (\\Answered)",
                  b"W4 STORE 1 -FLAGS (\\Seen)", b"C1 COPY 2 &TtVOiw-/&TgtPTQ-",
                  b"S2 SELECT &TtVOiw-", b"W5 STORE 2 +FLAGS (\\Seen)", b"C2 COPY 1 INBOX"]
+        flag_lists = [b"()", b"()"]
         if self.extended:
-            lines += [b"S3 SELECT INBOX", b"X1 EXPUNGE", b"W6 STORE 1:* FLAGS (\\Draft)"]
+            # The flags the server keeps itself go to its own records, and follow a message
+            # that MOVE takes to another folder.
+            lines += [b"S3 SELECT INBOX", b"X1 EXPUNGE", b"W6 STORE 1:* FLAGS (\\Draft)",
+                      b"W7 STORE 1 +FLAGS (\\Flagged $Label1)",
+                      b"W8 STORE 2 +FLAGS.SILENT ($Label2)", b"M1 MOVE 1 &TtVOiw-"]
+            flag_lists[1] = b"(\\Seen $Label3)"
         self.session(client, lines)
         for n, (name, message) in enumerate(zip((b"&TtVOiw-", b"INBOX"), appended)):
-            client.append(b"A%d APPEND %s () {%d}" % (n, name, len(message)), message)
+            client.append(b"A%d APPEND %s %s {%d}" % (n, name, flag_lists[n], len(message)),
+                          message)
             self.assertEqual(answer(client, b"A%d" % n).status, b"OK")
         after = read_tree(root)
         changes = StoreChanges(before, after)
         self.take_settings(changes, before, after)
+        self.assertEqual(self.take_kept_flags(changes, after), {
+            "user1/inbox.box": [b"$Label2", b"$Label3"],
+            "user1/work.box": [b"\\Flagged $Label1"]} if self.extended else {})
 
         # The folders' indexes and message files as the journal's calls, in their order,
         # make them out of the store before.
@@ -1117,9 +1153,10 @@ class StoreHashCases:
             else:
                 self.fail("an unexpected host call %r" % call)
         self.assertEqual(next(appends, None), None, "an APPEND that the host was not given")
-        self.assertEqual(sum(len(v) for v in imports.values()), 4)
-        # Message 3 was marked deleted already, message 2 is marked by the session.
-        self.assertEqual(len(deleted), 2 if self.extended else 0)
+        self.assertEqual(sum(len(v) for v in imports.values()), 5 if self.extended else 4)
+        # Message 3 was marked deleted already, message 2 is marked by the session; MOVE
+        # deletes message 1.
+        self.assertEqual(len(deleted), 3 if self.extended else 0)
 
         self.assertEqual(sorted(changes.removed), sorted(deleted))
         for folder, lines in indexes.items():

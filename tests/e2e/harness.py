@@ -210,13 +210,19 @@ def utc(year, month, day, hour=0, minute=0, second=0):
     return calendar.timegm((year, month, day, hour, minute, second, 0, 0, 0))
 
 
+# The flags an extended-mode SELECT names before the folder's keywords: it keeps \Flagged and
+# keywords itself.
+EXTENDED_FLAGS = b"\\Answered \\Deleted \\Draft \\Flagged \\Seen"
+
+
 def select_answer(tag, exists, recent, validity, uidnext, word=b"SELECT", mode=b"READ-WRITE",
-                  permanent=b"\\* \\Answered \\Deleted \\Draft \\Seen"):
+                  permanent=b"\\* \\Answered \\Deleted \\Draft \\Seen",
+                  flags=b"\\Answered \\Deleted \\Draft \\Seen"):
     """The whole answer to a SELECT (or EXAMINE) of a folder with these counts."""
     return (b"* %d EXISTS\r\n* %d RECENT\r\n" % (exists, recent) +
             b"* OK [UIDVALIDITY %d] UIDs valid\r\n" % validity +
             b"* OK [UIDNEXT %d] Predicted next UID\r\n" % uidnext +
-            b"* FLAGS (\\Answered \\Deleted \\Draft \\Seen)\r\n"
+            b"* FLAGS (" + flags + b")\r\n"
             b"* OK [PERMANENTFLAGS (" + permanent + b")] Permanent flags\r\n" +
             tag + b" OK [" + mode + b"] " + word + b" complated\r\n")
 
@@ -636,11 +642,13 @@ class StoreTestCase(HostTestCase):
         os.makedirs(self.host_tmp)
         self.journal = os.path.join(self.tmp, "journal.txt")
 
-    def start_store_host(self, *args, check_stop=False):
-        """The host on the test's mailbox with the journal and temporary directory. With
-        check_stop, it is stopped when the test ends (after its clients are closed) and must
-        exit with 0, so a sanitizer report of the host fails the test."""
-        host = self.start_host("--journal", self.journal, *args, env={"TMPDIR": self.host_tmp})
+    def start_store_host(self, *args, check_stop=False, env=None):
+        """The host on the test's mailbox with the journal and temporary directory (and the
+        environment variables of env). With check_stop, it is stopped when the test ends (after
+        its clients are closed) and must exit with 0, so a sanitizer report of the host fails
+        the test."""
+        host = self.start_host("--journal", self.journal, *args,
+                               env=dict(env or {}, TMPDIR=self.host_tmp))
         if check_stop:
             self.addCleanup(self.assert_stops_cleanly, host)
         return host

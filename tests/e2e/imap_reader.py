@@ -19,6 +19,11 @@ Parsed forms:
   with \\Noinferiors.
 - "* STATUS mailbox (item number ...)": Status, its items as (Atom, int) pairs, each item one
   of the five of IMAP4rev1.
+- "* FLAGS (...)": Flags, its flag list as a list of Atom.
+- "* OK|NO|BAD [code] text": Condition, with the response code's name and value when it has
+  one: PERMANENTFLAGS a list of Atom (b"\\*" among them), COPYUID (RFC 4315) a tuple of the
+  UIDVALIDITY and the two UID sets, each as the list of its UIDs in order; any other code its
+  bytes after the name (None without).
 - "tag OK|NO|BAD text": Tagged. Any other untagged response: Untagged, its text unparsed.
 
 Where this server departs from the grammar as its design says, the reader accepts it and says
@@ -104,6 +109,19 @@ class Status:
 
     def __repr__(self):
         return "Status(%r, %r, %r)" % (self.word, self.name, self.items)
+
+
+class Flags:
+    def __init__(self, flags):
+        self.flags = flags
+
+
+class Condition:
+    def __init__(self, status, code, value, text):
+        self.status = status
+        self.code = code
+        self.value = value
+        self.text = text
 
 
 class Tagged:
@@ -264,6 +282,72 @@ class _Parser:
                 flags.append(self.atom())
         self.expect(b")")
         return flags
+
+    def flag_perm_list(self):
+        """"(" [flag-perm *(SP flag-perm)] ")", flag-perm being a flag or "\\*"."""
+        self.expect(b"(")
+        flags = []
+        while self.peek() != b")":
+            if flags:
+                self.expect(b" ")
+            if self.peek(2) == b"\\*":
+                self.pos += 2
+                flags.append(Atom(b"\\*"))
+            elif self.peek() == b"\\":
+                self.pos += 1
+                flags.append(Atom(b"\\" + self.atom()))
+            else:
+                flags.append(self.atom())
+        self.expect(b")")
+        return flags
+
+    def uid_set(self):
+        """uid-set of RFC 4315: UIDs and ranges (either way round) joined by commas."""
+        uids = []
+        while True:
+            first = self.number(nonzero=True)
+            if self.peek() == b":":
+                self.pos += 1
+                last = self.number(nonzero=True)
+                step = 1 if last >= first else -1
+                uids += list(range(first, last + step, step))
+            else:
+                uids.append(first)
+            if self.peek() != b",":
+                return uids
+            self.pos += 1
+
+    def condition(self):
+        """resp-cond-state: status, an optional response code in brackets, text."""
+        m = re.compile(rb"(OK|NO|BAD) ", re.IGNORECASE).match(self.data, self.pos)
+        status = m.group(1).upper()
+        self.pos = m.end()
+        code, value = None, None
+        if self.peek() == b"[":
+            self.pos += 1
+            code = self.atom().upper()
+            if code == b"PERMANENTFLAGS":
+                self.expect(b" ")
+                value = self.flag_perm_list()
+            elif code == b"COPYUID":
+                self.expect(b" ")
+                validity = self.number(nonzero=True)
+                self.expect(b" ")
+                sources = self.uid_set()
+                self.expect(b" ")
+                value = (validity, sources, self.uid_set())
+            elif self.peek() == b" ":
+                end = self.data.find(b"]", self.pos)
+                if end < 0:
+                    self.fail("a response code without its closing bracket")
+                value = self.data[self.pos + 1:end]
+                self.pos = end
+            self.expect(b"]")
+            self.expect(b" ")
+        end = len(self.data) - 2
+        text = self.data[self.pos:end]
+        self.pos = end
+        return Condition(status, code, value, text)
 
     def fields(self, readers):
         """ "(" the value each reader reads, one blank between them, ")"."""
@@ -533,6 +617,11 @@ class _Parser:
                     self.pos = len(self.data) - 2
             elif self.peek(6).upper() == b"SEARCH":
                 result = self.search()
+            elif self.peek(6).upper() == b"FLAGS ":
+                self.pos += 6
+                result = Flags(self.flag_list())
+            elif re.compile(rb"(OK|NO|BAD) ", re.IGNORECASE).match(self.data, self.pos):
+                result = self.condition()
             else:
                 result = Untagged(self.data[2:-2])
                 self.pos = len(self.data) - 2

@@ -392,8 +392,9 @@ class DemoTest(StoreTestCase):
         self.exchange(client, b"a2 SELECT INBOX",
                       b"* 6 EXISTS\r\n* 3 RECENT\r\n* OK [UIDVALIDITY 101] UIDs valid\r\n"
                       b"* OK [UIDNEXT 7] Predicted next UID\r\n"
-                      b"* FLAGS (\\Answered \\Deleted \\Draft \\Seen)\r\n"
-                      b"* OK [PERMANENTFLAGS (\\Answered \\Deleted \\Draft \\Seen)] "
+                      b"* FLAGS (\\Answered \\Deleted \\Draft \\Flagged \\Seen)\r\n"
+                      b"* OK [PERMANENTFLAGS (\\* \\Answered \\Deleted \\Draft \\Flagged "
+                      b"\\Seen)] "
                       b"Permanent flags\r\na2 OK [READ-WRITE] SELECT complated\r\n")
         statuses = [(work, 1, 0), (names[5], 2, 1), (names[6], 1, 0), (names[3], 1, 0),
                     (b"Newsletters", 1, 1)]

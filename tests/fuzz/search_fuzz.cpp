@@ -14,6 +14,7 @@
 #include "imap/search_program.h"
 #include "imap/search_subject.h"
 #include "mime/message_text.h"
+#include "store/folder_flags.h"
 
 namespace {
 
@@ -25,6 +26,10 @@ class SampleSubject : public SearchSubject {
     uint32_t Sequence() const override { return sequence_; }
     uint32_t Uid() const override { return sequence_ * 3 + 1; }
     uint32_t Status() const override { return sequence_ % 2 != 0 ? 0x40000000u : 0x20020000u; }
+    bool HasKeptFlag(const std::string& flag) const override {
+        static const std::string kKept = "\\Flagged $Junk";
+        return sequence_ % 4 == 0 && HasFlag(kKept.data(), kKept.size(), flag);
+    }
     bool Recent() const override { return sequence_ % 3 == 0; }
     uint32_t Size() override { return ClientFormSize(raw_, Mode::kExtended); }
     int32_t InternalDate() override { return 20250301 + static_cast<int32_t>(sequence_); }

@@ -1,5 +1,6 @@
 // Tests of STORE's flag update in both modes (the host request per flag, the entry's status
-// word, which forms answer) and of the exact SEARCH's criterion test.
+// word, which forms answer), of the extended flag lists (the flags kept beside the status word,
+// the status word of an import) and of the exact SEARCH's criterion test.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -152,6 +153,31 @@ TEST_F(ExtendedFlagUpdateTest, AddAndRemoveFormsChangeOnlyTheListedFlags) {
     EXPECT_FALSE(Store("XFLAGS", "\\Seen"));
     EXPECT_FALSE(Store("FLAGSX", "\\Seen"));
     EXPECT_TRUE(host_.Marks().empty());
+}
+
+TEST(ExtendedFlagListTest, KeptFlagsAndTheStatusWordOfAnImport) {
+    FlagList kept;
+    ASSERT_TRUE(ReadKeptFlags("\\Seen $Work \\flagged \\Recent $work \\Unknown Junk", &kept));
+    EXPECT_EQ(kept, (FlagList{"\\Flagged", "$Work", "Junk"}));
+    ASSERT_TRUE(ReadKeptFlags("", &kept));
+    EXPECT_TRUE(kept.empty());
+    for (const char* list : {"\\Seen \"two words\"", "a]b", "(nested)", "\\Seen $\x80"})
+        EXPECT_FALSE(ReadKeptFlags(list, &kept)) << list;
+
+    // Unread unless \Seen; the other three set their bits; the rest is passed over.
+    EXPECT_EQ(ImportStatus(""), StatusUnread);
+    EXPECT_EQ(ImportStatus("\\seen \\Flagged $Work"), 0u);
+    EXPECT_EQ(ImportStatus("\\Answered \\Draft \\Deleted \\Recent"),
+              StatusUnread | StatusAnswered | StatusDraft | StatusDeleted);
+
+    bool silent = true;
+    EXPECT_EQ(ReadStoreForm("flags", &silent), StoreForm::kReplace);
+    EXPECT_FALSE(silent);
+    EXPECT_EQ(ReadStoreForm("+FLAGS.Silent", &silent), StoreForm::kAdd);
+    EXPECT_TRUE(silent);
+    EXPECT_EQ(ReadStoreForm("-flags.LOUD", &silent), StoreForm::kRemove);
+    EXPECT_FALSE(silent);
+    EXPECT_EQ(ReadStoreForm("FLAGSX", &silent), StoreForm::kNone);
 }
 
 TEST_F(ExtendedFlagUpdateTest, KeyTooLongForTheHostIsNeverSent) {

@@ -1,6 +1,7 @@
 // Tests of comparing a folder's index snapshot with the index read again and of bringing the
-// snapshot up to date: new, removed and changed messages, all at once, names listed twice,
-// new lines that cannot be appended, and the sequence numbers each step is reported with.
+// snapshot up to date: new, removed and changed messages (status word or kept flags), all at once,
+// names listed twice, new lines that cannot be appended, and the sequence numbers each step is
+// reported with.
 #include "store/index_changes.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,10 @@ class Recorder : public IndexChangeListener {
   public:
     void Expunged(int sequence) override { steps.push_back("expunge " + std::to_string(sequence)); }
     void StatusChanged(int sequence, MessageEntry& entry) override {
-        steps.push_back("flags " + std::to_string(sequence) + " " + std::to_string(entry.status));
+        std::string step = "flags " + std::to_string(sequence) + " " + std::to_string(entry.status);
+        if (!entry.keptFlags.IsEmpty())
+            step += std::string(" ") + entry.keptFlags.c_str();
+        steps.push_back(step);
     }
     void Grew(int count, int recent) override {
         steps.push_back("exists " + std::to_string(count) + " recent " + std::to_string(recent));
@@ -101,22 +105,29 @@ TEST(IndexChangesTest, RemovedMessagesAreNumberedAsTheClientAppliesThem) {
     EXPECT_EQ(Uids(snapshot), (std::vector<uint32_t>{1, 4}));
 }
 
-TEST(IndexChangesTest, ChangedStatusUpdatesTheEntryAndKeepsItsLoadedText) {
+TEST(IndexChangesTest, ChangedFlagsUpdateTheEntryAndKeepItsLoadedText) {
     MessageIndex snapshot, fresh;
     MessageEntry* kept = Add(snapshot, "AAAA0001", kUnread);
     kept->headerText = "Subject: kept\r\n";
     kept->bodyText = "body\r\n";
     Add(snapshot, "AAAA0002", kRead);
+    Add(snapshot, "AAAA0003", kRead)->keptFlags = "$Work";
     Add(fresh, "AAAA0001", kRead | StatusAnswered);
-    Add(fresh, "AAAA0002", kRead);
+    // Flags kept by the server that another session set, or took away.
+    Add(fresh, "AAAA0002", kRead)->keptFlags = "\\Flagged $Work";
+    Add(fresh, "AAAA0003", kRead);
 
     IndexChanges changes = CompareIndexes(snapshot, fresh);
-    ASSERT_EQ(changes.changed.size(), 1u);
+    ASSERT_EQ(changes.changed.size(), 3u);
     EXPECT_EQ(changes.changed[0].position, 0);
     EXPECT_EQ(changes.changed[0].status, StatusAnswered);
 
     EXPECT_EQ(Update(snapshot, fresh),
-              (std::vector<std::string>{"flags 1 " + std::to_string(StatusAnswered)}));
+              (std::vector<std::string>{"flags 1 " + std::to_string(StatusAnswered),
+                                        "flags 2 0 \\Flagged $Work", "flags 3 0"}));
+    EXPECT_EQ(snapshot.At(1)->keptFlags, "\\Flagged $Work");
+    EXPECT_TRUE(snapshot.At(2)->keptFlags.IsEmpty());
+    EXPECT_TRUE(CompareIndexes(snapshot, fresh).Empty());
     ASSERT_EQ(snapshot.At(0), kept);
     EXPECT_EQ(kept->status, StatusAnswered);
     // \Recent is the session's marker from when it first saw the message; it stays.

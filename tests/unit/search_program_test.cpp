@@ -16,6 +16,7 @@
 #include "imap/search_subject.h"
 #include "mime/message_text.h"
 #include "render/internal_date.h"
+#include "store/folder_flags.h"
 #include "store/message_entry.h"
 
 namespace {
@@ -83,17 +84,21 @@ std::string Quoted(const std::string& bytes) {
 class FakeSubject : public SearchSubject {
   public:
     FakeSubject(uint32_t sequence, uint32_t uid, uint32_t status, bool recent, uint32_t size,
-                int32_t date, const std::string& raw)
+                int32_t date, const std::string& raw, const std::string& kept = "")
         : sequence_(sequence),
           uid_(uid),
           status_(status),
           recent_(recent),
           size_(size),
           date_(date),
-          text_(raw) {}
+          text_(raw),
+          kept_(kept) {}
     uint32_t Sequence() const override { return sequence_; }
     uint32_t Uid() const override { return uid_; }
     uint32_t Status() const override { return status_; }
+    bool HasKeptFlag(const std::string& flag) const override {
+        return HasFlag(kept_.data(), kept_.size(), flag);
+    }
     bool Recent() const override { return recent_; }
     uint32_t Size() override { return size_; }
     int32_t InternalDate() override { return date_; }
@@ -109,6 +114,7 @@ class FakeSubject : public SearchSubject {
     uint32_t size_;
     int32_t date_;
     MessageText text_;
+    std::string kept_;
 };
 
 SearchProgram::Result ParseOnly(const std::string& criteria) {
@@ -119,12 +125,13 @@ SearchProgram::Result ParseOnly(const std::string& criteria) {
 class SearchFolderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        // seq uid status recent size internal-date
+        // seq uid status recent size internal-date text kept-flags
         folder_.emplace_back(1, 1, StatusUnread, true, 100, 20010303, kMessageA);
-        folder_.emplace_back(2, 2, 0, false, 200, 20010304, kMessageB);
-        folder_.emplace_back(3, 5, StatusAnswered | StatusUnread, false, 300, 20010304, kMessageC);
+        folder_.emplace_back(2, 2, 0, false, 200, 20010304, kMessageB, "\\Flagged $Junk");
+        folder_.emplace_back(3, 5, StatusAnswered | StatusUnread, false, 300, 20010304, kMessageC,
+                             "$Junky");
         folder_.emplace_back(4, 10, StatusDeleted | StatusDraft, false, 400, 20010305, "");
-        folder_.emplace_back(5, 20, StatusAnswered, true, 500, 20020101, "");
+        folder_.emplace_back(5, 20, StatusAnswered, true, 500, 20020101, "", "$Work $junk");
     }
     std::vector<uint32_t> Search(const std::string& criteria) {
         SearchProgram program;
@@ -242,8 +249,13 @@ TEST_F(SearchFolderTest, FlagsAndSets) {
     EXPECT_EQ(Search("ANSWERED"), (Found{3, 5}));
     EXPECT_EQ(Search("deleted"), (Found{4}));
     EXPECT_EQ(Search("DRAFT"), (Found{4}));
-    EXPECT_EQ(Search("FLAGGED"), Found{});
-    EXPECT_EQ(Search("UNFLAGGED KEYWORD x"), Found{});
+    // The kept flags: keywords whole and without regard to case.
+    EXPECT_EQ(Search("FLAGGED"), (Found{2}));
+    EXPECT_EQ(Search("UNFLAGGED KEYWORD $JUNK"), (Found{5}));
+    EXPECT_EQ(Search("keyword $junk"), (Found{2, 5}));
+    EXPECT_EQ(Search("UNKEYWORD $Junk"), (Found{1, 3, 4}));
+    EXPECT_EQ(Search("KEYWORD $Jun"), Found{});
+    EXPECT_EQ(Search("KEYWORD \\flagged"), (Found{2}));
     EXPECT_EQ(Search("UNKEYWORD x"), (Found{1, 2, 3, 4, 5}));
     EXPECT_EQ(Search("OR DELETED NEW"), (Found{1, 4}));
     // (seen and answered) or not (recent or deleted)

@@ -34,6 +34,7 @@ const CommandSpec kCommands[] = {
     {"SEARCH", kBothModes, kSelectedState, nullptr, RunSearch},
     {"FETCH", kBothModes, kSelectedState, nullptr, RunFetch},
     {"COPY", kBothModes, kSelectedState, "UIDPLUS", RunCopy},
+    {"MOVE", kExtendedMode, kSelectedState, "MOVE", RunMove},
     {"CHECK", kExtendedMode, kSelectedState, nullptr, RunCheck},
     {"CLOSE", kExtendedMode, kSelectedState, nullptr, RunClose},
     {"UNSELECT", kExtendedMode, kSelectedState, "UNSELECT", RunUnselect},

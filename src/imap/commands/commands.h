@@ -4,6 +4,9 @@
 #ifndef ORV_IMAP_COMMANDS_COMMANDS_H_
 #define ORV_IMAP_COMMANDS_COMMANDS_H_
 
+#include <cstddef>
+#include <vector>
+
 class Session;
 
 void RunCapability(Session& s);
@@ -31,6 +34,7 @@ void RunSearch(Session& s);
 void RunFetch(Session& s);
 void RunStore(Session& s);
 void RunCopy(Session& s);
+void RunMove(Session& s);
 void RunEnable(Session& s);
 void RunAuthenticate(Session& s);
 void RunId(Session& s);
@@ -44,6 +48,11 @@ void LogIn(Session& s, const Text& name, const Text& password);
 // Has the host delete the selected folder's messages marked \Deleted (only those of uidSet
 // when given), with an untagged EXPUNGE for each when report is true (commands/expunge.cpp).
 void ExpungeDeleted(Session& s, bool report, const Text* uidSet);
+// Has the host delete the chosen messages of the selected folder and takes those it removed out
+// of the session's index, with an untagged EXPUNGE for each when report is true. Returns how
+// many of them are still there (commands/expunge.cpp).
+struct MessageEntry;
+size_t DeleteMessages(Session& s, const std::vector<const MessageEntry*>& chosen, bool report);
 
 // STATUS's item text for a folder (commands/status.cpp): each word of items (blank-separated)
 // in the client's spelling, a blank and its value; an unknown word keeps its blank and gets no

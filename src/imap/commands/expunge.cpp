@@ -124,14 +124,21 @@ void ExpungeDeleted(Session& s, bool report, const Text* uidSet) {
         if (!ParseUidSet(*uidSet, last != nullptr ? last->uid : 0, &ranges))
             return;
     }
+    std::vector<const MessageEntry*> chosen;
+    for (int i = 0; i < index.Count(); ++i) {
+        const MessageEntry* entry = index.At(i);
+        if ((entry->status & StatusDeleted) != 0 &&
+            (uidSet == nullptr || InRanges(entry->uid, ranges)))
+            chosen.push_back(entry);
+    }
+    DeleteMessages(s, chosen, report);
+}
+
+size_t DeleteMessages(Session& s, const std::vector<const MessageEntry*>& chosen, bool report) {
     // The host is asked to delete each chosen message; a key too long for the host's buffer
     // would name another message, or none: such a message stays.
     std::set<std::string> asked;
-    for (int i = 0; i < index.Count(); ++i) {
-        const MessageEntry* entry = index.At(i);
-        if ((entry->status & StatusDeleted) == 0 ||
-            (uidSet != nullptr && !InRanges(entry->uid, ranges)))
-            continue;
+    for (const MessageEntry* entry : chosen) {
         bool fits = false;
         const Text key =
             MessageKey(*entry, s.selected->MailRoot(), s.selected->FolderPath(), &fits);
@@ -141,12 +148,14 @@ void ExpungeDeleted(Session& s, bool report, const Text* uidSet) {
         asked.insert(std::string(entry->fileName.c_str()));
     }
     if (asked.empty())
-        return;
+        return chosen.size();
     // Only what the host really removed is expunged: its index is read until the messages are
     // gone from it, for a few seconds at most.
     const std::set<std::string> gone = AwaitRemoved(s, asked);
     // Each message goes with the sequence number it has at that moment, so the client's
     // numbers follow when it applies the lines in order.
+    MessageIndex& index = s.selected->Index();
+    size_t removed = 0;
     int i = 0;
     while (i < index.Count()) {
         MessageEntry* entry = index.At(i);
@@ -156,12 +165,14 @@ void ExpungeDeleted(Session& s, bool report, const Text* uidSet) {
         }
         index.Remove(i);
         delete entry;
+        ++removed;
         if (report) {
             s.Send("* ");
             s.SendNumber(i + 1);
             s.Send(" EXPUNGE\r\n");
         }
     }
+    return removed < chosen.size() ? chosen.size() - removed : 0;
 }
 
 void RunExpunge(Session& s) {
