@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -355,17 +356,21 @@ bool ParseUidMap(const std::string& text, UidMap* out) {
 }
 
 LastingUids GiveLastingUids(HostPort& host, const Text& mailRoot, const Text& folderPath,
-                            MessageIndex& index, bool complete) {
+                            MessageIndex& index, const std::function<bool()>& readList) {
     Text directory = FolderFilePath(host, mailRoot, folderPath, "");
-    if (directory.IsEmpty() ||
-        !platform::DirectoryExists(directory.Left(directory.Length() - 1).c_str()))
-        return {0, 1};
     // The record's file names are longer than the separator: one that would not fit the
     // platform's path limit reads as no folder.
-    if (directory.Length() + static_cast<int>(sizeof kNewRecordName) > platform::kMaxPath)
+    if (directory.IsEmpty() ||
+        !platform::DirectoryExists(directory.Left(directory.Length() - 1).c_str()) ||
+        directory.Length() + static_cast<int>(sizeof kNewRecordName) > platform::kMaxPath) {
+        readList();
         return {0, 1};
+    }
     FolderRecord& folder = RecordOf(std::string(directory.c_str()));
+    // The list is read under the record's lock: a list read before another connection's
+    // reading, but matched after it, would miss a message that one gave a UID, and drop it.
     std::lock_guard<std::mutex> hold(folder.lock);
+    const bool complete = readList();
     bool initial = false;
     if (!folder.loaded) {
         initial = LoadRecord(host, directory, &folder.map);

@@ -9,6 +9,7 @@
 #define ORV_STORE_FOLDER_UIDS_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,15 +59,17 @@ struct LastingUids {
     uint32_t next;
 };
 
-// Gives the entries of a folder's index, just read from the host's list, their lasting UIDs,
-// and records any new ones in the folder's "Imap4.uid" before they can be announced. The
+// Reads a folder's index from the host's list (readList: fills index with the UIDs of the
+// file names, false when the list may be short) and gives its entries their lasting UIDs,
+// recording any new ones in the folder's "Imap4.uid" before they can be announced. The list
+// is read under the folder's lock, so two connections never match lists out of order. The
 // record is read once per process and then kept (one per folder, shared by every connection,
 // which it serialises); when it is missing or unreadable the folder starts a new one under a
 // new UIDVALIDITY, except that a folder whose "Imap4.ini" already gives a UIDVALIDITY, and that
 // never had a record, keeps that value and the UIDs of its file names. A folder whose
 // directory does not exist gets no record and a new UIDVALIDITY each time.
 LastingUids GiveLastingUids(HostPort& host, const Text& mailRoot, const Text& folderPath,
-                            MessageIndex& index, bool complete);
+                            MessageIndex& index, const std::function<bool()>& readList);
 
 // Takes the next UIDVALIDITY from the plug-in profile's shared counter, above `above` too, and
 // stores it back.

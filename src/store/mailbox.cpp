@@ -182,18 +182,22 @@ void Mailbox::OpenIndex() {
 }
 
 void Mailbox::ReadIndex() {
-    const bool complete = ReadListing();
-    if (uids_ == Mode::kExtended) {
-        const LastingUids lasting =
-            GiveLastingUids(host_, mailRoot_, folderPath_, index_, complete);
-        if (lasting.validity != 0) {
-            uidValidity_ = lasting.validity;
-            FolderFlags* kept = FolderFlags::Of(host_, mailRoot_, folderPath_);
-            if (kept != nullptr)
-                kept->Attach(lasting.validity, lasting.next, index_, complete);
-        }
-        uidNext_ = lasting.next;
+    if (uids_ == Mode::kExact) {
+        ReadListing();
+        return;
     }
+    bool complete = false;
+    const LastingUids lasting = GiveLastingUids(host_, mailRoot_, folderPath_, index_, [&] {
+        complete = ReadListing();
+        return complete;
+    });
+    if (lasting.validity != 0) {
+        uidValidity_ = lasting.validity;
+        FolderFlags* kept = FolderFlags::Of(host_, mailRoot_, folderPath_);
+        if (kept != nullptr)
+            kept->Attach(lasting.validity, lasting.next, index_, complete);
+    }
+    uidNext_ = lasting.next;
 }
 
 bool Mailbox::ReadListing() {

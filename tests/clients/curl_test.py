@@ -100,8 +100,11 @@ class CurlFlow:
                  ("mark", "work.box/AAAA0002", UNREAD, 0),
                  # curl uploads with the flag \Seen, which the extended mode keeps.
                  ("import", "temp", "work.box", 0 if self.extended else UNREAD)]
+        if self.extended:
+            calls.append(("mark", "inbox.box/AAAA0002", UNREAD, 0))
         self.assert_calls(calls)
         self.assert_unread(fx.INBOX, ["AAAA0003", "AAAA0005"])
+
 
 
 class ExactModeTest(CurlFlow, ClientCase):

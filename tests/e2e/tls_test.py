@@ -16,8 +16,8 @@ import unittest
 from harness import (GREETING, STOP_BYE, TIMEOUT, UNREAD, Client, StoreTestCase,
                      free_port, read_to_end, run, sjis)
 
-CAPS = (b"IMAP4rev1 CHILDREN ID IDLE LIST-EXTENDED LIST-STATUS MOVE NAMESPACE SASL-IR "
-        b"UIDPLUS UNSELECT LITERAL+")
+CAPS = (b"IMAP4rev1 CHILDREN ID IDLE LIST-EXTENDED LIST-STATUS MOVE NAMESPACE SASL-IR UIDPLUS "
+        b"UNSELECT LITERAL+")
 # Before LOGIN, wherever LOGIN is allowed.
 PLAIN = CAPS + b" AUTH=PLAIN"
 BEGIN = b" OK Begin TLS negotiation now\r\n"

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -249,6 +250,38 @@ TEST_F(LastingUidsTest, MissingFolderAndConcurrentFirstOpens) {
     }
     EXPECT_EQ(FolderUid("work.box"), 43u);
     EXPECT_EQ(Counter(), 43u);
+}
+
+TEST_F(LastingUidsTest, AListIsMatchedBeforeAnotherConnectionReadsOne) {
+    // A reads the list, and while it holds it B reads a longer one (a message the host just
+    // stored). B must not match its list before A has matched A's: A would then drop the UID
+    // B gave the new message, and the message would get another one later.
+    std::atomic<bool> aDone{false};
+    std::atomic<bool> bMatchedEarly{false};
+    std::thread b;
+    MessageIndex a;
+    GiveLastingUids(host_, Text("user"), Text("work.box"), a, [&] {
+        Fill(a, {{"AAAA0001", 1}});
+        b = std::thread([&] {
+            MessageIndex bIndex;
+            GiveLastingUids(host_, Text("user"), Text("work.box"), bIndex, [&] {
+                bMatchedEarly = !aDone;
+                Fill(bIndex, {{"AAAA0001", 1}, {"AAAA0002", 2}});
+                return true;
+            });
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        aDone = true;
+        return true;
+    });
+    b.join();
+    EXPECT_FALSE(bMatchedEarly);
+    MessageIndex again;
+    GiveLastingUids(host_, Text("user"), Text("work.box"), again, [&] {
+        Fill(again, {{"AAAA0001", 1}, {"AAAA0002", 2}});
+        return true;
+    });
+    EXPECT_EQ(UidsOf(again), (Uids{1, 2}));
 }
 
 }  // namespace
