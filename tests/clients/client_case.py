@@ -182,15 +182,15 @@ class ClientCase(StoreTestCase):
     exact mode (extended = True: extended mode) with its journal, and a relay in front of it
     whose port (self.client_port) the client is given. With tls = True the server has a
     certificate for localhost made by orimapst make-cert (self.cert, for the client to
-    trust), so the extended mode offers STARTTLS. folders: those of the store."""
+    trust), so the extended mode offers STARTTLS. store_folders: the folders of the store."""
 
     extended = False
     tls = False
-    folders = fx.FOLDERS
+    store_folders = fx.FOLDERS
 
     def setUp(self):
         super().setUp()
-        fx.build(self.mailbox.path, self.folders)
+        fx.build(self.mailbox.path, self.store_folders)
         self.cert = None
         if self.tls:
             self.orimapst_ok("make-cert", "localhost")
@@ -450,7 +450,7 @@ class ClientCase(StoreTestCase):
         each in their folder and raise Total. Returns {folder: [new message bytes]}."""
         after = read_tree(self.store.root)
         model = {}
-        for folder in self.folders:
+        for folder in self.store_folders:
             lst = self.before.get(os.path.join(folder.path, "Entry.lst"), b"")
             model[folder.path] = collections.OrderedDict(
                 (e[0].decode(), list(e[1:4])) for e in parse_index(lst))
@@ -483,7 +483,7 @@ class ClientCase(StoreTestCase):
                 new_status.pop((folder, name), None)
         new_messages = {}
         expected_files = dict(self.before)
-        for folder in self.folders:
+        for folder in self.store_folders:
             lst = os.path.join(folder.path, "Entry.lst")
             ini = os.path.join(folder.path, "Entry.ini")
             index = [(e[0].decode(), list(e[1:4])) for e in parse_index(after.get(lst, b""))]

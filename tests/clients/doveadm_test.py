@@ -21,7 +21,7 @@ FLAGGED = [fx.QUOTED, fx.find(fx.REPORTS, 1)]
 
 
 class DoveadmFlow:
-    folders = fx.DEMO_FOLDERS
+    store_folders = fx.DEMO_FOLDERS
 
     def doveadm_backup(self):
         """doveadm backup -R imapc: into the Maildir of self.home; returns what run_client
@@ -57,8 +57,8 @@ class ExtendedModeTest(DoveadmFlow, ClientCase):
         Maildir flags of the store's status, \\Seen for those of read, \\Flagged for those of
         flagged."""
         folders = read_maildirs(os.path.join(self.home, "Maildir"))
-        self.assertEqual(sorted(folders), sorted(f.name for f in self.folders))
-        for folder in self.folders:
+        self.assertEqual(sorted(folders), sorted(f.name for f in self.store_folders))
+        for folder in self.store_folders:
             self.assert_folder_downloaded(folder, [m[2] for m in folders[folder.name]])
             for name, letters, data in folders[folder.name]:
                 original = self.original_of(data)
