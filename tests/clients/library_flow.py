@@ -31,14 +31,17 @@ STEPS = ["login", "list", "read INBOX", "read 仕事", "flags", "append", "move"
          "flags 仕事", "flags 仕事/報告書", "logout"]
 
 
+def utf8_word(text):
+    return "=?UTF-8?B?%s?=" % base64.b64encode(text.encode()).decode()
+
+
 def appended_bytes():
     o = APPENDED
-    word = lambda text: "=?UTF-8?B?%s?=" % base64.b64encode(text.encode()).decode()
     header = ("From: %s <%s>\r\nTo: %s@example.jp\r\nSubject: %s\r\n"
               "Date: Tue, 04 Mar 2025 09:00:00 +0900\r\nMessage-ID: <appended.library@example.jp>"
               "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
               "Content-Transfer-Encoding: base64\r\n\r\n" %
-              (word(o.from_name), o.from_addr, USER, word(o.subject)))
+              (utf8_word(o.from_name), o.from_addr, USER, utf8_word(o.subject)))
     body = base64.encodebytes(o.body.replace("\n", "\r\n").encode()).decode()
     return (header + body.replace("\n", "\r\n")).encode()
 
