@@ -240,7 +240,8 @@ bool ParseFlagRecord(const std::string& text, FlagRecord* out) {
 }
 
 FolderFlags* FolderFlags::Of(HostPort& host, const Text& mailRoot, const Text& folderPath) {
-    const Text directory = FolderFilePath(host, mailRoot, folderPath, "");
+    // One folder, one record, however its path is spelled ("a/b" or "a\b", "INBOX").
+    const Text directory = FolderFilePath(host, mailRoot, NormaliseFolderPath(folderPath), "");
     if (directory.IsEmpty() ||
         directory.Length() + static_cast<int>(sizeof kNewRecordName) > platform::kMaxPath ||
         !platform::DirectoryExists(directory.Left(directory.Length() - 1).c_str()))

@@ -357,7 +357,8 @@ bool ParseUidMap(const std::string& text, UidMap* out) {
 
 LastingUids GiveLastingUids(HostPort& host, const Text& mailRoot, const Text& folderPath,
                             MessageIndex& index, const std::function<bool()>& readList) {
-    Text directory = FolderFilePath(host, mailRoot, folderPath, "");
+    // One folder, one record, however its path is spelled ("a/b" or "a\b", "INBOX").
+    Text directory = FolderFilePath(host, mailRoot, NormaliseFolderPath(folderPath), "");
     // The record's file names are longer than the separator: one that would not fit the
     // platform's path limit reads as no folder.
     if (directory.IsEmpty() ||
