@@ -7,9 +7,9 @@
 #include <cstring>
 #include <memory>
 
-#include "base/file.h"
 #include "platform/files.h"
 #include "store/mailbox.h"
+#include "store/state_file.h"
 
 const char kFlaggedFlag[] = "\\Flagged";
 
@@ -48,43 +48,6 @@ std::string UpperCase(const std::string& text) {
 // An ATOM-CHAR of IMAP: 7-bit, no control, none of ( ) { blank % * " \ ].
 bool IsAtomChar(unsigned char c) {
     return c > 0x20 && c < 0x7F && std::strchr("(){%*\"\\]", c) == nullptr;
-}
-
-bool ReadWhole(const std::string& path, std::string* out) {
-    File file;
-    if (!file.Open(path.c_str(), platform::kAccessRead, platform::kOpenExisting))
-        return false;
-    const int64_t size = file.Size();
-    if (size < 0 || size > INT32_MAX)
-        return false;
-    out->resize(static_cast<size_t>(size));
-    return size == 0 ||
-           file.Read(&(*out)[0], static_cast<uint32_t>(size)) == static_cast<uint32_t>(size);
-}
-
-// Reads a decimal number of at most 32 bits at *p, followed by the byte after, and moves past
-// both.
-bool ReadNumber(const char** p, const char* end, char after, uint32_t* out) {
-    const char* s = *p;
-    uint64_t n = 0;
-    const char* digits = s;
-    while (s < end && *s >= '0' && *s <= '9' && s - digits < 10) {
-        n = n * 10 + static_cast<uint64_t>(*s - '0');
-        ++s;
-    }
-    if (s == digits || n > UINT32_MAX || s >= end || *s != after)
-        return false;
-    *out = static_cast<uint32_t>(n);
-    *p = s + 1;
-    return true;
-}
-
-bool ReadWord(const char** p, const char* end, const char* word) {
-    const size_t n = std::strlen(word);
-    if (static_cast<size_t>(end - *p) < n || std::memcmp(*p, word, n) != 0)
-        return false;
-    *p += n;
-    return true;
 }
 
 }  // namespace
@@ -204,9 +167,9 @@ bool ParseFlagRecord(const std::string& text, FlagRecord* out) {
     const char* p = text.data();
     const char* end = p + text.size();
     uint32_t count = 0;
-    if (!ReadWord(&p, end, kHeader) || !ReadWord(&p, end, "\nvalidity ") ||
-        !ReadNumber(&p, end, ' ', &out->validity) || !ReadWord(&p, end, "count ") ||
-        !ReadNumber(&p, end, '\n', &count))
+    if (!ReadStateWord(&p, end, kHeader) || !ReadStateWord(&p, end, "\nvalidity ") ||
+        !ReadStateNumber(&p, end, ' ', &out->validity) || !ReadStateWord(&p, end, "count ") ||
+        !ReadStateNumber(&p, end, '\n', &count))
         return false;
     if (out->validity == 0 || count > text.size() / 4)
         return false;
@@ -214,7 +177,7 @@ bool ParseFlagRecord(const std::string& text, FlagRecord* out) {
     uint32_t last = 0;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t uid = 0;
-        if (!ReadNumber(&p, end, ' ', &uid) || uid <= last)
+        if (!ReadStateNumber(&p, end, ' ', &uid) || uid <= last)
             return false;
         last = uid;
         const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
@@ -236,7 +199,7 @@ bool ParseFlagRecord(const std::string& text, FlagRecord* out) {
         out->flags.emplace_hint(out->flags.end(), uid, JoinFlags(kept));
         p = lineEnd + 1;
     }
-    return ReadWord(&p, end, "end\n") && p == end;
+    return ReadStateWord(&p, end, "end\n") && p == end;
 }
 
 FolderFlags* FolderFlags::Of(HostPort& host, const Text& mailRoot, const Text& folderPath) {
@@ -284,7 +247,7 @@ void FolderFlags::Prepare(uint32_t validity) {
         loaded_ = true;
         std::string text;
         // A record that cannot be read counts as none; it is replaced at the next change.
-        if (!ReadWhole(directory_ + kRecordName, &text) || !ParseFlagRecord(text, &record_))
+        if (!ReadStateFile(directory_ + kRecordName, &text) || !ParseFlagRecord(text, &record_))
             record_ = FlagRecord();
         for (const auto& message : record_.flags)
             CountKeywords(message.second, 1);
@@ -413,18 +376,8 @@ bool FolderFlags::Save() {
 }
 
 bool FolderFlags::SaveLocked() {
-    const std::string path = directory_ + kRecordName;
-    const std::string fresh = directory_ + kNewRecordName;
-    const std::string text = FormatFlagRecord(record_);
-    bool ok = false;
-    {
-        File file;
-        ok = file.Open(fresh.c_str(), platform::kAccessWrite, platform::kCreateAlways) &&
-             file.Write(text.data(), static_cast<uint32_t>(text.size()));
-    }
-    ok = ok && platform::ReplaceByRename(fresh.c_str(), path.c_str()) != 0;
-    if (!ok)
-        platform::DeleteFilePath(fresh.c_str());
+    const bool ok = ReplaceStateFile(directory_ + kRecordName, directory_ + kNewRecordName,
+                                     FormatFlagRecord(record_));
     dirty_ = !ok;
     return ok;
 }

@@ -11,12 +11,12 @@
 #include <memory>
 #include <mutex>
 
-#include "base/file.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/threads.h"
 #include "store/mailbox.h"
 #include "store/settings.h"
+#include "store/state_file.h"
 
 namespace {
 
@@ -64,38 +64,14 @@ FolderRecord& RecordOf(const std::string& path) {
     return *record;
 }
 
-bool ReadWhole(const Text& path, std::string* out) {
-    File file;
-    if (!file.Open(path.c_str(), platform::kAccessRead, platform::kOpenExisting))
-        return false;
-    const int64_t size = file.Size();
-    if (size < 0 || size > INT32_MAX)
-        return false;
-    out->resize(static_cast<size_t>(size));
-    return size == 0 ||
-           file.Read(&(*out)[0], static_cast<uint32_t>(size)) == static_cast<uint32_t>(size);
-}
-
 // Replaces the folder's record with the map's text. On failure the old record is removed, so
 // that a later process, not finding it, never trusts UIDs it does not know all of.
 bool SaveRecord(const Text& directory, const UidMap& map) {
-    Text path(directory);
-    path.Append(kRecordName);
-    Text fresh(directory);
-    fresh.Append(kNewRecordName);
-    const std::string text = FormatUidMap(map);
-    bool ok = false;
-    {
-        File file;
-        ok = file.Open(fresh.c_str(), platform::kAccessWrite, platform::kCreateAlways) &&
-             file.Write(text.data(), static_cast<uint32_t>(text.size()));
-    }
-    ok = ok && platform::ReplaceByRename(fresh.c_str(), path.c_str()) != 0;
-    if (!ok) {
-        platform::DeleteFilePath(fresh.c_str());
-        platform::DeleteFilePath(path.c_str());
-    }
-    return ok;
+    const std::string path = std::string(directory.c_str()) + kRecordName;
+    if (ReplaceStateFile(path, std::string(directory.c_str()) + kNewRecordName, FormatUidMap(map)))
+        return true;
+    platform::DeleteFilePath(path.c_str());
+    return false;
 }
 
 void WriteFolderValidity(const Text& profile, uint32_t validity) {
@@ -114,7 +90,7 @@ bool LoadRecord(HostPort& host, const Text& directory, UidMap* map) {
     profile.Append("Imap4.ini");
     const uint32_t folderValidity = platform::ProfileInt("IMAP4", "UID", 0, profile.c_str());
     std::string text;
-    const bool existed = ReadWhole(path, &text);
+    const bool existed = ReadStateFile(std::string(path.c_str()), &text);
     if (existed && ParseUidMap(text, map)) {
         // The folder's own setting reports the same value to the exact mode.
         if (folderValidity != map->validity)
@@ -267,31 +243,6 @@ std::string FormatUidMap(const UidMap& map) {
 
 namespace {
 
-// Reads a decimal number of at most 32 bits at *p followed by the byte `after`, and moves
-// past both.
-bool ReadNumber(const char** p, const char* end, char after, uint32_t* out) {
-    const char* s = *p;
-    uint64_t n = 0;
-    const char* digits = s;
-    while (s < end && *s >= '0' && *s <= '9' && s - digits < 10) {
-        n = n * 10 + static_cast<uint64_t>(*s - '0');
-        ++s;
-    }
-    if (s == digits || n > UINT32_MAX || s >= end || *s != after)
-        return false;
-    *out = static_cast<uint32_t>(n);
-    *p = s + 1;
-    return true;
-}
-
-bool ReadWord(const char** p, const char* end, const char* word) {
-    const size_t n = std::strlen(word);
-    if (static_cast<size_t>(end - *p) < n || std::memcmp(*p, word, n) != 0)
-        return false;
-    *p += n;
-    return true;
-}
-
 bool ReadTail(const char** p, const char* end, uint64_t* out) {
     const char* s = *p;
     if (end - s < 17 || s[16] != ' ')
@@ -319,10 +270,10 @@ bool ParseUidMap(const std::string& text, UidMap* out) {
     const char* p = text.data();
     const char* end = p + text.size();
     uint32_t count = 0;
-    if (!ReadWord(&p, end, kHeader) || !ReadWord(&p, end, "\nvalidity ") ||
-        !ReadNumber(&p, end, ' ', &out->validity) || !ReadWord(&p, end, "next ") ||
-        !ReadNumber(&p, end, ' ', &out->next) || !ReadWord(&p, end, "count ") ||
-        !ReadNumber(&p, end, '\n', &count))
+    if (!ReadStateWord(&p, end, kHeader) || !ReadStateWord(&p, end, "\nvalidity ") ||
+        !ReadStateNumber(&p, end, ' ', &out->validity) || !ReadStateWord(&p, end, "next ") ||
+        !ReadStateNumber(&p, end, ' ', &out->next) || !ReadStateWord(&p, end, "count ") ||
+        !ReadStateNumber(&p, end, '\n', &count))
         return false;
     if (out->validity == 0 || out->next == 0 || count > text.size() / 20)
         return false;
@@ -332,7 +283,7 @@ bool ParseUidMap(const std::string& text, UidMap* out) {
     uids.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         UidRecord record;
-        if (!ReadNumber(&p, end, ' ', &record.uid) || !ReadTail(&p, end, &record.tail))
+        if (!ReadStateNumber(&p, end, ' ', &record.uid) || !ReadTail(&p, end, &record.tail))
             return false;
         const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
         if (lf == nullptr)
@@ -349,7 +300,7 @@ bool ParseUidMap(const std::string& text, UidMap* out) {
         uids.push_back(record.uid);
         out->records.push_back(std::move(record));
     }
-    if (!ReadWord(&p, end, "end\n") || p != end)
+    if (!ReadStateWord(&p, end, "end\n") || p != end)
         return false;
     std::sort(uids.begin(), uids.end());
     return std::adjacent_find(uids.begin(), uids.end()) == uids.end();
