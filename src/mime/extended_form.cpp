@@ -101,24 +101,6 @@ void AppendBase64Lines(const std::string& bytes, Text* out) {
     }
 }
 
-void AppendUtf8Unit(uint32_t c, std::string* out) {
-    if (c < 0x80) {
-        *out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        *out += static_cast<char>(0xC0 | c >> 6);
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *out += static_cast<char>(0xE0 | c >> 12);
-        *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        *out += static_cast<char>(0xF0 | c >> 18);
-        *out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // One encoded word (or the UTF-8 itself) of n Shift_JIS bytes that fit one word, in
 // ISO-2022-JP when jis, else UTF-8.
 void AppendOneWord(const char* s, size_t n, TextForm form, bool jis, Text* out) {
@@ -372,7 +354,7 @@ class Walker {
     // An entity: header lines up to the first empty line, then the body, from the lines
     // [first, last); the last line's line end may belong to a boundary that follows, and is
     // kept as it is. The empty line goes to body only when nested (the top level's header and
-    // body are kept apart, the line between them being implied).
+    // body are kept apart, the line between them being implied). header null: the body only.
     void Entity(const std::vector<Line>& lines, size_t first, size_t last, bool topLevel, int depth,
                 Text* header, Text* body) const {
         std::vector<Line> head;
@@ -397,7 +379,8 @@ class Walker {
         if (shiftJisText && bodyFirst < last) {
             relabel = form_ == TextForm::kUtf8 || !LinesFitJis(lines, bodyFirst, last);
         }
-        Header(head, info, relabel, header);
+        if (header != nullptr)
+            Header(head, info, relabel, header);
         if (!hasSeparator || body == nullptr)
             return;
         if (!topLevel)
@@ -573,21 +556,7 @@ bool FitsJisX0208(const char* s, size_t n) {
 }
 
 void AppendUtf8OfShiftJis(const char* s, size_t n, std::string* out) {
-    if (n == 0)
-        return;
-    const int units = platform::MultiByteToWideChar(s, static_cast<int>(n), nullptr, 0);
-    std::u16string wide(static_cast<size_t>(units), u'\0');
-    if (units > 0)
-        platform::MultiByteToWideChar(s, static_cast<int>(n), &wide[0], units);
-    for (size_t i = 0; i < wide.size(); ++i) {
-        uint32_t c = wide[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-            wide[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        }
-        AppendUtf8Unit(c, out);
-    }
+    platform::AppendUtf8OfCodePage(s, n, out);
 }
 
 void AppendEncodedWords(const char* s, size_t n, TextForm form, Text* out) {
@@ -735,9 +704,9 @@ void ExtendedClientForm(const char* raw, size_t n, TextForm form, Text* header, 
         AppendJisLines(raw + bodyStart, static_cast<int>(n - bodyStart), body);
         return;
     }
+    // The header is written: the walk converts the body alone.
     const std::vector<Line> lines = SplitLines(raw, n);
-    Text again;
-    walker.Entity(lines, 0, lines.size(), true, 0, &again, body);
+    walker.Entity(lines, 0, lines.size(), true, 0, nullptr, body);
 }
 
 bool ExtendedHeaderNeedsBody(const char* header, size_t n) {

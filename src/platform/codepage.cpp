@@ -277,4 +277,30 @@ int WideCharToMultiByte(const char16_t* src, int srcLen, char* dst, int dstLen, 
     return count;
 }
 
+void AppendUtf8OfCodePage(const char* src, size_t n, std::string* out) {
+    if (src == nullptr || n == 0)
+        return;
+    const int len = static_cast<int>(n);
+    const int units = MultiByteToWideChar(src, len, nullptr, 0);
+    if (units <= 0)
+        return;
+    std::u16string wide(static_cast<size_t>(units), u'\0');
+    if (MultiByteToWideChar(src, len, &wide[0], units) != units)
+        return;
+    // The code page has no character outside the BMP: every unit is one code point.
+    for (const char16_t unit : wide) {
+        const uint32_t c = unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit;
+        if (c < 0x80) {
+            *out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            *out += static_cast<char>(0xC0 | c >> 6);
+            *out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *out += static_cast<char>(0xE0 | c >> 12);
+            *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            *out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+}
+
 }  // namespace platform

@@ -7,7 +7,9 @@
 #ifndef ORV_PLATFORM_CODEPAGE_H_
 #define ORV_PLATFORM_CODEPAGE_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -36,6 +38,10 @@ int MultiByteToWideChar(const char* src, int srcLen, char16_t* dst, int dstLen);
 // needed), 0 when dst is too small.
 int WideCharToMultiByte(const char16_t* src, int srcLen, char* dst, int dstLen,
                         bool* usedDefault = nullptr);
+
+// Appends the UTF-8 form of n bytes of code page 932 to *out (codes without a character as
+// MultiByteToWideChar gives them). Pure.
+void AppendUtf8OfCodePage(const char* src, size_t n, std::string* out);
 
 // Upper-cases the NUL-terminated string in place: ASCII letters only; a double-byte character
 // (its trail byte included) is never changed. Returns s.

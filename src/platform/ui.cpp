@@ -52,48 +52,14 @@ UiState& State() {
     return *state;
 }
 
-// Appends the UTF-8 form of one UTF-16 code point.
-void AppendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // The terminal form of Shift_JIS text: UTF-8, with CR dropped so "\r\n" ends a line once.
 std::string TerminalText(const std::string& sjis) {
+    std::string utf8;
+    AppendUtf8OfCodePage(sjis.data(), sjis.size(), &utf8);
     std::string out;
-    if (sjis.empty())
-        return out;
-    const int len = static_cast<int>(sjis.size());
-    const int n = MultiByteToWideChar(sjis.data(), len, nullptr, 0);
-    if (n <= 0)
-        return out;
-    std::u16string wide(static_cast<size_t>(n), u'\0');
-    if (MultiByteToWideChar(sjis.data(), len, &wide[0], n) != n)
-        return out;
-    for (size_t i = 0; i < wide.size(); ++i) {
-        uint32_t c = wide[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-            wide[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
+    for (char c : utf8) {
         if (c != '\r')
-            AppendUtf8(out, c);
+            out += c;
     }
     return out;
 }
