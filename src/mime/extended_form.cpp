@@ -263,8 +263,8 @@ std::string Trimmed(const std::string& s) {
     return s.substr(a, b - a);
 }
 
-// The media type of a Content-Type value in lower case ("text/plain"); "" when there is none.
-std::string MediaType(const std::string& value) {
+// The first word of a field value in lower case ("base64" of a Content-Transfer-Encoding).
+std::string FirstWord(const std::string& value) {
     std::string type;
     for (char c : Trimmed(value)) {
         if (c == ';' || IsBlank(c) || c == '(')
@@ -310,16 +310,13 @@ bool FindParameter(const std::string& text, const char* name, size_t* from, size
     return false;
 }
 
-std::string ParameterValue(const std::string& value, const char* name) {
-    size_t from = 0;
-    size_t valueFrom = 0;
-    size_t to = 0;
-    if (!FindParameter(value, name, &from, &valueFrom, &to))
-        return std::string();
-    std::string v = value.substr(valueFrom, to - valueFrom);
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
-        v = v.substr(1, v.size() - 2);
-    return v;
+// Whether an entity is text the host keeps in Shift_JIS: of type text (or none) and not
+// transfer-encoded.
+bool IsShiftJisText(const HeaderInfo& info) {
+    const std::string type = ParseContentType(info.type).type;
+    const std::string encoding = FirstWord(info.encoding);  // lower case, trimmed
+    return (type.empty() || type == "text") &&
+           (encoding.empty() || encoding == "7bit" || encoding == "8bit" || encoding == "binary");
 }
 
 class Walker {
@@ -370,13 +367,9 @@ class Walker {
         const bool hasSeparator = i < last;
         const size_t bodyFirst = hasSeparator ? i + 1 : last;
         const HeaderInfo info = ReadHeaderInfo(head);
-        const std::string type = MediaType(info.type);
-        const std::string encoding = MediaType(info.encoding);  // lower case, trimmed
-        const bool shiftJisText =
-            (type.empty() || type.compare(0, 5, "text/") == 0) &&
-            (encoding.empty() || encoding == "7bit" || encoding == "8bit" || encoding == "binary");
+        const ContentType type = ParseContentType(info.type);
         bool relabel = false;
-        if (shiftJisText && bodyFirst < last) {
+        if (IsShiftJisText(info) && bodyFirst < last) {
             relabel = form_ == TextForm::kUtf8 || !LinesFitJis(lines, bodyFirst, last);
         }
         if (header != nullptr)
@@ -387,10 +380,9 @@ class Walker {
             body->AppendBytes(lines[i].p, static_cast<int>(lines[i].n));
         if (relabel) {
             Utf8Body(lines, bodyFirst, last, topLevel, body);
-        } else if (depth < kMaxDepth && type.compare(0, 10, "multipart/") == 0 &&
-                   !ParameterValue(info.type, "boundary").empty()) {
-            Multipart(lines, bodyFirst, last, ParameterValue(info.type, "boundary"), depth, body);
-        } else if (depth < kMaxDepth && type == "message/rfc822") {
+        } else if (depth < kMaxDepth && type.type == "multipart" && !type.boundary.empty()) {
+            Multipart(lines, bodyFirst, last, type.boundary, depth, body);
+        } else if (depth < kMaxDepth && type.type == "message" && type.subtype == "rfc822") {
             Text nestedHeader;
             Text nestedBody;
             Entity(lines, bodyFirst, last, false, depth + 1, &nestedHeader, &nestedBody);
@@ -691,16 +683,16 @@ void ExtendedClientForm(const char* raw, size_t n, TextForm form, Text* header, 
             head.push_back(line);
     }
     const HeaderInfo info = ReadHeaderInfo(head);
-    const std::string type = MediaType(info.type);
-    const bool text = ExtendedHeaderNeedsBody(raw, bodyStart);
-    const bool relabel = text && bodyStart < n &&
+    const ContentType type = ParseContentType(info.type);
+    const bool relabel = IsShiftJisText(info) && bodyStart < n &&
                          (form == TextForm::kUtf8 || !FitsJisX0208(raw + bodyStart, n - bodyStart));
     const Walker walker(form);
     walker.Header(head, info, relabel, header);
     if (body == nullptr || bodyStart >= n)
         return;
     // A message of one part that keeps its text: the body converts in one pass.
-    if (!relabel && type.compare(0, 10, "multipart/") != 0 && type != "message/rfc822") {
+    if (!relabel && type.type != "multipart" &&
+        !(type.type == "message" && type.subtype == "rfc822")) {
         AppendJisLines(raw + bodyStart, static_cast<int>(n - bodyStart), body);
         return;
     }
@@ -716,11 +708,7 @@ bool ExtendedHeaderNeedsBody(const char* header, size_t n) {
             break;
         lines.push_back(l);
     }
-    const HeaderInfo info = ReadHeaderInfo(lines);
-    const std::string type = MediaType(info.type);
-    const std::string encoding = MediaType(info.encoding);
-    return (type.empty() || type.compare(0, 5, "text/") == 0) &&
-           (encoding.empty() || encoding == "7bit" || encoding == "8bit" || encoding == "binary");
+    return IsShiftJisText(ReadHeaderInfo(lines));
 }
 
 uint32_t ExtendedClientFormSize(const char* raw, size_t n, TextForm form) {

@@ -122,59 +122,10 @@ std::u16string Folded(std::u16string text) {
     return text;
 }
 
-// A Content-Type value: type and subtype in lower case, and the two parameters used here.
-struct ContentType {
-    std::string type;
-    std::string subtype;
-    std::string charset;
-    std::string boundary;
-};
-
 std::string Lower(std::string s) {
     for (char& c : s)
         c = AsciiLower(c);
     return s;
-}
-
-ContentType ParseContentType(const std::string& value) {
-    ContentType ct;
-    size_t i = value.find(';');
-    const std::string head = Trimmed(value.substr(0, i));
-    const size_t slash = head.find('/');
-    ct.type = Lower(Trimmed(head.substr(0, slash)));
-    if (slash != std::string::npos)
-        ct.subtype = Lower(Trimmed(head.substr(slash + 1)));
-    while (i != std::string::npos && i < value.size()) {
-        ++i;  // past ';'
-        while (i < value.size() && (IsWhite(value[i]) || value[i] == '\r' || value[i] == '\n'))
-            ++i;
-        const size_t eq = value.find('=', i);
-        if (eq == std::string::npos)
-            break;
-        const std::string name = Lower(Trimmed(value.substr(i, eq - i)));
-        size_t v = eq + 1;
-        while (v < value.size() && IsWhite(value[v]))
-            ++v;
-        std::string text;
-        if (v < value.size() && value[v] == '"') {
-            ++v;
-            while (v < value.size() && value[v] != '"') {
-                if (value[v] == '\\' && v + 1 < value.size())
-                    ++v;
-                text.push_back(value[v++]);
-            }
-            i = value.find(';', v);
-        } else {
-            const size_t end = value.find(';', v);
-            text = Trimmed(value.substr(v, end == std::string::npos ? std::string::npos : end - v));
-            i = end;
-        }
-        if (name == "charset")
-            ct.charset = text;
-        else if (name == "boundary")
-            ct.boundary = text;
-    }
-    return ct;
 }
 
 std::u16string Latin1(const std::string& bytes) {
@@ -332,6 +283,47 @@ int32_t MessageText::SentDate() const {
             return ParseMessageDate(f.value);
     }
     return 0;
+}
+
+ContentType ParseContentType(const std::string& value) {
+    ContentType ct;
+    size_t i = value.find(';');
+    const std::string head = Trimmed(value.substr(0, i));
+    const size_t slash = head.find('/');
+    ct.type = Lower(Trimmed(head.substr(0, slash)));
+    if (slash != std::string::npos)
+        ct.subtype = Lower(Trimmed(head.substr(slash + 1)));
+    while (i != std::string::npos && i < value.size()) {
+        ++i;  // past ';'
+        while (i < value.size() && (IsWhite(value[i]) || value[i] == '\r' || value[i] == '\n'))
+            ++i;
+        const size_t eq = value.find('=', i);
+        if (eq == std::string::npos)
+            break;
+        const std::string name = Lower(Trimmed(value.substr(i, eq - i)));
+        size_t v = eq + 1;
+        while (v < value.size() && IsWhite(value[v]))
+            ++v;
+        std::string text;
+        if (v < value.size() && value[v] == '"') {
+            ++v;
+            while (v < value.size() && value[v] != '"') {
+                if (value[v] == '\\' && v + 1 < value.size())
+                    ++v;
+                text.push_back(value[v++]);
+            }
+            i = value.find(';', v);
+        } else {
+            const size_t end = value.find(';', v);
+            text = Trimmed(value.substr(v, end == std::string::npos ? std::string::npos : end - v));
+            i = end;
+        }
+        if (name == "charset")
+            ct.charset = text;
+        else if (name == "boundary")
+            ct.boundary = text;
+    }
+    return ct;
 }
 
 uint32_t ClientFormSize(const std::string& raw, Mode mode) {

@@ -45,6 +45,15 @@ class MessageText {
     std::u16string body_;
 };
 
+// A Content-Type value: type and subtype in lower case, and its charset and boundary.
+struct ContentType {
+    std::string type;
+    std::string subtype;
+    std::string charset;
+    std::string boundary;
+};
+ContentType ParseContentType(const std::string& value);
+
 // Whether a line of a message file is the host's own status line ("X-Orvex-Status:", ASCII
 // case ignored), which no client is shown.
 bool IsHostStatusLine(const char* line, size_t n);
