@@ -1,6 +1,7 @@
 // Tests of the folder tree: Load over store trees written here (Shift_JIS titles, subfolders,
-// folders without "Entry.ini", "."-directories), LSUB filtering, mailbox names in both naming
-// modes, FindFolder in both modes, and the names and patterns that must not leave the root.
+// folders without "Entry.ini", "."-directories), mailbox names in both naming modes, FindFolder
+// in both modes, and the names and patterns that must not leave the root. (LSUB's filter is
+// tested end to end.)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -50,10 +51,9 @@ class MailStoreTest : public ::testing::Test {
 
     // The tree of user1 that most tests use. Directory search order: .hidden, ab.box, backup,
     // inbox.box, outbox.box, twin1.box, twin2.box, work.box.
-    void WriteTree(const char* workSubscribe = "1") {
-        const std::string work = "[Property]\r\nTitle=" + kShigoto +
-                                 "\r\nType=Subfolder\r\n[IMAP4]\r\nSubscribe=" + workSubscribe +
-                                 "\r\n";
+    void WriteTree() {
+        const std::string work =
+            "[Property]\r\nTitle=" + kShigoto + "\r\nType=Subfolder\r\n[IMAP4]\r\nSubscribe=1\r\n";
         Folder("user1/inbox.box",
                ("[Property]\nTitle=" + kJushinTray + "\nType=Subfolder\n").c_str());
         Folder("user1/inbox.box/spam.box", ("[Property]\r\nTitle=" + kMeiwaku + "\r\n").c_str());
@@ -148,16 +148,6 @@ TEST_F(MailStoreTest, PatternsSelectTopLevelDirectories) {
     EXPECT_EQ(Loaded("*.box").Count(), 9);  // all but backup
     // No folder root: nothing, without a failure.
     EXPECT_EQ(Loaded("*", 0, "nobody").Count(), 0);
-}
-
-TEST_F(MailStoreTest, SubscribedOnlyKeepsSubfoldersOfUnsubscribedParents) {
-    WriteTree("0");
-    const MailStore store = Loaded("*", 1);
-    EXPECT_EQ(Items(store.FolderPaths()),
-              (Strings{"ab.box", "backup", "INBOX", "inbox.box/spam.box", "outbox.box", "twin1.box",
-                       "work.box/2001.box"}));
-    // The subfolder's name still begins with the omitted parent's title.
-    EXPECT_EQ(store.NameAt(6, 1).c_str(), std::string("&TtVOiw-/2001"));
 }
 
 TEST_F(MailStoreTest, FindFolderByTitle) {

@@ -1,7 +1,7 @@
 // Tests of the opened folder: "Entry.lst" loading in UID order (file order for equal UIDs),
 // UIDNEXT, the empty and missing cases, status words and the RECENT/UNSEEN counts, UIDVALIDITY
 // from the folder or the shared counter (also under concurrent opens), folder path
-// normalisation, the subscription key, and the import and copy requests to the host.
+// normalisation, and the import and copy requests to the host.
 #include "store/mailbox.h"
 
 #include <gtest/gtest.h>
@@ -223,16 +223,10 @@ TEST_F(MailboxTest, UidValidityFromFolderProfile) {
 
 TEST_F(MailboxTest, UidValidityFromSharedCounter) {
     const std::string settings = (root_ / "Imap4.ini").string();
-    // No settings file yet: 1, then 2.
-    Mailbox box(host_, "user", "work.box");
-    box.OpenIndex();
-    EXPECT_EQ(box.UidValidity(), 1u);
-    box.OpenIndex();
-    EXPECT_EQ(box.UidValidity(), 2u);
-
     Put(settings, "[Server]\r\nPortNo=143\r\n[IMAP4]\r\nUID=41\r\n");
     // A folder profile with UID 0 counts as none.
     Put(Dir("work.box") / "Imap4.ini", "[IMAP4]\r\nUID=0\r\n");
+    Mailbox box(host_, "user", "work.box");
     box.OpenIndex();
     EXPECT_EQ(box.UidValidity(), 42u);
     EXPECT_EQ(platform::ProfileInt("IMAP4", "UID", 0, settings.c_str()), 42u);
@@ -292,28 +286,6 @@ TEST_F(MailboxTest, FolderPathNormalisation) {
     inbox.OpenIndex();
     EXPECT_EQ(NamesOf(inbox), (Names{"AAAA0003"}));
     EXPECT_EQ(inbox.UidValidity(), 7u);
-}
-
-TEST_F(MailboxTest, SetSubscribedWritesEntryIni) {
-    Put(Dir("work.box") / "Entry.ini", "[Property]\r\nTitle=work\r\nTotal=3\r\n");
-    const std::string workIni = (Dir("work.box") / "Entry.ini").string();
-    Mailbox work(host_, "user", "work.box");
-    work.SetSubscribed(0);
-    char value[8] = {};
-    platform::ProfileString("IMAP4", "Subscribe", "", value, sizeof value, workIni.c_str());
-    EXPECT_STREQ(value, "0");
-    work.SetSubscribed(5);
-    platform::ProfileString("IMAP4", "Subscribe", "", value, sizeof value, workIni.c_str());
-    EXPECT_STREQ(value, "1");
-    EXPECT_EQ(platform::ProfileInt("Property", "Total", 0, workIni.c_str()), 3u);
-
-    const std::string inboxIni = (Dir("inbox.box") / "Entry.ini").string();
-    Mailbox(host_, "user", "INBOX").SetSubscribed(0);
-    EXPECT_EQ(platform::ProfileInt("IMAP4", "Subscribe", 9, inboxIni.c_str()), 0u);
-    Mailbox(host_, "user", "inbox").SetSubscribed(1);
-    EXPECT_EQ(platform::ProfileInt("IMAP4", "Subscribe", 9, inboxIni.c_str()), 1u);
-    EXPECT_FALSE(fs::exists(Dir("INBOX")));
-    EXPECT_FALSE(fs::exists(Dir("inbox")));
 }
 
 TEST_F(MailboxTest, ImportHandsTheFileToTheHost) {
