@@ -174,23 +174,6 @@ class LastingUidsTest : public ::testing::Test {
     FakeHost host_;
 };
 
-TEST_F(LastingUidsTest, FolderWithAValueKeepsItAndItsNamesUidsThenNeverReusesOne) {
-    Put(root_ / "user" / "inbox.box" / "Imap4.ini", "[IMAP4]\r\nUID=7\r\n");
-    List("inbox.box", {"AAAA0001=QAAAAAEAAAABAAAA", "AAAA0002=QAAAAAEAAAACAAAA"});
-    Opened first = Open("INBOX");
-    EXPECT_EQ(first.validity, 7u);
-    EXPECT_EQ(first.uids, (Uids{1, 2}));
-    EXPECT_TRUE(fs::exists(root_ / "user" / "inbox.box" / "Imap4.uid"));
-    // The host deletes 0002 and stores another message under that name; then deletes all.
-    List("inbox.box", {"AAAA0001=QAAAAAEAAAABAAAA", "AAAA0002=QAAAAAEAAAADAAAA"});
-    EXPECT_EQ(Open("INBOX").uids, (Uids{1, 3}));
-    List("inbox.box", {});
-    EXPECT_EQ(Open("INBOX").next, 4u);
-    List("inbox.box", {"AAAA0002=QAAAAAEAAAADAAAA"});
-    EXPECT_EQ(Open("INBOX").uids, (Uids{4}));
-    EXPECT_EQ(Counter(), 40u);
-}
-
 TEST_F(LastingUidsTest, LostOrDamagedRecordTakesANewGreaterValidity) {
     // A folder that had a record and lost it; one whose record is damaged; one that never had
     // a value (the counter's next one).

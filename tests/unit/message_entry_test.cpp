@@ -177,22 +177,6 @@ TEST_F(MessageEntryTest, NamesReachingOutsideTheFolderFormNoPathAndNoKey) {
     }
 }
 
-TEST_F(MessageEntryTest, ClientFormOfCrLfFile) {
-    PutMessage(
-        "From: a@example.com\r\n"
-        "X-Orvex-Status: 0001\r\n"
-        "Subject: hi\r\n"
-        "\r\n"
-        "line one\r\n"
-        "\r\n"
-        "line three\r\n");
-    const uint32_t size = MessageSize(host_, entry_, mailRoot_, folder_);
-    LoadMessage(host_, entry_, mailRoot_, folder_, true);
-    EXPECT_STREQ(entry_.headerText.c_str(), "From: a@example.com\r\nSubject: hi\r\n");
-    EXPECT_STREQ(entry_.bodyText.c_str(), "line one\r\n\r\nline three\r\n");
-    EXPECT_EQ(size, Whole().size());
-}
-
 TEST_F(MessageEntryTest, StatusLineInAnyCaseIsDroppedButContinuationKept) {
     PutMessage(
         "x-orvex-status: 1\r\n"
