@@ -1,6 +1,6 @@
 // Tests of STORE's flag update in both modes (the host request per flag, the entry's status
-// word, which forms answer), of the extended flag lists (the flags kept beside the status word,
-// the status word of an import) and of the exact SEARCH's criterion test.
+// word, which forms answer), of the extended flag lists (the flags kept beside the status word)
+// and of the exact SEARCH's criterion test.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -149,7 +149,7 @@ TEST_F(ExtendedFlagUpdateTest, AddAndRemoveFormsChangeOnlyTheListedFlags) {
     EXPECT_EQ(entry_.status, 0u);
 }
 
-TEST(ExtendedFlagListTest, KeptFlagsAndTheStatusWordOfAnImport) {
+TEST(ExtendedFlagListTest, KeptFlags) {
     FlagList kept;
     ASSERT_TRUE(ReadKeptFlags("\\Seen $Work \\flagged \\Recent $work \\Unknown Junk", &kept));
     EXPECT_EQ(kept, (FlagList{"\\Flagged", "$Work", "Junk"}));
@@ -157,12 +157,6 @@ TEST(ExtendedFlagListTest, KeptFlagsAndTheStatusWordOfAnImport) {
     EXPECT_TRUE(kept.empty());
     for (const char* list : {"\\Seen \"two words\"", "a]b", "(nested)", "\\Seen $\x80"})
         EXPECT_FALSE(ReadKeptFlags(list, &kept)) << list;
-
-    // Unread unless \Seen; the other three set their bits; the rest is passed over.
-    EXPECT_EQ(ImportStatus(""), StatusUnread);
-    EXPECT_EQ(ImportStatus("\\seen \\Flagged $Work"), 0u);
-    EXPECT_EQ(ImportStatus("\\Answered \\Draft \\Deleted \\Recent"),
-              StatusUnread | StatusAnswered | StatusDraft | StatusDeleted);
 }
 
 TEST_F(ExtendedFlagUpdateTest, KeyTooLongForTheHostIsNeverSent) {

@@ -1,7 +1,7 @@
 // Tests of the opened folder: "Entry.lst" loading in UID order (file order for equal UIDs),
 // UIDNEXT, the empty and missing cases, status words and the RECENT/UNSEEN counts, UIDVALIDITY
 // from the folder or the shared counter (also under concurrent opens), folder path
-// normalisation, and the import and copy requests to the host.
+// normalisation, and the copy requests to the host.
 #include "store/mailbox.h"
 
 #include <gtest/gtest.h>
@@ -286,19 +286,6 @@ TEST_F(MailboxTest, FolderPathNormalisation) {
     inbox.OpenIndex();
     EXPECT_EQ(NamesOf(inbox), (Names{"AAAA0003"}));
     EXPECT_EQ(inbox.UidValidity(), 7u);
-}
-
-TEST_F(MailboxTest, ImportHandsTheFileToTheHost) {
-    Mailbox(host_, "user", "INBOX").ImportMessage("/tmp/imp1.tmp");
-    Mailbox(host_, "user", "work.box/2001.box").ImportMessage("/tmp/imp2.tmp");
-    const std::vector<FakeHost::Import> imports = host_.Imports();
-    ASSERT_EQ(imports.size(), 2u);
-    EXPECT_EQ(imports[0].file, "/tmp/imp1.tmp");
-    EXPECT_EQ(imports[0].folder, "user\\inbox.box");
-    EXPECT_EQ(imports[0].status, StatusUnread);
-    EXPECT_EQ(imports[1].file, "/tmp/imp2.tmp");
-    EXPECT_EQ(imports[1].folder, "user\\work.box\\2001.box");
-    EXPECT_EQ(imports[1].status, 0x40000000u);
 }
 
 TEST_F(MailboxTest, CopyBySequenceNumberOrUid) {
