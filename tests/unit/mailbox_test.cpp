@@ -1,7 +1,7 @@
 // Tests of the opened folder: "Entry.lst" loading in UID order (file order for equal UIDs),
 // UIDNEXT, the empty and missing cases, status words and the RECENT/UNSEEN counts, UIDVALIDITY
 // from the folder or the shared counter (also under concurrent opens), folder path
-// normalisation, and the copy requests to the host.
+// normalisation. (The import and copy requests to the host are tested end to end.)
 #include "store/mailbox.h"
 
 #include <gtest/gtest.h>
@@ -286,41 +286,6 @@ TEST_F(MailboxTest, FolderPathNormalisation) {
     inbox.OpenIndex();
     EXPECT_EQ(NamesOf(inbox), (Names{"AAAA0003"}));
     EXPECT_EQ(inbox.UidValidity(), 7u);
-}
-
-TEST_F(MailboxTest, CopyBySequenceNumberOrUid) {
-    PinValidity("inbox.box");
-    PutFolder("inbox.box", 3,
-              "AAAB0001=" + Value(0) + "\r\nAAAA0002=" + Value(0) +
-                  "\r\nAAAA0001=" + Value(StatusAnswered) + "\r\n");
-    Mailbox box(host_, "user", "INBOX");
-    box.OpenIndex();
-    const std::string source = host_.Directory() + "user\\inbox.box\\";
-
-    EXPECT_NE(box.CopyMessage(10001, 1, "work.box"), 0);
-    EXPECT_NE(box.CopyMessage(1, 0, "\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43"), 0);
-    EXPECT_NE(box.CopyMessage(3, 0, "work.box/2001.box"), 0);
-    EXPECT_NE(box.CopyMessage(2, 1, "INBOX"), 0);
-    const std::vector<FakeHost::Import> imports = host_.Imports();
-    ASSERT_EQ(imports.size(), 4u);
-    EXPECT_EQ(imports[0].file, source + "AAAB0001.orv");
-    EXPECT_EQ(imports[0].folder, "user\\work.box");
-    EXPECT_EQ(imports[1].file, source + "AAAA0001.orv");
-    EXPECT_EQ(imports[1].folder, "user\\inbox.box");
-    EXPECT_EQ(imports[2].file, source + "AAAB0001.orv");
-    EXPECT_EQ(imports[2].folder, "user\\work.box\\2001.box");
-    EXPECT_EQ(imports[3].file, source + "AAAA0002.orv");
-    EXPECT_EQ(imports[3].folder, "user\\inbox.box");
-    for (const auto& call : imports)
-        EXPECT_EQ(call.status, StatusUnread);
-
-    // Nothing to copy: sequence number 0 or past the end, a UID no entry has.
-    host_.ClearCalls();
-    EXPECT_EQ(box.CopyMessage(0, 0, "work.box"), 0);
-    EXPECT_EQ(box.CopyMessage(4, 0, "work.box"), 0);
-    EXPECT_EQ(box.CopyMessage(3, 1, "work.box"), 0);
-    EXPECT_EQ(box.CopyMessage(0, 1, "work.box"), 0);
-    EXPECT_TRUE(host_.Imports().empty());
 }
 
 TEST(MessageIndexTest, SortedInsertOfCopies) {

@@ -225,23 +225,6 @@ TEST_F(MessageEntryTest, MissingFileIsCreatedEmptyAndGivesSizeTwo) {
     EXPECT_EQ(host_.Marks().size(), 1u);
 }
 
-TEST_F(MessageEntryTest, JapaneseHeaderBecomesEncodedWordAndBodyJis) {
-    PutMessage(
-        "Subject: \x83\x65\x83\x58\x83\x67 test\r\n"  // テスト
-        "X-Orvex-Status: \x82\xa0\r\n"
-        "\r\n"
-        // 本文は日本語です。
-        "\x96{\x95\xb6\x82\xcd\x93\xfa\x96{\x8c\xea\x82\xc5\x82\xb7\x81\x42\r\n"
-        "ascii\r\n");
-    const uint32_t size = MessageSize(host_, entry_, mailRoot_, folder_);
-    LoadMessage(host_, entry_, mailRoot_, folder_, true);
-    EXPECT_STREQ(entry_.headerText.c_str(),
-                 "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhCIA==?=test\r\n");
-    // The iso2022_jp form of the same text.
-    EXPECT_STREQ(entry_.bodyText.c_str(), "\x1b$BK\\J8$OF|K\\8l$G$9!#\x1b(B\r\nascii\r\n");
-    EXPECT_EQ(size, Whole().size());
-}
-
 TEST_F(MessageEntryTest, SizeIsMeasuredWithoutLoadingAndKept) {
     PutMessage("Subject: \x83\x65\r\n\r\n\x93\xFA\x96\x7B\r\nend\r\n");
     const uint32_t size = MessageSize(host_, entry_, mailRoot_, folder_);
