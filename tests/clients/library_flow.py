@@ -1,5 +1,5 @@
 """What a program built on an IMAP library does, as a migration script or a mail app runs it:
-the flow of the scripts beside this file (imapclient_flow.pl, imapflow_flow.js). The script
+the flow of the script beside this file (imapclient_flow.pl). The script
 logs in, lists the folders, reads every message of INBOX and 仕事 (its bytes, its flags and the
 subject as the library decodes it), sets \\Seen and \\Flagged on one INBOX message, clears
 \\Seen on another and sets then clears \\Flagged on a third, appends a Japanese message with
