@@ -526,24 +526,20 @@ class ExactModeTest(ModeTestCase):
 class SettingTest(StoreTestCase):
 
     def test_orimapst_sets_and_shows_the_mode(self):
-        rc, out, err = self.mailbox.orimapst("show")
-        self.assertIn("Extended    0 (exact command set) (default)\n", out)
-        rc, out, err = self.mailbox.orimapst("set", "Extended", "1")
-        self.assertEqual((rc, out), (0, "Extended set to 1\n"), err)
+        self.assertIn("Extended    0 (exact command set) (default)\n",
+                      self.orimapst_ok("show"))
+        self.assertEqual(self.orimapst_ok("set", "Extended", "1"), "Extended set to 1\n")
         with open(self.mailbox.settings_path, "rb") as f:
             self.assertIn(b"[Server]\r\nPortNo=%d\r\nLoginFailureDelay=0\r\nMaxLoginFailures=0\r\n"
                           b"Extended=1\r\n" % self.port, f.read())
-        rc, out, err = self.mailbox.orimapst("show")
-        self.assertIn("Extended    1 (extended mode)\n", out)
+        self.assertIn("Extended    1 (extended mode)\n", self.orimapst_ok("show"))
         for value in ("2", "", "yes"):
             rc, out, err = self.mailbox.orimapst("set", "Extended", value)
             self.assertEqual(rc, 1)
             self.assertIn("Extended must be 0", err)
-        rc, out, err = self.mailbox.orimapst("set", "extended", "0")
-        self.assertEqual(rc, 0, err)
+        self.orimapst_ok("set", "extended", "0")
         with open(self.mailbox.settings_path, "rb") as f:
             self.assertIn(b"Extended=0\r\n", f.read())
-
 
 class HostDeleteTest(StoreTestCase):
     """The host stand-in's delete, called by the store probe plug-in from several threads."""
