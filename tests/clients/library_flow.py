@@ -1,5 +1,5 @@
 """What a program built on an IMAP library does, as a migration script or a mail app runs it:
-the flow of the scripts beside this file (imapclient_flow.pl, imapflow_flow.js). The script
+the flow of the script beside this file (imapclient_flow.pl). The script
 logs in, lists the folders, reads every message of INBOX and 仕事 (its bytes, its flags and the
 subject as the library decodes it), sets \\Seen and \\Flagged on one INBOX message, clears
 \\Seen on another and sets then clears \\Flagged on a third, appends a Japanese message with
@@ -56,7 +56,6 @@ class LibraryFlow:
     what it read; check_changes (of each mode's test) checks the rest."""
 
     command = None
-    env = {}
 
     def run_flow(self):
         message = os.path.join(self.work, "appended.eml")
@@ -74,7 +73,7 @@ class LibraryFlow:
         path = os.path.join(self.work, "plan.json")
         with open(path, "w", encoding="utf-8") as f:
             json.dump(plan, f, ensure_ascii=False)
-        rc, out, err = self.run_client(self.command + [path], env=self.env)
+        rc, out, err = self.run_client(self.command + [path])
         self.assertEqual(rc, 0, self.describe_runs())
         report = json.loads(out)
         self.assertEqual(sorted(report["steps"]), sorted(STEPS), self.describe_runs())

@@ -202,6 +202,14 @@ class FaultTestCase(StoreTestCase):
         return self.host_calls("_OPAImportFile@12")
 
 
+def in_both_modes(cases):
+    """Makes ExactNameTest and ExtendedNameTest of the cases class NameCases."""
+    for prefix, extended in (("Exact", False), ("Extended", True)):
+        name = prefix + cases.__name__[:-len("Cases")] + "Test"
+        globals()[name] = type(name, (cases, FaultTestCase), {"extended": extended})
+    return cases
+
+
 # A client that goes away in the middle of a command.
 
 class SlowClient(ImapClient):
@@ -593,6 +601,7 @@ class StoreRewriter(threading.Thread):
             time.sleep(0.002)
 
 
+@in_both_modes
 class RewriteCases:
     """Clients read a folder in a loop while the host rewrites it; run in both modes."""
 
@@ -655,14 +664,6 @@ class RewriteCases:
         self.assertEqual(self.host.process.poll(), None, "the host ended")
 
 
-class ExactRewriteTest(RewriteCases, FaultTestCase):
-    pass
-
-
-class ExtendedRewriteTest(RewriteCases, FaultTestCase):
-    extended = True
-
-
 # Files in the store that cannot be read, or hold what the host never writes.
 
 def nested_message(depth):
@@ -675,6 +676,7 @@ def nested_message(depth):
     return header + body
 
 
+@in_both_modes
 class BrokenFileCases:
     """A store with unreadable, truncated and binary files, read with every command; run in
     both modes. The answers must parse and the host must stay up."""
@@ -788,16 +790,9 @@ class BrokenFileCases:
         self.assertEqual(self.host.process.poll(), None, "the host ended")
 
 
-class ExactBrokenFileTest(BrokenFileCases, FaultTestCase):
-    pass
-
-
-class ExtendedBrokenFileTest(BrokenFileCases, FaultTestCase):
-    extended = True
-
-
 # A temporary directory that cannot take the APPEND literal.
 
+@in_both_modes
 class TempDirectoryCases:
     """APPEND while the host's temporary directory is full, read-only, missing or a file; run
     in both modes. The server must answer, go on serving and hand the host nothing: a message
@@ -887,14 +882,6 @@ class TempDirectoryCases:
                          message_file(UNREAD, message))
 
 
-class ExactTempDirectoryTest(TempDirectoryCases, FaultTestCase):
-    pass
-
-
-class ExtendedTempDirectoryTest(TempDirectoryCases, FaultTestCase):
-    extended = True
-
-
 # Proof that the server changes the store only through the host's functions.
 
 def ini_entries(data):
@@ -930,6 +917,7 @@ def folder_of_key(key):
 STATUS_LINE = re.compile(rb"X-Orvex-Status: ([0-9A-F]{8})\r\n")
 
 
+@in_both_modes
 class StoreHashCases:
     """A store read whole before and after sessions in both modes: a long read-only session with
     every read command must leave every file as it was, but for the settings it may write (the
@@ -1199,14 +1187,6 @@ class StoreHashCases:
                len(StoreChanges(before, after).changed),
                sum(len(v) for v in imports.values()), len(deleted))
         self.assertEqual((changes.added, changes.changed), ([], []))
-
-
-class ExactStoreHashTest(StoreHashCases, FaultTestCase):
-    pass
-
-
-class ExtendedStoreHashTest(StoreHashCases, FaultTestCase):
-    extended = True
 
 
 if __name__ == "__main__":

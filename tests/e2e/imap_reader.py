@@ -62,11 +62,24 @@ class _Missing:
 MISSING = _Missing()
 
 
-class Fetch:
-    def __init__(self, sequence, word, items):
-        self.sequence = sequence
-        self.word = word
-        self.items = items
+class _Value:
+    """A parsed response: the values __init__ is given, as attributes named by fields."""
+
+    fields = ()
+
+    def __init__(self, *values):
+        if len(values) != len(self.fields):
+            raise TypeError("%s takes %d values" % (type(self).__name__, len(self.fields)))
+        for name, value in zip(self.fields, values):
+            setattr(self, name, value)
+
+    def __repr__(self):
+        return "%s(%s)" % (type(self).__name__,
+                           ", ".join(repr(getattr(self, name)) for name in self.fields))
+
+
+class Fetch(_Value):
+    fields = ("sequence", "word", "items")
 
     def names(self):
         return [name for name, _ in self.items]
@@ -78,62 +91,33 @@ class Fetch:
                 return value
         raise KeyError(name)
 
-    def __repr__(self):
-        return "Fetch(%d, %r, %r)" % (self.sequence, self.word, self.items)
+
+class Search(_Value):
+    fields = ("word", "numbers")
 
 
-class Search:
-    def __init__(self, word, numbers):
-        self.word = word
-        self.numbers = numbers
+class MailboxList(_Value):
+    fields = ("word", "attributes", "delimiter", "name", "extended")
 
 
-class MailboxList:
-    def __init__(self, word, attributes, delimiter, name, extended):
-        self.word = word
-        self.attributes = attributes
-        self.delimiter = delimiter
-        self.name = name
-        self.extended = extended
-
-    def __repr__(self):
-        return "MailboxList(%r, %r, %r, %r, %r)" % (self.word, self.attributes, self.delimiter,
-                                                    self.name, self.extended)
+class Status(_Value):
+    fields = ("word", "name", "items")
 
 
-class Status:
-    def __init__(self, word, name, items):
-        self.word = word
-        self.name = name
-        self.items = items
-
-    def __repr__(self):
-        return "Status(%r, %r, %r)" % (self.word, self.name, self.items)
+class Flags(_Value):
+    fields = ("flags",)
 
 
-class Flags:
-    def __init__(self, flags):
-        self.flags = flags
+class Condition(_Value):
+    fields = ("status", "code", "value", "text")
 
 
-class Condition:
-    def __init__(self, status, code, value, text):
-        self.status = status
-        self.code = code
-        self.value = value
-        self.text = text
+class Tagged(_Value):
+    fields = ("tag", "status", "text")
 
 
-class Tagged:
-    def __init__(self, tag, status, text):
-        self.tag = tag
-        self.status = status
-        self.text = text
-
-
-class Untagged:
-    def __init__(self, text):
-        self.text = text
+class Untagged(_Value):
+    fields = ("text",)
 
 
 _LITERAL_AT_END = re.compile(rb"\{(\d+)\}\r\n\Z")
@@ -269,37 +253,33 @@ class _Parser:
         value = self.string()
         return self.nil() if value is None else value
 
-    def flag_list(self):
+    def spaced_list(self, read):
+        """"(" [value *(SP value)] ")", each value read by read."""
         self.expect(b"(")
-        flags = []
+        values = []
         while self.peek() != b")":
-            if flags:
+            if values:
                 self.expect(b" ")
-            if self.peek() == b"\\":
-                self.pos += 1
-                flags.append(Atom(b"\\" + self.atom()))
-            else:
-                flags.append(self.atom())
+            values.append(read())
         self.expect(b")")
-        return flags
+        return values
+
+    def flag(self, perm=False):
+        """A flag: an atom, with its backslash when it has one; also "\\*" when perm."""
+        if perm and self.peek(2) == b"\\*":
+            self.pos += 2
+            return Atom(b"\\*")
+        if self.peek() == b"\\":
+            self.pos += 1
+            return Atom(b"\\" + self.atom())
+        return self.atom()
+
+    def flag_list(self):
+        return self.spaced_list(self.flag)
 
     def flag_perm_list(self):
         """"(" [flag-perm *(SP flag-perm)] ")", flag-perm being a flag or "\\*"."""
-        self.expect(b"(")
-        flags = []
-        while self.peek() != b")":
-            if flags:
-                self.expect(b" ")
-            if self.peek(2) == b"\\*":
-                self.pos += 2
-                flags.append(Atom(b"\\*"))
-            elif self.peek() == b"\\":
-                self.pos += 1
-                flags.append(Atom(b"\\" + self.atom()))
-            else:
-                flags.append(self.atom())
-        self.expect(b")")
-        return flags
+        return self.spaced_list(lambda: self.flag(perm=True))
 
     def uid_set(self):
         """uid-set of RFC 4315: UIDs and ranges (either way round) joined by commas."""
@@ -425,16 +405,9 @@ class _Parser:
         keyword = word.group(0).upper()
         self.pos = word.end()
         if keyword in (b"HEADER.FIELDS", b"HEADER.FIELDS.NOT"):
-            self.expect(b" (")
-            names = 0
-            while self.peek() != b")":
-                if names:
-                    self.expect(b" ")
-                self.astring()
-                names += 1
-            if names == 0:
+            self.expect(b" ")
+            if not self.spaced_list(self.astring):
                 self.fail("an empty header field list")
-            self.expect(b")")
         elif keyword in (b"HEADER", b"TEXT") or (allow_mime and keyword == b"MIME"):
             pass
         else:
@@ -504,14 +477,8 @@ class _Parser:
 
     def fetch(self, sequence):
         word = self.expect_word(b"FETCH")
-        self.expect(b" (")
-        items = []
-        while self.peek() != b")":
-            if items:
-                self.expect(b" ")
-            items.append(self.msg_att())
-        self.expect(b")")
-        return Fetch(sequence, word, items)
+        self.expect(b" ")
+        return Fetch(sequence, word, self.spaced_list(self.msg_att))
 
     def search(self):
         word = self.expect_word(b"SEARCH")
@@ -543,17 +510,15 @@ class _Parser:
     def tagged_ext_value(self):
         """A number, an astring, or a parenthesised list of them (nested lists too)."""
         if self.peek() == b"(":
-            self.pos += 1
-            values = []
-            while self.peek() != b")":
-                if values:
-                    self.expect(b" ")
-                values.append(self.tagged_ext_value())
-            self.expect(b")")
-            return values
+            return self.spaced_list(self.tagged_ext_value)
         if self.peek().isdigit():
             return self.number()
         return bytes(self.astring())
+
+    def tagged_ext(self):
+        tag = bytes(self.astring())
+        self.expect(b" ")
+        return tag, self.tagged_ext_value()
 
     def mailbox_list(self, word):
         self.expect(b" ")
@@ -570,31 +535,26 @@ class _Parser:
         extended = []
         if self.peek() == b" ":
             self.pos += 1
-            self.expect(b"(")
-            while self.peek() != b")":
-                if extended:
-                    self.expect(b" ")
-                tag = bytes(self.astring())
-                self.expect(b" ")
-                extended.append((tag, self.tagged_ext_value()))
-            self.expect(b")")
+            extended = self.spaced_list(self.tagged_ext)
         return MailboxList(word, attributes, delimiter, name, extended)
 
     def status(self, word):
         self.expect(b" ")
         name = self.mailbox()
-        self.expect(b" (")
-        items = []
-        while self.peek() != b")":
-            if items:
-                self.expect(b" ")
-            item = self.atom()
-            if item.upper() not in _STATUS_ITEMS:
-                self.fail("unknown STATUS item %r" % item)
-            self.expect(b" ")
-            items.append((item, self.number()))
-        self.expect(b")")
-        return Status(word, name, items)
+        self.expect(b" ")
+        return Status(word, name, self.spaced_list(self.status_item))
+
+    def status_item(self):
+        item = self.atom()
+        if item.upper() not in _STATUS_ITEMS:
+            self.fail("unknown STATUS item %r" % item)
+        self.expect(b" ")
+        return item, self.number()
+
+    def unparsed(self, start):
+        """The rest of the response from start, as Untagged."""
+        self.pos = len(self.data) - 2
+        return Untagged(self.data[start:-2])
 
     def response(self):
         if self.peek(2) == b"* ":
@@ -613,8 +573,7 @@ class _Parser:
                         self.fail("sequence number 0")
                     result = self.fetch(number)
                 else:
-                    result = Untagged(self.data[2:-2])
-                    self.pos = len(self.data) - 2
+                    result = self.unparsed(2)
             elif self.peek(6).upper() == b"SEARCH":
                 result = self.search()
             elif self.peek(6).upper() == b"FLAGS ":
@@ -623,11 +582,9 @@ class _Parser:
             elif re.compile(rb"(OK|NO|BAD) ", re.IGNORECASE).match(self.data, self.pos):
                 result = self.condition()
             else:
-                result = Untagged(self.data[2:-2])
-                self.pos = len(self.data) - 2
+                result = self.unparsed(2)
         elif self.peek(2) == b"+ ":
-            result = Untagged(self.data[:-2])
-            self.pos = len(self.data) - 2
+            result = self.unparsed(0)
         else:
             m = re.compile(rb"([^ +(){%*\"\\\]\x00-\x1f\x7f]+) (OK|NO|BAD) ",
                            re.IGNORECASE).match(self.data)
