@@ -187,10 +187,12 @@ class ClientCase(StoreTestCase):
     extended = False
     tls = False
     store_folders = fx.FOLDERS
+    # The account the client configurations name.
+    user, password = USER, PASSWORD
 
     def setUp(self):
         super().setUp()
-        fx.build(self.mailbox.path, self.store_folders)
+        self.build_store()
         self.cert = None
         if self.tls:
             self.orimapst_ok("make-cert", "localhost")
@@ -203,6 +205,10 @@ class ClientCase(StoreTestCase):
         self.work = os.path.join(self.tmp, "client")
         os.makedirs(self.work)
         self.runs = []
+
+    def build_store(self):
+        """Fills the mailbox before the host starts (the folders of store_folders)."""
+        fx.build(self.mailbox.path, self.store_folders)
 
     # Running clients.
 
@@ -233,7 +239,8 @@ class ClientCase(StoreTestCase):
         port, the account, the test's work directory and the given values; returns its path."""
         with open(os.path.join(HERE, "config", template), encoding="utf-8") as f:
             text = string.Template(f.read()).substitute(
-                port=self.client_port, user=USER, password=PASSWORD, work=self.work, **values)
+                port=self.client_port, user=self.user, password=self.password, work=self.work,
+                **values)
         path = os.path.join(self.work, name)
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)

@@ -5,16 +5,20 @@ flagged on this server and again after one more change (the last run before the 
 store is the demo's kind: Japanese folders, one whose Entry.ini has no title, a bare one, and
 a draft. Every folder must arrive under its name and every message reading as in the store
 with \\Seen, \\Answered, \\Draft and \\Flagged. doveadm runs as an ordinary account on a
-throw-away configuration in the test's directory; no Dovecot service is started."""
+throw-away configuration in the test's directory; no Dovecot service is started. The demo store
+that orvex-host --make-demo writes is migrated as well, checked against its files."""
 
+import email
+import email.policy
 import imaplib
 import os
+import shutil
 import unittest
 
-from client_case import (PASSWORD, USER, ClientCase, give_to, read_maildirs,
-                         use_unprivileged_user)
+from client_case import ClientCase, decoded, give_to, read_maildirs, use_unprivileged_user
 import fixture_store as fx
-from harness import ANSWERED, DRAFT, UNREAD, mutf7
+from harness import (ANSWERED, DRAFT, UNREAD, StoreTree, host_program, mutf7, read_tree,
+                     run)
 
 # Flagged through this server before the migration.
 FLAGGED = [fx.QUOTED, fx.find(fx.REPORTS, 1)]
@@ -35,15 +39,16 @@ class DoveadmFlow:
             give_to(self.home, uid, gid, self.tmp)
         config = self.config("dovecot.conf", "dovecot.conf", uid=uid, gid=gid)
         return self.run_client(["doveadm", "-c", config, "backup", "-R", "imapc:"],
-                               env={"USER": USER, "HOME": self.home})
+                               env={"USER": self.user, "HOME": self.home})
 
     def store_flags(self, changes):
         """UID STORE straight to the server, one (folder, uid, change) each."""
         c = imaplib.IMAP4("127.0.0.1", self.port, timeout=60)
         try:
-            c.login(USER, PASSWORD)
+            c.login(self.user, self.password)
             for folder, uid, change in changes:
-                self.assertEqual(c.select('"%s"' % mutf7(folder.name).decode())[0], "OK")
+                name = folder if isinstance(folder, str) else folder.name
+                self.assertEqual(c.select('"%s"' % mutf7(name).decode())[0], "OK")
                 self.assertEqual(c.uid("STORE", str(uid), change)[0], "OK")
         finally:
             c.logout()
@@ -85,6 +90,91 @@ class ExtendedModeTest(DoveadmFlow, ClientCase):
         self.assert_migrated(FLAGGED[1:], [fx.PLAIN])
         self.assert_calls([("mark", "inbox.box/AAAA0001", UNREAD, 0)])
         self.assert_store_through_calls()
+
+
+def reading(msg, store_form=False):
+    """What a reader sees of a message: its address and date fields, and each leaf part's type,
+    file name and content (text for text parts, bytes for others). store_form: msg was parsed
+    from the host's file decoded as code page 932, where text parts are not transfer-encoded
+    unless in base64, which then holds Shift_JIS."""
+    def addresses(field):
+        return [(a.display_name, a.addr_spec) for a in msg[field].addresses]
+
+    parts = []
+    for part in msg.walk():
+        if part.is_multipart():
+            continue
+        if part.get_content_maintype() != "text":
+            content = part.get_payload(decode=True)
+        elif not store_form:
+            content = part.get_content()
+        elif part["content-transfer-encoding"] == "base64":
+            content = part.get_payload(decode=True).decode("cp932")
+        else:
+            content = part.get_payload()
+        if isinstance(content, str):
+            content = content.replace("\r\n", "\n")
+        parts.append((part.get_content_type(), part.get_filename(), content))
+    return (str(msg["subject"]), addresses("from"), addresses("to"), str(msg["date"]),
+            str(msg["message-id"]).strip(), parts)
+
+
+class DemoStoreTest(DoveadmFlow, ClientCase):
+    """The demo store, as orvex-host --make-demo writes it, migrated whole."""
+
+    extended = True
+    user = password = "demo"
+    # Directory under the mail root -> the name each folder must arrive under.
+    FOLDERS = {"inbox.box": "INBOX", "outbox.box": "送信箱", "work.box": "仕事",
+               "work.box/projects.box": "仕事/プロジェクト", "work.box/reports.box": "仕事/報告書",
+               "news.box": "Newsletters", "backup": "backup"}
+    # Flagged through this server before the migration: (folder, UID, Message-ID).
+    FLAGGED = [("INBOX", 3, "<20250304140210.1002@demo.example>"),
+               ("仕事/報告書", 1, "<20250331174000.3004@demo.example>")]
+
+    def build_store(self):
+        demo = os.path.join(self.tmp, "demo")
+        rc, out, err = run([host_program(), "--mailbox", demo, "--make-demo"])
+        self.assertEqual(rc, 0, err)
+        shutil.copytree(os.path.join(demo, "demo"), os.path.join(self.mailbox.path, "demo"))
+        shutil.copy(os.path.join(demo, "passwd"), self.mailbox.passwd_path)
+        self.setting("FolderName", "1")
+        self.store = StoreTree(self.mailbox.path, "demo")
+
+    def store_messages(self, path):
+        """{Message-ID: (reading, Maildir flag letters)} of a folder's files and index."""
+        out = {}
+        for name, status, _, _, _ in self.store.index(path):
+            data = self.store.read(path, name.decode() + ".orv").split(b"\r\n", 1)[1]
+            msg = email.message_from_string(data.decode("cp932"), policy=email.policy.default)
+            r = reading(msg, store_form=True)
+            flags = {"S": not status & UNREAD, "R": bool(status & ANSWERED),
+                     "D": bool(status & DRAFT), "F": r[4] in [f[2] for f in self.FLAGGED]}
+            out[r[4]] = (r, "".join(sorted(l for l, on in flags.items() if on)))
+        return out
+
+    def test_flow(self):
+        self.store_flags([(f, uid, "+FLAGS.SILENT (\\Flagged)") for f, uid, _ in self.FLAGGED])
+        rc, out, err = self.doveadm_backup()
+        self.assertEqual(rc, 0, self.describe_runs())
+
+        folders = read_maildirs(os.path.join(self.home, "Maildir"))
+        self.assertEqual(sorted(folders), sorted(self.FOLDERS.values()))
+        count = 0
+        for path, name in self.FOLDERS.items():
+            got = {}
+            for _, letters, data in folders[name]:
+                r = reading(decoded(data))
+                got[r[4]] = (r, "".join(sorted(l for l in "DFRS" if l in letters)))
+            self.assertEqual(got, self.store_messages(path), name)
+            count += len(got)
+        self.assertEqual(count, 12)
+        # Pulling only reads: the host's files are as they were.
+        host_files = lambda: {p: d for p, d in read_tree(self.store.root).items()
+                              if not os.path.basename(p).startswith("Imap4.")}
+        self.assertEqual(host_files(), {p: d for p, d in self.before.items()
+                                        if not os.path.basename(p).startswith("Imap4.")})
+        self.assert_calls([])
 
 
 class ExactModeTest(DoveadmFlow, ClientCase):
