@@ -4,6 +4,7 @@
 #include "mime/body_structure.h"
 #include "mime/mime_part.h"
 #include "render/envelope.h"
+#include "store/message_cache.h"
 
 namespace {
 
@@ -26,13 +27,93 @@ Text ReadEnvelopeValue(HostPort& host, const MessageEntry& entry, const Text& ma
     return value;
 }
 
+// The exact BODYSTRUCTURE value, parsed from the message file apart from the client form.
+Text ReadMimeStructure(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
+                       const Text& folderPath) {
+    MimePart root;
+    const Text path = MessageFilePath(host, entry, mailRoot, folderPath);
+    if (!path.IsEmpty()) {
+        ParseMessageFile(&root, path.c_str());
+    } else if (!IsPlainFileName(entry.fileName)) {
+        // Such a name stands for a missing message, which reads as an empty one: its
+        // structure is parsed from a file that is not open, with no disk access.
+        File none;
+        ParsePart(&none, &root, nullptr, nullptr);
+    }
+    Text value;
+    RenderBodyStructure(root, &value);
+    return value;
+}
+
 }  // namespace
 
-void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                 const FetchRequest& request, FetchedMessage* m) {
+namespace {
+
+// The message file as one FETCH finds it: its path and its stamp (have: false when it is
+// missing or not a plain name, and then nothing comes from the cache).
+struct FileCheck {
+    Text path;
+    platform::FileStamp stamp;
+    bool have = false;
+};
+
+// A short number for a stamp, kept in the entry to see whether its file changed.
+uint64_t StampKey(const platform::FileStamp& stamp) {
+    uint64_t key = 0x9E3779B97F4A7C15u;
+    for (uint64_t part : {static_cast<uint64_t>(stamp.size), static_cast<uint64_t>(stamp.writeTime),
+                          stamp.volume, stamp.file}) {
+        key ^= part + 0x9E3779B97F4A7C15u + (key << 6) + (key >> 2);
+    }
+    return key == 0 ? 1 : key;
+}
+
+// The cache's number for the client form a request is served in.
+int CacheForm(const FetchRequest& request) {
+    return request.mode() == Mode::kExact ? 0 : 1 + static_cast<int>(request.text());
+}
+
+// Whether any item of the request is read from the message file.
+bool ReadsFile(const FetchRequest& r) {
+    return r.NeedsHeaderText() || r.NeedsBodyText() || r.NeedsSize() || r.NeedsEnvelope() ||
+           r.NeedsFileTime() || r.NeedsMimeStructure() || r.NeedsWholeMessage();
+}
+
+// Stamps the message file before anything of it is served. When the host rewrote or replaced
+// the file since the entry's texts, size and envelope were read, they are dropped, so every
+// item of this FETCH comes from the file as it is now.
+FileCheck CheckFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
+                    const Text& folderPath, const FetchRequest& request) {
+    FileCheck check;
+    if (!ReadsFile(request))
+        return check;
+    check.path = MessageFilePath(host, entry, mailRoot, folderPath);
+    check.have = !check.path.IsEmpty() && platform::FileStampOf(check.path.c_str(), &check.stamp);
+    const uint64_t key = check.have ? StampKey(check.stamp) : 0;
+    // An entry never stamped keeps what it holds: it was read moments ago, for a search.
+    if (entry.stampKey != 0 && entry.stampKey != key) {
+        entry.headerText = Text();
+        entry.bodyText = Text();
+        entry.envelope = Text();
+        entry.clientSize = 0;
+    }
+    entry.stampKey = key;
+    return check;
+}
+
+void LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                 const FetchRequest& request, const FileCheck& file, FetchedMessage* m) {
     const Mode mode = request.mode();
     m->mode = mode;
     const LoadPolicy quiet{mode, false, request.text()};
+    MessageCache& cache = MessageCache::Shared();
+    const int form = CacheForm(request);
+    MessageFacts known;
+    const bool asks =
+        request.NeedsSize() || request.NeedsEnvelope() || request.NeedsMimeStructure();
+    if (file.have && asks)
+        cache.Find(file.path, form, file.stamp, &known);
+    MessageFacts learned;
+
     if (request.NeedsHeaderText() && request.NeedsBodyText()) {
         LoadMessage(host, entry, mailRoot, folderPath, true, quiet);
     } else if (request.NeedsHeaderText()) {
@@ -40,37 +121,38 @@ void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
     } else if (request.NeedsBodyText()) {
         LoadBody(host, entry, mailRoot, folderPath, true, quiet);
     }
-    if (request.NeedsSize())
+    if (request.NeedsSize()) {
+        if (entry.clientSize == 0)
+            entry.clientSize = known.clientSize;
         m->size = MessageSize(host, entry, mailRoot, folderPath, quiet);
-    if (request.NeedsEnvelope()) {
-        if (mode == Mode::kExact) {
-            // Read once per message: the host never rewrites a message file in place. The
-            // value is kept in the entry, within the folder's bound on kept text.
-            if (entry.envelope.IsEmpty())
-                entry.envelope =
-                    ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode, request.text());
-            m->envelope = &entry.envelope;
-        } else {
-            m->ownEnvelope =
-                ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode, request.text());
-            m->envelope = &m->ownEnvelope;
-        }
+        if (known.clientSize == 0)
+            learned.clientSize = m->size;
     }
-    if (request.NeedsFileTime())
-        m->fileTime = MessageFileTime(host, entry, mailRoot, folderPath);
-    if (request.NeedsMimeStructure()) {
-        // The message file is parsed on its own, apart from the client form.
-        MimePart root;
-        const Text path = MessageFilePath(host, entry, mailRoot, folderPath);
-        if (!path.IsEmpty()) {
-            ParseMessageFile(&root, path.c_str());
-        } else if (!IsPlainFileName(entry.fileName)) {
-            // Such a name stands for a missing message, which reads as an empty one: its
-            // structure is parsed from a file that is not open, with no disk access.
-            File none;
-            ParsePart(&none, &root, nullptr, nullptr);
+    if (request.NeedsEnvelope()) {
+        // The exact mode keeps the value in the entry, within the folder's bound on kept text.
+        Text& value = mode == Mode::kExact ? entry.envelope : m->ownEnvelope;
+        if (value.IsEmpty())
+            value = known.envelope;
+        if (value.IsEmpty()) {
+            value = ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode, request.text());
+            learned.envelope = value;
         }
-        RenderBodyStructure(root, &m->mimeStructure);
+        m->envelope = &value;
+    }
+    if (request.NeedsFileTime()) {
+        platform::SystemTime t = {};
+        if (file.have && platform::StampWriteTime(file.stamp, &t) && t.month >= 1 &&
+            t.month <= 12 && t.day >= 1)
+            m->fileTime = t;
+        else
+            m->fileTime = MessageFileTime(host, entry, mailRoot, folderPath);
+    }
+    if (request.NeedsMimeStructure()) {
+        m->mimeStructure = known.structure;
+        if (m->mimeStructure.IsEmpty()) {
+            m->mimeStructure = ReadMimeStructure(host, entry, mailRoot, folderPath);
+            learned.structure = m->mimeStructure;
+        }
     }
     if (request.NeedsWholeMessage()) {
         const Text& header = entry.headerText;
@@ -81,15 +163,27 @@ void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
         m->whole.append("\r\n");
         m->whole.append(body.c_str(), static_cast<size_t>(body.Length()));
     }
+    if (file.have &&
+        (learned.clientSize != 0 || !learned.envelope.IsEmpty() || !learned.structure.IsEmpty()))
+        cache.Add(file.path, form, file.stamp, learned);
+}
+
+}  // namespace
+
+void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+                 const FetchRequest& request, FetchedMessage* m) {
+    const FileCheck file = CheckFile(host, entry, mailRoot, folderPath, request);
+    LoadChecked(host, entry, mailRoot, folderPath, request, file, m);
 }
 
 void ServeFetchItems(HostPort& host, MessageEntry& entry, const Text& mailRoot,
                      const Text& folderPath, const FetchRequest& request, Output& out,
                      bool marksSeen) {
+    const FileCheck file = CheckFile(host, entry, mailRoot, folderPath, request);
     // Counted before loading: a header section that loads the header marks once more.
     const int marks = marksSeen ? request.SeenMarks(!entry.headerText.IsEmpty()) : 0;
     FetchedMessage m(entry);
-    LoadFetched(host, entry, mailRoot, folderPath, request, &m);
+    LoadChecked(host, entry, mailRoot, folderPath, request, file, &m);
     for (int i = 0; i < marks; ++i)
         MarkSeen(host, entry, mailRoot, folderPath);
     WriteFetchItems(request, m, out);

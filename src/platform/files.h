@@ -61,6 +61,28 @@ struct SystemTime {
 // The file's last-write time in UTC. 1 on success, 0 on failure.
 int FileLastWriteTime(FileHandle f, SystemTime* out);
 
+// One version of a file: its size, its last-write time in the platform's finest unit, and
+// its identity in the file system (volume and file number). A file rewritten, replaced by
+// another under its name, or deleted and made again gets another stamp; the last-write time's
+// granularity (a few milliseconds on some file systems) is the limit of that promise.
+struct FileStamp {
+    int64_t size = 0;
+    int64_t writeTime = 0;
+    uint64_t volume = 0;
+    uint64_t file = 0;
+
+    bool operator==(const FileStamp& o) const {
+        return size == o.size && writeTime == o.writeTime && volume == o.volume && file == o.file;
+    }
+    bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+// The stamp of the file at path, without reading it (any thread). 1 on success; 0 when there
+// is no such file, it is a directory, or the system cannot tell.
+int FileStampOf(const char* path, FileStamp* out);
+// The stamp's last-write time in UTC, as FileLastWriteTime gives it. 1 on success, 0 on
+// failure. Pure.
+int StampWriteTime(const FileStamp& stamp, SystemTime* out);
+
 // Deletes a file. 1 on success, 0 on failure.
 int DeleteFilePath(const char* path);
 // Renames a file to a new path in the same directory, replacing a file that exists there, so

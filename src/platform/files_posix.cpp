@@ -152,14 +152,12 @@ int CloseFile(FileHandle f) {
     return 1;
 }
 
-int FileLastWriteTime(FileHandle f, SystemTime* out) {
-    if (f < 0 || out == nullptr)
-        return 0;
-    struct stat st;
-    if (fstat(ToFd(f), &st) != 0)
-        return 0;
+namespace {
+
+// A UTC calendar time from seconds and nanoseconds since 1970.
+int CalendarTime(time_t seconds, long nanoseconds, SystemTime* out) {
     struct tm tm;
-    if (gmtime_r(&st.st_mtim.tv_sec, &tm) == nullptr)
+    if (gmtime_r(&seconds, &tm) == nullptr)
         return 0;
     out->year = static_cast<uint16_t>(tm.tm_year + 1900);
     out->month = static_cast<uint16_t>(tm.tm_mon + 1);
@@ -168,8 +166,44 @@ int FileLastWriteTime(FileHandle f, SystemTime* out) {
     out->hour = static_cast<uint16_t>(tm.tm_hour);
     out->minute = static_cast<uint16_t>(tm.tm_min);
     out->second = static_cast<uint16_t>(tm.tm_sec);
-    out->milliseconds = static_cast<uint16_t>(st.st_mtim.tv_nsec / 1000000);
+    out->milliseconds = static_cast<uint16_t>(nanoseconds / 1000000);
     return 1;
+}
+
+}  // namespace
+
+int FileLastWriteTime(FileHandle f, SystemTime* out) {
+    if (f < 0 || out == nullptr)
+        return 0;
+    struct stat st;
+    if (fstat(ToFd(f), &st) != 0)
+        return 0;
+    return CalendarTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, out);
+}
+
+int FileStampOf(const char* path, FileStamp* out) {
+    if (path == nullptr || out == nullptr)
+        return 0;
+    struct stat st;
+    if (stat(MapPath(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return 0;
+    out->size = static_cast<int64_t>(st.st_size);
+    out->writeTime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out->volume = static_cast<uint64_t>(st.st_dev);
+    out->file = static_cast<uint64_t>(st.st_ino);
+    return 1;
+}
+
+int StampWriteTime(const FileStamp& stamp, SystemTime* out) {
+    if (out == nullptr)
+        return 0;
+    int64_t seconds = stamp.writeTime / 1000000000;
+    int64_t nanoseconds = stamp.writeTime % 1000000000;
+    if (nanoseconds < 0) {
+        nanoseconds += 1000000000;
+        --seconds;
+    }
+    return CalendarTime(static_cast<time_t>(seconds), static_cast<long>(nanoseconds), out);
 }
 
 int DeleteFilePath(const char* path) {

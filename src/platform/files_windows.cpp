@@ -161,6 +161,50 @@ int FileLastWriteTime(FileHandle f, SystemTime* out) {
     return 1;
 }
 
+int FileStampOf(const char* path, FileStamp* out) {
+    if (path == nullptr || out == nullptr)
+        return 0;
+    // Opened for no access at all, only to ask for the file's information: every other
+    // opener, a writer or a deleter included, goes on undisturbed.
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL got = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    if (!got || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return 0;
+    out->size =
+        static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    out->writeTime =
+        static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                             info.ftLastWriteTime.dwLowDateTime);
+    out->volume = info.dwVolumeSerialNumber;
+    out->file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return 1;
+}
+
+int StampWriteTime(const FileStamp& stamp, SystemTime* out) {
+    if (out == nullptr)
+        return 0;
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(stamp.writeTime));
+    written.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(stamp.writeTime) >> 32);
+    SYSTEMTIME st;
+    if (!FileTimeToSystemTime(&written, &st))
+        return 0;
+    out->year = st.wYear;
+    out->month = st.wMonth;
+    out->dayOfWeek = st.wDayOfWeek;
+    out->day = st.wDay;
+    out->hour = st.wHour;
+    out->minute = st.wMinute;
+    out->second = st.wSecond;
+    out->milliseconds = st.wMilliseconds;
+    return 1;
+}
+
 int DeleteFilePath(const char* path) {
     if (path == nullptr)
         return 0;

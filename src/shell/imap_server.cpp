@@ -6,9 +6,10 @@
 
 #include "base/file.h"
 #include "net/connection.h"
-#include "platform/sockets.h"
 #include "net/tls_layer.h"
+#include "platform/sockets.h"
 #include "shell/imap_connection.h"
+#include "store/message_cache.h"
 
 // The listener of the TLS port: its connections are the server's sessions, speaking TLS from
 // the first byte.
@@ -62,6 +63,8 @@ Connection* ImapServer::CreateSession(Socket& accepted) {
 
 Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool implicitTls) {
     ServerLimits limits = ReadLimits(host_);
+    // Read at each connection, like the other limits: a changed bound holds from the next one.
+    MessageCache::Shared().SetLimit(limits.messageCacheSize);
     if (limits.maxConnections != 0 &&
         static_cast<uint32_t>(LiveConnectionCount.load()) >= limits.maxConnections) {
         // One connection too many: told goodbye and closed at once (on the TLS port there is

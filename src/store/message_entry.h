@@ -39,9 +39,12 @@ struct MessageEntry {
     // Bytes of headerText, bodyText and envelope counted in the folder's cache
     // (Mailbox::NoteServed).
     uint32_t cachedSize = 0;
-    // The byte count of the client form once MessageSize has measured it (0: not yet). The
-    // host never rewrites a message file in place, so it holds after the texts are dropped.
+    // The byte count of the client form once MessageSize has measured it (0: not yet). It
+    // holds after the texts are dropped, until the file's stamp changes (stampKey).
     uint32_t clientSize = 0;
+    // The stamp of the message file (a short number of it) when its texts, size and envelope
+    // were last served; 0 before. A FETCH that finds another drops them (imap/fetch_message.cpp).
+    uint64_t stampKey = 0;
 
     // Entries are made in great numbers (every message of a folder at each SELECT): those made
     // with "new (batch) MessageEntry" share the batch's pooled blocks, all others come from the

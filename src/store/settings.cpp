@@ -49,6 +49,8 @@ ServerLimits ReadLimits(HostPort& host) {
     limits.loginFailureDelay =
         platform::ProfileInt("Server", "LoginFailureDelay", 2000, path.c_str());
     limits.maxLoginFailures = platform::ProfileInt("Server", "MaxLoginFailures", 3, path.c_str());
+    limits.messageCacheSize =
+        platform::ProfileInt("Server", "MessageCacheSize", 64 << 20, path.c_str());
     return limits;
 }
 

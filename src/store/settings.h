@@ -46,6 +46,9 @@ struct ServerLimits {
     // which a connection is closed, default 3 (0: no limit).
     uint32_t loginFailureDelay;
     uint32_t maxLoginFailures;
+    // "MessageCacheSize": bytes of what the server keeps learned about message files for all
+    // connections (store/message_cache.h), default 64 MiB; 0: nothing kept.
+    uint32_t messageCacheSize;
 };
 ServerLimits ReadLimits(HostPort& host);
 

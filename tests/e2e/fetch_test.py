@@ -8,6 +8,7 @@ import datetime
 import email.header
 import imaplib
 import io
+import os
 import unittest
 
 import fetch_fixtures as fx
@@ -350,6 +351,54 @@ class EnvelopeAndDateTest(MessageStoreTestCase):
                          [b"text", b"plain", [b"charset", b"us-ascii"], None, None, b"7bit",
                           size, 3, None, None, None])
         self.assertEqual(self.marks(), [])
+
+
+class RewrittenFileTest(MessageStoreTestCase):
+    """What the server learns of a message file holds for that file as it is: a file the host
+    rewrites is read again at the next FETCH, so a size and the literal sent with it always
+    agree; what one session learned serves the next without reading the file again."""
+
+    def rewrite(self, old, new, keep_stamp=False):
+        """Replaces old by new in message 3's file, in place. The file's time moves on a
+        second, unless keep_stamp: then it is put back, so only the bytes differ."""
+        path = self.store.path("inbox.box", MESSAGE_3.file_name + ".orv")
+        before = os.stat(path)
+        with open(path, "r+b") as f:
+            data = f.read().replace(old, new)
+            f.seek(0)
+            f.write(data)
+            f.truncate()
+        later = 0 if keep_stamp else 10 ** 9
+        os.utime(path, ns=(before.st_atime_ns, before.st_mtime_ns + later))
+
+    def subject_and_sizes(self, client, tag, items=b"RFC822.SIZE ENVELOPE BODY.PEEK[]"):
+        (fetch,) = client.command(tag + b" FETCH 3 (" + items + b")").fetches
+        body = fetch.get(b"BODY[]") if b"BODY[]" in fetch.names() else None
+        return (fetch.get(b"ENVELOPE")[1], int(fetch.get(b"RFC822.SIZE")),
+                None if body is None else len(body))
+
+    def test_rewritten_files_and_what_sessions_share(self):
+        client = self.selected()
+        subject, size, literal = self.subject_and_sizes(client, b"f1")
+        self.assertEqual((subject, size), (b"empty", literal))
+
+        # Rewritten with the same size, then with another: each FETCH serves the file as it is.
+        self.rewrite(b"Subject: empty", b"Subject: other")
+        self.assertEqual(self.subject_and_sizes(client, b"f2", b"RFC822.SIZE ENVELOPE"),
+                         (b"other", size, None))
+        self.assertEqual(self.subject_and_sizes(client, b"f3"), (b"other", size, size))
+        self.rewrite(b"Subject: other", b"Subject: longer one")
+        self.assertEqual(self.subject_and_sizes(client, b"f4", b"RFC822.SIZE ENVELOPE"),
+                         (b"longer one", size + 5, None))
+        self.assertEqual(self.subject_and_sizes(client, b"f5"),
+                         (b"longer one", size + 5, size + 5))
+
+        # A new session takes the size and envelope the first one learned from the cache: with
+        # the file's bytes changed under the same stamp, it still answers what was learned.
+        self.rewrite(b"Subject: longer one", b"Subject: longer two", keep_stamp=True)
+        other = self.selected()
+        self.assertEqual(self.subject_and_sizes(other, b"g1", b"RFC822.SIZE ENVELOPE"),
+                         (b"longer one", size + 5, None))
 
 
 class MarkAsReadTest(MessageStoreTestCase):
