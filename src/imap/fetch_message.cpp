@@ -1,5 +1,7 @@
 #include "imap/fetch_message.h"
 
+#include <utility>
+
 #include "base/file.h"
 #include "mime/body_structure.h"
 #include "mime/mime_part.h"
@@ -82,12 +84,19 @@ bool ReadsFile(const FetchRequest& r) {
 // the file since the entry's texts, size and envelope were read, they are dropped, so every
 // item of this FETCH comes from the file as it is now.
 FileCheck CheckFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
-                    const Text& folderPath, const FetchRequest& request) {
+                    const Text& folderPath, const FetchRequest& request,
+                    platform::DirectoryStamps* directory) {
     FileCheck check;
     if (!ReadsFile(request))
         return check;
     check.path = MessageFilePath(host, entry, mailRoot, folderPath);
-    check.have = !check.path.IsEmpty() && platform::FileStampOf(check.path.c_str(), &check.stamp);
+    if (!check.path.IsEmpty() && directory != nullptr) {
+        Text name(entry.fileName);
+        name.Append(".orv");
+        check.have = directory->StampOf(name.c_str(), &check.stamp) != 0;
+    } else if (!check.path.IsEmpty()) {
+        check.have = platform::FileStampOf(check.path.c_str(), &check.stamp) != 0;
+    }
     const uint64_t key = check.have ? StampKey(check.stamp) : 0;
     // An entry never stamped keeps what it holds: it was read moments ago, for a search.
     if (entry.stampKey != 0 && entry.stampKey != key) {
@@ -100,7 +109,8 @@ FileCheck CheckFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
     return check;
 }
 
-void LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
+// Loads what the request needs; true when the cache learned something new.
+bool LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const FetchRequest& request, const FileCheck& file, FetchedMessage* m) {
     const Mode mode = request.mode();
     m->mode = mode;
@@ -108,10 +118,15 @@ void LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
     MessageCache& cache = MessageCache::Shared();
     const int form = CacheForm(request);
     MessageFacts known;
-    const bool asks =
-        request.NeedsSize() || request.NeedsEnvelope() || request.NeedsMimeStructure();
-    if (file.have && asks)
-        cache.Find(file.path, form, file.stamp, &known);
+    // Only what the entry does not hold already is asked of the cache.
+    const int wanted =
+        (request.NeedsSize() && entry.clientSize == 0 ? MessageCache::kSize : 0) |
+        (request.NeedsEnvelope() && (mode != Mode::kExact || entry.envelope.IsEmpty())
+             ? MessageCache::kEnvelope
+             : 0) |
+        (request.NeedsMimeStructure() ? MessageCache::kStructure : 0);
+    if (file.have && wanted != 0)
+        cache.Find(file.path, form, file.stamp, &known, wanted);
     MessageFacts learned;
 
     if (request.NeedsHeaderText() && request.NeedsBodyText()) {
@@ -122,17 +137,18 @@ void LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
         LoadBody(host, entry, mailRoot, folderPath, true, quiet);
     }
     if (request.NeedsSize()) {
+        const bool knew = entry.clientSize != 0 || known.clientSize != 0;
         if (entry.clientSize == 0)
             entry.clientSize = known.clientSize;
         m->size = MessageSize(host, entry, mailRoot, folderPath, quiet);
-        if (known.clientSize == 0)
+        if (!knew)
             learned.clientSize = m->size;
     }
     if (request.NeedsEnvelope()) {
         // The exact mode keeps the value in the entry, within the folder's bound on kept text.
         Text& value = mode == Mode::kExact ? entry.envelope : m->ownEnvelope;
         if (value.IsEmpty())
-            value = known.envelope;
+            value = std::move(known.envelope);
         if (value.IsEmpty()) {
             value = ReadEnvelopeValue(host, entry, mailRoot, folderPath, mode, request.text());
             learned.envelope = value;
@@ -148,7 +164,7 @@ void LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
             m->fileTime = MessageFileTime(host, entry, mailRoot, folderPath);
     }
     if (request.NeedsMimeStructure()) {
-        m->mimeStructure = known.structure;
+        m->mimeStructure = std::move(known.structure);
         if (m->mimeStructure.IsEmpty()) {
             m->mimeStructure = ReadMimeStructure(host, entry, mailRoot, folderPath);
             learned.structure = m->mimeStructure;
@@ -163,30 +179,33 @@ void LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
         m->whole.append("\r\n");
         m->whole.append(body.c_str(), static_cast<size_t>(body.Length()));
     }
-    if (file.have &&
-        (learned.clientSize != 0 || !learned.envelope.IsEmpty() || !learned.structure.IsEmpty()))
-        cache.Add(file.path, form, file.stamp, learned);
+    if (!file.have ||
+        (learned.clientSize == 0 && learned.envelope.IsEmpty() && learned.structure.IsEmpty()))
+        return false;
+    cache.Add(file.path, form, file.stamp, learned);
+    return true;
 }
 
 }  // namespace
 
 void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const FetchRequest& request, FetchedMessage* m) {
-    const FileCheck file = CheckFile(host, entry, mailRoot, folderPath, request);
+    const FileCheck file = CheckFile(host, entry, mailRoot, folderPath, request, nullptr);
     LoadChecked(host, entry, mailRoot, folderPath, request, file, m);
 }
 
-void ServeFetchItems(HostPort& host, MessageEntry& entry, const Text& mailRoot,
+bool ServeFetchItems(HostPort& host, MessageEntry& entry, const Text& mailRoot,
                      const Text& folderPath, const FetchRequest& request, Output& out,
-                     bool marksSeen) {
-    const FileCheck file = CheckFile(host, entry, mailRoot, folderPath, request);
+                     bool marksSeen, platform::DirectoryStamps* directory) {
+    const FileCheck file = CheckFile(host, entry, mailRoot, folderPath, request, directory);
     // Counted before loading: a header section that loads the header marks once more.
     const int marks = marksSeen ? request.SeenMarks(!entry.headerText.IsEmpty()) : 0;
     FetchedMessage m(entry);
-    LoadChecked(host, entry, mailRoot, folderPath, request, file, &m);
+    const bool learned = LoadChecked(host, entry, mailRoot, folderPath, request, file, &m);
     for (int i = 0; i < marks; ++i)
         MarkSeen(host, entry, mailRoot, folderPath);
     WriteFetchItems(request, m, out);
+    return learned;
 }
 
 void RenderItems(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,

@@ -6,6 +6,7 @@
 #define ORV_IMAP_FETCH_MESSAGE_H_
 
 #include "base/text.h"
+#include "platform/files.h"
 #include "render/fetch_request.h"
 #include "render/items.h"
 #include "render/output.h"
@@ -17,10 +18,12 @@
 void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const FetchRequest& request, FetchedMessage* m);
 
-// Loads, marks (unless marksSeen is false) and writes the items of one message.
-void ServeFetchItems(HostPort& host, MessageEntry& entry, const Text& mailRoot,
+// Loads, marks (unless marksSeen is false) and writes the items of one message. directory:
+// the folder's directory held open for the walk over a message set (null: none). True when
+// the shared cache learned something of the message (store/message_cache.h).
+bool ServeFetchItems(HostPort& host, MessageEntry& entry, const Text& mailRoot,
                      const Text& folderPath, const FetchRequest& request, Output& out,
-                     bool marksSeen = true);
+                     bool marksSeen = true, platform::DirectoryStamps* directory = nullptr);
 
 // The same for an item list given as text, read for this message alone (tests, tools).
 void RenderItems(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,

@@ -79,6 +79,23 @@ struct FileStamp {
 // The stamp of the file at path, without reading it (any thread). 1 on success; 0 when there
 // is no such file, it is a directory, or the system cannot tell.
 int FileStampOf(const char* path, FileStamp* out);
+// The stamps of many files of one directory, for a walk over a folder's messages: where the
+// platform allows, the directory is held open, so each stamp looks up one name instead of the
+// whole path. Only for the walk's duration: a directory replaced meanwhile is not followed.
+class DirectoryStamps {
+  public:
+    // directory: the directory's path, ending with its separator.
+    explicit DirectoryStamps(const char* directory);
+    ~DirectoryStamps();
+    DirectoryStamps(const DirectoryStamps&) = delete;
+    DirectoryStamps& operator=(const DirectoryStamps&) = delete;
+    // As FileStampOf for the file name (no separators) in the directory.
+    int StampOf(const char* name, FileStamp* out);
+
+  private:
+    std::string directory_;
+    intptr_t handle_ = -1;
+};
 // The stamp's last-write time in UTC, as FileLastWriteTime gives it. 1 on success, 0 on
 // failure. Pure.
 int StampWriteTime(const FileStamp& stamp, SystemTime* out);

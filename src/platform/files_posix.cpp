@@ -170,6 +170,17 @@ int CalendarTime(time_t seconds, long nanoseconds, SystemTime* out) {
     return 1;
 }
 
+// The stamp of a file's status; 0 for a directory.
+int StampOfStat(const struct stat& st, FileStamp* out) {
+    if (S_ISDIR(st.st_mode))
+        return 0;
+    out->size = static_cast<int64_t>(st.st_size);
+    out->writeTime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out->volume = static_cast<uint64_t>(st.st_dev);
+    out->file = static_cast<uint64_t>(st.st_ino);
+    return 1;
+}
+
 }  // namespace
 
 int FileLastWriteTime(FileHandle f, SystemTime* out) {
@@ -185,13 +196,29 @@ int FileStampOf(const char* path, FileStamp* out) {
     if (path == nullptr || out == nullptr)
         return 0;
     struct stat st;
-    if (stat(MapPath(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    if (stat(MapPath(path).c_str(), &st) != 0)
         return 0;
-    out->size = static_cast<int64_t>(st.st_size);
-    out->writeTime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    out->volume = static_cast<uint64_t>(st.st_dev);
-    out->file = static_cast<uint64_t>(st.st_ino);
-    return 1;
+    return StampOfStat(st, out);
+}
+
+DirectoryStamps::DirectoryStamps(const char* directory) : directory_(directory) {
+    handle_ = open(MapPath(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+DirectoryStamps::~DirectoryStamps() {
+    if (handle_ >= 0)
+        close(static_cast<int>(handle_));
+}
+
+int DirectoryStamps::StampOf(const char* name, FileStamp* out) {
+    if (handle_ < 0)
+        return FileStampOf((directory_ + name).c_str(), out);
+    if (name == nullptr || out == nullptr)
+        return 0;
+    struct stat st;
+    if (fstatat(static_cast<int>(handle_), name, &st, 0) != 0)
+        return 0;
+    return StampOfStat(st, out);
 }
 
 int StampWriteTime(const FileStamp& stamp, SystemTime* out) {

@@ -185,6 +185,17 @@ int FileStampOf(const char* path, FileStamp* out) {
     return 1;
 }
 
+// Windows looks each name up from the path: the directory is only remembered.
+DirectoryStamps::DirectoryStamps(const char* directory) : directory_(directory) {}
+
+DirectoryStamps::~DirectoryStamps() = default;
+
+int DirectoryStamps::StampOf(const char* name, FileStamp* out) {
+    if (name == nullptr)
+        return 0;
+    return FileStampOf((directory_ + name).c_str(), out);
+}
+
 int StampWriteTime(const FileStamp& stamp, SystemTime* out) {
     if (out == nullptr)
         return 0;

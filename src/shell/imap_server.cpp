@@ -9,6 +9,7 @@
 #include "net/tls_layer.h"
 #include "platform/sockets.h"
 #include "shell/imap_connection.h"
+#include "store/folder_facts.h"
 #include "store/message_cache.h"
 
 // The listener of the TLS port: its connections are the server's sessions, speaking TLS from
@@ -170,5 +171,7 @@ int ImapServer::Stop() {
         tlsPort_->Stop();
         tlsPort_.reset();
     }
+    // No connection is left: what the last ones learned goes to the folders' own files.
+    FolderFacts::Shared().SaveAll();
     return result;
 }

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "base/text.h"
 #include "platform/files.h"
@@ -39,10 +41,14 @@ class MessageCache {
     // Sets the bound in bytes (0: nothing is kept) and drops what no longer fits.
     void SetLimit(uint64_t bytes);
 
-    // Copies into *facts what is known of the file at path in the client form form (a small
-    // number naming the form) under exactly this stamp; facts of another stamp are dropped.
-    // False when nothing is known.
-    bool Find(const Text& path, int form, const platform::FileStamp& stamp, MessageFacts* facts);
+    // Which fields Find copies.
+    enum Wanted { kSize = 1, kEnvelope = 2, kStructure = 4, kAll = 7 };
+
+    // Copies into *facts the wanted fields known of the file at path in the client form form (a
+    // small number naming the form) under exactly this stamp; facts of another stamp are
+    // dropped. False when nothing is known.
+    bool Find(const Text& path, int form, const platform::FileStamp& stamp, MessageFacts* facts,
+              int wanted = kAll);
     // Adds the known fields of learned to what is kept for the file, form and stamp (replacing
     // facts of another stamp).
     void Add(const Text& path, int form, const platform::FileStamp& stamp,
@@ -52,9 +58,19 @@ class MessageCache {
     uint64_t Bytes() const;
     uint64_t Count() const;
 
+    // What is known of one file, as the folder's own file keeps it (store/folder_facts.h).
+    struct Record {
+        std::string name;  // the file name within its directory
+        int form = 0;
+        platform::FileStamp stamp;
+        MessageFacts facts;
+    };
+    // Appends a record for every file of the directory (its path, ending with a separator)
+    // whose facts are kept.
+    void Collect(const Text& directory, std::vector<Record>* out) const;
+
   private:
     struct Shard;
-    Shard& ShardOf(const std::string& key);
 
     static constexpr int kShards = 16;
     std::unique_ptr<Shard[]> shards_;

@@ -537,6 +537,10 @@ class ClientCase(StoreTestCase):
             validity = re.search(rb"UID=(\d+)", self.before[ini]).group(1)
             self.assertTrue(after[path].startswith(b"Imap4.flg 1\nvalidity %s " % validity))
             expected_files[path] = after[path]
+        # What the server learned of the message files it read, in its own file per folder.
+        for path in [p for p in after if os.path.basename(p) == "Imap4.cache"]:
+            self.assertTrue(after[path].startswith(b"Imap4.cache 1\n"), path)
+            expected_files[path] = after[path]
         self.assertEqual(sorted(after), sorted(expected_files))
         for path in after:
             self.assertEqual(after[path], expected_files[path], path)

@@ -1020,6 +1020,10 @@ class StoreHashCases:
             old.pop((b"IMAP4", b"Subscribe"), None)
             self.assertIn(new.pop((b"IMAP4", b"Subscribe")), (b"0", b"1"))
             self.assertEqual(old, new, path)
+        # What the server learned of the message files it read, in its own file per folder.
+        for path in [p for p in changes.added if os.path.basename(p) == "Imap4.cache"]:
+            changes.added.remove(path)
+            self.assertTrue(after[path].startswith(b"Imap4.cache 1\n"), path)
         self.assertEqual((changes.added, changes.changed), ([], []))
         # The host was asked for nothing but marks of read messages as read.
         for call in self.host_calls():

@@ -356,7 +356,8 @@ class EnvelopeAndDateTest(MessageStoreTestCase):
 class RewrittenFileTest(MessageStoreTestCase):
     """What the server learns of a message file holds for that file as it is: a file the host
     rewrites is read again at the next FETCH, so a size and the literal sent with it always
-    agree; what one session learned serves the next without reading the file again."""
+    agree; what one session learned serves the next without reading the file again, and the
+    next run of the host too."""
 
     def rewrite(self, old, new, keep_stamp=False):
         """Replaces old by new in message 3's file, in place. The file's time moves on a
@@ -399,6 +400,17 @@ class RewrittenFileTest(MessageStoreTestCase):
         other = self.selected()
         self.assertEqual(self.subject_and_sizes(other, b"g1", b"RFC822.SIZE ENVELOPE"),
                          (b"longer one", size + 5, None))
+        # So does a session of the host's next run: the folder's own file kept it.
+        client.close()
+        other.close()
+        self.assertEqual(self.host.stop(), 0, self.host.stderr())
+        self.host = self.start_store_host(check_stop=True)
+        self.assertEqual(self.subject_and_sizes(self.selected(), b"h1", b"RFC822.SIZE ENVELOPE"),
+                         (b"longer one", size + 5, None))
+        # Only the file's stamp decides: once it moves, the file is read again.
+        self.rewrite(b"Subject: longer two", b"Subject: longer two")
+        self.assertEqual(self.subject_and_sizes(self.selected(), b"h2", b"RFC822.SIZE ENVELOPE"),
+                         (b"longer two", size + 5, None))
 
 
 class MarkAsReadTest(MessageStoreTestCase):

@@ -7,6 +7,7 @@
 #include "imap/commands/commands.h"
 #include "imap/fetch_message.h"
 #include "imap/session.h"
+#include "store/folder_facts.h"
 #include "store/mailbox.h"
 
 namespace {
@@ -38,17 +39,26 @@ void FetchSet(Session& s, bool marksSeen) {
     Mailbox& folder = *s.selected;
     // The items are read once for the whole set.
     const FetchRequest request(*s.command.arguments.At(1), s.command.uid, s.mode, s.textForm);
+    // Each message file is stamped before it is served: the folder's directory is held open
+    // for the walk, so a stamp looks up one name.
+    const Text directoryPath = FolderFilePath(s.host, folder.MailRoot(), folder.FolderPath(), "");
+    platform::DirectoryStamps directory(directoryPath.c_str());
+    // What earlier runs of the host learned of the folder, the first time in this process.
+    FolderFacts::Shared().Load(directoryPath);
+    bool learned = false;
     s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
         s.Send("* ");
         s.SendNumber(sequence);
         s.Send(" ");
         s.Send(s.command.word.c_str());
         s.Send(" (");
-        ServeFetchItems(s.host, entry, folder.MailRoot(), folder.FolderPath(), request, s,
-                        marksSeen);
+        learned |= ServeFetchItems(s.host, entry, folder.MailRoot(), folder.FolderPath(), request,
+                                   s, marksSeen, &directory);
         s.Send(")\r\n");
         folder.NoteServed(entry);
     });
+    if (learned)
+        FolderFacts::Shared().Learned(directoryPath);
 }
 
 }  // namespace

@@ -1,0 +1,192 @@
+// The folder's "Imap4.cache": a first line "Imap4.cache 1", then one record per file and client
+// form: a line of nine decimal numbers (form, the stamp's size, write time, volume and file
+// number, the client form's size, and the byte counts of the name, the envelope and the
+// structure), then those three texts as they are, then a line end. Counts, not separators, end
+// the texts, so any byte may be in them.
+#include "store/folder_facts.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "store/state_file.h"
+
+namespace {
+
+constexpr char kFileName[] = "Imap4.cache";
+constexpr char kNewFileName[] = "Imap4.cache.new";
+constexpr char kFirstLine[] = "Imap4.cache 1\n";
+
+using Clock = std::chrono::steady_clock;
+
+void AppendNumber(uint64_t n, char after, std::string* out) {
+    *out += std::to_string(n);
+    *out += after;
+}
+
+// Reads a decimal number of up to 20 digits followed by after; false when there is none.
+bool ReadNumber(const char** p, const char* end, char after, uint64_t* out) {
+    const char* s = *p;
+    uint64_t n = 0;
+    int digits = 0;
+    while (s < end && *s >= '0' && *s <= '9' && digits < 20) {
+        const uint64_t next = n * 10 + static_cast<uint64_t>(*s - '0');
+        if (next / 10 != n)
+            return false;
+        n = next;
+        ++s;
+        ++digits;
+    }
+    if (digits == 0 || s >= end || *s != after)
+        return false;
+    *out = n;
+    *p = s + 1;
+    return true;
+}
+
+}  // namespace
+
+struct FolderFacts::Folder {
+    bool loaded = false;
+    bool unsaved = false;
+    bool saved = false;
+    Clock::time_point lastSave;
+};
+
+struct FolderFacts::State {
+    std::mutex lock;  // the map; each write of a file is made under it too, so they never meet
+    std::map<std::string, Folder> folders;
+};
+
+FolderFacts::FolderFacts(MessageCache& cache) : cache_(cache), state_(new State) {}
+
+FolderFacts::~FolderFacts() = default;
+
+FolderFacts& FolderFacts::Shared() {
+    // Never destroyed: a connection thread may still use it while the process ends.
+    static FolderFacts* shared = new FolderFacts(MessageCache::Shared());
+    return *shared;
+}
+
+FolderFacts::Folder& FolderFacts::FolderOf(const std::string& directory) {
+    return state_->folders[directory];
+}
+
+void FolderFacts::Load(const Text& directory) {
+    if (directory.IsEmpty())
+        return;
+    const std::string dir(directory.c_str(), static_cast<size_t>(directory.Length()));
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        Folder& folder = FolderOf(dir);
+        if (folder.loaded)
+            return;
+        folder.loaded = true;
+    }
+    std::string text;
+    if (!ReadStateFile(dir + kFileName, &text))
+        return;
+    for (const MessageCache::Record& record : Parse(text)) {
+        Text path(directory);
+        path.Append(record.name.c_str(), static_cast<int>(record.name.size()));
+        cache_.Add(path, record.form, record.stamp, record.facts);
+    }
+}
+
+void FolderFacts::Learned(const Text& directory, bool now) {
+    if (directory.IsEmpty())
+        return;
+    const std::string dir(directory.c_str(), static_cast<size_t>(directory.Length()));
+    std::lock_guard<std::mutex> hold(state_->lock);
+    Folder& folder = FolderOf(dir);
+    folder.unsaved = true;
+    if (!now && folder.saved &&
+        Clock::now() - folder.lastSave < std::chrono::seconds(kSaveInterval))
+        return;
+    if (Save(dir)) {
+        folder.unsaved = false;
+        folder.saved = true;
+        folder.lastSave = Clock::now();
+    }
+}
+
+void FolderFacts::SaveAll() {
+    std::lock_guard<std::mutex> hold(state_->lock);
+    for (auto& [dir, folder] : state_->folders) {
+        if (folder.unsaved && Save(dir)) {
+            folder.unsaved = false;
+            folder.saved = true;
+            folder.lastSave = Clock::now();
+        }
+    }
+}
+
+bool FolderFacts::Save(const std::string& directory) {
+    std::vector<MessageCache::Record> records;
+    cache_.Collect(Text(directory.c_str()), &records);
+    return ReplaceStateFile(directory + kFileName, directory + kNewFileName, Format(records));
+}
+
+std::string FolderFacts::Format(const std::vector<MessageCache::Record>& records) {
+    std::string text(kFirstLine);
+    for (const MessageCache::Record& r : records) {
+        AppendNumber(static_cast<uint64_t>(r.form), ' ', &text);
+        AppendNumber(static_cast<uint64_t>(r.stamp.size), ' ', &text);
+        AppendNumber(static_cast<uint64_t>(r.stamp.writeTime), ' ', &text);
+        AppendNumber(r.stamp.volume, ' ', &text);
+        AppendNumber(r.stamp.file, ' ', &text);
+        AppendNumber(r.facts.clientSize, ' ', &text);
+        AppendNumber(r.name.size(), ' ', &text);
+        AppendNumber(static_cast<uint64_t>(r.facts.envelope.Length()), ' ', &text);
+        AppendNumber(static_cast<uint64_t>(r.facts.structure.Length()), '\n', &text);
+        text += r.name;
+        text.append(r.facts.envelope.c_str(), static_cast<size_t>(r.facts.envelope.Length()));
+        text.append(r.facts.structure.c_str(), static_cast<size_t>(r.facts.structure.Length()));
+        text += '\n';
+    }
+    return text;
+}
+
+std::vector<MessageCache::Record> FolderFacts::Parse(const std::string& text) {
+    std::vector<MessageCache::Record> records;
+    const char* p = text.data();
+    const char* end = p + text.size();
+    if (!ReadStateWord(&p, end, kFirstLine))
+        return records;
+    while (p < end) {
+        uint64_t n[9];
+        const char after[9] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '\n'};
+        int read = 0;
+        while (read < 9 && ReadNumber(&p, end, after[read], &n[read]))
+            ++read;
+        // Texts no longer than the file holds, a form the cache knows, a 32-bit size.
+        if (read < 9 || n[0] > 9 || n[5] > UINT32_MAX || n[6] == 0 || n[6] > 4096 ||
+            n[7] > INT32_MAX || n[8] > INT32_MAX ||
+            n[6] + n[7] + n[8] + 1 > static_cast<uint64_t>(end - p) ||
+            p[n[6] + n[7] + n[8]] != '\n')
+            break;
+        MessageCache::Record r;
+        r.form = static_cast<int>(n[0]);
+        r.stamp.size = static_cast<int64_t>(n[1]);
+        r.stamp.writeTime = static_cast<int64_t>(n[2]);
+        r.stamp.volume = n[3];
+        r.stamp.file = n[4];
+        r.facts.clientSize = static_cast<uint32_t>(n[5]);
+        r.name.assign(p, static_cast<size_t>(n[6]));
+        p += n[6];
+        if (n[7] > 0)
+            r.facts.envelope.AppendBytes(p, static_cast<int>(n[7]));
+        p += n[7];
+        if (n[8] > 0)
+            r.facts.structure.AppendBytes(p, static_cast<int>(n[8]));
+        p += n[8] + 1;
+        // A name that reaches outside its folder is not one of its files.
+        if (r.name.find_first_of("\\/", 0) != std::string::npos ||
+            r.name.find('\0') != std::string::npos)
+            continue;
+        records.push_back(std::move(r));
+    }
+    return records;
+}
