@@ -4,7 +4,7 @@
 # host stand-in and Dovecot on the same mail, measures both with the same client, and prints
 # the table; the results and a chart of the ratios go to bench/results/.
 #
-#   bench/run.sh            the full benchmark (about 4 minutes; the first run also
+#   bench/run.sh            the full benchmark (about 3 minutes; the first run also
 #                           generates the store: about 7 GB taking 11 GB of disk, two
 #                           million files of it the folder of a million messages, once for
 #                           each server)
