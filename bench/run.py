@@ -725,8 +725,8 @@ def measure_server(server, client, folders, args):
 
     if args.scaling:
         log("  how cost grows: %s" % ", ".join("'%s'" % name for name in SCALING))
-        # A first pass over the folders, not timed: Dovecot builds its index of a million
-        # messages here, which takes longer than --limit.
+        # A first pass over the folders, not timed: Dovecot builds its index of the new ones
+        # here, which for a million messages may take longer than --limit.
         first = client.commands([command for name in SCALING
                                  for command in ("SELECT " + name, "UID FETCH 1:* (UID FLAGS)")],
                                 max(args.limit, WARM_UP_LIMIT))
@@ -779,8 +779,7 @@ def operations(folders, scaling):
     of the table, in order."""
     out = [(key, label, kind, SHORT.get(key), True) for key, label, kind in OPERATIONS]
     if scaling:
-        out.append((None, "how cost grows (small messages):", "heading",
-                    None, False))
+        out.append((None, "how cost grows (small messages):", "heading", None, False))
         for key, label in SCALED:
             for name in SCALING:
                 count = folders[name][0]
