@@ -15,13 +15,20 @@ Folders (mailbox name: contents):
   big    100,000 small messages (index work)
   large  about 1 GB of messages up to 5 MB (full download)
   mark   10,000 small unread messages (marking them read)
+  few    10,000 small messages  \ with big: how the cost of the index work grows
+  huge   1,000,000 small messages / with the size of the folder
 
-Every other message is read. The account file and the settings are left to the runner, which
-makes them with the setup tool. Usage: make_store.py OUT [--smoke]
+Every other message is read. A folder of more than PART messages is written in parts by as
+many processes as there are cores. "huge" is made only when named: the runner adds it to a
+store made before, the first time it is needed. The account file and the settings are left
+to the runner, which makes them with the setup tool.
+
+Usage: make_store.py OUT [--smoke] [--only NAME,...]
 """
 
 import base64
 import datetime
+import multiprocessing
 import os
 import random
 import re
@@ -38,13 +45,19 @@ FULL = {
     "big": ("big.box", "big", 1002, 100000, "small"),
     "large": ("large.box", "large", 1003, 1000 * 1000 * 1000, "large"),
     "mark": ("mark.box", "mark", 1004, 10000, "small"),
+    "few": ("few.box", "few", 1005, 10000, "small"),
+    "huge": ("huge.box", "huge", 1006, 1000000, "small"),
 }
 SMOKE = {
     "INBOX": ("inbox.box", "受信トレイ", 1001, 300, "real"),
     "big": ("big.box", "big", 1002, 2000, "small"),
     "large": ("large.box", "large", 1003, 4 * 1000 * 1000, "large"),
     "mark": ("mark.box", "mark", 1004, 300, "small"),
+    "few": ("few.box", "few", 1005, 500, "small"),
+    "huge": ("huge.box", "huge", 1006, 5000, "small"),
 }
+# Made only when asked for by name (--only), into a store made before.
+ON_DEMAND = {"huge"}
 
 # ---------------------------------------------------------------------------------------------
 # The server's conversions into client form, byte for byte: body runs of double-byte
@@ -72,10 +85,20 @@ def jis_code(pair):
     return code
 
 
+_segments = {}
+
+
 def _segment(match):
+    # Messages draw their text from a few sentences, so the same runs come back again and
+    # again: each is converted once.
     run = match.group(0)
-    return (b"\x1b$B" + b"".join(jis_code(run[i:i + 2]) for i in range(0, len(run), 2)) +
-            b"\x1b(B")
+    segment = _segments.get(run)
+    if segment is None:
+        segment = (b"\x1b$B" + b"".join(jis_code(run[i:i + 2]) for i in range(0, len(run), 2))
+                   + b"\x1b(B")
+        if len(_segments) < 1 << 18:
+            _segments[run] = segment
+    return segment
 
 
 def to_jis(sjis):
@@ -169,9 +192,10 @@ class Piece:
 class MessageMaker:
     """Makes messages of a target size from one random generator."""
 
-    def __init__(self, rng, start):
+    def __init__(self, rng, start, step=900):
         self.rng = rng
         self.time = start
+        self.step = step
 
     def text_body(self, japanese, size):
         rng = self.rng
@@ -194,7 +218,7 @@ class MessageMaker:
 
     def header(self, japanese, content_type, index):
         rng = self.rng
-        self.time += rng.randint(1, 900)
+        self.time += rng.randint(1, self.step)
         date = datetime.datetime.fromtimestamp(self.time, datetime.timezone(
             datetime.timedelta(hours=9 if japanese else 0)))
         people = JA_PEOPLE if japanese else EN_PEOPLE
@@ -294,11 +318,20 @@ def sizes(kind, count, rng):
     return out
 
 
+WRITE_FLAGS = os.O_WRONLY | os.O_CREAT | os.O_TRUNC | getattr(os, "O_CLOEXEC", 0)
+
+
 def write(path, data, mtime=None):
-    with open(path, "wb") as f:
-        f.write(data)
-    if mtime is not None:
-        os.utime(path, (mtime, mtime))
+    # Unbuffered and unsynced: a million small files are written in a few minutes.
+    fd = os.open(path, WRITE_FLAGS, 0o644)
+    try:
+        view = memoryview(data)
+        while view:
+            view = view[os.write(fd, view):]
+        if mtime is not None:
+            os.utime(fd, (mtime, mtime))
+    finally:
+        os.close(fd)
 
 
 def uid_name(uid):
@@ -310,26 +343,38 @@ def uid_name(uid):
     return "%s%04d" % (name, number)
 
 
-def make_folder(out, name, spec, folder_index):
-    directory, title, uid_validity, count, kind = spec
-    rng = random.Random(SEED * 10 + folder_index)
-    status = UNREAD if name == "mark" else READ
-    host_dir = os.path.join(out, "store", "bench", directory)
+# The messages one process writes: a folder larger than this is made in parts, side by side.
+PART = 100000
+# Message times stay below 2038: the host keeps them in 32 bits.
+LAST_TIME = 2 ** 31 - 1
+
+
+def folder_dirs(out, name, directory):
+    """The folder's directory in the host's store and its Maildir."""
     mail_dir = os.path.join(out, "maildir", "Maildir")
     if name != "INBOX":
         mail_dir = os.path.join(mail_dir, "." + name)
-    for d in (host_dir, os.path.join(mail_dir, "cur"), os.path.join(mail_dir, "new"),
-              os.path.join(mail_dir, "tmp")):
-        os.makedirs(d, exist_ok=True)
-    if name != "INBOX":
-        write(os.path.join(mail_dir, "maildirfolder"), b"")
-    maker = MessageMaker(rng, 1600000000 + folder_index * 10000000)
+    return os.path.join(out, "store", "bench", directory), mail_dir
+
+
+def make_part(out, name, spec, folder_index, part):
+    """Writes messages part * PART + 1 ... of a folder (all of them for a folder of one part);
+    returns their Entry.lst lines, their bytes in client form and their number."""
+    directory, _, _, count, kind = spec
+    host_dir, mail_dir = folder_dirs(out, name, directory)
+    seed = SEED * 10 + folder_index
+    rng = random.Random(seed if part == 0 else seed * 1000 + part)
+    start = 1600000000 + folder_index * 10000000
+    step = 900 if kind == "large" else max(1, min(900, (LAST_TIME - start) // count))
+    maker = MessageMaker(rng, start + part * PART * step, step)
+    status = UNREAD if name == "mark" else READ
+    flags = "" if status == UNREAD else "S"
+    first = part * PART
+    targets = sizes(kind, count if kind == "large" else min(PART, count - first), rng)
     index = []
     total_bytes = 0
-    targets = sizes(kind, count, rng)
-    flags = "" if status == UNREAD else "S"
     for i, size in enumerate(targets):
-        uid = i + 1
+        uid = first + i + 1
         head, pieces, when = maker.message(uid, size, kind != "small" or rng.random() < 0.1)
         stored = b"X-Orvex-Status: %08X\r\n" % status + head + CRLF + b"".join(
             p.data for p in pieces)
@@ -343,11 +388,43 @@ def make_folder(out, name, spec, folder_index):
                            (when, uid, folder_index, len(client), len(client), flags)),
               client, when)
         total_bytes += len(client)
-    write(os.path.join(host_dir, "Entry.lst"), b"".join(index))
+    return b"".join(index), total_bytes, len(targets)
+
+
+def _make_part(job):
+    return make_part(*job)
+
+
+def make_folder(out, name, spec, folder_index):
+    directory, title, uid_validity, count, kind = spec
+    host_dir, mail_dir = folder_dirs(out, name, directory)
+    for d in (host_dir, os.path.join(mail_dir, "cur"), os.path.join(mail_dir, "new"),
+              os.path.join(mail_dir, "tmp")):
+        os.makedirs(d, exist_ok=True)
+    if name != "INBOX":
+        write(os.path.join(mail_dir, "maildirfolder"), b"")
+    parts = 1 if kind == "large" else (count + PART - 1) // PART
+    jobs = [(out, name, spec, folder_index, part) for part in range(parts)]
+    if parts == 1:
+        made = [make_part(*jobs[0])]
+    else:
+        with multiprocessing.Pool(min(parts, os.cpu_count() or 1)) as pool:
+            made = pool.map(_make_part, jobs, chunksize=1)
+    messages = sum(m[2] for m in made)
+    write(os.path.join(host_dir, "Entry.lst"), b"".join(m[0] for m in made))
     write(os.path.join(host_dir, "Entry.ini"),
-          b"[Property]\r\nTitle=" + sjis(title) + b"\r\nTotal=%d\r\n" % len(targets))
+          b"[Property]\r\nTitle=" + sjis(title) + b"\r\nTotal=%d\r\n" % messages)
     write(os.path.join(host_dir, "Imap4.ini"), b"[IMAP4]\r\nUID=%d\r\n" % uid_validity)
-    return len(targets), total_bytes
+    return messages, sum(m[1] for m in made)
+
+
+def read_made(out):
+    """{mailbox name: line of folders.txt} of the folders made so far."""
+    try:
+        with open(os.path.join(out, "folders.txt")) as f:
+            return {line.split()[0]: line.strip() for line in f if line.strip()}
+    except FileNotFoundError:
+        return {}
 
 
 def main(argv):
@@ -355,15 +432,28 @@ def main(argv):
         sys.stderr.write(__doc__)
         return 2
     out = argv[1]
-    folders = SMOKE if "--smoke" in argv[2:] else FULL
-    lines = []
+    options = argv[2:]
+    folders = SMOKE if "--smoke" in options else FULL
+    if "--only" in options and options.index("--only") + 1 < len(options):
+        wanted = options[options.index("--only") + 1].split(",")
+        unknown = [name for name in wanted if name not in folders]
+        if unknown:
+            sys.stderr.write("make_store.py: no folder %s\n" % ", ".join(unknown))
+            return 2
+    else:
+        wanted = [name for name in folders if name not in ON_DEMAND]
+    # What the runner checks the servers' answers against: messages and client bytes, kept
+    # with the lines of the folders made before.
+    lines = read_made(out)
     for n, (name, spec) in enumerate(folders.items()):
+        if name not in wanted:
+            continue
         messages, size = make_folder(out, name, spec, n + 1)
-        lines.append("%s %d %d" % (name, messages, size))
+        lines[name] = "%s %d %d" % (name, messages, size)
         print("  %-6s %7d messages, %6.1f MB in client form" % (name, messages, size / 1e6),
               flush=True)
-    # What the runner checks the servers' answers against: messages and client bytes.
-    write(os.path.join(out, "folders.txt"), ("\n".join(lines) + "\n").encode())
+    write(os.path.join(out, "folders.txt"),
+          "".join(lines[name] + "\n" for name in folders if name in lines).encode())
     return 0
 
 

@@ -2,10 +2,11 @@
 """The benchmark runner (bench/run.sh calls it after installing and building): the host
 stand-in with the plug-in and Dovecot serve the same generated mail, the load client
 imap_load measures the same operations on both, and the results go into one table, a JSON
-file and a bar chart of the ratios.
+file, a bar chart of the ratios and a chart of how the cost of the index work grows with the
+size of the folder.
 
     run.py --build DIR [--cache DIR] [--results DIR] [--smoke] [--ours-only] [--extended]
-           [--limit S]
+           [--limit S] [--no-scaling]
 """
 
 import argparse
@@ -60,8 +61,7 @@ def wait_port(port, process, timeout=60):
 
 def prepare_store(args, bindir):
     generator = os.path.join(HERE, "make_store.py")
-    with open(generator, "rb") as f:
-        stamp = hashlib.sha256(f.read()).hexdigest()[:16] + ("-smoke" if args.smoke else "-full")
+    stamp = store_stamp(args)
     directory = os.path.join(args.cache, "smoke" if args.smoke else "full")
     stamp_path = os.path.join(directory, "stamp")
     if os.path.exists(stamp_path) and open(stamp_path).read().strip() == stamp:
@@ -84,16 +84,45 @@ def prepare_store(args, bindir):
     # The pristine index of the folder whose messages get marked read, to undo each run.
     shutil.copyfile(os.path.join(mailbox, USER, "mark.box", "Entry.lst"),
                     os.path.join(fresh, "mark-Entry.lst"))
-    if os.geteuid() == 0:
-        for root, dirs, files in os.walk(os.path.join(fresh, "maildir")):
-            for name in dirs + files:
-                os.chown(os.path.join(root, name), MAIL_UID, MAIL_UID)
-        os.chown(os.path.join(fresh, "maildir"), MAIL_UID, MAIL_UID)
+    give_to_mail_user(os.path.join(fresh, "maildir"))
     with open(os.path.join(fresh, "stamp"), "w") as f:
         f.write(stamp + "\n")
     os.rename(fresh, directory)
     log("store: generated in %.0f s" % (time.monotonic() - started))
     return directory
+
+
+def store_stamp(args):
+    """Names the generator's version and the store's size: a store of another is made again."""
+    with open(os.path.join(HERE, "make_store.py"), "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()[:16] + ("-smoke" if args.smoke else "-full")
+
+
+def give_to_mail_user(path):
+    """Dovecot's mail processes run as MAIL_UID and must own the Maildir they write into."""
+    if os.geteuid() == 0:
+        subprocess.run(["chown", "-R", "%d:%d" % (MAIL_UID, MAIL_UID), path], check=True)
+
+
+def add_folder(args, directory, name):
+    """Adds a folder the generator makes only when asked (the million messages) to the store,
+    the first time a run needs it; it is kept, with its own stamp, until the store is made
+    again. A folder whose making was cut is made again from the start."""
+    stamp = store_stamp(args)
+    stamp_path = os.path.join(directory, "stamp-" + name)
+    if os.path.exists(stamp_path) and open(stamp_path).read().strip() == stamp:
+        return
+    log("store: adding '%s' to %s (once; kept for later runs)" % (name, directory))
+    started = time.monotonic()
+    maildir = os.path.join(directory, "maildir", "Maildir", "." + name)
+    shutil.rmtree(os.path.join(directory, "store", USER, name + ".box"), ignore_errors=True)
+    shutil.rmtree(maildir, ignore_errors=True)
+    command = [sys.executable, os.path.join(HERE, "make_store.py"), directory, "--only", name]
+    subprocess.run(command + (["--smoke"] if args.smoke else []), check=True)
+    give_to_mail_user(maildir)
+    with open(stamp_path, "w") as f:
+        f.write(stamp + "\n")
+    log("store: '%s' added in %.0f s" % (name, time.monotonic() - started))
 
 
 def read_folders(directory):
@@ -288,7 +317,10 @@ class OurServer:
         # moment (the default of 5 drops some of 100); orimapst has no verb for it, so the
         # key is written into the plug-in's settings file directly.
         set_ini_key(os.path.join(self.mailbox, "Imap4.ini"), "Server", "Backlog", BACKLOG)
-        self.out = open(os.path.join(self.tmp, "orvex-host.log"), "wb")
+        self.launch("wb")
+
+    def launch(self, mode):
+        self.out = open(os.path.join(self.tmp, "orvex-host.log"), mode)
         self.process = subprocess.Popen([os.path.join(self.bindir, "orvex-host"), "--mailbox",
                                          self.mailbox], stdin=subprocess.DEVNULL,
                                         stdout=self.out, stderr=subprocess.STDOUT)
@@ -296,6 +328,12 @@ class OurServer:
 
     def stop(self):
         stop_process(self.process, self.out)
+
+    def restart(self):
+        """A new process on the same store and settings: what the old one kept in memory is
+        gone, what it wrote down is not."""
+        self.stop()
+        self.launch("ab")
 
     def folder_paths(self, name):
         directory = {"INBOX": "inbox.box"}.get(name, name + ".box")
@@ -387,11 +425,20 @@ class Dovecot:
             f.write(DOVECOT_CONF.format(tmp=self.tmp, port=self.port, cores=os.cpu_count() or 2,
                                         cert=os.path.join(self.store, "store", CERT),
                                         key=os.path.join(self.store, "store", KEY)))
-        self.out = open(os.path.join(self.tmp, "dovecot.out"), "wb")
+        self.launch("wb")
+
+    def launch(self, mode):
+        self.out = open(os.path.join(self.tmp, "dovecot.out"), mode)
         self.process = subprocess.Popen(["dovecot", "-F", "-c", self.conf],
                                         stdin=subprocess.DEVNULL, stdout=self.out,
                                         stderr=subprocess.STDOUT)
         wait_port(self.port, self.process)
+
+    def restart(self):
+        """The master and all its processes stopped and started again; the index and cache
+        files stay."""
+        self.stop()
+        self.launch("ab")
 
     def version(self):
         done = subprocess.run(["dovecot", "--version"], stdout=subprocess.PIPE, text=True)
@@ -543,6 +590,12 @@ def tls_download(port, cafile, mailbox, limit):
 # ---------------------------------------------------------------------------------------------
 # The measurements.
 
+# The folders of small messages, 10,000 to 1,000,000, on which SELECT and UID FETCH FLAGS show
+# how the cost grows with the size of a folder.
+SCALING = ("few", "big", "huge")
+# Seconds allowed to the untimed first pass over them.
+WARM_UP_LIMIT = 1800
+
 def measure_server(server, client, folders, args):
     """{operation key: result} for one server. A result: value, unit, peak memory (KiB),
     and a fault text when the answer was wrong or the command was cut."""
@@ -550,11 +603,13 @@ def measure_server(server, client, folders, args):
     interval = 0.05
 
     def run(commands, timed, expect=None, limit=None):
-        """Runs commands in a fresh session; the indexes in timed are measured."""
+        """Runs commands in a fresh session; the indexes in timed are measured. expect: the
+        FETCH responses each timed command must bring, or a list of them, one per command."""
         with MemoryWatch(server.process.pid, server.tree, interval) as watch:
             lines = client.commands(commands, limit)
         out = []
-        for index in timed:
+        expects = expect if isinstance(expect, list) else [expect] * len(timed)
+        for index, wanted in zip(timed, expects):
             index += 1  # LOGIN comes first
             if index >= len(lines):
                 out.append({"fault": "no answer (%s)" % (lines[-1]["outcome"] if lines else
@@ -565,15 +620,15 @@ def measure_server(server, client, folders, args):
                       "bytes": line["bytes"],
                       "literal_bytes": line["literal_bytes"], "fetches": line["fetches"],
                       "kib": watch.peak_kib}
-            if line["outcome"] == "timeout" and expect and line["fetches"] > 0:
+            if line["outcome"] == "timeout" and wanted and line["fetches"] > 0:
                 result["estimated"] = True
-                result["seconds"] = line["seconds"] * expect / line["fetches"]
+                result["seconds"] = line["seconds"] * wanted / line["fetches"]
                 result["fault"] = "cut after %.0f s at %d of %d" % (
-                    line["seconds"], line["fetches"], expect)
+                    line["seconds"], line["fetches"], wanted)
             elif line["outcome"] != "OK":
                 result["fault"] = "%s: %s" % (line["outcome"], line["tagged"])
-            elif expect is not None and line["fetches"] != expect:
-                result["fault"] = "%d FETCH responses, %d expected" % (line["fetches"], expect)
+            elif wanted is not None and line["fetches"] != wanted:
+                result["fault"] = "%d FETCH responses, %d expected" % (line["fetches"], wanted)
             out.append(result)
         return out
 
@@ -609,22 +664,32 @@ def measure_server(server, client, folders, args):
     prewarm("mark")
     results["store"] = run(["SELECT mark", "STORE 1:* +FLAGS (%s)" % SEEN_FLAG], [1], mark)[0]
 
+    def check_download(result, extended):
+        """The download's messages against the generator's: byte for byte in the client form
+        the generator writes; in the plug-in's extended form (its own encoded words, parts
+        relabelled as UTF-8) by their number only."""
+        if "fault" in result or result.get("estimated"):
+            return
+        if extended and result["fetches"] != large:
+            result["fault"] = "%d FETCH responses, %d expected" % (result["fetches"], large)
+        elif not extended and result["literal_bytes"] != folders["large"][1]:
+            result["fault"] = "%d message bytes, %d expected" % (result["literal_bytes"],
+                                                                 folders["large"][1])
+
+    ours = isinstance(server, OurServer)
     log("  full download: 'large'")
     prewarm("large")
     download = run(["SELECT large", "UID FETCH 1:* BODY.PEEK[]"], [1], large)[0]
     if "elapsed" in download:
         # A cut download still measures its rate on what it received.
         download["rate"] = download["bytes"] / download["elapsed"] / 1e6
-        complete = not download.get("estimated") and "fault" not in download
-        if complete and download["literal_bytes"] != folders["large"][1]:
-            download["fault"] = "%d message bytes, %d expected" % (download["literal_bytes"],
-                                                                   folders["large"][1])
+        check_download(download, ours and args.extended)
     results["download"] = download
 
     log("  full download over TLS: 'large'")
     prewarm("large")
     # STARTTLS is the plug-in's extended mode's; the mode is read at each connection's start.
-    exact = isinstance(server, OurServer) and not args.extended
+    exact = ours and not args.extended
     if exact:
         server.set("Extended", 1)
     try:
@@ -637,9 +702,7 @@ def measure_server(server, client, folders, args):
     tls["kib"] = watch.peak_kib
     if "elapsed" in tls:
         tls["rate"] = tls["bytes"] / tls["elapsed"] / 1e6
-        if "fault" not in tls and tls["literal_bytes"] != folders["large"][1]:
-            tls["fault"] = "%d message bytes, %d expected" % (tls["literal_bytes"],
-                                                              folders["large"][1])
+        check_download(tls, ours)
     results["download_tls"] = tls
 
     log("  session loop: %d clients for %g s" % (args.clients, args.seconds))
@@ -648,6 +711,35 @@ def measure_server(server, client, folders, args):
         loop = client.sessions("INBOX", args.clients, args.seconds)
     loop["kib"] = watch.peak_kib
     results["sessions"] = loop
+
+    # After the rest, so that neither the restart nor the million messages changes what the
+    # lines above measure; the restart also leaves behind what the session loop held, so
+    # the memory of the lines below is the folder's own.
+    log("  restart, then the first listing of INBOX")
+    server.restart()
+    prewarm("INBOX")
+    select, listing = run(["SELECT INBOX", "FETCH 1:* (FLAGS RFC822.SIZE ENVELOPE)"], [0, 1],
+                          [None, inbox])
+    listing["select_seconds"] = select.get("seconds")
+    results["restart"] = listing
+
+    if args.scaling:
+        log("  how cost grows: %s" % ", ".join("'%s'" % name for name in SCALING))
+        # A first pass over the folders, not timed: Dovecot builds its index of the new ones
+        # here, which for a million messages may take longer than --limit.
+        first = client.commands([command for name in SCALING
+                                 for command in ("SELECT " + name, "UID FETCH 1:* (UID FLAGS)")],
+                                max(args.limit, WARM_UP_LIMIT))
+        log("  first pass: %.1f s" % sum(line["seconds"] for line in first))
+        for line in first:
+            if line["outcome"] != "OK":
+                log("  first pass: %s: %s" % (line["command"], line["outcome"]))
+        for name in SCALING:
+            prewarm(name)
+            count = folders[name][0]
+            results["select_" + name] = run(["SELECT " + name], [0])[0]
+            results["uid_flags_" + name] = run(["SELECT " + name, "UID FETCH 1:* (UID FLAGS)"],
+                                               [1], count)[0]
     return results
 
 
@@ -658,9 +750,10 @@ def measure_server(server, client, folders, args):
 OPERATIONS = [
     ("select", "SELECT ({big:,} messages)", "time"),
     ("uid_flags", "UID FETCH 1:* (UID FLAGS), {big:,}", "time"),
-    ("envelope1", "FETCH 1:* (FLAGS RFC822.SIZE ENVELOPE), {inbox:,}, 1st", "time"),
-    ("envelope2", "FETCH 1:* (FLAGS RFC822.SIZE ENVELOPE), {inbox:,}, 2nd", "time"),
-    ("bodystructure", "FETCH 1:* BODYSTRUCTURE, {inbox:,}", "time"),
+    ("envelope1", "FETCH 1:* (FLAGS RFC822.SIZE ENVELOPE), {INBOX:,}, 1st", "time"),
+    ("envelope2", "FETCH 1:* (FLAGS RFC822.SIZE ENVELOPE), {INBOX:,}, 2nd", "time"),
+    ("restart", "  the same after a restart of the server", "time"),
+    ("bodystructure", "FETCH 1:* BODYSTRUCTURE, {INBOX:,}", "time"),
     ("store", "STORE 1:* +FLAGS (\\Seen), {mark:,} unread", "time"),
     ("download", "UID FETCH 1:* BODY.PEEK[], {large_mb:,.0f} MB", "rate"),
     ("download_tls", "  the same over TLS (STARTTLS, read by Python's ssl)", "rate"),
@@ -670,9 +763,29 @@ OPERATIONS = [
     ("errors", "  session errors", "count"),
 ]
 SHORT = {"select": "SELECT", "uid_flags": "UID FLAGS", "envelope1": "ENVELOPE 1st",
-         "envelope2": "ENVELOPE 2nd", "bodystructure": "BODYSTRUCTURE", "store": "STORE Seen",
-         "download": "download", "download_tls": "download TLS", "sessions": "sessions/s",
-         "p50": "p50", "p99": "p99"}
+         "envelope2": "ENVELOPE 2nd", "restart": "after restart",
+         "bodystructure": "BODYSTRUCTURE", "store": "STORE Seen", "download": "download",
+         "download_tls": "download TLS", "sessions": "sessions/s", "p50": "p50", "p99": "p99"}
+# The lines of how the cost grows, after the others: per operation, one line per folder.
+SCALED = [("select", "SELECT"), ("uid_flags", "UID FETCH 1:* (UID FLAGS)")]
+
+
+def short_count(n):
+    return "%gM" % (n / 1e6) if n >= 1000000 else "%gk" % (n / 1e3) if n >= 1000 else str(n)
+
+
+def operations(folders, scaling):
+    """(key, label, kind, short name, whether it goes into the chart of ratios) of every line
+    of the table, in order."""
+    out = [(key, label, kind, SHORT.get(key), True) for key, label, kind in OPERATIONS]
+    if scaling:
+        out.append((None, "how cost grows (small messages):", "heading", None, False))
+        for key, label in SCALED:
+            for name in SCALING:
+                count = folders[name][0]
+                out.append(("%s_%s" % (key, name), "  %s, %s" % (label, format(count, ",")),
+                            "time", "%s %s" % (SHORT[key], short_count(count)), False))
+    return out
 
 
 def value_of(results, key):
@@ -699,6 +812,13 @@ def value_of(results, key):
         return None, "failed", fault, r["kib"]
     return r["seconds"], ("~" if r.get("estimated") else "") + format_seconds(r["seconds"]), \
         fault, r["kib"]
+
+
+def per_message(result, count):
+    """The time of an operation divided by the messages of its folder, in microseconds."""
+    if not result or "seconds" not in result:
+        return "-"
+    return ("~" if result.get("estimated") else "") + "%.2f us" % (result["seconds"] / count * 1e6)
 
 
 def format_seconds(s):
@@ -728,10 +848,13 @@ def machine():
 def report(ours, theirs, loopback, folders, dovecot_version, args):
     """The table (text) and the rows with a ratio, for the chart."""
     rows, chart = [], []
-    sizes = {"big": folders["big"][0], "inbox": folders["INBOX"][0], "mark": folders["mark"][0],
-             "large_mb": folders["large"][1] / 1e6, "clients": args.clients}
-    for key, label, kind in OPERATIONS:
+    sizes = dict(((name, count) for name, (count, _) in folders.items()),
+                 large_mb=folders["large"][1] / 1e6, clients=args.clients)
+    for key, label, kind, short, charted in operations(folders, args.scaling):
         label = label.format(**sizes)
+        if kind == "heading":
+            rows.append((label, "", "", "", "", "", None, None))
+            continue
         a, a_text, a_fault, a_kib = value_of(ours, key)
         b, b_text, b_fault, b_kib = value_of(theirs, key)
         ratio = "-"
@@ -743,7 +866,8 @@ def report(ours, theirs, loopback, folders, dovecot_version, args):
             ratio_value = None
         if ratio_value is not None:
             ratio = "%.2f" % ratio_value
-            chart.append((SHORT[key], ratio_value))
+            if charted:
+                chart.append((short, ratio_value))
         rows.append((label, a_text, b_text, ratio, mib(a_kib) if a_kib is not None else "",
                      mib(b_kib) if b_kib is not None else "", a_fault, b_fault))
     widths = [max(len(r[i]) for r in rows + [HEADER]) for i in range(6)]
@@ -773,30 +897,41 @@ def report(ours, theirs, loopback, folders, dovecot_version, args):
     lines.append("Peak RSS: ours the VmHWM of orvex-host during the session that runs the "
                  "operation; Dovecot the sampled peak of the summed PSS of all its processes.")
     lines.append("~ marks a figure extrapolated from a command cut after --limit seconds.")
+    if args.scaling:
+        lines.append("How cost grows: time per message at %s messages." % " / ".join(
+            format(folders[name][0], ",") for name in SCALING))
+        for key, label in SCALED:
+            parts = []
+            for who, results in (("ours", ours), ("Dovecot", theirs)):
+                if results is not None:
+                    times = [per_message(results.get("%s_%s" % (key, name)), folders[name][0])
+                             for name in SCALING]
+                    parts.append("%s %s" % (who, " / ".join(times)))
+            lines.append("  %s: %s" % (label, "; ".join(parts)))
     for note in notes:
         lines.append("note: " + note)
     if ours is not None:
         lines.append("")
-        lines.extend(goals(ours, theirs, loopback))
+        lines.extend(goals(ours, theirs, loopback, folders, args.scaling))
     return "\n".join(lines) + "\n", chart
 
 
 HEADER = ("operation", "ours", "Dovecot", "ours/Dovecot", "peak RSS ours", "peak RSS Dovecot")
 
 
-def goals(ours, theirs, loopback):
+def goals(ours, theirs, loopback, folders, scaling):
     out = ["Goals:"]
     if theirs is not None:
         behind, missing = [], []
-        for key, label, kind in OPERATIONS:
+        for key, _, kind, short, _ in operations(folders, scaling):
+            if kind in ("count", "heading"):
+                continue
             a, _, _, _ = value_of(ours, key)
             b, _, _, _ = value_of(theirs, key)
-            if kind == "count":
-                continue
             if not a or not b:
-                missing.append(SHORT[key])
+                missing.append(short)
             elif kind == "time" and a > b or kind == "rate" and a < b:
-                behind.append(SHORT[key])
+                behind.append(short)
         verdict = "met" if not behind and not missing else "not met"
         if behind:
             verdict += "; behind: " + ", ".join(behind)
@@ -843,6 +978,60 @@ plot '{dat}' using 0:2:($2 > 1 ? 0xcc4444 : 0x44aa77):xtic(1) with boxes linecol
     subprocess.run(["gnuplot"], input=script, text=True, check=True)
 
 
+def scaling_table(measured, folders):
+    """Rows of (messages, then milliseconds or None: ours and Dovecot for each of SCALED)."""
+    rows = []
+    for name in SCALING:
+        row = [folders[name][0]]
+        for key, _ in SCALED:
+            for who in ("ours", "Dovecot"):
+                result = (measured.get(who) or {}).get("%s_%s" % (key, name), {})
+                row.append(result["seconds"] * 1000 if "seconds" in result else None)
+        rows.append(row)
+    return rows
+
+
+def draw_scaling(rows, path):
+    """Time against the folder's size, log-log: a line of slope 1 is a cost that grows in
+    proportion to the messages; the dotted line is one microsecond per message."""
+    data = path[:-4] + ".dat"
+    with open(data, "w") as f:
+        f.write("# messages, then ms: SELECT ours, SELECT Dovecot, "
+                "UID FETCH 1:* (UID FLAGS) ours, the same Dovecot\n")
+        for row in rows:
+            f.write(" ".join("?" if v is None else "%.4f" % v if i else "%d" % v
+                             for i, v in enumerate(row)) + "\n")
+    times = [v for row in rows for v in row[1:] if v]
+    if not times:
+        return
+    script = """
+set terminal pngcairo size 1000,560 font "sans,10"
+set output '{png}'
+set title "Time against the folder's size (log-log; dotted: one microsecond per message)"
+set datafile missing "?"
+set logscale xy
+set xrange [{left}:{right}]
+set yrange [{bottom}:{top}]
+set grid xtics ytics mxtics mytics
+set format x "%.0s%c"
+set xlabel "messages in the folder"
+set ylabel "time (ms)"
+set key top left
+plot '{dat}' using 1:2 with linespoints linecolor rgb "#2a8a5a" linewidth 2 pointtype 7 \\
+         title "SELECT, OrvImapS", \\
+     '{dat}' using 1:3 with linespoints linecolor rgb "#2a8a5a" linewidth 2 pointtype 6 \\
+         dashtype 2 title "SELECT, Dovecot", \\
+     '{dat}' using 1:4 with linespoints linecolor rgb "#c05030" linewidth 2 pointtype 5 \\
+         title "UID FETCH 1:* (UID FLAGS), OrvImapS", \\
+     '{dat}' using 1:5 with linespoints linecolor rgb "#c05030" linewidth 2 pointtype 4 \\
+         dashtype 2 title "UID FETCH 1:* (UID FLAGS), Dovecot", \\
+     x / 1000.0 with lines linecolor rgb "#888888" dashtype 3 notitle
+""".format(png=path, dat=data, left=rows[0][0] / 2, right=rows[-1][0] * 2,
+           bottom=min(times + [rows[0][0] / 1000.0]) / 3,
+           top=max(times + [rows[-1][0] / 1000.0]) * 3)
+    subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -857,6 +1046,8 @@ def main():
                         help="serve in the plug-in's extended mode (Server/Extended=1)")
     parser.add_argument("--limit", type=float, default=60,
                         help="seconds after which a command is cut and its time extrapolated")
+    parser.add_argument("--no-scaling", dest="scaling", action="store_false",
+                        help="leave out how cost grows (and the folder of a million messages)")
     args = parser.parse_args()
     args.clients = 10 if args.smoke else 100
     args.seconds = 2 if args.smoke else 20
@@ -867,6 +1058,8 @@ def main():
 
     started = time.monotonic()
     store = prepare_store(args, bindir)
+    if args.scaling:
+        add_folder(args, store, "huge")
     folders = read_folders(store)
     tmp = tempfile.mkdtemp(prefix="orv-bench-")
     os.chmod(tmp, 0o755)  # Dovecot's processes read their files in it under their own users
@@ -912,6 +1105,10 @@ def main():
         if chart:
             draw_chart(chart, os.path.join(args.results, "ratios.png"))
             log("chart: %s" % os.path.join(args.results, "ratios.png"))
+        if args.scaling:
+            draw_scaling(scaling_table(measured, folders),
+                         os.path.join(args.results, "scaling.png"))
+            log("chart: %s" % os.path.join(args.results, "scaling.png"))
         return 0
     finally:
         shutil.rmtree(tmp, ignore_errors=True)

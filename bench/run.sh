@@ -4,14 +4,16 @@
 # host stand-in and Dovecot on the same mail, measures both with the same client, and prints
 # the table; the results and a chart of the ratios go to bench/results/.
 #
-#   bench/run.sh            the full benchmark (about 10 minutes; the first run also
-#                           generates the store, about 2 GB in 3 GB of files)
+#   bench/run.sh            the full benchmark (about 3 minutes; the first run also
+#                           generates the store: about 7 GB taking 11 GB of disk, two
+#                           million files of it the folder of a million messages, once for
+#                           each server)
 #   bench/run.sh --smoke    a small store and our server only, a few seconds; exits 1 when
 #                           an answer is wrong, for CI
 #
 # Environment: ORV_BENCH_BUILD (build directory, default build-bench), ORV_BENCH_CACHE (where
 # the generated store is kept, default /var/tmp/orv-bench). Other arguments go to run.py
-# (--ours-only, --limit SECONDS).
+# (--ours-only, --limit SECONDS, --no-scaling).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
