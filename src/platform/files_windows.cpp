@@ -141,15 +141,13 @@ int CloseFile(FileHandle f) {
     return 1;
 }
 
-int FileLastWriteTime(FileHandle f, SystemTime* out) {
-    if (f == kInvalidFile || out == nullptr)
-        return 0;
-    FILETIME written;
+namespace {
+
+// A file time as a UTC calendar time.
+int CalendarTime(const FILETIME& written, SystemTime* out) {
     SYSTEMTIME st;
-    if (!GetFileTime(ToHandle(f), nullptr, nullptr, &written) ||
-        !FileTimeToSystemTime(&written, &st)) {
+    if (!FileTimeToSystemTime(&written, &st))
         return 0;
-    }
     out->year = st.wYear;
     out->month = st.wMonth;
     out->dayOfWeek = st.wDayOfWeek;
@@ -159,6 +157,17 @@ int FileLastWriteTime(FileHandle f, SystemTime* out) {
     out->second = st.wSecond;
     out->milliseconds = st.wMilliseconds;
     return 1;
+}
+
+}  // namespace
+
+int FileLastWriteTime(FileHandle f, SystemTime* out) {
+    if (f == kInvalidFile || out == nullptr)
+        return 0;
+    FILETIME written;
+    if (!GetFileTime(ToHandle(f), nullptr, nullptr, &written))
+        return 0;
+    return CalendarTime(written, out);
 }
 
 int FileStampOf(const char* path, FileStamp* out) {
@@ -202,18 +211,7 @@ int StampWriteTime(const FileStamp& stamp, SystemTime* out) {
     FILETIME written;
     written.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(stamp.writeTime));
     written.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(stamp.writeTime) >> 32);
-    SYSTEMTIME st;
-    if (!FileTimeToSystemTime(&written, &st))
-        return 0;
-    out->year = st.wYear;
-    out->month = st.wMonth;
-    out->dayOfWeek = st.wDayOfWeek;
-    out->day = st.wDay;
-    out->hour = st.wHour;
-    out->minute = st.wMinute;
-    out->second = st.wSecond;
-    out->milliseconds = st.wMilliseconds;
-    return 1;
+    return CalendarTime(written, out);
 }
 
 int DeleteFilePath(const char* path) {
