@@ -81,11 +81,13 @@ class HostStore {
         platform::FileHandle file = platform::kInvalidFile;
         std::filesystem::path folder;                // the folder's directory, in the OS form
         std::filesystem::file_time_type folderTime;  // its last-write time at the last mark
-        bool folderSettled = false;   // whether that time was settled then (kSettleTime)
-        bool read = false;            // whether the lines below were taken
-        uint64_t size = 0;            // the index's size and last-write time
-        int64_t time = 0;             // when the lines were taken,
-        bool stampSettled = false;    // that time settled then
+        bool folderSettled = false;  // whether that time was settled then (kSettleTime)
+        bool read = false;           // whether the lines below were taken
+        // The index's size and last-write time when the lines were taken, and whether that
+        // time was settled then.
+        uint64_t size = 0;
+        int64_t time = 0;
+        bool stampSettled = false;
         std::vector<LineSpot> lines;  // in the file's order
         // The first line of each name (views of the names in lines).
         std::unordered_map<std::string_view, uint32_t> byName;
