@@ -6,6 +6,7 @@
 // call returns.
 #include "host/host_functions.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,29 +36,43 @@ std::unique_ptr<HostStore> g_store;
 // under a lock, each flushed at once.
 std::mutex g_journalLock;
 std::FILE* g_journal = nullptr;
+// Whether a journal is open: without one no line is formatted (a STORE on a large folder makes
+// one call per message).
+std::atomic<bool> g_journalOpen{false};
 
 // One journal line under construction: the decorated name, then one field per argument.
 class JournalLine {
   public:
-    explicit JournalLine(const char* name) : line_(name) {}
+    explicit JournalLine(const char* name) : on_(g_journalOpen.load(std::memory_order_relaxed)) {
+        if (on_)
+            line_ = name;
+    }
     JournalLine& Text(const char* s) {
+        if (!on_)
+            return *this;
         line_ += '\t';
         line_ += s != nullptr ? s : "(null)";
         return *this;
     }
     JournalLine& Mask(uint32_t v) {
+        if (!on_)
+            return *this;
         char buf[16];
         std::snprintf(buf, sizeof(buf), "\t0x%08X", v);
         line_ += buf;
         return *this;
     }
     JournalLine& Number(int64_t v) {
+        if (!on_)
+            return *this;
         char buf[32];
         std::snprintf(buf, sizeof(buf), "\t%lld", static_cast<long long>(v));
         line_ += buf;
         return *this;
     }
     void Write() {
+        if (!on_)
+            return;
         line_ += '\n';
         std::lock_guard<std::mutex> hold(g_journalLock);
         if (g_journal == nullptr)
@@ -67,6 +82,7 @@ class JournalLine {
     }
 
   private:
+    bool on_;
     std::string line_;
 };
 
@@ -87,6 +103,7 @@ bool OpenHostJournal(const char* path) {
     if (g_journal != nullptr)
         std::fclose(g_journal);
     g_journal = f;
+    g_journalOpen = true;
     return true;
 }
 
@@ -95,6 +112,7 @@ void CloseHostJournal() {
     if (g_journal != nullptr)
         std::fclose(g_journal);
     g_journal = nullptr;
+    g_journalOpen = false;
 }
 
 // The functions the server calls.

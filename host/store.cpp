@@ -1,5 +1,6 @@
 #include "host/store.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -14,17 +15,30 @@
 
 namespace {
 
-// At most this many folders keep the spots of their index (a 10,000-message folder's take
-// about a megabyte).
+// At most this many folders keep their index open, with its spots (a 10,000-message folder's
+// take about a megabyte).
 constexpr size_t kSpotFolders = 8;
 
-// The whole content of a file; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string* out) {
-    const platform::FileHandle f =
-        platform::OpenFile(path.c_str(), platform::kAccessRead, platform::kOpenExisting);
-    if (f == platform::kInvalidFile)
-        return false;
+// How long a change in a folder takes to show in its directory's last-write time for certain:
+// the clock the file system stamps times from moves in ticks (of a few milliseconds, or of
+// seconds on some file systems), so a second change within one tick of the first leaves the
+// time as it was. A directory changed more recently than this is not trusted to show the next
+// change.
+constexpr std::chrono::seconds kSettleTime{2};
+
+// Whether an index stays open between marks. Not on Windows, whose open file keeps others from
+// writing it and the plug-in from reading it; there each mark opens it again.
+#if defined(_WIN32)
+constexpr bool kKeepIndexOpen = false;
+#else
+constexpr bool kKeepIndexOpen = true;
+#endif
+
+// The whole content of an open file, from its start.
+bool ReadAll(platform::FileHandle f, std::string* out) {
     out->clear();
+    if (platform::SeekFile(f, 0, platform::kSeekBegin) < 0)
+        return false;
     // On the heap: the calls come on the plug-in's threads, whose stacks may be small.
     std::vector<char> block(64 * 1024);
     uint32_t done = 0;
@@ -34,6 +48,16 @@ bool ReadWholeFile(const std::string& path, std::string* out) {
            done > 0) {
         out->append(block.data(), done);
     }
+    return ok;
+}
+
+// The whole content of a file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string* out) {
+    const platform::FileHandle f =
+        platform::OpenFile(path.c_str(), platform::kAccessRead, platform::kOpenExisting);
+    if (f == platform::kInvalidFile)
+        return false;
+    const bool ok = ReadAll(f, out);
     platform::CloseFile(f);
     return ok;
 }
@@ -117,11 +141,36 @@ std::vector<std::string> Components(const std::string& path) {
     return parts;
 }
 
-// Whether a folder named by the plug-in lies inside the mailbox directory: not empty, no
-// empty component (a leading separator), no "." or ".." component.
+// A message key split at its last separator (as Components splits): the folder's part and
+// the file name. False for a key without a separator.
+bool SplitKey(const char* key, std::string* folder, std::string* name) {
+    size_t last = std::string::npos;
+    size_t i = 0;
+    for (; key[i] != '\0'; ++i) {
+        const unsigned char b = static_cast<unsigned char>(key[i]);
+        if (platform::IsLeadByte(b) && key[i + 1] != '\0')
+            ++i;
+        else if (b == '\\' || b == '/')
+            last = i;
+    }
+    if (last == std::string::npos)
+        return false;
+    folder->assign(key, last);
+    name->assign(key + last + 1, i - last - 1);
+    return true;
+}
+
+// Whether one component of a path names an entry of its directory: not empty (a leading or
+// doubled separator), not "." or "..".
+bool NamesEntry(const std::string& part) {
+    return !part.empty() && part != "." && part != "..";
+}
+
+// Whether a folder named by the plug-in lies inside the mailbox directory: not empty, every
+// component naming an entry.
 bool InsideMailbox(const std::vector<std::string>& parts) {
     for (const std::string& part : parts) {
-        if (part.empty() || part == "." || part == "..")
+        if (!NamesEntry(part))
             return false;
     }
     return !parts.empty();
@@ -313,7 +362,7 @@ std::string HostStore::ImportLocked(const std::string& message, const std::strin
     const uint32_t total = platform::ProfileInt("Property", "Total", 0, ini.c_str());
     platform::WriteProfileString("Property", "Total", std::to_string(total + 1).c_str(),
                                  ini.c_str());
-    spots_.erase(indexPath);
+    Forget(indexPath);
     if (!ReplaceFile(folder, indexPath, index)) {
         if (hadIni)
             platform::WriteProfileString("Property", "Total", std::to_string(total).c_str(),
@@ -326,111 +375,191 @@ std::string HostStore::ImportLocked(const std::string& message, const std::strin
     return name;
 }
 
-HostStore::IndexSpots* HostStore::SpotsOf(const std::string& path) {
-    uint64_t size = 0;
-    int64_t time = 0;
-    if (!FileStamp(path, &size, &time)) {
-        spots_.erase(path);
+HostStore::OpenIndex::~OpenIndex() {
+    if (file != platform::kInvalidFile)
+        platform::CloseFile(file);
+}
+
+HostStore::OpenIndex* HostStore::IndexOf(const std::string& folder, const std::string& path) {
+    std::unique_ptr<OpenIndex>& slot = indexes_[path];
+    if (slot == nullptr) {
+        if (indexes_.size() > kSpotFolders) {
+            indexes_.clear();
+            return IndexOf(folder, path);
+        }
+        slot.reset(new OpenIndex);
+        slot->folder = platform::MapPath(folder.c_str());
+    }
+    OpenIndex& index = *slot;
+    // The directory's time is read before the index is opened, so a rename over the index
+    // from then on changes it. The clock first: a time that was already older than the settle
+    // time then cannot be the time of a change made after this look.
+    const std::filesystem::file_time_type now = std::filesystem::file_time_type::clock::now();
+    std::error_code failure;
+    const std::filesystem::file_time_type folderTime =
+        std::filesystem::last_write_time(index.folder, failure);
+    if (failure) {
+        Forget(path);
         return nullptr;
     }
-    auto known = spots_.find(path);
-    if (known != spots_.end() && known->second.size == size && known->second.time == time)
-        return &known->second;
-    // Stamped before reading: a change made in between shows at the next call.
+    if (index.file == platform::kInvalidFile || !index.folderSettled ||
+        folderTime != index.folderTime) {
+        if (index.file != platform::kInvalidFile)
+            platform::CloseFile(index.file);
+        index.file =
+            platform::OpenFile(path.c_str(), platform::kAccessReadWrite, platform::kOpenExisting);
+        if (index.file == platform::kInvalidFile) {
+            Forget(path);
+            return nullptr;
+        }
+    }
+    index.folderTime = folderTime;
+    index.folderSettled = folderTime < now - kSettleTime;
+    if (!index.read && !ReadSpots(index, path)) {
+        Forget(path);
+        return nullptr;
+    }
+    return &index;
+}
+
+bool HostStore::ReadSpots(OpenIndex& index, const std::string& path) {
+    // Stamped before reading: a change made in between shows at the next look, unless it
+    // falls within the tick of a time not yet settled.
+    const std::filesystem::file_time_type now = std::filesystem::file_time_type::clock::now();
+    if (!FileStamp(path, &index.size, &index.time))
+        return false;
+    index.stampSettled = index.time < (now - kSettleTime).time_since_epoch().count();
     std::string content;
-    if (!ReadWholeFile(path, &content)) {
-        spots_.erase(path);
-        return nullptr;
-    }
-    if (known == spots_.end() && spots_.size() >= kSpotFolders)
-        spots_.clear();
-    IndexSpots& spots = spots_[path];
-    spots = IndexSpots();
-    spots.size = size;
-    spots.time = time;
+    if (!ReadAll(index.file, &content))
+        return false;
+    index.lines.clear();
+    index.byName.clear();
+    index.next = 0;
     uint64_t offset = 0;
     for (const IndexLine& line : ParseIndex(content)) {
         const uint64_t end = offset + line.raw.size() - line.lineEnd.size();
-        spots.byName[FoldedName(line.name)].push_back({offset, end - line.value.size(),
-                                                       static_cast<uint32_t>(line.value.size()),
-                                                       RecordStatus(Base64Decode(line.value))});
+        index.lines.push_back({FoldedName(line.name), offset, end - line.value.size(),
+                               static_cast<uint32_t>(line.value.size()), kNoLine, kNoLine});
         offset += line.raw.size();
     }
-    return &spots;
+    // The names are viewed in place once every line is in: the vector no longer moves them.
+    for (uint32_t i = 0; i < index.lines.size(); ++i) {
+        LineSpot& spot = index.lines[i];
+        const auto known = index.byName.emplace(spot.folded, i);
+        spot.first = known.first->second;
+        if (known.second)
+            continue;
+        uint32_t before = spot.first;
+        while (index.lines[before].sameName != kNoLine)
+            before = index.lines[before].sameName;
+        index.lines[before].sameName = i;
+    }
+    index.read = true;
+    return true;
 }
 
 bool HostStore::MarkMail(const char* key, uint32_t mask, int32_t value) {
     if (key == nullptr)
         return false;
-    const std::vector<std::string> parts = Components(key);
-    if (parts.size() < 2 || !InsideMailbox(parts))
+    std::string folderKey;
+    std::string name;
+    if (!SplitKey(key, &folderKey, &name) || !NamesEntry(name))
         return false;
-    const std::string& name = parts.back();
-    const std::string folder = mailbox_ + Join(parts, parts.size() - 1);
-    const std::string indexPath = folder + "/Entry.lst";
     const std::string folded = FoldedName(name);
 
     std::lock_guard<std::mutex> hold(lock_);
-    IndexSpots* spots = SpotsOf(indexPath);
-    if (spots == nullptr)
-        return false;
-    const auto found = spots->byName.find(folded);
-    if (found == spots->byName.end())
-        return false;
-    // A mark that changes nothing the unchanged file holds costs no file access at all: a
-    // client that lists a folder of read mail asks for one per message.
-    bool changes = false;
-    for (const RecordSpot& spot : found->second) {
-        const uint32_t after = value != 0 ? (spot.status | mask) : (spot.status & ~mask);
-        changes = changes || after != spot.status;
+    // Marks come in runs on one folder (a STORE over a set): its paths are formed once a run.
+    if (markFolder_.empty() || folderKey != markFolderKey_) {
+        const std::vector<std::string> parts = Components(folderKey);
+        if (!InsideMailbox(parts))
+            return false;
+        markFolderKey_ = folderKey;
+        markFolder_ = mailbox_ + Join(parts, parts.size());
+        markIndexPath_ = markFolder_ + "/Entry.lst";
     }
-    if (!changes)
-        return true;
-    // Every line of the message changes (a store written by hand may list a name twice).
-    platform::FileHandle f = platform::kInvalidFile;
-    bool rewrite = false;
-    bool wrote = false;
-    for (RecordSpot& spot : found->second) {
-        if (f == platform::kInvalidFile) {
-            f = platform::OpenFile(indexPath.c_str(), platform::kAccessReadWrite,
-                                   platform::kOpenExisting);
-        }
+    const std::string& folder = markFolder_;
+    const std::string& indexPath = markIndexPath_;
+    OpenIndex* index = IndexOf(folder, indexPath);
+    if (index == nullptr)
+        return false;
+    const MarkOutcome outcome = MarkAtSpots(*index, indexPath, folded, mask, value);
+    if (outcome != MarkOutcome::kDone && outcome != MarkOutcome::kUnknown) {
+        Forget(indexPath);
+    } else if (!kKeepIndexOpen) {
+        platform::CloseFile(index->file);
+        index->file = platform::kInvalidFile;
+    }
+    if (outcome == MarkOutcome::kRewrite)
+        return MarkByRewrite(folder, indexPath, name, mask, value);
+    return outcome == MarkOutcome::kDone;
+}
+
+uint32_t HostStore::FindLine(const OpenIndex& index, const std::string& folded) {
+    if (index.next < index.lines.size() && index.lines[index.next].folded == folded)
+        return index.lines[index.next].first;
+    const auto found = index.byName.find(folded);
+    return found == index.byName.end() ? kNoLine : found->second;
+}
+
+HostStore::MarkOutcome HostStore::MarkAtSpots(OpenIndex& index, const std::string& indexPath,
+                                              const std::string& folded, uint32_t mask,
+                                              int32_t value) {
+    uint32_t first = FindLine(index, folded);
+    bool fresh = false;
+    if (first == kNoLine) {
+        // A name the lines lack is looked for again only in an index that changed since.
+        uint64_t size = 0;
+        int64_t time = 0;
+        if (!FileStamp(indexPath, &size, &time))
+            return MarkOutcome::kFailed;
+        if (index.stampSettled && size == index.size && time == index.time)
+            return MarkOutcome::kUnknown;
+        if (!ReadSpots(index, indexPath))
+            return MarkOutcome::kFailed;
+        fresh = true;
+        first = FindLine(index, folded);
+        if (first == kNoLine)
+            return MarkOutcome::kUnknown;
+    }
+    MarkOutcome outcome = MarkLines(index, first, folded, mask, value);
+    if (outcome != MarkOutcome::kMoved)
+        return outcome;
+    // A line is no longer where it was: the lines are taken anew, once. Those already marked
+    // hold the bits, so they are not written twice.
+    if (fresh || !ReadSpots(index, indexPath))
+        return fresh ? MarkOutcome::kRewrite : MarkOutcome::kFailed;
+    first = FindLine(index, folded);
+    if (first == kNoLine)
+        return MarkOutcome::kUnknown;
+    outcome = MarkLines(index, first, folded, mask, value);
+    return outcome == MarkOutcome::kMoved ? MarkOutcome::kRewrite : outcome;
+}
+
+HostStore::MarkOutcome HostStore::MarkLines(OpenIndex& index, uint32_t first,
+                                            const std::string& folded, uint32_t mask,
+                                            int32_t value) {
+    // Every line of the message changes.
+    for (uint32_t i = first; i != kNoLine; i = index.lines[i].sameName) {
+        const LineSpot& spot = index.lines[i];
         const size_t prefix = static_cast<size_t>(spot.value - spot.line);
         std::string line;
-        if (f == platform::kInvalidFile || !ReadAt(f, spot.line, prefix + spot.length + 1, &line) ||
-            !SpotHolds(line, folded, prefix, spot.length)) {
-            rewrite = true;
-            break;
-        }
+        if (!ReadAt(index.file, spot.line, prefix + spot.length + 1, &line))
+            return MarkOutcome::kFailed;
+        if (!SpotHolds(line, folded, prefix, spot.length))
+            return MarkOutcome::kMoved;
         const std::string record = Base64Decode(line.substr(prefix, spot.length));
         const uint32_t before = RecordStatus(record);
         const uint32_t after = value != 0 ? (before | mask) : (before & ~mask);
-        spot.status = before;
+        index.next = i + 1;
         if (after == before)
             continue;
         const std::string text = Base64Encode(WithRecordStatus(record, after));
-        if (text.size() != spot.length) {
-            rewrite = true;
-            break;
-        }
-        if (!WriteAt(f, spot.value, text)) {
-            platform::CloseFile(f);
-            spots_.erase(indexPath);
-            return false;
-        }
-        spot.status = after;
-        wrote = true;
+        if (text.size() != spot.length)
+            return MarkOutcome::kRewrite;
+        if (!WriteAt(index.file, spot.value, text))
+            return MarkOutcome::kFailed;
     }
-    if (f != platform::kInvalidFile)
-        platform::CloseFile(f);
-    if (rewrite) {
-        spots_.erase(indexPath);
-        return MarkByRewrite(folder, indexPath, name, mask, value);
-    }
-    // Our own write is no change behind our back: the spots stay, with the new stamp.
-    if (wrote && !FileStamp(indexPath, &spots->size, &spots->time))
-        spots_.erase(indexPath);
-    return true;
+    return MarkOutcome::kDone;
 }
 
 bool HostStore::MarkByRewrite(const std::string& folder, const std::string& indexPath,
@@ -493,7 +622,7 @@ bool HostStore::DeleteMail(const char* key) {
     // Total; the marker covers a crash before Total follows.
     {
         const ChangeMarker marker(folder);
-        spots_.erase(indexPath);
+        Forget(indexPath);
         if (!ReplaceFile(folder, indexPath, out))
             return false;
         const std::string ini = folder + "/Entry.ini";

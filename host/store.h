@@ -11,10 +11,15 @@
 #define ORV_HOST_STORE_H_
 
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/files.h"
 
 class HostStore {
   public:
@@ -47,29 +52,73 @@ class HostStore {
     void Recover();
 
   private:
-    // Where one line of an "Entry.lst" lies: the line, and the base64 text of its record.
-    struct RecordSpot {
+    // One line of an "Entry.lst": its file name folded, where the line and the base64 text of
+    // its record lie, the first line of the name and the next one (kNoLine when none; a store
+    // written by hand may list a name twice).
+    static constexpr uint32_t kNoLine = UINT32_MAX;
+    struct LineSpot {
+        std::string folded;
         uint64_t line;
         uint64_t value;
         uint32_t length;
-        uint32_t status;  // the record's status word as the file holds it
+        uint32_t first;
+        uint32_t sameName;
     };
-    // The records of one "Entry.lst" by folded file name, taken when the file had this size
-    // and last-write time. The host (or a person) may rewrite an index behind this store's
-    // back, so the spots are trusted only while the file keeps both, and each spot is checked
-    // against the file before it is written.
-    struct IndexSpots {
+    // A folder's "Entry.lst", kept open between marks, and where its lines were when it was
+    // last read. The host (or a person) may change the index behind this store's back, so
+    // nothing here is trusted as it stands: the handle is opened again unless the folder's
+    // directory still has the last-write time it had at the last mark, a time already settled
+    // then (a file renamed over the index, or deleted, changes it), and each line is read back
+    // through the handle before its record is written; a line no longer where it was, or a
+    // name not found in an index that changed since it was read, sends the store back to the
+    // file.
+    struct OpenIndex {
+        OpenIndex() = default;
+        OpenIndex(const OpenIndex&) = delete;
+        OpenIndex& operator=(const OpenIndex&) = delete;
+        ~OpenIndex();
+
+        platform::FileHandle file = platform::kInvalidFile;
+        std::filesystem::path folder;                // the folder's directory, in the OS form
+        std::filesystem::file_time_type folderTime;  // its last-write time at the last mark
+        bool folderSettled = false;  // whether that time was settled then (kSettleTime)
+        bool read = false;           // whether the lines below were taken
+        // The index's size and last-write time when the lines were taken, and whether that
+        // time was settled then.
         uint64_t size = 0;
         int64_t time = 0;
-        std::unordered_map<std::string, std::vector<RecordSpot>> byName;
+        bool stampSettled = false;
+        std::vector<LineSpot> lines;  // in the file's order
+        // The first line of each name (views of the names in lines).
+        std::unordered_map<std::string_view, uint32_t> byName;
+        // The line after the last one marked: a STORE over a set marks in the index's order,
+        // so the next name is looked for there first.
+        size_t next = 0;
     };
 
     void RecoverFolder(const std::string& folder);
     std::string ImportLocked(const std::string& message, const std::string& destination,
                              uint32_t status);
-    // The spots of the index at path, taken anew when the file changed; null when it cannot
-    // be read.
-    IndexSpots* SpotsOf(const std::string& path);
+    // The open index of a folder, its handle checked to be the file the path names now; null
+    // when the index cannot be opened. The spots are taken at the first use.
+    OpenIndex* IndexOf(const std::string& folder, const std::string& path);
+    // Takes the spots of an open index anew, from the file; false when it cannot be read.
+    bool ReadSpots(OpenIndex& index, const std::string& path);
+    // What marking the lines of one name came to: done (or nothing to change), the name not in
+    // the index, a line not where its spot says, a record whose text would change its length
+    // (the index is then written anew), or a read or write that failed.
+    enum class MarkOutcome { kDone, kUnknown, kMoved, kRewrite, kFailed };
+    // Marks every line of the name in an open index, each read back first.
+    MarkOutcome MarkAtSpots(OpenIndex& index, const std::string& indexPath,
+                            const std::string& folded, uint32_t mask, int32_t value);
+    // The first line of a name in an open index; kNoLine when the lines lack it.
+    static uint32_t FindLine(const OpenIndex& index, const std::string& folded);
+    // Marks the lines of a name from its first, and moves the index's next past them.
+    static MarkOutcome MarkLines(OpenIndex& index, uint32_t first, const std::string& folded,
+                                 uint32_t mask, int32_t value);
+    // Drops a folder's open index (closing its file): before the index is replaced, and after
+    // any failure.
+    void Forget(const std::string& path) { indexes_.erase(path); }
     // Marks by reading and replacing the whole index: for a record whose text would change
     // its length, or a spot the file no longer matches.
     bool MarkByRewrite(const std::string& folder, const std::string& indexPath,
@@ -77,7 +126,12 @@ class HostStore {
 
     std::string mailbox_;
     std::mutex lock_;
-    std::unordered_map<std::string, IndexSpots> spots_;  // by index path
+    std::unordered_map<std::string, std::unique_ptr<OpenIndex>> indexes_;  // by index path
+    // The folder of the last mark: its part of the key, its directory and its index's path
+    // (empty before the first mark).
+    std::string markFolderKey_;
+    std::string markFolder_;
+    std::string markIndexPath_;
 };
 
 #endif  // ORV_HOST_STORE_H_

@@ -32,40 +32,7 @@ int FindStorableFlag(const Text& flag) {
     return -1;
 }
 
-// Sends one flag's change to the host (unless its key does not fit the host's buffer, where
-// it would name another message, or none) and makes it in the entry.
-void Apply(HostPort& host, MessageEntry& entry, const Text& key, bool keyFits,
-           const StorableFlag& flag, int value) {
-    if (keyFits)
-        host.MarkMail(key.c_str(), flag.bit, value);
-    if (value != 0) {
-        entry.status |= flag.bit;
-    } else {
-        entry.status &= ~flag.bit;
-    }
-}
-
-// Extended FLAGS: the four storable flags are all sent to the host, each set when the list
-// names it and cleared otherwise, whatever the entry shows (the host may have changed the
-// message since the folder was read).
-void ReplaceFlags(HostPort& host, MessageEntry& entry, const Text& key, bool keyFits,
-                  const Text& flagList) {
-    unsigned listed = 0;
-    Text flags(flagList);
-    while (!flags.IsEmpty()) {
-        const int i = FindStorableFlag(flags.SplitArgument());
-        if (i >= 0)
-            listed |= 1u << i;
-    }
-    for (int i = 0; i < kStorableCount; ++i) {
-        const StorableFlag& flag = kStorableFlags[i];
-        const bool wanted = (listed & (1u << i)) != 0;
-        Apply(host, entry, key, keyFits, flag, wanted ? flag.valueWhenSet : 1 - flag.valueWhenSet);
-    }
-}
-
-}  // namespace
-
+// The form of STORE's item name, and whether it ends in .SILENT.
 StoreForm ReadStoreForm(const Text& itemName, bool* silent) {
     Text suffix(itemName);
     const Text form = suffix.SplitToken('.');
@@ -79,30 +46,56 @@ StoreForm ReadStoreForm(const Text& itemName, bool* silent) {
     return StoreForm::kNone;
 }
 
-bool UpdateFlags(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
-                 const Text& itemName, const Text& flagList, Mode mode) {
-    bool silent = false;
-    const StoreForm form = ReadStoreForm(itemName, &silent);
-    if (form == StoreForm::kNone)
-        return false;
-    // The exact mode's FLAGS adds like +FLAGS.
-    const bool add = form != StoreForm::kRemove;
+}  // namespace
 
-    bool keyFits = false;
-    const Text key = MessageKey(entry, mailRoot, folderPath, &keyFits);
-    if (mode == Mode::kExtended && form == StoreForm::kReplace) {
-        ReplaceFlags(host, entry, key, keyFits, flagList);
-        return !silent;
+FlagUpdate::FlagUpdate(const Text& itemName, const Text& flagList, Mode mode) {
+    form_ = ReadStoreForm(itemName, &silent_);
+    if (form_ == StoreForm::kNone)
+        return;
+    if (mode == Mode::kExtended && form_ == StoreForm::kReplace) {
+        // The four storable flags are all sent to the host, each set when the list names it
+        // and cleared otherwise, whatever the entry shows (the host may have changed the
+        // message since the folder was read).
+        unsigned listed = 0;
+        Text flags(flagList);
+        while (!flags.IsEmpty()) {
+            const int i = FindStorableFlag(flags.SplitArgument());
+            if (i >= 0)
+                listed |= 1u << i;
+        }
+        for (int i = 0; i < kStorableCount; ++i) {
+            const StorableFlag& flag = kStorableFlags[i];
+            const bool wanted = (listed & (1u << i)) != 0;
+            changes_.push_back({flag.bit, wanted ? flag.valueWhenSet : 1 - flag.valueWhenSet});
+        }
+        return;
     }
+    // The exact mode's FLAGS adds like +FLAGS.
+    const bool add = form_ != StoreForm::kRemove;
     Text flags(flagList);
     while (!flags.IsEmpty()) {
         const int i = FindStorableFlag(flags.SplitArgument());
         if (i < 0)
             continue;
         const StorableFlag& flag = kStorableFlags[i];
-        Apply(host, entry, key, keyFits, flag, add ? flag.valueWhenSet : 1 - flag.valueWhenSet);
+        changes_.push_back({flag.bit, add ? flag.valueWhenSet : 1 - flag.valueWhenSet});
     }
-    return !silent;
+}
+
+bool FlagUpdate::Apply(HostPort& host, MessageEntry& entry, const Text& key, bool keyFits) const {
+    if (form_ == StoreForm::kNone)
+        return false;
+    for (const BitChange& change : changes_) {
+        // A key that does not fit the host's buffer would name another message, or none.
+        if (keyFits)
+            host.MarkMail(key.c_str(), change.bit, change.value);
+        if (change.value != 0) {
+            entry.status |= change.bit;
+        } else {
+            entry.status &= ~change.bit;
+        }
+    }
+    return !silent_;
 }
 
 bool ReadKeptFlags(const Text& flagList, FlagList* kept) {

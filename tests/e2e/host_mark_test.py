@@ -1,13 +1,15 @@
 """Marking through the host stand-in costs one record, whatever the size of the folder: a
 mark rewrites the message's record in place and nothing else, a mark that changes nothing
-writes nothing, and an index rewritten behind the host's back between two marks is found
-out, so the mark still lands on the right line."""
+writes nothing, and an index rewritten or replaced behind the host's back between two marks
+is found out, so the mark still lands on the right line of the file the folder holds."""
 
 import base64
 import os
 import struct
+import time
 
-from harness import ANSWERED, UNREAD, StoreTestCase, index_value, parse_index
+from harness import (ANSWERED, DELETED, DRAFT, UNREAD, StoreTestCase, index_value,
+                     parse_index)
 
 
 class InPlaceMarkTest(StoreTestCase):
@@ -65,6 +67,22 @@ class InPlaceMarkTest(StoreTestCase):
         self.mark(b"a4", b"STORE 2 +FLAGS.SILENT (\\Seen)")
         self.assertEqual([e[:2] for e in self.store.index("inbox.box")],
                          [(b"AAAA0003", ANSWERED), (b"AAAA0001", 0), (b"AAAA0002", 0),
+                          (b"AAAA0004", 0)])
+
+        # Replaced whole (written beside it and renamed over it) with the same bytes and
+        # times, while the host keeps the index it marked open, the folder long unchanged:
+        # the next mark goes into the new file.
+        folder = self.store.path("inbox.box")
+        os.utime(folder, (time.time() - 600,) * 2)
+        self.mark(b"a5", b"STORE 2 +FLAGS.SILENT (\\Draft)")
+        stamp = os.stat(self.path)
+        with open(self.path + ".new", "wb") as f:
+            f.write(self.store.read("inbox.box", "Entry.lst"))
+        os.utime(self.path + ".new", ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
+        os.replace(self.path + ".new", self.path)
+        self.mark(b"a6", b"STORE 1 +FLAGS.SILENT (\\Deleted)")
+        self.assertEqual([e[:2] for e in self.store.index("inbox.box")],
+                         [(b"AAAA0003", ANSWERED), (b"AAAA0001", DELETED), (b"AAAA0002", DRAFT),
                           (b"AAAA0004", 0)])
 
     def test_a_short_record_grows_to_three_words(self):

@@ -22,7 +22,9 @@ class ExtendedFlagUpdateTest : public ::testing::Test {
   protected:
     void SetUp() override { entry_.fileName = "AAAA0001"; }
     bool Store(const char* item, const char* flags) {
-        return UpdateFlags(host_, entry_, "user", "INBOX", item, flags, Mode::kExtended);
+        bool keyFits = false;
+        const Text key = MessageKey(entry_, "user", "INBOX", &keyFits);
+        return FlagUpdate(item, flags, Mode::kExtended).Apply(host_, entry_, key, keyFits);
     }
     // The four calls of a replacement: \Seen (unread bit), \Answered, \Deleted, \Draft.
     static std::vector<MarkCall> Replacement(bool seen, bool answered, bool deleted, bool draft) {
