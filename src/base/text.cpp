@@ -68,7 +68,7 @@ Text::Text(Text&& other) noexcept
 }
 
 Text::~Text() {
-    delete[] data_;
+    FreeBuffer();
 }
 
 Text& Text::operator=(const Text& other) {
@@ -78,7 +78,7 @@ Text& Text::operator=(const Text& other) {
 
 Text& Text::operator=(Text&& other) noexcept {
     if (this != &other) {
-        delete[] data_;
+        FreeBuffer();
         data_ = other.data_;
         capacity_ = other.capacity_;
         length_ = other.length_;
@@ -101,7 +101,7 @@ void Text::AssignBytes(const char* s, int n) {
     if (n > 0)
         std::memcpy(fresh, s, n);
     fresh[n] = 0;
-    delete[] data_;  // only now: s may have pointed into it
+    FreeBuffer();  // only now: s may have pointed into it
     data_ = fresh;
     capacity_ = n + kSlack;
     length_ = n;
@@ -114,9 +114,23 @@ void Text::AssignCompact(const char* s, int n) {
     if (n > 0)
         std::memcpy(fresh, s, n);
     fresh[n] = 0;
-    delete[] data_;  // only now: s may have pointed into it
+    FreeBuffer();  // only now: s may have pointed into it
     data_ = fresh;
     capacity_ = n + 1;
+    length_ = n;
+}
+
+void Text::AssignInRoom(char* room, int roomSize, const char* s, int n) {
+    if (n < 0 || n >= roomSize) {
+        AssignCompact(s, n);
+        return;
+    }
+    if (n > 0)
+        std::memmove(room, s, n);
+    room[n] = 0;
+    FreeBuffer();
+    data_ = room;
+    capacity_ = -roomSize;
     length_ = n;
 }
 
@@ -134,7 +148,7 @@ void Text::AppendBytes(const char* s, int n) {
             std::memcpy(grown, data_, length_);
         if (n > 0)
             std::memcpy(grown + length_, s, n);
-        delete[] data_;
+        FreeBuffer();
         data_ = grown;
         capacity_ = needed + slack;
     } else if (n > 0) {
@@ -362,13 +376,13 @@ void Text::Truncate(int n) {
 }
 
 void Text::Reserve(int n) {
-    if (n < 0 || n < capacity_)
+    if (n < 0 || n < Capacity())
         return;
     char* grown = new char[n + kSlack];
     if (length_ > 0)
         std::memcpy(grown, data_, length_);
     grown[length_] = 0;
-    delete[] data_;
+    FreeBuffer();
     data_ = grown;
     capacity_ = n + kSlack;
 }

@@ -34,6 +34,12 @@ class Text {
     // exactly n + 1 bytes: for texts kept in great numbers that never grow (the file names of
     // a folder's messages). A later append grows it by the usual rule.
     void AssignCompact(const char* s, int n);
+    // Places exactly n bytes from s in room, a buffer of roomSize bytes the text does not own
+    // (n < roomSize; else as AssignCompact): for texts kept in great numbers beside their
+    // owner (the file names of a folder's pooled entries), which costs no allocation. The room
+    // must outlive the text and serve no other; a text that must grow takes a buffer of its
+    // own, and a copy always has its own.
+    void AssignInRoom(char* room, int roomSize, const char* s, int n);
 
     // Append: a C string (null appends nothing), its first n bytes, one byte, an unsigned
     // number in decimal.
@@ -114,7 +120,7 @@ class Text {
     int Length() const { return length_; }
     bool IsEmpty() const { return length_ == 0; }
     bool HasBuffer() const { return data_ != nullptr; }
-    int Capacity() const { return capacity_; }
+    int Capacity() const { return capacity_ < 0 ? -capacity_ : capacity_; }
     // The byte at index i (0 past the end).
     char operator[](int i) const { return (i >= 0 && i < length_) ? data_[i] : 0; }
     // Drops everything after the first n bytes (no-op when n >= Length()).
@@ -130,9 +136,14 @@ class Text {
     void AssignBytes(const char* s, int n);
     // Drops the first n bytes, keeping the buffer.
     void DropFront(int n);
+    // Frees the buffer when the text owns it.
+    void FreeBuffer() {
+        if (capacity_ > 0)
+            delete[] data_;
+    }
 
     char* data_;
-    int capacity_;
+    int capacity_;  // negative: the size of a room the text does not own (AssignInRoom)
     int length_;
 };
 

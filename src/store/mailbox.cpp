@@ -53,17 +53,24 @@ uint32_t StatusFromValue(const char* value, int length) {
 // value hold them (bytes 4 to 11), as one number: what the host keeps of a message besides its
 // status (the stand-in: its size and time), which tells it from a later message under the
 // same file name. A shorter value reads as filled up with "A".
-uint64_t RecordTailFromValue(const char* value, int length) {
+// Both numbers of a value in one decoding: the status word as StatusFromValue reads it and the
+// record's tail. The first six characters decide the status bytes, so they come from the same
+// decoding unless a line end stops the tail's characters before the sixth.
+void DecodeRecord(const char* value, int length, uint32_t* status, uint64_t* tail) {
     size_t used = 0;
     while (used < 16 && static_cast<int>(used) < length && value[used] != '\0' &&
            value[used] != '\r' && value[used] != '\n')
         ++used;
     unsigned char bytes[12] = {};
     Base64DecodeTo(value, used, bytes);
-    uint64_t tail = 0;
+    *tail = 0;
     for (int i = 11; i >= 4; --i)
-        tail = tail << 8 | bytes[i];
-    return tail;
+        *tail = *tail << 8 | bytes[i];
+    const bool lineEnd = static_cast<int>(used) < length && used < 6 && value[used] != '\0';
+    *status = lineEnd ? StatusFromValue(value, length)
+                      : static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                            static_cast<uint32_t>(bytes[2]) << 16 |
+                            static_cast<uint32_t>(bytes[3]) << 24;
 }
 
 // Holds a message index's critical section for one scope; the lock is re-entrant, so the
@@ -91,16 +98,15 @@ MessageEntry* ParseIndexLine(const char* line, int length, EntryBatch& batch) {
             --end;
         if (end > 0 && line[end - 1] == '\r')
             --end;
-        entry->fileName.AssignCompact(line, end);
+        SetEntryFileName(entry, line, end);
     } else {
         // The name ends at the first "=", the value starts after the run of them.
         const int equals = static_cast<int>(static_cast<const char*>(found) - line);
-        entry->fileName.AssignCompact(line, equals);
+        SetEntryFileName(entry, line, equals);
         int value = equals;
         while (value < length && line[value] == '=')
             ++value;
-        entry->status = StatusFromValue(line + value, length - value);
-        entry->recordTail = RecordTailFromValue(line + value, length - value);
+        DecodeRecord(line + value, length - value, &entry->status, &entry->recordTail);
     }
     entry->uid = UidFromFileName(entry->fileName);
     entry->recent = (entry->status & StatusUnread) != 0 ? 1 : 0;
@@ -202,6 +208,7 @@ void Mailbox::ReadIndex() {
 
 bool Mailbox::ReadListing() {
     cachedBytes_ = 0;
+    recentCount_ = 0;
     const uint32_t total = ReadFolderInt(FolderFilePath(host_, mailRoot_, folderPath_, "Entry.ini"),
                                          "Property", "Total");
     index_.Clear();
@@ -231,6 +238,7 @@ bool Mailbox::ReadListing() {
             const int end =
                 lf != nullptr ? static_cast<int>(static_cast<const char*>(lf) - lines) + 1 : n;
             MessageEntry* entry = ParseIndexLine(lines + start, end - start, batch);
+            recentCount_ += entry->recent != 0 ? 1 : 0;
             if (entry->uid + 1u > uidNext_)
                 uidNext_ = entry->uid + 1u;
             // The host keeps its list in UID order: appended directly in the usual case.
@@ -288,12 +296,7 @@ bool Mailbox::Exists() const {
 }
 
 int Mailbox::RecentCount() const {
-    int count = 0;
-    for (int i = 0; i < index_.Count(); ++i) {
-        if (index_.At(i)->recent != 0)
-            ++count;
-    }
-    return count;
+    return recentCount_;
 }
 
 int Mailbox::UnseenCount() const {

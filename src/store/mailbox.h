@@ -59,6 +59,8 @@ class Mailbox {
     // Whether the folder's directory exists.
     bool Exists() const;
 
+    // The messages marked recent, counted as the index was last read (a message's mark never
+    // changes; messages added or removed since are not counted), and those now unread.
     int RecentCount() const;
     int UnseenCount() const;
 
@@ -94,6 +96,7 @@ class Mailbox {
     uint32_t uidNext_ = 0;
     uint32_t uidValidity_ = 0;
     uint64_t cachedBytes_ = 0;
+    int recentCount_ = 0;
 };
 
 // The path of a file in a folder's directory: mailbox directory + mailRoot + "\" + folder

@@ -313,11 +313,13 @@ namespace {
 
 constexpr size_t kHeader = sizeof(void*);
 constexpr size_t kBlockBytes = 64u << 10;
-constexpr size_t kPoolBlocks = 32;  // 2 MiB kept at most: a large part of a big index
+constexpr size_t kPoolBlocks = 256;  // 16 MiB kept at most: the index of 100,000 messages
+// The room after a pooled entry for its file name: the host's names ("AAAA0001") fit.
+constexpr int kNameRoom = 16;
 
-// A slot: the header word, then the entry, kept at the alignment of a pointer.
-constexpr size_t kSlotBytes =
-    (kHeader + sizeof(MessageEntry) + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+// A slot: the header word, the entry and its name's room, at the alignment of a pointer.
+constexpr size_t kSlotBytes = (kHeader + sizeof(MessageEntry) + kNameRoom + alignof(void*) - 1) /
+                              alignof(void*) * alignof(void*);
 
 }  // namespace
 
@@ -406,6 +408,17 @@ void MessageEntry::operator delete(void* p) noexcept {
         ::operator delete(base);
     else
         ReleaseBlock(owner);
+}
+
+void SetEntryFileName(MessageEntry* entry, const char* name, int n) {
+    EntryBatch::Block* owner = nullptr;
+    std::memcpy(&owner, reinterpret_cast<char*>(entry) - kHeader, sizeof owner);
+    if (owner == nullptr) {
+        entry->fileName.AssignCompact(name, n);
+        return;
+    }
+    entry->fileName.AssignInRoom(reinterpret_cast<char*>(entry) + sizeof(MessageEntry), kNameRoom,
+                                 name, n);
 }
 
 EntryBatch::EntryBatch() = default;

@@ -78,6 +78,10 @@ class EntryBatch {
     int used_ = 0;
 };
 
+// Sets the entry's file name: an entry made with a batch keeps a short name in its own slot,
+// without an allocation; any other name, or entry, gets a buffer of its own.
+void SetEntryFileName(MessageEntry* entry, const char* name, int n);
+
 // The folder path as it names a directory: a path equal to "INBOX" in any letter case is the
 // inbox directory "inbox.box"; every other path is unchanged.
 Text FolderPathForFiles(const Text& folderPath);
