@@ -10,6 +10,7 @@
 #include "net/tls_layer.h"
 
 std::atomic<int32_t> LiveConnectionCount{0};
+std::atomic<int32_t> ServedConnectionCount{0};
 
 namespace {
 // The handles of connection threads that have finished their connection but may still be
@@ -37,11 +38,18 @@ void KeepEndingThread(platform::ThreadHandle own) {
 Connection::Connection(Listener* owner, platform::SocketHandle handle) : owner_(owner) {
     SetHandle(handle);
     platform::InterlockedIncrement(LiveConnectionCount);
+    platform::InterlockedIncrement(ServedConnectionCount);
 }
 
 Connection::~Connection() {
     Socket::Close();
+    StopServing();
     platform::InterlockedDecrement(LiveConnectionCount);
+}
+
+void Connection::StopServing() {
+    if (!served_.exchange(true))
+        platform::InterlockedDecrement(ServedConnectionCount);
 }
 
 namespace {
@@ -368,6 +376,7 @@ uint32_t Connection::ThreadMain(void* param) {
             c->OnData(block);
         }
     }
+    c->StopServing();
     c->OnEnd();
     // The handle is left for the stop before the object goes: deleting it lowers the count of
     // live connections, after which the stop may look for the threads still ending.

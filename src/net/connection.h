@@ -29,6 +29,11 @@ class TlsEngine;
 // The number of Connection objects that exist, changed only by interlocked operations. The
 // server's stop waits until it is 0.
 extern std::atomic<int32_t> LiveConnectionCount;
+// The number of those whose client is still being served: a connection leaves this count when
+// its thread stops serving it, before the object is torn down. The limit on connections
+// counts these, so clients are not turned away while ended connections are still being torn
+// down on a busy machine.
+extern std::atomic<int32_t> ServedConnectionCount;
 
 class Connection : public Socket {
   public:
@@ -43,6 +48,8 @@ class Connection : public Socket {
     // Closes the socket. From another thread while a command is being answered, the close
     // waits until that answer has been written.
     int Close() override;
+    // Leaves ServedConnectionCount, once: the thread has stopped serving the client.
+    void StopServing();
     // Queues bytes for the client (len < 0: up to the NUL). Returns len, or -1 when the
     // connection is dead. Outside a command (the greeting) the bytes go out at once.
     int Send(const char* data, int len = -1, int flags = 0) override;
@@ -120,6 +127,7 @@ class Connection : public Socket {
 
   protected:
     std::atomic<int> closing_{0};
+    std::atomic<bool> served_{false};  // left ServedConnectionCount
     uint32_t threadId_ = 0;
     Text lineBuffer_;
     Listener* owner_;

@@ -67,7 +67,7 @@ Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool impl
     // Read at each connection, like the other limits: a changed bound holds from the next one.
     MessageCache::Shared().SetLimit(limits.messageCacheSize);
     if (limits.maxConnections != 0 &&
-        static_cast<uint32_t>(LiveConnectionCount.load()) >= limits.maxConnections) {
+        static_cast<uint32_t>(ServedConnectionCount.load()) >= limits.maxConnections) {
         // One connection too many: told goodbye and closed at once (on the TLS port there is
         // nobody to tell before the handshake).
         if (!implicitTls)
