@@ -3,6 +3,7 @@
 // conversion of many lines at once against the same lines converted one by one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -179,6 +180,76 @@ TEST(JisLinesTest, ManyLinesConvertAsEachLineOnItsOwn) {
         EXPECT_EQ(JisLinesLength(lines.data(), static_cast<int>(lines.size())), n);
         ASSERT_TRUE(std::string(out.c_str(), out.Length()) == "prefix:" + expected)
             << "round " << round;
+    }
+}
+
+// The lines cut into pieces anywhere, down to single bytes, through a stream whose caller
+// takes the unchanged bytes of each piece itself, as a reader of blocks in place does.
+TEST(JisLinesTest, PiecesCutAnywhereConvertAsTheWholeText) {
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 300; ++round) {
+        const std::string lines = RandomLines(&random, round < 200 ? 200 : 30000);
+        Text whole("prefix:");
+        AppendJisLines(lines.data(), static_cast<int>(lines.size()), &whole);
+        Text out("prefix:");
+        JisLineStream stream;
+        const size_t most = round % 3 == 0 ? 3 : 5000;
+        for (size_t at = 0; at < lines.size();) {
+            const size_t n = std::min(lines.size() - at, random() % most);
+            const size_t same = round % 2 == 0 ? stream.UnchangedLength(lines.data() + at, n) : 0;
+            out.Append(lines.data() + at, static_cast<int>(same));
+            stream.Append(lines.data() + at + same, n - same, &out);
+            at += n;
+        }
+        stream.Finish(&out);
+        ASSERT_TRUE(std::string(out.c_str(), out.Length()) ==
+                    std::string(whole.c_str(), whole.Length()))
+            << "round " << round;
+    }
+    // Settled at the end: a lead byte kept raw after its closed run, a run still open.
+    for (const std::string& text : {std::string("\x82\xA0\x82"), std::string("\x82\xA0")}) {
+        Text out;
+        JisLineStream stream;
+        stream.Append(text.data(), text.size(), &out);
+        stream.Finish(&out);
+        EXPECT_EQ(std::string(out.c_str(), out.Length()), Convert(text));
+    }
+}
+
+// The scanners of plain bytes, the one in use and the eight-byte one, against a byte-by-byte
+// count: a NUL or a high byte at every place of several blocks from unaligned starts, at the
+// last byte, or nowhere (with plain bytes past the end), and random text.
+TEST(JisLinesTest, PlainScannersStopAtTheFirstNulOrHighByte) {
+    const auto byByte = [](const char* s, size_t n) {
+        size_t i = 0;
+        while (i < n && s[i] != 0 && static_cast<unsigned char>(s[i]) < 0x80)
+            ++i;
+        return i;
+    };
+    std::string buffer(300, 'a');
+    for (size_t start = 0; start < 9; ++start) {
+        for (size_t n = 0; start + n <= 200; ++n) {
+            for (const char stop : {'\0', '\x80', '\xFF'}) {
+                for (size_t at = 0; at <= n; ++at) {
+                    std::string text = buffer;
+                    if (at < n)
+                        text[start + at] = stop;  // the plain bytes past n must not count
+                    const char* s = text.data() + start;
+                    ASSERT_EQ(PlainLength(s, n), at) << start << " " << n << " " << at;
+                    ASSERT_EQ(PlainLengthPortable(s, n), at) << start << " " << n << " " << at;
+                }
+            }
+        }
+    }
+    std::mt19937 random(7);
+    for (int round = 0; round < 2000; ++round) {
+        const std::string lines = RandomLines(&random, random() % 400);
+        for (size_t from = 0; from < lines.size(); from += 1 + random() % 50) {
+            const char* s = lines.data() + from;
+            const size_t n = lines.size() - from;
+            ASSERT_EQ(PlainLength(s, n), byByte(s, n));
+            ASSERT_EQ(PlainLengthPortable(s, n), byByte(s, n));
+        }
     }
 }
 
