@@ -80,6 +80,13 @@ uint32_t File::Read(void* data, uint32_t n) {
     return done + more;
 }
 
+uint32_t File::TakeReadAhead(const char** bytes) {
+    const uint32_t n = end_ - pos_;
+    *bytes = buffer_ + pos_;
+    pos_ = end_;
+    return n;
+}
+
 int File::SpillLine(const char** line) {
     spill_.Clear();
     spill_.AppendBytes(buffer_ + pos_, static_cast<int>(end_ - pos_));

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "base/file.h"
 #include "mime/extended_form.h"
@@ -117,6 +118,55 @@ bool ReadExtendedForm(HostPort& host, const MessageEntry& entry, const Text& mai
     return true;
 }
 
+// Blocks read straight into a message text start at this size and double while they hold
+// plain bytes only, up to kWholeFileBlock. A block's bytes from its first NUL or high byte on
+// are copied out to be converted, so the first blocks, where a text part usually lies before
+// the attachments, are kept small, and so is a block after double-byte text.
+constexpr uint32_t kFirstBodyBlock = 16u << 10;
+
+// Reads the rest of an open message file into *body in the default client form. Blocks go
+// straight into the text's spare room, where their plain bytes (all of an attachment's base64)
+// stay as they were read; only the rest of a block with a NUL or a high byte is copied out and
+// goes through the converter.
+void ReadBodyInPlace(File* file, Text* body) {
+    JisLineStream stream;
+    const char* ahead = nullptr;
+    const uint32_t buffered = file->TakeReadAhead(&ahead);
+    stream.Append(ahead, buffered, body);
+    char small[4096];
+    std::string tail;
+    uint32_t block = kFirstBodyBlock;
+    for (;;) {
+        const int spare = body->Spare();
+        if (spare < static_cast<int>(sizeof small)) {
+            // The text is full: a small read through the converter, which grows the text only
+            // when the file goes on.
+            const uint32_t n = file->Read(small, sizeof small);
+            if (n == 0)
+                break;
+            stream.Append(small, n, body);
+            continue;
+        }
+        const uint32_t want =
+            static_cast<uint32_t>(spare) < block ? static_cast<uint32_t>(spare) : block;
+        char* const room = body->SpareBytes();
+        const uint32_t n = file->Read(room, want);
+        if (n == 0)
+            break;
+        const size_t same = stream.UnchangedLength(room, n);
+        if (same < n)
+            tail.assign(room + same, n - same);
+        body->Extend(static_cast<int>(same));
+        if (same < n) {
+            stream.Append(tail.data(), tail.size(), body);
+            block = kFirstBodyBlock;
+        } else if (block < kWholeFileBlock) {
+            block *= 2;
+        }
+    }
+    stream.Finish(body);
+}
+
 // Reads what is needed of the message file into the entry's client form. A missing file is
 // created empty by the open and reads as empty, as does one that cannot be opened.
 void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
@@ -132,21 +182,20 @@ void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
                          needBody ? &entry.bodyText : nullptr);
         return;
     }
+    // The header comes through the small read-ahead, the body straight into its text.
     File file;
     int64_t size = -1;
-    if (!OpenMessageFile(host, &file, entry, mailRoot, folderPath,
-                         needBody ? kKeepAll : kHeaderOnly, &size))
+    if (!OpenMessageFile(host, &file, entry, mailRoot, folderPath, kHeaderOnly, &size))
         return;
     if (!ReadHeaderLines(&file, needHeader ? &entry.headerText : nullptr) || !needBody)
         return;
     // The body's client form is about as long as its bytes in the file (ISO-2022-JP adds six
     // bytes per run of double-byte characters): one allocation for most messages.
+    size = file.Size();
     const int64_t rest = size - static_cast<int64_t>(entry.headerText.Length());
     if (rest > 0 && rest < (int64_t{1} << 30) && entry.bodyText.IsEmpty())
         entry.bodyText.Reserve(static_cast<int>(rest + rest / 16));
-    const char* lines = nullptr;
-    for (int n = file.NextLines(&lines); n > 0; n = file.NextLines(&lines))
-        AppendJisLines(lines, n, &entry.bodyText);
+    ReadBodyInPlace(&file, &entry.bodyText);
 }
 
 // The byte count of the message's client form, read from its file without keeping the text:
