@@ -197,7 +197,7 @@ TEST(JisLinesTest, PiecesCutAnywhereConvertAsTheWholeText) {
         for (size_t at = 0; at < lines.size();) {
             const size_t n = std::min(lines.size() - at, random() % most);
             const size_t same = round % 2 == 0 ? stream.UnchangedLength(lines.data() + at, n) : 0;
-            out.Append(lines.data() + at, static_cast<int>(same));
+            out.AppendBytes(lines.data() + at, static_cast<int>(same));
             stream.Append(lines.data() + at + same, n - same, &out);
             at += n;
         }
