@@ -199,7 +199,7 @@ TEST_F(FileLinesTest, LineViewsAndRunsOfLinesMatchRawLines) {
     }
 }
 
-TEST_F(FileLinesTest, BlockReadsTakenReadAheadAndSizeKeepThePosition) {
+TEST_F(FileLinesTest, BlockReadsAndSizeKeepThePosition) {
     std::string contents;
     for (int i = 0; i < 30000; ++i)
         contents += static_cast<char>(i * 13);
@@ -219,16 +219,6 @@ TEST_F(FileLinesTest, BlockReadsTakenReadAheadAndSizeKeepThePosition) {
     EXPECT_TRUE(std::string(block, 30000 - 20001) == contents.substr(20001));
     EXPECT_EQ(f.Read(block, sizeof block), 0u);
     EXPECT_EQ(f.Size(), 30000);
-    // What was read ahead taken whole, once, and the reading goes on right after it.
-    File g;
-    ASSERT_TRUE(g.Open(path_.c_str(), platform::kAccessRead, platform::kOpenExisting));
-    EXPECT_EQ(g.PeekByte(), static_cast<unsigned char>(contents[0]));
-    const char* ahead = nullptr;
-    ASSERT_EQ(g.TakeReadAhead(&ahead), File::kSmallBuffer);
-    EXPECT_TRUE(std::string(ahead, File::kSmallBuffer) == contents.substr(0, File::kSmallBuffer));
-    EXPECT_EQ(g.TakeReadAhead(&ahead), 0u);
-    EXPECT_EQ(g.Read(block, 100), 100u);
-    EXPECT_TRUE(std::string(block, 100) == contents.substr(File::kSmallBuffer, 100));
     File closed;
     EXPECT_EQ(closed.Size(), -1);
     EXPECT_EQ(closed.Read(block, 1), 0u);
