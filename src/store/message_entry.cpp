@@ -7,7 +7,6 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <string>
 
 #include "base/file.h"
 #include "mime/extended_form.h"
@@ -119,47 +118,47 @@ bool ReadExtendedForm(HostPort& host, const MessageEntry& entry, const Text& mai
 }
 
 // Blocks read straight into a message text start at this size and double while they hold
-// plain bytes only, up to kWholeFileBlock. A block's bytes from its first NUL or high byte on
-// are copied out to be converted, so the first blocks, where a text part usually lies before
-// the attachments, are kept small, and so is a block after double-byte text.
+// plain bytes only, up to kWholeFileBlock; the rest of a block from its first NUL or high byte
+// on is read again through the converter, so the first blocks, where a text part usually lies
+// before the attachments, are kept small, and so is a block after double-byte text.
 constexpr uint32_t kFirstBodyBlock = 16u << 10;
 
-// Reads the rest of an open message file into *body in the default client form. Blocks go
-// straight into the text's spare room, where their plain bytes (all of an attachment's base64)
-// stay as they were read; only the rest of a block with a NUL or a high byte is copied out and
-// goes through the converter.
+// Reads the rest of an open message file into *body in the default client form. Plain stretches
+// (all of an attachment's base64) are read in blocks straight into the text's spare room and
+// stay there as they were read. From a block's first NUL or high byte on the file is read again
+// in small pieces that go through the converter, until a piece is plain once more. Nothing is
+// allocated but the text, so the text's memory is what the allocator hands out next time.
 void ReadBodyInPlace(File* file, Text* body) {
     JisLineStream stream;
     const char* ahead = nullptr;
     const uint32_t buffered = file->TakeReadAhead(&ahead);
+    bool inPlace = stream.UnchangedLength(ahead, buffered) == buffered;
     stream.Append(ahead, buffered, body);
-    char small[4096];
-    std::string tail;
+    char piece[8192];
     uint32_t block = kFirstBodyBlock;
     for (;;) {
         const int spare = body->Spare();
-        if (spare < static_cast<int>(sizeof small)) {
-            // The text is full: a small read through the converter, which grows the text only
-            // when the file goes on.
-            const uint32_t n = file->Read(small, sizeof small);
+        if (!inPlace || spare < static_cast<int>(sizeof piece)) {
+            // Through the converter, which also grows a full text when the file goes on.
+            const uint32_t n = file->Read(piece, sizeof piece);
             if (n == 0)
                 break;
-            stream.Append(small, n, body);
+            inPlace = stream.UnchangedLength(piece, n) == n;
+            stream.Append(piece, n, body);
+            block = kFirstBodyBlock;
             continue;
         }
         const uint32_t want =
             static_cast<uint32_t>(spare) < block ? static_cast<uint32_t>(spare) : block;
-        char* const room = body->SpareBytes();
-        const uint32_t n = file->Read(room, want);
+        const uint32_t n = file->Read(body->SpareBytes(), want);
         if (n == 0)
             break;
-        const size_t same = stream.UnchangedLength(room, n);
-        if (same < n)
-            tail.assign(room + same, n - same);
+        const size_t same = stream.UnchangedLength(body->SpareBytes(), n);
         body->Extend(static_cast<int>(same));
         if (same < n) {
-            stream.Append(tail.data(), tail.size(), body);
-            block = kFirstBodyBlock;
+            inPlace = false;
+            if (!file->Unread(static_cast<uint32_t>(n - same)))
+                break;
         } else if (block < kWholeFileBlock) {
             block *= 2;
         }

@@ -279,8 +279,8 @@ TEST_F(MessageEntryTest, FileLargerThanAReadBlock) {
 
     // Plain lines read in place around double-byte text: a lead byte as the last byte of the
     // first block read so (after the header's 4 KiB read-ahead, a block of 16 KiB), a NUL,
-    // text that outgrows the body's reservation, a lead byte at the end; against the
-    // converter over the whole body.
+    // text that outgrows the body's reservation, plain lines again, a lead byte at the end;
+    // against the converter over the whole body.
     const std::string header = "Subject: mix\r\n\r\n";
     std::string mixed(4096 + 16384 - 1 - header.size(), 'b');
     mixed += std::string("\x83\x65x\r\nab\0\x82\xA0zz\r\n", 13);
@@ -288,7 +288,7 @@ TEST_F(MessageEntryTest, FileLargerThanAReadBlock) {
         mixed += std::string(76, static_cast<char>('A' + i % 26)) + "\r\n";
     for (int i = 0; i < 30000; ++i)
         mixed += i % 500 == 0 ? "\r\n" : "\x82\xA0z";
-    mixed += "\x82";
+    mixed += std::string(100000, 'c') + "\r\n\x82";
     PutMessage(header + mixed);
     MessageEntry other;
     other.fileName = "AAAA0001";
