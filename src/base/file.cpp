@@ -80,6 +80,21 @@ uint32_t File::Read(void* data, uint32_t n) {
     return done + more;
 }
 
+uint32_t File::TakeReadAhead(const char** bytes) {
+    const uint32_t n = end_ - pos_;
+    *bytes = buffer_ + pos_;
+    pos_ = end_;
+    return n;
+}
+
+bool File::Unread(uint32_t n) {
+    // The platform's position is past the bytes read ahead as well.
+    const int64_t back = static_cast<int64_t>(n) + static_cast<int64_t>(end_ - pos_);
+    pos_ = 0;
+    end_ = 0;
+    return IsOpen() && platform::SeekFile(handle_, -back, platform::kSeekCurrent) >= 0;
+}
+
 int File::SpillLine(const char** line) {
     spill_.Clear();
     spill_.AppendBytes(buffer_ + pos_, static_cast<int>(end_ - pos_));

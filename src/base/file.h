@@ -44,6 +44,13 @@ class File {
     // Reads up to n bytes into data, read-ahead bytes first; returns the count (0 at the end
     // of the file or on failure).
     uint32_t Read(void* data, uint32_t n);
+    // The bytes read ahead and not yet taken, as a view like NextLine's: stores their start in
+    // *bytes and returns their count (0 when there are none); they count as read. Never reads
+    // from the platform, so a reader can go on with Read straight into its own memory.
+    uint32_t TakeReadAhead(const char** bytes);
+    // Moves the read position back over the last n bytes read, so they are read again (the
+    // read-ahead is dropped). False when the platform could not seek.
+    bool Unread(uint32_t n);
     // The file's size in bytes, or -1; the read position is kept.
     int64_t Size();
     // From now on reads ahead in blocks of this many bytes (at least 4 KiB, at most 1 MiB): a

@@ -375,6 +375,14 @@ void Text::Truncate(int n) {
     data_[n] = 0;
 }
 
+void Text::Extend(int n) {
+    if (data_ == nullptr)
+        return;
+    if (n > 0)
+        length_ += n < Spare() ? n : Spare();
+    data_[length_] = 0;
+}
+
 void Text::Reserve(int n) {
     if (n < 0 || n < Capacity())
         return;

@@ -129,6 +129,13 @@ class Text {
     void Clear() { Truncate(0); }
     // Ensures room for n bytes plus the terminator (growth rule as above).
     void Reserve(int n);
+    // Appending in place, for a writer that puts bytes where they go (a file read straight into
+    // a message text): the buffer has room for Spare() bytes after the text (Reserve makes
+    // more), from SpareBytes() on, where its terminator lies; Extend(n) takes the first n of
+    // them into the text (at most Spare(); 0 puts the terminator back).
+    int Spare() const { return capacity_ > length_ ? capacity_ - length_ - 1 : 0; }
+    char* SpareBytes() { return data_ != nullptr ? data_ + length_ : nullptr; }
+    void Extend(int n);
 
   private:
     // Replaces the contents with exactly n bytes from s (a fresh buffer of n plus 64); s may

@@ -4,6 +4,7 @@
 #ifndef ORV_MIME_JIS_TEXT_H_
 #define ORV_MIME_JIS_TEXT_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/text.h"
@@ -27,6 +28,34 @@ int AppendJisLines(const char* src, int n, Text* out);
 
 // The byte count AppendJisLines would append for the n bytes at src, without writing it.
 int JisLinesLength(const char* src, int n);
+
+// JisLineStream: AppendJisLines for lines that arrive in pieces cut anywhere (the blocks of a
+// file), with the same result as one AppendJisLines over all the pieces joined. What the bytes
+// after a piece decide is kept across the cut: a lead byte at its end, a run of double-byte
+// characters still open, the rest of a line after a NUL.
+class JisLineStream {
+  public:
+    // Appends the client form of the next n bytes to out, as far as they decide it.
+    void Append(const char* s, size_t n, Text* out);
+    // The end of the text: what was kept is settled and appended (a lead byte raw, the run
+    // closed). The stream is then ready for another text.
+    void Finish(Text* out);
+    // The count of leading bytes of the n at s that Append would copy as they are with nothing
+    // before them: those before the first NUL or high byte when nothing is kept, else none. A
+    // caller that holds them in place already may take them so and pass only the rest.
+    size_t UnchangedLength(const char* s, size_t n) const;
+
+  private:
+    bool dropping_ = false;  // in a line after its NUL
+    bool inRun_ = false;     // ESC $ B written, the run not yet closed
+    int lead_ = -1;          // a lead byte at the end of the last piece
+};
+
+// The count of leading bytes of the n at s that are neither NUL nor above 0x7F, those the
+// converters copy as they are; found sixteen bytes or more at a time.
+size_t PlainLength(const char* s, size_t n);
+// The same by the eight-byte scanner that targets without SSE2 run, for tests to compare.
+size_t PlainLengthPortable(const char* s, size_t n);
 
 // The length of the SjisToJis form of the n bytes at src read as a NUL-terminated text (a NUL
 // byte ends it), without writing it anywhere.

@@ -117,6 +117,55 @@ bool ReadExtendedForm(HostPort& host, const MessageEntry& entry, const Text& mai
     return true;
 }
 
+// Blocks read straight into a message text start at this size and double while they hold
+// plain bytes only, up to kWholeFileBlock; the rest of a block from its first NUL or high byte
+// on is read again through the converter, so the first blocks, where a text part usually lies
+// before the attachments, are kept small, and so is a block after double-byte text.
+constexpr uint32_t kFirstBodyBlock = 16u << 10;
+
+// Reads the rest of an open message file into *body in the default client form. Plain stretches
+// (all of an attachment's base64) are read in blocks straight into the text's spare room and
+// stay there as they were read. From a block's first NUL or high byte on the file is read again
+// in small pieces that go through the converter, until a piece is plain once more. Nothing is
+// allocated but the text, so the text's memory is what the allocator hands out next time.
+void ReadBodyInPlace(File* file, Text* body) {
+    JisLineStream stream;
+    const char* ahead = nullptr;
+    const uint32_t buffered = file->TakeReadAhead(&ahead);
+    bool inPlace = stream.UnchangedLength(ahead, buffered) == buffered;
+    stream.Append(ahead, buffered, body);
+    char piece[8192];
+    uint32_t block = kFirstBodyBlock;
+    for (;;) {
+        const int spare = body->Spare();
+        if (!inPlace || spare < static_cast<int>(sizeof piece)) {
+            // Through the converter, which also grows a full text when the file goes on.
+            const uint32_t n = file->Read(piece, sizeof piece);
+            if (n == 0)
+                break;
+            inPlace = stream.UnchangedLength(piece, n) == n;
+            stream.Append(piece, n, body);
+            block = kFirstBodyBlock;
+            continue;
+        }
+        const uint32_t want =
+            static_cast<uint32_t>(spare) < block ? static_cast<uint32_t>(spare) : block;
+        const uint32_t n = file->Read(body->SpareBytes(), want);
+        if (n == 0)
+            break;
+        const size_t same = stream.UnchangedLength(body->SpareBytes(), n);
+        body->Extend(static_cast<int>(same));
+        if (same < n) {
+            inPlace = false;
+            if (!file->Unread(static_cast<uint32_t>(n - same)))
+                break;
+        } else if (block < kWholeFileBlock) {
+            block *= 2;
+        }
+    }
+    stream.Finish(body);
+}
+
 // Reads what is needed of the message file into the entry's client form. A missing file is
 // created empty by the open and reads as empty, as does one that cannot be opened.
 void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
@@ -132,21 +181,20 @@ void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
                          needBody ? &entry.bodyText : nullptr);
         return;
     }
+    // The header comes through the small read-ahead, the body straight into its text.
     File file;
     int64_t size = -1;
-    if (!OpenMessageFile(host, &file, entry, mailRoot, folderPath,
-                         needBody ? kKeepAll : kHeaderOnly, &size))
+    if (!OpenMessageFile(host, &file, entry, mailRoot, folderPath, kHeaderOnly, &size))
         return;
     if (!ReadHeaderLines(&file, needHeader ? &entry.headerText : nullptr) || !needBody)
         return;
     // The body's client form is about as long as its bytes in the file (ISO-2022-JP adds six
     // bytes per run of double-byte characters): one allocation for most messages.
+    size = file.Size();
     const int64_t rest = size - static_cast<int64_t>(entry.headerText.Length());
     if (rest > 0 && rest < (int64_t{1} << 30) && entry.bodyText.IsEmpty())
         entry.bodyText.Reserve(static_cast<int>(rest + rest / 16));
-    const char* lines = nullptr;
-    for (int n = file.NextLines(&lines); n > 0; n = file.NextLines(&lines))
-        AppendJisLines(lines, n, &entry.bodyText);
+    ReadBodyInPlace(&file, &entry.bodyText);
 }
 
 // The byte count of the message's client form, read from its file without keeping the text:

@@ -1,9 +1,11 @@
-// Shift_JIS text on its way to the client: a body line converted to ISO-2022-JP and a header
-// line with its double-byte runs turned into encoded words. Lines read from a message file may
-// hold any bytes, NUL included.
+// Shift_JIS text on its way to the client: a body line converted to ISO-2022-JP, a header line
+// with its double-byte runs turned into encoded words, and body lines converted in pieces as
+// blocks of a file arrive. Lines read from a message file may hold any bytes, NUL included.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -44,5 +46,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     for (size_t i = 0; i + 1 < size; i += 2)
         (void)SjisToJisCode(static_cast<uint16_t>(data[i] << 8 | data[i + 1]));
+
+    // The body lines cut into pieces where the bytes say, their unchanged heads taken by the
+    // caller on odd bytes, as blocks read in place are: the conversion of the whole.
+    Text whole;
+    AppendJisLines(bytes, static_cast<int>(size), &whole);
+    Text pieces;
+    JisLineStream stream;
+    for (size_t at = 0; at < size;) {
+        const size_t n = std::min<size_t>(size - at, 1 + data[at] % 67);
+        const size_t same = (data[at] & 1) != 0 ? stream.UnchangedLength(bytes + at, n) : 0;
+        pieces.AppendBytes(bytes + at, static_cast<int>(same));
+        stream.Append(bytes + at + same, n - same, &pieces);
+        at += n;
+    }
+    stream.Finish(&pieces);
+    Require(pieces.Length() == whole.Length() &&
+            std::memcmp(pieces.c_str(), whole.c_str(), static_cast<size_t>(whole.Length())) == 0);
+    Require(PlainLength(bytes, size) == PlainLengthPortable(bytes, size));
     return 0;
 }

@@ -199,7 +199,7 @@ TEST_F(FileLinesTest, LineViewsAndRunsOfLinesMatchRawLines) {
     }
 }
 
-TEST_F(FileLinesTest, BlockReadsAndSizeKeepThePosition) {
+TEST_F(FileLinesTest, BlockReadsUnreadAndSizeKeepThePosition) {
     std::string contents;
     for (int i = 0; i < 30000; ++i)
         contents += static_cast<char>(i * 13);
@@ -207,11 +207,16 @@ TEST_F(FileLinesTest, BlockReadsAndSizeKeepThePosition) {
     File f;
     ASSERT_TRUE(f.Open(path_.c_str(), platform::kAccessRead, platform::kOpenExisting));
     EXPECT_EQ(f.ReadByte(), static_cast<unsigned char>(contents[0]));
+    ASSERT_TRUE(f.Unread(1));  // back over a byte, with more read ahead: the same byte again
+    EXPECT_EQ(f.ReadByte(), static_cast<unsigned char>(contents[0]));
     EXPECT_EQ(f.Size(), 30000);
     char block[20000];
     // The read-ahead's bytes first, then straight from the file.
     EXPECT_EQ(f.Read(block, sizeof block), sizeof block);
     EXPECT_TRUE(std::string(block, sizeof block) == contents.substr(1, sizeof block));
+    ASSERT_TRUE(f.Unread(10));
+    EXPECT_EQ(f.Read(block, 10), 10u);
+    EXPECT_TRUE(std::string(block, 10) == contents.substr(sizeof block - 9, 10));
     f.SetReadAhead(1u << 30);  // capped, and what was read ahead is kept
     EXPECT_EQ(f.PeekByte(), static_cast<unsigned char>(contents[20001]));
     f.SetReadAhead(100);  // never shrinks

@@ -3,6 +3,7 @@
 // conversion of many lines at once against the same lines converted one by one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -179,6 +180,51 @@ TEST(JisLinesTest, ManyLinesConvertAsEachLineOnItsOwn) {
         EXPECT_EQ(JisLinesLength(lines.data(), static_cast<int>(lines.size())), n);
         ASSERT_TRUE(std::string(out.c_str(), out.Length()) == "prefix:" + expected)
             << "round " << round;
+    }
+}
+
+// The lines cut into pieces anywhere, down to single bytes, through a stream whose caller
+// takes the unchanged bytes of each piece itself, as a reader of blocks in place does.
+TEST(JisLinesTest, PiecesCutAnywhereConvertAsTheWholeText) {
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 300; ++round) {
+        const std::string lines = RandomLines(&random, round < 200 ? 200 : 30000);
+        Text whole("prefix:");
+        AppendJisLines(lines.data(), static_cast<int>(lines.size()), &whole);
+        Text out("prefix:");
+        JisLineStream stream;
+        const size_t most = round % 3 == 0 ? 3 : 5000;
+        for (size_t at = 0; at < lines.size();) {
+            const size_t n = std::min(lines.size() - at, random() % most);
+            const size_t same = round % 2 == 0 ? stream.UnchangedLength(lines.data() + at, n) : 0;
+            out.AppendBytes(lines.data() + at, static_cast<int>(same));
+            stream.Append(lines.data() + at + same, n - same, &out);
+            at += n;
+        }
+        stream.Finish(&out);
+        ASSERT_TRUE(std::string(out.c_str(), out.Length()) ==
+                    std::string(whole.c_str(), whole.Length()))
+            << "round " << round;
+    }
+}
+
+// The plain scanners, the one in use and the eight-byte one, against a byte-by-byte count: a
+// NUL or a high byte anywhere in several blocks, or none, from unaligned starts, with plain
+// bytes past the end; and random lines.
+TEST(JisLinesTest, PlainScannersStopAtTheFirstNulOrHighByte) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text = round % 4 != 0 ? std::string(160, 'a') : RandomLines(&random, 160);
+        if (round % 4 > 1)
+            text[random() % 160] = "\0\x80\xFF"[round % 3];
+        const size_t start = random() % 9;
+        const size_t n = random() % (text.size() - start + 1);
+        const char* s = text.data() + start;
+        size_t plain = 0;
+        while (plain < n && s[plain] != 0 && static_cast<unsigned char>(s[plain]) < 0x80)
+            ++plain;
+        ASSERT_EQ(PlainLength(s, n), plain) << round;
+        ASSERT_EQ(PlainLengthPortable(s, n), plain) << round;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,6 +18,7 @@
 
 #include "fake_host.h"
 #include "mime/extended_form.h"
+#include "mime/jis_text.h"
 
 namespace {
 
@@ -274,6 +276,29 @@ TEST_F(MessageEntryTest, FileLargerThanAReadBlock) {
     ASSERT_EQ(static_cast<size_t>(entry_.bodyText.Length()), expected.size());
     EXPECT_TRUE(std::string(entry_.bodyText.c_str(), expected.size()) == expected);
     EXPECT_EQ(size, Whole().size());
+
+    // Plain lines read in place around double-byte text: a lead byte as the last byte of the
+    // first block read so (after the header's 4 KiB read-ahead, a block of 16 KiB), a NUL,
+    // text that outgrows the body's reservation, plain lines again, a lead byte at the end;
+    // against the converter over the whole body.
+    const std::string header = "Subject: mix\r\n\r\n";
+    std::string mixed(4096 + 16384 - 1 - header.size(), 'b');
+    mixed += std::string("\x83\x65x\r\nab\0\x82\xA0zz\r\n", 13);
+    for (int i = 0; mixed.size() < 300000; ++i)
+        mixed += std::string(76, static_cast<char>('A' + i % 26)) + "\r\n";
+    for (int i = 0; i < 30000; ++i)
+        mixed += i % 500 == 0 ? "\r\n" : "\x82\xA0z";
+    mixed += std::string(100000, 'c') + "\r\n\x82";
+    PutMessage(header + mixed);
+    MessageEntry other;
+    other.fileName = "AAAA0001";
+    const uint32_t mixedSize = MessageSize(host_, other, mailRoot_, folder_);
+    LoadMessage(host_, other, mailRoot_, folder_, true);
+    Text converted;
+    AppendJisLines(mixed.data(), static_cast<int>(mixed.size()), &converted);
+    ASSERT_EQ(other.bodyText.Length(), converted.Length());
+    EXPECT_EQ(std::memcmp(other.bodyText.c_str(), converted.c_str(), converted.Length()), 0);
+    EXPECT_EQ(mixedSize, static_cast<uint32_t>(other.headerText.Length() + 2 + converted.Length()));
 }
 
 TEST_F(MessageEntryTest, ExtendedFormIsTheWholeMessagesFormHoweverLoaded) {
