@@ -384,7 +384,7 @@ void Text::Extend(int n) {
 }
 
 void Text::Reserve(int n) {
-    if (n < 0 || n < Capacity())
+    if (n < 0 || (capacity_ > 0 && n < capacity_))  // a text in a room takes its own buffer
         return;
     char* grown = new char[n + kSlack];
     if (length_ > 0)
