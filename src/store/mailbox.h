@@ -77,8 +77,10 @@ class Mailbox {
     // The client forms (and ENVELOPE values) a selected folder keeps are bounded: once they
     // pass this many bytes, the texts of the other messages are dropped and read again when
     // next needed, so downloading a big folder does not grow the host's process by the
-    // folder's size.
-    static constexpr uint64_t kMaxCachedText = 32u << 20;
+    // folder's size. Small, so the texts let go at a time stay below what the allocator hands
+    // back to the system: a download then reuses the same memory instead of faulting in fresh
+    // pages. Sizes, envelopes and structures live on in the shared cache.
+    static constexpr uint64_t kMaxCachedText = 4u << 20;
     // Counts the cached text of a message just served and trims the cache when it is over
     // the bound (keeping the message's own text).
     void NoteServed(MessageEntry& entry);
