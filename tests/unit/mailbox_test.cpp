@@ -324,7 +324,8 @@ namespace {
 TEST(MailboxCacheTest, CachedTextIsBoundedKeepingTheMessageJustServed) {
     FakeHost host;
     Mailbox mailbox(host, Text("user"), Text("inbox.box"));
-    std::string big(20u << 20, 'x');
+    // Two of these pass the bound, one does not.
+    std::string big(static_cast<size_t>(Mailbox::kMaxCachedText / 8 * 5), 'x');
     for (int i = 0; i < 3; ++i)
         mailbox.Index().Append(new MessageEntry);
     MessageEntry& a = *mailbox.Index().At(0);
@@ -334,10 +335,10 @@ TEST(MailboxCacheTest, CachedTextIsBoundedKeepingTheMessageJustServed) {
     mailbox.NoteServed(a);
     b.bodyText = Text("small");
     mailbox.NoteServed(b);
-    EXPECT_EQ(a.headerText.Length(), static_cast<int>(big.size()));  // 20 MiB: under the bound
+    EXPECT_EQ(a.headerText.Length(), static_cast<int>(big.size()));  // under the bound
     c.headerText = Text(big.c_str());
     mailbox.NoteServed(c);
-    // Past 32 MiB: the others' texts are dropped, the one just served stays.
+    // Past the bound: the others' texts are dropped, the one just served stays.
     EXPECT_FALSE(a.headerText.HasBuffer());
     EXPECT_FALSE(b.bodyText.HasBuffer());
     EXPECT_EQ(c.headerText.Length(), static_cast<int>(big.size()));
