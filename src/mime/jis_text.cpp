@@ -255,6 +255,31 @@ class CountSink {
 
 const unsigned char kToJis[3] = {0x1B, '$', 'B'};
 const unsigned char kToAscii[3] = {0x1B, '(', 'B'};
+// Writes the JIS codes of the run of double-byte characters that starts at i (a lead byte with
+// a byte after it that is not NUL) in pieces of the sink's room, and returns where the run ends:
+// at the first byte that does not lead such a pair, or after a pair whose second byte is the
+// LF that ends the line (lineEnds).
+template <class Sink>
+size_t PutJisRun(const unsigned char* s, size_t i, size_t n, bool lineEnds, Sink& out) {
+    const ByteClasses& classes = Classes();
+    for (;;) {
+        unsigned char* const room = out.Room(kRoom);
+        size_t k = 0;
+        while (k + 2 <= kRoom) {
+            const uint16_t jis = JisCode(s[i], s[i + 1]);
+            room[k] = static_cast<unsigned char>(jis >> 8);
+            room[k + 1] = static_cast<unsigned char>(jis & 0xFF);
+            k += 2;
+            i += 2;
+            if ((lineEnds && s[i - 1] == '\n') ||
+                !(i + 1 < n && classes.lead[s[i]] && s[i + 1] != 0)) {
+                out.Commit(k);
+                return i;
+            }
+        }
+        out.Commit(k);
+    }
+}
 
 // The SjisToJis conversion of n bytes. With lineEnds, every line is a text of its own: a run of
 // double-byte characters ends with its line, and a NUL drops the rest of its line. Without, the
@@ -295,25 +320,7 @@ void Convert(const unsigned char* s, size_t n, Sink& out) {
             } while (i + 1 < n && classes.lead[s[i]] && s[i + 1] != 0);
             out.Span(nullptr, i - q);
         } else {
-            bool more = true;
-            while (more) {
-                unsigned char* const room = out.Room(kRoom);
-                size_t k = 0;
-                while (k + 2 <= kRoom) {
-                    const uint16_t jis = JisCode(s[i], s[i + 1]);
-                    room[k] = static_cast<unsigned char>(jis >> 8);
-                    room[k + 1] = static_cast<unsigned char>(jis & 0xFF);
-                    k += 2;
-                    i += 2;
-                    // A pair whose second byte is the LF ends the line, and the run with it.
-                    if ((lineEnds && s[i - 1] == '\n') ||
-                        !(i + 1 < n && classes.lead[s[i]] && s[i + 1] != 0)) {
-                        more = false;
-                        break;
-                    }
-                }
-                out.Commit(k);
-            }
+            i = PutJisRun(s, i, n, lineEnds, out);
         }
         out.Span(kToAscii, 3);
         pos = i;
@@ -431,25 +438,7 @@ void JisLineStream::Append(const char* text, size_t n, Text* out) {
                 return;
             }
             if (classes.lead[s[pos]] && s[pos + 1] != 0) {
-                size_t i = pos;
-                bool more = true;
-                while (more) {
-                    unsigned char* const room = sink.Room(kRoom);
-                    size_t k = 0;
-                    while (k + 2 <= kRoom) {
-                        const uint16_t jis = JisCode(s[i], s[i + 1]);
-                        room[k] = static_cast<unsigned char>(jis >> 8);
-                        room[k + 1] = static_cast<unsigned char>(jis & 0xFF);
-                        k += 2;
-                        i += 2;
-                        if (s[i - 1] == '\n' ||
-                            !(i + 1 < n && classes.lead[s[i]] && s[i + 1] != 0)) {
-                            more = false;
-                            break;
-                        }
-                    }
-                    sink.Commit(k);
-                }
+                const size_t i = PutJisRun(s, pos, n, true, sink);
                 pos = i;
                 // A pair ending in LF ends the run with its line; otherwise what follows decides.
                 if (s[i - 1] != '\n')
