@@ -47,10 +47,6 @@ Text ReadMimeStructure(HostPort& host, const MessageEntry& entry, const Text& ma
     return value;
 }
 
-}  // namespace
-
-namespace {
-
 // The message file as one FETCH finds it: its path and its stamp (have: false when it is
 // missing or not a plain name, and then nothing comes from the cache).
 struct FileCheck {
@@ -91,9 +87,9 @@ FileCheck CheckFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
         return check;
     check.path = MessageFilePath(host, entry, mailRoot, folderPath);
     if (!check.path.IsEmpty() && directory != nullptr) {
-        Text name(entry.fileName);
-        name.Append(".orv");
-        check.have = directory->StampOf(name.c_str(), &check.stamp) != 0;
+        // The file's name within its folder ends the path.
+        const int name = check.path.Length() - entry.fileName.Length() - 4;
+        check.have = directory->StampOf(check.path.c_str() + name, &check.stamp) != 0;
     } else if (!check.path.IsEmpty()) {
         check.have = platform::FileStampOf(check.path.c_str(), &check.stamp) != 0;
     }

@@ -70,17 +70,13 @@ FolderFacts& FolderFacts::Shared() {
     return *shared;
 }
 
-FolderFacts::Folder& FolderFacts::FolderOf(const std::string& directory) {
-    return state_->folders[directory];
-}
-
 void FolderFacts::Load(const Text& directory) {
     if (directory.IsEmpty())
         return;
     const std::string dir(directory.c_str(), static_cast<size_t>(directory.Length()));
     {
         std::lock_guard<std::mutex> hold(state_->lock);
-        Folder& folder = FolderOf(dir);
+        Folder& folder = state_->folders[dir];
         if (folder.loaded)
             return;
         folder.loaded = true;
@@ -100,33 +96,30 @@ void FolderFacts::Learned(const Text& directory, bool now) {
         return;
     const std::string dir(directory.c_str(), static_cast<size_t>(directory.Length()));
     std::lock_guard<std::mutex> hold(state_->lock);
-    Folder& folder = FolderOf(dir);
+    Folder& folder = state_->folders[dir];
     folder.unsaved = true;
     if (!now && folder.saved &&
         Clock::now() - folder.lastSave < std::chrono::seconds(kSaveInterval))
         return;
-    if (Save(dir)) {
-        folder.unsaved = false;
-        folder.saved = true;
-        folder.lastSave = Clock::now();
-    }
+    Save(dir, &folder);
 }
 
 void FolderFacts::SaveAll() {
     std::lock_guard<std::mutex> hold(state_->lock);
     for (auto& [dir, folder] : state_->folders) {
-        if (folder.unsaved && Save(dir)) {
-            folder.unsaved = false;
-            folder.saved = true;
-            folder.lastSave = Clock::now();
-        }
+        if (folder.unsaved)
+            Save(dir, &folder);
     }
 }
 
-bool FolderFacts::Save(const std::string& directory) {
+void FolderFacts::Save(const std::string& directory, Folder* folder) {
     std::vector<MessageCache::Record> records;
     cache_.Collect(Text(directory.c_str()), &records);
-    return ReplaceStateFile(directory + kFileName, directory + kNewFileName, Format(records));
+    if (!ReplaceStateFile(directory + kFileName, directory + kNewFileName, Format(records)))
+        return;
+    folder->unsaved = false;
+    folder->saved = true;
+    folder->lastSave = Clock::now();
 }
 
 std::string FolderFacts::Format(const std::vector<MessageCache::Record>& records) {

@@ -44,8 +44,8 @@ class FolderFacts {
 
   private:
     struct Folder;
-    Folder& FolderOf(const std::string& directory);
-    bool Save(const std::string& directory);
+    // Writes the folder's file from the cache and notes it written; the state's lock is held.
+    void Save(const std::string& directory, Folder* folder);
 
     MessageCache& cache_;
     struct State;
