@@ -289,15 +289,13 @@ bool Session::FolderName(const Text& clientName, Text* out) const {
     if (!high || !DecodeUtf8(clientName.c_str(), static_cast<size_t>(clientName.Length()), &wide))
         return DecodeName(clientName, out);
     *out = Text("");
-    wide.push_back(u'\0');
     bool usedDefault = false;
-    const int n = platform::WideCharToMultiByte(wide.c_str(), -1, nullptr, 0, &usedDefault);
+    NameCodec codec;
+    const char* narrow = codec.ToNarrow(wide.c_str(), &usedDefault);
     // A character the code page lacks is in no folder's name.
-    if (n <= 0 || usedDefault)
+    if (usedDefault)
         return false;
-    std::string narrow(static_cast<size_t>(n), '\0');
-    platform::WideCharToMultiByte(wide.c_str(), -1, &narrow[0], n);
-    *out = Text(narrow.c_str());
+    *out = Text(narrow);
     return true;
 }
 
