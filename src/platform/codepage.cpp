@@ -185,6 +185,21 @@ bool IsLowSurrogate(char16_t c) {
 
 }  // namespace
 
+namespace {
+
+// The units a conversion reads: srcLen, or with -1 the text up to and with its terminator.
+template <class Unit>
+size_t InputLength(const Unit* s, int srcLen) {
+    if (srcLen != -1)
+        return static_cast<size_t>(srcLen);
+    size_t n = 0;
+    while (s[n] != 0)
+        ++n;
+    return n + 1;
+}
+
+}  // namespace
+
 // A lead byte takes the byte after it as its trail byte whatever that byte is; a pair that has
 // no character (an invalid trail byte included) gives the default character for both bytes. A
 // lead byte at the end of the input or before a NUL gives the default character alone, so the
@@ -193,14 +208,7 @@ int MultiByteToWideChar(const char* src, int srcLen, char16_t* dst, int dstLen) 
     if (src == nullptr || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr))
         return 0;
     const unsigned char* in = reinterpret_cast<const unsigned char*>(src);
-    size_t n = 0;
-    if (srcLen == -1) {
-        while (in[n] != 0)
-            ++n;
-        ++n;
-    } else {
-        n = static_cast<size_t>(srcLen);
-    }
+    const size_t n = InputLength(in, srcLen);
     int count = 0;
     for (size_t i = 0; i < n;) {
         const unsigned b = in[i];
@@ -237,14 +245,7 @@ int WideCharToMultiByte(const char16_t* src, int srcLen, char* dst, int dstLen, 
         *usedDefault = false;
     if (src == nullptr || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr))
         return 0;
-    size_t n = 0;
-    if (srcLen == -1) {
-        while (src[n] != 0)
-            ++n;
-        ++n;
-    } else {
-        n = static_cast<size_t>(srcLen);
-    }
+    const size_t n = InputLength(src, srcLen);
     const NarrowTable& table = Narrow();
     int count = 0;
     for (size_t i = 0; i < n;) {
@@ -280,13 +281,12 @@ int WideCharToMultiByte(const char16_t* src, int srcLen, char* dst, int dstLen, 
 void AppendUtf8OfCodePage(const char* src, size_t n, std::string* out) {
     if (src == nullptr || n == 0)
         return;
-    const int len = static_cast<int>(n);
-    const int units = MultiByteToWideChar(src, len, nullptr, 0);
+    // Never more units than bytes: one conversion into room for n.
+    std::u16string wide(n, u'\0');
+    const int units = MultiByteToWideChar(src, static_cast<int>(n), &wide[0], static_cast<int>(n));
     if (units <= 0)
         return;
-    std::u16string wide(static_cast<size_t>(units), u'\0');
-    if (MultiByteToWideChar(src, len, &wide[0], units) != units)
-        return;
+    wide.resize(static_cast<size_t>(units));
     // The code page has no character outside the BMP: every unit is one code point.
     for (const char16_t unit : wide) {
         const uint32_t c = unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit;
