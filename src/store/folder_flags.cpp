@@ -264,6 +264,8 @@ void FolderFlags::Prepare(uint32_t validity) {
 
 void FolderFlags::Attach(uint32_t validity, uint32_t next, MessageIndex& index, bool complete) {
     std::lock_guard<std::mutex> hold(lock_);
+    const size_t had = record_.flags.size();
+    const uint32_t hadValidity = record_.validity;
     Prepare(validity);
     const int count = index.Count();
     // Both ascend by UID.
@@ -291,7 +293,9 @@ void FolderFlags::Attach(uint32_t validity, uint32_t next, MessageIndex& index, 
         kept = record_.flags.erase(kept);
         dirty_ = true;
     }
-    if (dirty_)
+    // Written when this call changed the record; a record that failed to be written before is
+    // written again by the next change (STORE, COPY, APPEND), not at every look at the index.
+    if (dirty_ && (record_.flags.size() != had || record_.validity != hadValidity))
         SaveLocked();
 }
 
