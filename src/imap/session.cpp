@@ -375,9 +375,9 @@ void Session::WalkSet(const Text& setText, const std::function<void(MessageEntry
         MessageRange r = ParseRange(&set, command.uid, selected->UidNext(), count);
         if (command.uid) {
             for (int i = 0; i < index.Count(); ++i) {
-                MessageEntry* entry = index.At(i);
-                if (entry->uid >= r.lo && entry->uid <= r.hi) {
-                    serve(*entry, i + 1);
+                const uint32_t uid = index.UidAt(i);
+                if (uid >= r.lo && uid <= r.hi) {
+                    serve(*index.At(i), i + 1);
                     if (Closing())
                         return;
                 }

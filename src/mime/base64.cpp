@@ -98,6 +98,26 @@ size_t Base64DecodeTo(const char* text, size_t length, unsigned char* out,
     return static_cast<size_t>(out - start);
 }
 
+bool Base64Decode16(const char* text, unsigned char* out) {
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
+    bool stop = false;
+    for (int k = 0; k < 16; ++k)
+        stop |= in[k] == '\0' || in[k] == '\r' || in[k] == '\n';
+    if (stop)
+        return false;
+    const Positions& positions = PositionsOf(Base64Codec::kStandard);
+    for (int group = 0; group < 4; ++group) {
+        const unsigned x0 = positions.of[in[0]], x1 = positions.of[in[1]];
+        const unsigned x2 = positions.of[in[2]], x3 = positions.of[in[3]];
+        out[0] = static_cast<unsigned char>((x0 << 2) | (x1 >> 4));
+        out[1] = static_cast<unsigned char>(((x1 & 15) << 4) | (x2 >> 2));
+        out[2] = static_cast<unsigned char>(((x2 & 3) << 6) | x3);
+        in += 4;
+        out += 3;
+    }
+    return true;
+}
+
 void Base64DecodeAppend(const char* text, size_t n, Base64Stray stray, std::string* out) {
     const Positions& positions = PositionsOf(Base64Codec::kStandard);
     uint32_t bits = 0;

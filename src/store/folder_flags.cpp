@@ -271,8 +271,8 @@ void FolderFlags::Attach(uint32_t validity, uint32_t next, MessageIndex& index, 
     // Both ascend by UID.
     auto kept = record_.flags.begin();
     for (int i = 0; i < count; ++i) {
-        MessageEntry* entry = index.At(i);
-        while (kept != record_.flags.end() && kept->first < entry->uid) {
+        const uint32_t uid = index.UidAt(i);
+        while (kept != record_.flags.end() && kept->first < uid) {
             if (complete && kept->first < next) {
                 CountKeywords(kept->second, -1);
                 kept = record_.flags.erase(kept);
@@ -281,11 +281,12 @@ void FolderFlags::Attach(uint32_t validity, uint32_t next, MessageIndex& index, 
                 ++kept;
             }
         }
-        if (kept != record_.flags.end() && kept->first == entry->uid) {
-            SetKeptFlags(*entry, kept->second);
+        if (kept != record_.flags.end() && kept->first == uid) {
+            SetKeptFlags(*index.At(i), kept->second);
             ++kept;
-        } else {
-            SetKeptFlags(*entry, std::string());
+        } else if (index.IsMade(i)) {
+            // An entry not made yet has no kept flags to clear.
+            SetKeptFlags(*index.At(i), std::string());
         }
     }
     while (complete && kept != record_.flags.end() && kept->first < next) {

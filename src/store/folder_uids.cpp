@@ -31,9 +31,8 @@ constexpr char kHadRecordKey[] = "UIDRecord";
 // A UID is at most this: UIDNEXT must still be a 32-bit number above it.
 constexpr uint32_t kLargestUid = 0xFFFFFFFEu;
 
-bool SameName(const std::string& a, const Text& b) {
-    return a.size() == static_cast<size_t>(b.Length()) &&
-           std::memcmp(a.data(), b.c_str(), a.size()) == 0;
+bool SameName(const std::string& a, const char* name, int length) {
+    return a.size() == static_cast<size_t>(length) && std::memcmp(a.data(), name, a.size()) == 0;
 }
 
 // Guards the read-increment-write of the plug-in profile's UIDVALIDITY counter, so two
@@ -122,40 +121,24 @@ bool SameListing(const UidMap& map, MessageIndex& index) {
     if (map.records.size() != static_cast<size_t>(count))
         return false;
     for (int i = 0; i < count; ++i) {
-        const MessageEntry* entry = index.At(i);
         const UidRecord& record = map.records[static_cast<size_t>(i)];
-        if (record.nameUid != entry->uid || record.tail != entry->recordTail ||
-            !SameName(record.name, entry->fileName))
+        const char* name = nullptr;
+        int length = 0;
+        index.NameAt(i, &name, &length);
+        if (record.nameUid != index.UidAt(i) || record.tail != index.TailAt(i) ||
+            !SameName(record.name, name, length))
             return false;
     }
     for (int i = 0; i < count; ++i)
-        index.At(i)->uid = map.records[static_cast<size_t>(i)].uid;
+        index.SetUidAt(i, map.records[static_cast<size_t>(i)].uid);
     return true;
-}
-
-void SortByUid(MessageIndex& index) {
-    const int count = index.Count();
-    for (int i = 1; i < count; ++i) {
-        if (index.At(i - 1)->uid < index.At(i)->uid)
-            continue;
-        std::vector<MessageEntry*> order;
-        order.reserve(static_cast<size_t>(count));
-        for (int k = 0; k < count; ++k)
-            order.push_back(index.At(k));
-        std::stable_sort(
-            order.begin(), order.end(),
-            [](const MessageEntry* a, const MessageEntry* b) { return a->uid < b->uid; });
-        for (int k = 0; k < count; ++k)
-            index.Replace(k, order[static_cast<size_t>(k)]);
-        return;
-    }
 }
 
 }  // namespace
 
 UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool complete) {
     if (SameListing(map, index)) {
-        SortByUid(index);
+        index.SortByUid();
         return UidAssignment::kUnchanged;
     }
     const int count = index.Count();
@@ -167,8 +150,11 @@ UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool co
     bool added = false;
     size_t group = 0;
     for (int i = 0; i < count; ++i) {
-        const MessageEntry* entry = index.At(i);
-        const uint32_t nameUid = entry->uid;  // as read from the list: the name's UID
+        const uint32_t nameUid = index.UidAt(i);  // as read from the list: the name's UID
+        const uint64_t tail = index.TailAt(i);
+        const char* name = nullptr;
+        int length = 0;
+        index.NameAt(i, &name, &length);
         // Both run in ascending name UID order, so this entry's records start at or after
         // those of the entry before it.
         while (group < known && map.records[group].nameUid < nameUid)
@@ -176,8 +162,8 @@ UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool co
         size_t found = known;
         for (size_t k = group; k < known && map.records[k].nameUid == nameUid; ++k) {
             // The same name with another record tail is another message under a reused name.
-            if (!matched[k] && map.records[k].tail == entry->recordTail &&
-                SameName(map.records[k].name, entry->fileName)) {
+            if (!matched[k] && map.records[k].tail == tail &&
+                SameName(map.records[k].name, name, length)) {
                 found = k;
                 break;
             }
@@ -193,16 +179,14 @@ UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool co
             next = uid + 1;
             added = true;
         }
-        records.push_back(
-            {nameUid, uid, entry->recordTail,
-             std::string(entry->fileName.c_str(), static_cast<size_t>(entry->fileName.Length()))});
+        records.push_back({nameUid, uid, tail, std::string(name, static_cast<size_t>(length))});
     }
 
     // The entries take their UIDs, and the index must ascend by them, which it does unless
     // the host named a new message below an older one.
     for (int i = 0; i < count; ++i)
-        index.At(i)->uid = records[static_cast<size_t>(i)].uid;
-    SortByUid(index);
+        index.SetUidAt(i, records[static_cast<size_t>(i)].uid);
+    index.SortByUid();
 
     // A record no entry matched is a message the host removed, unless the list was read
     // short: then it may come back, and keeps its UID.

@@ -12,6 +12,22 @@ bool SameBytes(const Text& a, const Text& b) {
     return a.Length() == b.Length() && std::memcmp(a.c_str(), b.c_str(), a.Length()) == 0;
 }
 
+bool SameName(const MessageIndex& a, int i, const MessageIndex& b, int k) {
+    const char* name = nullptr;
+    const char* other = nullptr;
+    int length = 0;
+    int otherLength = 0;
+    a.NameAt(i, &name, &length);
+    b.NameAt(k, &other, &otherLength);
+    return length == otherLength && std::memcmp(name, other, static_cast<size_t>(length)) == 0;
+}
+
+// The kept flags of an entry; one not made yet has none.
+const Text& KeptFlagsAt(const MessageIndex& index, int position) {
+    static const Text kNone;
+    return index.IsMade(position) ? index.At(position)->keptFlags : kNone;
+}
+
 }  // namespace
 
 IndexChanges CompareIndexes(const MessageIndex& snapshot, const MessageIndex& fresh) {
@@ -21,33 +37,39 @@ IndexChanges CompareIndexes(const MessageIndex& snapshot, const MessageIndex& fr
     bool kept = false;
     uint32_t highestKept = 0;
     // Both indexes ascend by UID, so the fresh entries sharing a snapshot entry's UID start at
-    // or after those of the entry before it.
+    // or after those of the entry before it. Neither index makes entries for the comparison.
     int group = 0;
     for (int i = 0; i < snapshot.Count(); ++i) {
-        const MessageEntry* entry = snapshot.At(i);
-        while (group < freshCount && fresh.At(group)->uid < entry->uid)
+        const uint32_t uid = snapshot.UidAt(i);
+        while (group < freshCount && fresh.UidAt(group) < uid)
             ++group;
         int match = -1;
-        for (int k = group; k < freshCount && fresh.At(k)->uid == entry->uid; ++k) {
-            if (!matched[k] && SameBytes(fresh.At(k)->fileName, entry->fileName)) {
+        for (int k = group; k < freshCount && fresh.UidAt(k) == uid; ++k) {
+            if (!matched[k] && SameName(fresh, k, snapshot, i)) {
                 match = k;
                 break;
             }
         }
         if (match < 0) {
-            changes.removed.push_back({i, entry->uid, entry->fileName});
+            const char* name = nullptr;
+            int length = 0;
+            snapshot.NameAt(i, &name, &length);
+            Text removedName;
+            removedName.AssignCompact(name, length);
+            changes.removed.push_back({i, uid, removedName});
             continue;
         }
         matched[match] = true;
-        const MessageEntry* now = fresh.At(match);
-        if (now->status != entry->status || !SameBytes(now->keptFlags, entry->keptFlags))
-            changes.changed.push_back({i, now->status, now->keptFlags});
-        if (!kept || entry->uid > highestKept)
-            highestKept = entry->uid;
+        const Text& keptNow = KeptFlagsAt(fresh, match);
+        if (fresh.StatusAt(match) != snapshot.StatusAt(i) ||
+            !SameBytes(keptNow, KeptFlagsAt(snapshot, i)))
+            changes.changed.push_back({i, fresh.StatusAt(match), keptNow});
+        if (!kept || uid > highestKept)
+            highestKept = uid;
         kept = true;
     }
     for (int k = 0; k < freshCount; ++k) {
-        if (!matched[k] && (!kept || fresh.At(k)->uid > highestKept))
+        if (!matched[k] && (!kept || fresh.UidAt(k) > highestKept))
             changes.added.push_back(k);
     }
     return changes;
@@ -95,7 +117,7 @@ void ApplyIndexChanges(MessageIndex& snapshot, const MessageIndex& fresh,
     if (grew) {
         int recent = 0;
         for (int p = 0; p < snapshot.Count(); ++p) {
-            if (snapshot.At(p)->recent != 0)
+            if (snapshot.RecentAt(p))
                 ++recent;
         }
         listener.Grew(snapshot.Count(), recent);

@@ -13,6 +13,7 @@
 #include "platform/threads.h"
 #include "store/folder_flags.h"
 #include "store/folder_uids.h"
+#include "store/listing_cache.h"
 
 namespace {
 
@@ -57,11 +58,20 @@ uint32_t StatusFromValue(const char* value, int length) {
 // record's tail. The first six characters decide the status bytes, so they come from the same
 // decoding unless a line end stops the tail's characters before the sixth.
 void DecodeRecord(const char* value, int length, uint32_t* status, uint64_t* tail) {
+    unsigned char bytes[12] = {};
+    // The host's values are 16 characters or more.
+    if (length >= 16 && Base64Decode16(value, bytes)) {
+        *status = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                  static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+        *tail = 0;
+        for (int i = 11; i >= 4; --i)
+            *tail = *tail << 8 | bytes[i];
+        return;
+    }
     size_t used = 0;
     while (used < 16 && static_cast<int>(used) < length && value[used] != '\0' &&
            value[used] != '\r' && value[used] != '\n')
         ++used;
-    unsigned char bytes[12] = {};
     Base64DecodeTo(value, used, bytes);
     *tail = 0;
     for (int i = 11; i >= 4; --i)
@@ -73,44 +83,81 @@ void DecodeRecord(const char* value, int length, uint32_t* status, uint64_t* tai
                             static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-// Holds a message index's critical section for one scope; the lock is re-entrant, so the
-// list's own changes take it again inside.
-class IndexLock {
-  public:
-    explicit IndexLock(MessageIndex& index) : index_(index) { index_.Lock(); }
-    ~IndexLock() { index_.Unlock(); }
-    IndexLock(const IndexLock&) = delete;
-    IndexLock& operator=(const IndexLock&) = delete;
-
-  private:
-    MessageIndex& index_;
-};
-
-// One "Entry.lst" line (the length bytes at line, line end included) as a new entry, made in
-// the batch's pooled blocks.
-MessageEntry* ParseIndexLine(const char* line, int length, EntryBatch& batch) {
-    MessageEntry* entry = new (batch) MessageEntry;
+// One "Entry.lst" line (the length bytes at line, line end included) as a record at the end of
+// listing.
+void ParseIndexLine(const char* line, int length, Listing* listing) {
     const void* found = std::memchr(line, '=', static_cast<size_t>(length));
+    uint64_t tail = 0;
+    uint32_t status = 0;
+    int end = length;
     if (found == nullptr) {
         // Not a line the host writes: the whole line is the name and the status is 0.
-        int end = length;
         if (end > 0 && line[end - 1] == '\n')
             --end;
         if (end > 0 && line[end - 1] == '\r')
             --end;
-        SetEntryFileName(entry, line, end);
     } else {
         // The name ends at the first "=", the value starts after the run of them.
-        const int equals = static_cast<int>(static_cast<const char*>(found) - line);
-        SetEntryFileName(entry, line, equals);
-        int value = equals;
+        end = static_cast<int>(static_cast<const char*>(found) - line);
+        int value = end;
         while (value < length && line[value] == '=')
             ++value;
-        DecodeRecord(line + value, length - value, &entry->status, &entry->recordTail);
+        DecodeRecord(line + value, length - value, &status, &tail);
     }
-    entry->uid = UidFromFileName(entry->fileName);
-    entry->recent = (entry->status & StatusUnread) != 0 ? 1 : 0;
-    return entry;
+    listing->Add(line, end, UidFromName(line, end), status, tail);
+}
+
+// The records of a whole "Entry.lst", in ascending UID order.
+std::shared_ptr<Listing> ParseListing(const FileBytes& bytes) {
+    auto listing = std::make_shared<Listing>();
+    // The host's lines are some 27 bytes, 8 of them the name.
+    listing->records.reserve(bytes.size / 24 + 1);
+    listing->names.reserve(bytes.size / 3 + 1);
+    const char* text = bytes.data.get();
+    const size_t size = bytes.size;
+    bool ascending = true;
+    uint32_t lastUid = 0;
+    size_t start = 0;
+    while (start < size) {
+        const void* lf = std::memchr(text + start, '\n', size - start);
+        const size_t end =
+            lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - text) + 1 : size;
+        ParseIndexLine(text + start, static_cast<int>(end - start), listing.get());
+        const Listing::Record& record = listing->records.back();
+        listing->recent += (record.status & StatusUnread) != 0 ? 1 : 0;
+        if (record.uid < lastUid)
+            ascending = false;
+        lastUid = record.uid;
+        if (record.uid + 1u > listing->uidNext)
+            listing->uidNext = record.uid + 1u;
+        start = end;
+    }
+    // The host keeps its list in UID order, but the index must ascend whatever it holds.
+    if (!ascending)
+        listing->SortByUid();
+    return listing;
+}
+
+// The whole file, however long it has grown since its size was asked.
+FileBytes ReadWhole(File& file) {
+    FileBytes bytes;
+    const int64_t size = file.Size();
+    size_t room = size > 0 ? static_cast<size_t>(size) + 1 : 4096;
+    bytes.data.reset(new char[room]);
+    for (;;) {
+        if (bytes.size == room) {
+            std::unique_ptr<char[]> grown(new char[room * 2]);
+            std::memcpy(grown.get(), bytes.data.get(), bytes.size);
+            bytes.data.swap(grown);
+            room *= 2;
+        }
+        const size_t want = room - bytes.size;
+        const uint32_t got = file.Read(bytes.data.get() + bytes.size,
+                                       static_cast<uint32_t>(want < (1u << 30) ? want : 1u << 30));
+        if (got == 0)
+            return bytes;
+        bytes.size += got;
+    }
 }
 
 }  // namespace
@@ -134,41 +181,6 @@ Text NormaliseFolderPath(const Text& folderPath) {
         path = "inbox.box";
     path.Replace('/', '\\');
     return path;
-}
-
-void MessageIndex::SortedInsert(MessageEntry* entry) {
-    IndexLock hold(*this);
-    MessageEntry* last = Last();
-    if (last == nullptr || last->uid < entry->uid)
-        Append(entry);
-    else
-        BisectInsert(entry, 0, Count());
-}
-
-void MessageIndex::SortedInsertCopy(const MessageEntry& entry) {
-    SortedInsert(new MessageEntry(entry));
-}
-
-void MessageIndex::BisectInsert(MessageEntry* entry, int low, int high) {
-    IndexLock hold(*this);
-    if (low < 0)
-        low = 0;
-    if (high > Count())
-        high = Count();
-    while (high - low >= 3) {
-        const int middle = (low + high) / 2;
-        if (entry->uid < At(middle)->uid)
-            high = middle;
-        else
-            low = middle;
-    }
-    for (int i = low; i < high; ++i) {
-        if (At(i)->uid > entry->uid) {
-            Insert(i, entry);
-            return;
-        }
-    }
-    Insert(high, entry);
 }
 
 Mailbox::Mailbox(HostPort& host, const Text& mailRoot, const Text& folderPath, Mode uids)
@@ -222,34 +234,18 @@ bool Mailbox::ReadListing() {
     if (listPath.IsEmpty() ||
         !file.Open(listPath.c_str(), platform::kAccessRead, platform::kOpenExisting))
         return false;
-    // The whole list in few platform reads, its lines taken where they lie, under one hold
-    // of the index's lock.
-    const int64_t size = file.Size();
-    if (size > 0)
-        file.SetReadAhead(
-            static_cast<uint32_t>(size < File::kMaxReadAhead ? size + 1 : File::kMaxReadAhead));
-    IndexLock hold(index_);
-    EntryBatch batch;
-    const char* lines = nullptr;
-    for (int n = file.NextLines(&lines); n > 0; n = file.NextLines(&lines)) {
-        int start = 0;
-        while (start < n) {
-            const void* lf = std::memchr(lines + start, '\n', static_cast<size_t>(n - start));
-            const int end =
-                lf != nullptr ? static_cast<int>(static_cast<const char*>(lf) - lines) + 1 : n;
-            MessageEntry* entry = ParseIndexLine(lines + start, end - start, batch);
-            recentCount_ += entry->recent != 0 ? 1 : 0;
-            if (entry->uid + 1u > uidNext_)
-                uidNext_ = entry->uid + 1u;
-            // The host keeps its list in UID order: appended directly in the usual case.
-            const MessageEntry* last = index_.Last();
-            if (last == nullptr || last->uid < entry->uid)
-                index_.Append(entry);
-            else
-                index_.SortedInsert(entry);
-            start = end;
-        }
+    // Parsed only when no connection read these very bytes before.
+    auto bytes = std::make_shared<FileBytes>(ReadWhole(file));
+    file.Close();
+    const std::string key(listPath.c_str());
+    std::shared_ptr<const Listing> listing = ListingCache::Shared().Find(key, *bytes);
+    if (listing == nullptr) {
+        listing = ParseListing(*bytes);
+        ListingCache::Shared().Add(key, std::move(bytes), listing);
     }
+    recentCount_ = listing->recent;
+    uidNext_ = listing->uidNext;
+    index_.Adopt(std::move(listing));
     // A list read while the host rewrites it can come out short.
     return static_cast<uint32_t>(index_.Count()) >= total;
 }
@@ -271,7 +267,7 @@ int Mailbox::CopyMessage(uint32_t number, int uidMode, const Text& destinationPa
     const MessageEntry* source = nullptr;
     if (uidMode != 0) {
         for (int i = 0; i < index_.Count() && source == nullptr; ++i) {
-            if (index_.At(i)->uid == number)
+            if (index_.UidAt(i) == number)
                 source = index_.At(i);
         }
     } else if (number >= 1 && number <= static_cast<uint32_t>(index_.Count())) {
@@ -302,7 +298,7 @@ int Mailbox::RecentCount() const {
 int Mailbox::UnseenCount() const {
     int count = 0;
     for (int i = 0; i < index_.Count(); ++i) {
-        if ((index_.At(i)->status & StatusUnread) != 0)
+        if ((index_.StatusAt(i) & StatusUnread) != 0)
             ++count;
     }
     return count;
@@ -318,6 +314,9 @@ void Mailbox::NoteServed(MessageEntry& entry) {
     if (cachedBytes_ <= kMaxCachedText)
         return;
     for (int i = 0; i < index_.Count(); ++i) {
+        // Only an entry that was made can hold texts.
+        if (!index_.IsMade(i))
+            continue;
         MessageEntry* other = index_.At(i);
         if (other == &entry || other->cachedSize == 0)
             continue;

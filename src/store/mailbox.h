@@ -6,26 +6,11 @@
 
 #include <cstdint>
 
-#include "base/locked_list.h"
 #include "base/mode.h"
 #include "base/text.h"
 #include "store/host_port.h"
 #include "store/message_entry.h"
-
-// The messages of a folder in ascending UID order. Not owning: Remove hands the entry back,
-// but Clear and destruction delete every entry.
-class MessageIndex : public LockedList<MessageEntry> {
-  public:
-    MessageIndex() : LockedList<MessageEntry>(false) {}
-    // Inserts entry (taking it) in uid order; entries with equal uid keep their insertion
-    // order. Appends directly when the last uid is smaller.
-    void SortedInsert(MessageEntry* entry);
-    // Inserts a copy of entry in uid order.
-    void SortedInsertCopy(const MessageEntry& entry);
-    // Inserts entry before the first position in [low, high) whose uid is larger, bisecting
-    // while the range holds 3 or more positions.
-    void BisectInsert(MessageEntry* entry, int low, int high);
-};
+#include "store/message_index.h"
 
 class Mailbox {
   public:

@@ -493,12 +493,18 @@ void* EntryBatch::Take() {
 }
 
 uint32_t UidFromFileName(const Text& fileName) {
+    return UidFromName(fileName.c_str(), fileName.Length());
+}
+
+namespace {
+
+// The letters part of UidFromName for any name.
+uint32_t NameLetters(const char* name, int length) {
     // Upper-cased as the platform does it, which stops at a NUL and never changes a trail
     // byte; only the first four bytes are used, and the fifth decides whether the fourth
     // leads a double-byte character.
     char upper[6] = {0, 0, 0, 0, 0, 0};
-    const int length = fileName.Length();
-    std::memcpy(upper, fileName.c_str(), static_cast<size_t>(length < 5 ? length : 5));
+    std::memcpy(upper, name, static_cast<size_t>(length < 5 ? length : 5));
     bool ascii = true;
     for (int i = 0; i < 4; ++i)
         ascii = ascii && static_cast<unsigned char>(upper[i]) < 0x80;
@@ -520,9 +526,23 @@ uint32_t UidFromFileName(const Text& fileName) {
         const int32_t digit = static_cast<int32_t>(static_cast<signed char>(c)) - 'A';
         letters = letters * 26u + static_cast<uint32_t>(digit);
     }
+    return letters;
+}
+
+}  // namespace
+
+uint32_t UidFromName(const char* name, int length) {
+    uint32_t letters = 0;
+    if (length >= 4 && name[0] >= 'A' && name[0] <= 'Z' && name[1] >= 'A' && name[1] <= 'Z' &&
+        name[2] >= 'A' && name[2] <= 'Z' && name[3] >= 'A' && name[3] <= 'Z') {
+        // The host's names: four capitals, which no upper-casing changes.
+        for (int i = 0; i < 4; ++i)
+            letters = letters * 26u + static_cast<uint32_t>(name[i] - 'A');
+    } else {
+        letters = NameLetters(name, length);
+    }
     // The decimal number that follows the letters, wrapping.
     uint32_t number = 0;
-    const char* name = fileName.c_str();
     for (int i = 4; i < length && name[i] >= '0' && name[i] <= '9'; ++i)
         number = number * 10u + static_cast<uint32_t>(name[i] - '0');
     return letters * 10000u + number;

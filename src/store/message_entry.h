@@ -140,5 +140,7 @@ void MarkSeen(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
 // The UID the host's file name stands for: four letters as a base-26 number (A = 0) times
 // 10000 plus the decimal number after them, in wrapping 32-bit arithmetic.
 uint32_t UidFromFileName(const Text& fileName);
+// The same of the length bytes at name (not NUL-terminated).
+uint32_t UidFromName(const char* name, int length);
 
 #endif  // ORV_STORE_MESSAGE_ENTRY_H_

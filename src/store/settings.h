@@ -47,7 +47,8 @@ struct ServerLimits {
     uint32_t loginFailureDelay;
     uint32_t maxLoginFailures;
     // "MessageCacheSize": bytes of what the server keeps learned about message files for all
-    // connections (store/message_cache.h), default 64 MiB; 0: nothing kept.
+    // connections (store/message_cache.h), default 64 MiB; 0: nothing kept. The folder lists
+    // kept for all connections (store/listing_cache.h) have a bound of the same size.
     uint32_t messageCacheSize;
 };
 ServerLimits ReadLimits(HostPort& host);

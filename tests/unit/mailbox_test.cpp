@@ -211,6 +211,45 @@ TEST_F(MailboxTest, RecentAndUnseenCounts) {
         EXPECT_EQ(box.Index().At(i)->recent, expectedRecent[i]) << i;
 }
 
+// Connections opening the same unchanged list share its records; a rewrite the host makes in
+// place (same size, same time) is still seen, and a change one index makes stays its own.
+TEST_F(MailboxTest, SharedListsFollowTheBytesAndAreCopiedBeforeAChange) {
+    PinValidity("work.box");
+    const std::string list = "AAAA0001=" + Value(StatusUnread) +
+                             "\r\nAAAA0002=" + Value(StatusUnread) + "\r\nAAAA0003=" + Value(0) +
+                             "\r\n";
+    PutFolder("work.box", 3, list);
+    Mailbox a(host_, "user", "work.box");
+    Mailbox b(host_, "user", "work.box");
+    a.OpenIndex();
+    b.OpenIndex();
+    ASSERT_EQ(b.Index().Count(), 3);
+    EXPECT_FALSE(b.Index().IsMade(1));
+    EXPECT_EQ(b.Index().UidAt(1), 2u);
+    MessageEntry* second = a.Index().At(1);
+    ASSERT_TRUE(a.Index().Remove(1));
+    delete second;
+    a.Index().SortedInsertCopy(*b.Index().At(2));
+    EXPECT_EQ(a.Index().Count(), 3);
+    EXPECT_EQ(b.Index().Count(), 3);
+    EXPECT_STREQ(b.Index().At(1)->fileName.c_str(), "AAAA0002");
+    EXPECT_EQ(b.UnseenCount(), 2);
+
+    // The first message read, written over in place with its old time.
+    const auto time = fs::last_write_time(Dir("work.box") / "Entry.lst");
+    std::string read = list;
+    read.replace(9, 16, Value(0));
+    ASSERT_EQ(read.size(), list.size());
+    Put(Dir("work.box") / "Entry.lst", read);
+    fs::last_write_time(Dir("work.box") / "Entry.lst", time);
+    Mailbox c(host_, "user", "work.box");
+    c.OpenIndex();
+    EXPECT_EQ(c.Index().StatusAt(0), 0u);
+    EXPECT_EQ(c.UnseenCount(), 1);
+    EXPECT_EQ(c.RecentCount(), 1);
+    EXPECT_EQ(b.Index().StatusAt(0), StatusUnread);
+}
+
 TEST_F(MailboxTest, UidValidityFromFolderProfile) {
     Put(root_ / "Imap4.ini", "[IMAP4]\r\nUID=41\r\n");
     Put(Dir("work.box") / "Imap4.ini", "[IMAP4]\r\nUID=5\r\n");

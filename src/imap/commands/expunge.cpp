@@ -1,6 +1,7 @@
 // EXPUNGE and UID EXPUNGE (extended mode): the host deletes the selected folder's messages
 // marked \Deleted (UID EXPUNGE: only those of its UID set), and each goes out as an untagged
 // EXPUNGE with the sequence number it has at that moment.
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -93,8 +94,13 @@ std::set<std::string> AwaitRemoved(Session& s, const std::set<std::string>& aske
         fresh.ReadIndex();
         std::set<std::string> gone(asked);
         const MessageIndex& listed = fresh.Index();
-        for (int i = 0; i < listed.Count(); ++i)
-            gone.erase(std::string(listed.At(i)->fileName.c_str()));
+        for (int i = 0; i < listed.Count(); ++i) {
+            const char* name = nullptr;
+            int length = 0;
+            listed.NameAt(i, &name, &length);
+            // As the names asked were taken: up to a NUL.
+            gone.erase(std::string(name, strnlen(name, static_cast<size_t>(length))));
+        }
         if (gone.size() == asked.size() || waited >= kStoreWaitMs)
             return gone;
         platform::SleepMs(kStep);
@@ -126,10 +132,9 @@ void ExpungeDeleted(Session& s, bool report, const Text* uidSet) {
     }
     std::vector<const MessageEntry*> chosen;
     for (int i = 0; i < index.Count(); ++i) {
-        const MessageEntry* entry = index.At(i);
-        if ((entry->status & StatusDeleted) != 0 &&
-            (uidSet == nullptr || InRanges(entry->uid, ranges)))
-            chosen.push_back(entry);
+        if ((index.StatusAt(i) & StatusDeleted) != 0 &&
+            (uidSet == nullptr || InRanges(index.UidAt(i), ranges)))
+            chosen.push_back(index.At(i));
     }
     DeleteMessages(s, chosen, report);
 }

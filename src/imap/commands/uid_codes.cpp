@@ -14,7 +14,7 @@ std::vector<uint32_t> SortedUids(const Mailbox& folder) {
     const MessageIndex& index = folder.Index();
     uids.reserve(static_cast<size_t>(index.Count()));
     for (int i = 0; i < index.Count(); ++i)
-        uids.push_back(index.At(i)->uid);
+        uids.push_back(index.UidAt(i));
     std::sort(uids.begin(), uids.end());
     return uids;
 }

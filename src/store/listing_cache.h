@@ -1,0 +1,67 @@
+// ListingCache: the folder lists the server read lately, each kept with the bytes of the file it
+// was read from and shared by every connection, so that opening a folder whose list did not
+// change costs reading the file and comparing it, not parsing every line again.
+//
+// A list is found only under exactly the bytes it was made from: the host rewrites a line in
+// place when a message's status changes, keeping the file's size and often its time, so the
+// file's content is the only sure test. Bounded in bytes; the least recently used go first.
+#ifndef ORV_STORE_LISTING_CACHE_H_
+#define ORV_STORE_LISTING_CACHE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "store/message_index.h"
+
+// The bytes of a whole file, read without first filling the room with zeros.
+struct FileBytes {
+    std::unique_ptr<char[]> data;
+    size_t size = 0;
+};
+
+class ListingCache {
+  public:
+    static constexpr uint64_t kDefaultLimit = 64u << 20;
+
+    explicit ListingCache(uint64_t limit = kDefaultLimit) : limit_(limit) {}
+    ListingCache(const ListingCache&) = delete;
+    ListingCache& operator=(const ListingCache&) = delete;
+
+    // The process's cache, which every connection uses.
+    static ListingCache& Shared();
+
+    // Sets the bound in bytes (0: nothing is kept) and drops what no longer fits.
+    void SetLimit(uint64_t bytes);
+
+    // The list read from the file at path when it held exactly bytes; null when none is kept.
+    std::shared_ptr<const Listing> Find(const std::string& path, const FileBytes& bytes);
+    // Keeps listing as read from the file at path holding bytes, in place of an older one.
+    void Add(const std::string& path, std::shared_ptr<const FileBytes> bytes,
+             std::shared_ptr<const Listing> listing);
+
+    // The bytes counted against the bound.
+    uint64_t Bytes() const;
+
+  private:
+    struct Kept {
+        std::string path;
+        std::shared_ptr<const FileBytes> bytes;
+        std::shared_ptr<const Listing> listing;
+        uint64_t size = 0;
+        uint64_t lastUse = 0;
+    };
+    // Drops the least recently used until the bound holds.
+    void Trim();
+
+    mutable std::mutex lock_;
+    std::vector<Kept> kept_;
+    uint64_t limit_;
+    uint64_t bytes_ = 0;
+    uint64_t clock_ = 0;
+};
+
+#endif  // ORV_STORE_LISTING_CACHE_H_
