@@ -4,7 +4,6 @@
 #define ORV_RENDER_OUTPUT_H_
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 class Output {
@@ -17,15 +16,25 @@ class Output {
 
     // A signed 32-bit number in decimal ("%d").
     void WriteNumber(int32_t n) {
-        char buffer[16];
-        std::snprintf(buffer, sizeof buffer, "%d", n);
-        Write(buffer);
+        const uint32_t magnitude = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
+        WriteDigits(magnitude, n < 0);
     }
     // An unsigned 32-bit number in decimal.
-    void WriteUnsigned(uint32_t n) {
-        char buffer[16];
-        std::snprintf(buffer, sizeof buffer, "%u", n);
-        Write(buffer);
+    void WriteUnsigned(uint32_t n) { WriteDigits(n, false); }
+
+  private:
+    // Written for every message of a listing, so without the formatter: digits from the end
+    // of a small buffer.
+    void WriteDigits(uint32_t n, bool minus) {
+        char buffer[12];
+        int first = sizeof buffer;
+        do {
+            buffer[--first] = static_cast<char>('0' + n % 10);
+            n /= 10;
+        } while (n != 0);
+        if (minus)
+            buffer[--first] = '-';
+        Write(buffer + first, static_cast<int>(sizeof buffer) - first);
     }
 };
 
