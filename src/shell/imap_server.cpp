@@ -67,7 +67,7 @@ Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool impl
     ServerLimits limits = ReadLimits(host_);
     // Read at each connection, like the other limits: a changed bound holds from the next one.
     MessageCache::Shared().SetLimit(limits.messageCacheSize);
-    ListingCache::Shared().SetLimit(limits.messageCacheSize);
+    ListingCache::Shared().SetLimit(limits.listCacheSize);
     if (limits.maxConnections != 0 &&
         static_cast<uint32_t>(ServedConnectionCount.load()) >= limits.maxConnections) {
         // One connection too many: told goodbye and closed at once (on the TLS port there is

@@ -16,29 +16,27 @@ void ListingCache::SetLimit(uint64_t bytes) {
 }
 
 std::shared_ptr<const Listing> ListingCache::Find(const std::string& path, const FileBytes& bytes) {
-    std::shared_ptr<const FileBytes> kept;
     std::shared_ptr<const Listing> listing;
     {
         std::lock_guard<std::mutex> hold(lock_);
         for (Kept& k : kept_) {
             if (k.path == path) {
                 k.lastUse = ++clock_;
-                kept = k.bytes;
                 listing = k.listing;
                 break;
             }
         }
     }
-    // Compared outside the lock: both texts are immutable once kept.
+    // Compared outside the lock: a kept list never changes.
+    const FileBytes* kept = listing != nullptr ? listing->text.get() : nullptr;
     if (kept == nullptr || kept->size != bytes.size ||
         std::memcmp(kept->data.get(), bytes.data.get(), bytes.size) != 0)
         return nullptr;
     return listing;
 }
 
-void ListingCache::Add(const std::string& path, std::shared_ptr<const FileBytes> bytes,
-                       std::shared_ptr<const Listing> listing) {
-    const uint64_t size = bytes->size + listing->Bytes();
+void ListingCache::Add(const std::string& path, std::shared_ptr<const Listing> listing) {
+    const uint64_t size = listing->Bytes();
     std::lock_guard<std::mutex> hold(lock_);
     for (size_t i = 0; i < kept_.size(); ++i) {
         if (kept_[i].path == path) {
@@ -49,7 +47,7 @@ void ListingCache::Add(const std::string& path, std::shared_ptr<const FileBytes>
     }
     if (size > limit_)
         return;
-    kept_.push_back({path, std::move(bytes), std::move(listing), size, ++clock_});
+    kept_.push_back({path, std::move(listing), size, ++clock_});
     bytes_ += size;
     Trim();
 }

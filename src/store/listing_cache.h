@@ -17,15 +17,9 @@
 
 #include "store/message_index.h"
 
-// The bytes of a whole file, read without first filling the room with zeros.
-struct FileBytes {
-    std::unique_ptr<char[]> data;
-    size_t size = 0;
-};
-
 class ListingCache {
   public:
-    static constexpr uint64_t kDefaultLimit = 64u << 20;
+    static constexpr uint64_t kDefaultLimit = 128u << 20;
 
     explicit ListingCache(uint64_t limit = kDefaultLimit) : limit_(limit) {}
     ListingCache(const ListingCache&) = delete;
@@ -39,9 +33,9 @@ class ListingCache {
 
     // The list read from the file at path when it held exactly bytes; null when none is kept.
     std::shared_ptr<const Listing> Find(const std::string& path, const FileBytes& bytes);
-    // Keeps listing as read from the file at path holding bytes, in place of an older one.
-    void Add(const std::string& path, std::shared_ptr<const FileBytes> bytes,
-             std::shared_ptr<const Listing> listing);
+    // Keeps listing as read from the file at path (the bytes it holds), in place of an older
+    // one.
+    void Add(const std::string& path, std::shared_ptr<const Listing> listing);
 
     // The bytes counted against the bound.
     uint64_t Bytes() const;
@@ -49,7 +43,6 @@ class ListingCache {
   private:
     struct Kept {
         std::string path;
-        std::shared_ptr<const FileBytes> bytes;
         std::shared_ptr<const Listing> listing;
         uint64_t size = 0;
         uint64_t lastUse = 0;

@@ -108,13 +108,13 @@ void ParseIndexLine(const char* line, int length, Listing* listing) {
 }
 
 // The records of a whole "Entry.lst", in ascending UID order.
-std::shared_ptr<Listing> ParseListing(const FileBytes& bytes) {
+std::shared_ptr<Listing> ParseListing(std::shared_ptr<const FileBytes> bytes) {
     auto listing = std::make_shared<Listing>();
-    // The host's lines are some 27 bytes, 8 of them the name.
-    listing->records.reserve(bytes.size / 24 + 1);
-    listing->names.reserve(bytes.size / 3 + 1);
-    const char* text = bytes.data.get();
-    const size_t size = bytes.size;
+    listing->text = std::move(bytes);
+    // The host's lines are some 27 bytes.
+    listing->records.reserve(listing->text->size / 24 + 1);
+    const char* text = listing->text->data.get();
+    const size_t size = listing->text->size;
     bool ascending = true;
     uint32_t lastUid = 0;
     size_t start = 0;
@@ -240,8 +240,8 @@ bool Mailbox::ReadListing() {
     const std::string key(listPath.c_str());
     std::shared_ptr<const Listing> listing = ListingCache::Shared().Find(key, *bytes);
     if (listing == nullptr) {
-        listing = ParseListing(*bytes);
-        ListingCache::Shared().Add(key, std::move(bytes), listing);
+        listing = ParseListing(std::move(bytes));
+        ListingCache::Shared().Add(key, listing);
     }
     recentCount_ = listing->recent;
     uidNext_ = listing->uidNext;

@@ -9,9 +9,8 @@ void Listing::Add(const char* name, int length, uint32_t uid, uint32_t status, u
     record.tail = tail;
     record.uid = uid;
     record.status = status;
-    record.nameOffset = static_cast<uint32_t>(names.size());
+    record.nameOffset = static_cast<uint32_t>(name - text->data.get());
     record.nameLength = length;
-    names.append(name, static_cast<size_t>(length));
     records.push_back(record);
 }
 
@@ -33,7 +32,7 @@ MessageEntry* MessageIndex::Make(int position) const {
         return slot;
     const Listing::Record& record = RecordAt(position);
     MessageEntry* entry = new (batch_) MessageEntry;
-    SetEntryFileName(entry, listing_->names.data() + record.nameOffset, record.nameLength);
+    SetEntryFileName(entry, listing_->text->data.get() + record.nameOffset, record.nameLength);
     entry->uid = record.uid;
     entry->status = record.status;
     entry->recordTail = record.tail;
@@ -81,7 +80,7 @@ void MessageIndex::NameAt(int position, const char** name, int* length) const {
         return;
     }
     const Listing::Record& record = RecordAt(position);
-    *name = listing_->names.data() + record.nameOffset;
+    *name = listing_->text->data.get() + record.nameOffset;
     *length = record.nameLength;
 }
 

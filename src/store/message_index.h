@@ -14,6 +14,12 @@
 #include "platform/threads.h"
 #include "store/message_entry.h"
 
+// The bytes of a whole file, read without first filling the room with zeros.
+struct FileBytes {
+    std::unique_ptr<char[]> data;
+    size_t size = 0;
+};
+
 // The records of one reading of the host's list.
 struct Listing {
     // One line of the list: 24 bytes instead of an entry of some 170.
@@ -21,22 +27,25 @@ struct Listing {
         uint64_t tail = 0;
         uint32_t uid = 0;
         uint32_t status = 0;
-        uint32_t nameOffset = 0;
+        uint32_t nameOffset = 0;  // in text
         int32_t nameLength = -1;  // -1: an entry added whole, not from the list
     };
     std::vector<Record> records;
-    std::string names;  // the file names, one after the other
+    // The list's bytes as read, where the records' names lie.
+    std::shared_ptr<const FileBytes> text;
     // As the list was read: the messages marked recent (unread then), and one above the
     // highest UID (0 for no line).
     int recent = 0;
     uint32_t uidNext = 0;
 
-    // Adds a line's record at the end.
+    // Adds a line's record at the end; the name lies in text.
     void Add(const char* name, int length, uint32_t uid, uint32_t status, uint64_t tail);
     // Puts the records in ascending UID order, keeping the order of equal UIDs.
     void SortByUid();
     // The bytes it holds.
-    size_t Bytes() const { return records.capacity() * sizeof(Record) + names.capacity(); }
+    size_t Bytes() const {
+        return records.capacity() * sizeof(Record) + (text != nullptr ? text->size : 0);
+    }
 };
 
 class MessageIndex {

@@ -51,6 +51,7 @@ ServerLimits ReadLimits(HostPort& host) {
     limits.maxLoginFailures = platform::ProfileInt("Server", "MaxLoginFailures", 3, path.c_str());
     limits.messageCacheSize =
         platform::ProfileInt("Server", "MessageCacheSize", 64 << 20, path.c_str());
+    limits.listCacheSize = platform::ProfileInt("Server", "ListCacheSize", 128 << 20, path.c_str());
     return limits;
 }
 

@@ -47,9 +47,12 @@ struct ServerLimits {
     uint32_t loginFailureDelay;
     uint32_t maxLoginFailures;
     // "MessageCacheSize": bytes of what the server keeps learned about message files for all
-    // connections (store/message_cache.h), default 64 MiB; 0: nothing kept. The folder lists
-    // kept for all connections (store/listing_cache.h) have a bound of the same size.
+    // connections (store/message_cache.h), default 64 MiB; 0: nothing kept.
     uint32_t messageCacheSize;
+    // "ListCacheSize": bytes of the folder lists kept for all connections with the bytes they
+    // were read from (store/listing_cache.h), default 128 MiB (a list of a million messages
+    // takes some 51 MiB); 0: nothing kept.
+    uint32_t listCacheSize;
 };
 ServerLimits ReadLimits(HostPort& host);
 
