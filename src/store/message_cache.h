@@ -5,8 +5,10 @@
 // Each fact belongs to one version of one file in one client form: it is stored with the file's
 // stamp (size, last-write time, identity) and found only under the same stamp, so a file the
 // host rewrote or replaced is never answered from old facts. The cache is bounded in bytes;
-// the least recently used files go first. It is split into shards, each with its own lock, so
-// connections on other messages never wait for each other.
+// files not used since the last sweep go first (a clock over each shard's files, so a lookup
+// moves nothing). It is split into shards, each with its own lock, so connections on other
+// messages never wait for each other; a shard is one flat table, so a lookup touches a slot, a
+// file's fixed part and its bytes, and no lists or nodes.
 #ifndef ORV_STORE_MESSAGE_CACHE_H_
 #define ORV_STORE_MESSAGE_CACHE_H_
 
@@ -53,6 +55,11 @@ class MessageCache {
     // facts of another stamp).
     void Add(const Text& path, int form, const platform::FileStamp& stamp,
              const MessageFacts& learned);
+    // The same from bytes (a folder's file read back): path and the texts as pointer and
+    // length, an empty text not known.
+    void Add(const char* path, int pathLength, int form, const platform::FileStamp& stamp,
+             uint32_t clientSize, const char* envelope, int envelopeLength, const char* structure,
+             int structureLength);
 
     // The bytes counted against the bound, and the files known.
     uint64_t Bytes() const;

@@ -1,6 +1,6 @@
 // Tests of the cache of what the server learned about message files: facts hold for one stamp
-// and one client form only, later facts join earlier ones, the bound holds with the least
-// recently used files going first, and connections may use it at once.
+// and one client form only, later facts join earlier ones, the bound holds with files not
+// used lately going first, and connections may use it at once.
 #include "store/message_cache.h"
 
 #include <gtest/gtest.h>
@@ -81,6 +81,16 @@ TEST(MessageCacheTest, BoundHoldsAndRecentlyUsedFilesStay) {
     EXPECT_LT(cache.Count(), 500u);
     EXPECT_TRUE(cache.Find(Path(4999), 0, Stamp(4999, 4999), &found));
     EXPECT_FALSE(cache.Find(Path(1), 0, Stamp(1, 1), &found));
+    // Files dropped from the middle of the table leave every kept one reachable, with its own
+    // facts.
+    uint64_t reachable = 0;
+    for (int i = 0; i < 5000; ++i) {
+        if (cache.Find(Path(i), 0, Stamp(i, i), &found)) {
+            ++reachable;
+            EXPECT_EQ(found.envelope.c_str(), value) << i;
+        }
+    }
+    EXPECT_EQ(reachable, cache.Count());
 
     // A lower bound drops what no longer fits; 0 keeps nothing at all.
     cache.SetLimit(limit / 4);
