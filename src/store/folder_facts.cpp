@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "store/state_file.h"
 
@@ -44,6 +45,61 @@ bool ReadNumber(const char** p, const char* end, char after, uint64_t* out) {
     *out = n;
     *p = s + 1;
     return true;
+}
+
+// One record as it lies in the file's text.
+struct RecordBytes {
+    int form;
+    platform::FileStamp stamp;
+    uint32_t clientSize;
+    const char* name;
+    size_t nameLength;
+    const char* envelope;
+    size_t envelopeLength;
+    const char* structure;
+    size_t structureLength;
+};
+
+// Calls take(record) for each record of a folder's file, in place in its text, up to a damaged
+// end. A name that reaches outside its folder is not one of its files, and is skipped.
+template <typename Take>
+void ReadRecords(const std::string& text, Take take) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    if (!ReadStateWord(&p, end, kFirstLine))
+        return;
+    while (p < end) {
+        uint64_t n[9];
+        const char after[9] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '\n'};
+        int read = 0;
+        while (read < 9 && ReadNumber(&p, end, after[read], &n[read]))
+            ++read;
+        // Texts no longer than the file holds, a form the cache knows, a 32-bit size.
+        if (read < 9 || n[0] > 9 || n[5] > UINT32_MAX || n[6] == 0 || n[6] > 4096 ||
+            n[7] > INT32_MAX || n[8] > INT32_MAX ||
+            n[6] + n[7] + n[8] + 1 > static_cast<uint64_t>(end - p) ||
+            p[n[6] + n[7] + n[8]] != '\n')
+            break;
+        RecordBytes r;
+        r.form = static_cast<int>(n[0]);
+        r.stamp.size = static_cast<int64_t>(n[1]);
+        r.stamp.writeTime = static_cast<int64_t>(n[2]);
+        r.stamp.volume = n[3];
+        r.stamp.file = n[4];
+        r.clientSize = static_cast<uint32_t>(n[5]);
+        r.name = p;
+        r.nameLength = static_cast<size_t>(n[6]);
+        r.envelope = p + n[6];
+        r.envelopeLength = static_cast<size_t>(n[7]);
+        r.structure = r.envelope + n[7];
+        r.structureLength = static_cast<size_t>(n[8]);
+        p += n[6] + n[7] + n[8] + 1;
+        if (std::memchr(r.name, '\\', r.nameLength) != nullptr ||
+            std::memchr(r.name, '/', r.nameLength) != nullptr ||
+            std::memchr(r.name, '\0', r.nameLength) != nullptr)
+            continue;
+        take(r);
+    }
 }
 
 }  // namespace
@@ -84,11 +140,15 @@ void FolderFacts::Load(const Text& directory) {
     std::string text;
     if (!ReadStateFile(dir + kFileName, &text))
         return;
-    for (const MessageCache::Record& record : Parse(text)) {
-        Text path(directory);
-        path.Append(record.name.c_str(), static_cast<int>(record.name.size()));
-        cache_.Add(path, record.form, record.stamp, record.facts);
-    }
+    // Straight from the file's text into the cache: one path buffer for all records.
+    std::string path = dir;
+    ReadRecords(text, [&](const RecordBytes& r) {
+        path.resize(dir.size());
+        path.append(r.name, r.nameLength);
+        cache_.Add(path.data(), static_cast<int>(path.size()), r.form, r.stamp, r.clientSize,
+                   r.envelope, static_cast<int>(r.envelopeLength), r.structure,
+                   static_cast<int>(r.structureLength));
+    });
 }
 
 void FolderFacts::Learned(const Text& directory, bool now) {
@@ -144,42 +204,17 @@ std::string FolderFacts::Format(const std::vector<MessageCache::Record>& records
 
 std::vector<MessageCache::Record> FolderFacts::Parse(const std::string& text) {
     std::vector<MessageCache::Record> records;
-    const char* p = text.data();
-    const char* end = p + text.size();
-    if (!ReadStateWord(&p, end, kFirstLine))
-        return records;
-    while (p < end) {
-        uint64_t n[9];
-        const char after[9] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '\n'};
-        int read = 0;
-        while (read < 9 && ReadNumber(&p, end, after[read], &n[read]))
-            ++read;
-        // Texts no longer than the file holds, a form the cache knows, a 32-bit size.
-        if (read < 9 || n[0] > 9 || n[5] > UINT32_MAX || n[6] == 0 || n[6] > 4096 ||
-            n[7] > INT32_MAX || n[8] > INT32_MAX ||
-            n[6] + n[7] + n[8] + 1 > static_cast<uint64_t>(end - p) ||
-            p[n[6] + n[7] + n[8]] != '\n')
-            break;
+    ReadRecords(text, [&records](const RecordBytes& b) {
         MessageCache::Record r;
-        r.form = static_cast<int>(n[0]);
-        r.stamp.size = static_cast<int64_t>(n[1]);
-        r.stamp.writeTime = static_cast<int64_t>(n[2]);
-        r.stamp.volume = n[3];
-        r.stamp.file = n[4];
-        r.facts.clientSize = static_cast<uint32_t>(n[5]);
-        r.name.assign(p, static_cast<size_t>(n[6]));
-        p += n[6];
-        if (n[7] > 0)
-            r.facts.envelope.AppendBytes(p, static_cast<int>(n[7]));
-        p += n[7];
-        if (n[8] > 0)
-            r.facts.structure.AppendBytes(p, static_cast<int>(n[8]));
-        p += n[8] + 1;
-        // A name that reaches outside its folder is not one of its files.
-        if (r.name.find_first_of("\\/", 0) != std::string::npos ||
-            r.name.find('\0') != std::string::npos)
-            continue;
+        r.form = b.form;
+        r.stamp = b.stamp;
+        r.facts.clientSize = b.clientSize;
+        r.name.assign(b.name, b.nameLength);
+        if (b.envelopeLength > 0)
+            r.facts.envelope.AppendBytes(b.envelope, static_cast<int>(b.envelopeLength));
+        if (b.structureLength > 0)
+            r.facts.structure.AppendBytes(b.structure, static_cast<int>(b.structureLength));
         records.push_back(std::move(r));
-    }
+    });
     return records;
 }
