@@ -85,7 +85,19 @@ FileCheck CheckFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
     FileCheck check;
     if (!ReadsFile(request))
         return check;
-    check.path = MessageFilePath(host, entry, mailRoot, folderPath);
+    if (directory != nullptr && !directory->Path().empty() && IsPlainFileName(entry.fileName)) {
+        // The folder's path is known for the walk: the file's name and extension end it, as
+        // MessageFilePath makes it.
+        const std::string& folder = directory->Path();
+        check.path.Reserve(static_cast<int>(folder.size()) + entry.fileName.Length() + 4);
+        check.path.Append(folder.c_str(), static_cast<int>(folder.size()));
+        check.path.Append(entry.fileName);
+        check.path.Append(".orv");
+        if (check.path.Length() >= platform::kMaxPath)
+            check.path = Text("");
+    } else {
+        check.path = MessageFilePath(host, entry, mailRoot, folderPath);
+    }
     if (!check.path.IsEmpty() && directory != nullptr) {
         // The file's name within its folder ends the path.
         const int name = check.path.Length() - entry.fileName.Length() - 4;

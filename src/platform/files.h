@@ -91,6 +91,8 @@ class DirectoryStamps {
     DirectoryStamps& operator=(const DirectoryStamps&) = delete;
     // As FileStampOf for the file name (no separators) in the directory.
     int StampOf(const char* name, FileStamp* out);
+    // The directory's path as given.
+    const std::string& Path() const { return directory_; }
 
   private:
     std::string directory_;
