@@ -70,20 +70,14 @@ int CacheForm(const FetchRequest& request) {
     return request.mode() == Mode::kExact ? 0 : 1 + static_cast<int>(request.text());
 }
 
-// Whether any item of the request is read from the message file.
-bool ReadsFile(const FetchRequest& r) {
-    return r.NeedsHeaderText() || r.NeedsBodyText() || r.NeedsSize() || r.NeedsEnvelope() ||
-           r.NeedsFileTime() || r.NeedsMimeStructure() || r.NeedsWholeMessage();
-}
-
 // Stamps the message file before anything of it is served. When the host rewrote or replaced
 // the file since the entry's texts, size and envelope were read, they are dropped, so every
 // item of this FETCH comes from the file as it is now.
 FileCheck CheckFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
                     const Text& folderPath, const FetchRequest& request,
-                    platform::DirectoryStamps* directory) {
+                    platform::DirectoryStamps* directory, const TakenStamp* taken) {
     FileCheck check;
-    if (!ReadsFile(request))
+    if (!ReadsMessageFile(request))
         return check;
     if (directory != nullptr && !directory->Path().empty() && IsPlainFileName(entry.fileName)) {
         // The folder's path is known for the walk: the file's name and extension end it, as
@@ -98,7 +92,10 @@ FileCheck CheckFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
     } else {
         check.path = MessageFilePath(host, entry, mailRoot, folderPath);
     }
-    if (!check.path.IsEmpty() && directory != nullptr) {
+    if (!check.path.IsEmpty() && taken != nullptr) {
+        check.have = taken->have != 0;
+        check.stamp = taken->stamp;
+    } else if (!check.path.IsEmpty() && directory != nullptr) {
         // The file's name within its folder ends the path.
         const int name = check.path.Length() - entry.fileName.Length() - 4;
         check.have = directory->StampOf(check.path.c_str() + name, &check.stamp) != 0;
@@ -196,16 +193,22 @@ bool LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
 
 }  // namespace
 
+bool ReadsMessageFile(const FetchRequest& r) {
+    return r.NeedsHeaderText() || r.NeedsBodyText() || r.NeedsSize() || r.NeedsEnvelope() ||
+           r.NeedsFileTime() || r.NeedsMimeStructure() || r.NeedsWholeMessage();
+}
+
 void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const FetchRequest& request, FetchedMessage* m) {
-    const FileCheck file = CheckFile(host, entry, mailRoot, folderPath, request, nullptr);
+    const FileCheck file = CheckFile(host, entry, mailRoot, folderPath, request, nullptr, nullptr);
     LoadChecked(host, entry, mailRoot, folderPath, request, file, m);
 }
 
 bool ServeFetchItems(HostPort& host, MessageEntry& entry, const Text& mailRoot,
                      const Text& folderPath, const FetchRequest& request, Output& out,
-                     bool marksSeen, platform::DirectoryStamps* directory) {
-    const FileCheck file = CheckFile(host, entry, mailRoot, folderPath, request, directory);
+                     bool marksSeen, platform::DirectoryStamps* directory,
+                     const TakenStamp* taken) {
+    const FileCheck file = CheckFile(host, entry, mailRoot, folderPath, request, directory, taken);
     // Counted before loading: a header section that loads the header marks once more.
     const int marks = marksSeen ? request.SeenMarks(!entry.headerText.IsEmpty()) : 0;
     FetchedMessage m(entry);

@@ -18,12 +18,24 @@
 void LoadFetched(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const FetchRequest& request, FetchedMessage* m);
 
+// The stamp of a message file taken for its serving by a helper of the walk, a moment before
+// (have: 0 when there is no such file).
+struct TakenStamp {
+    int have = 0;
+    platform::FileStamp stamp;
+};
+
+// Whether the request reads anything of the message file, which is then stamped first.
+bool ReadsMessageFile(const FetchRequest& request);
+
 // Loads, marks (unless marksSeen is false) and writes the items of one message. directory:
-// the folder's directory held open for the walk over a message set (null: none). True when
-// the shared cache learned something of the message (store/message_cache.h).
+// the folder's directory held open for the walk over a message set (null: none); taken: the
+// file's stamp, as directory gives it, when the walk took it already (null: taken here). True
+// when the shared cache learned something of the message (store/message_cache.h).
 bool ServeFetchItems(HostPort& host, MessageEntry& entry, const Text& mailRoot,
                      const Text& folderPath, const FetchRequest& request, Output& out,
-                     bool marksSeen = true, platform::DirectoryStamps* directory = nullptr);
+                     bool marksSeen = true, platform::DirectoryStamps* directory = nullptr,
+                     const TakenStamp* taken = nullptr);
 
 // The same for an item list given as text, read for this message alone (tests, tools).
 void RenderItems(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,

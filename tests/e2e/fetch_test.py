@@ -412,6 +412,41 @@ class RewrittenFileTest(MessageStoreTestCase):
         self.assertEqual(self.subject_and_sizes(self.selected(), b"h2", b"RFC822.SIZE ENVELOPE"),
                          (b"longer two", size + 5, None))
 
+        # A listing of a long folder has its files stamped ahead of the walk: each message is
+        # still answered from its own file as it is at that FETCH, its time included.
+        def text(i, subject):
+            return b"Subject: %s\r\n\r\nbody %d\r\n" % (subject, i)
+
+        count, first_time = 600, 1600000000
+        self.store.folder("long.box", title="Long", uid_validity=11, messages=[
+            ("AAAA%04d" % (i + 1), UNREAD, text(i, b"s%d" % i), first_time + 60 * i)
+            for i in range(count)])
+        expected = {i: (b"s%d" % i, len(text(i, b"s%d" % i))) for i in range(count)}
+
+        def listing(client, tag):
+            items = b" FETCH 1:* (RFC822.SIZE ENVELOPE INTERNALDATE)"
+            fetches = client.command(tag + items).fetches
+            self.assertEqual([f.sequence for f in fetches], list(range(1, count + 1)))
+            for f in fetches:
+                i = f.sequence - 1
+                self.assertEqual((f.get(b"ENVELOPE")[1], int(f.get(b"RFC822.SIZE"))),
+                                 expected[i], i)
+                when = datetime.datetime.strptime(f.get(b"INTERNALDATE").decode(),
+                                                  "%d-%b-%Y %H:%M:%S %z")
+                self.assertEqual(when.timestamp(), first_time + 60 * i, i)
+
+        listing(self.selected(b"Long"), b"k1")
+        for i in (0, 1, 299, 598, 599):
+            path = self.store.path("long.box", "AAAA%04d.orv" % (i + 1))
+            with open(path, "r+b") as f:
+                data = f.read().replace(b"Subject: s%d" % i, b"Subject: new %d" % i)
+                f.seek(0)
+                f.write(data)
+                f.truncate()
+            os.utime(path, (first_time + 60 * i, first_time + 60 * i))
+            expected[i] = (b"new %d" % i, len(text(i, b"new %d" % i)))
+        listing(self.selected(b"Long"), b"k2")
+
 
 class MarkAsReadTest(MessageStoreTestCase):
 

@@ -2,11 +2,18 @@
 // by the renderers. The extended mode's writers take some items first (part sections, the
 // grammar's BODYSTRUCTURE); nothing fetched there from a folder opened with EXAMINE marks a
 // message as read, nor does a FETCH that asks for no text.
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "imap/commands/commands.h"
 #include "imap/fetch_message.h"
 #include "imap/session.h"
+#include "platform/threads.h"
 #include "store/folder_facts.h"
 #include "store/mailbox.h"
 
@@ -35,6 +42,115 @@ bool ItemsMarkSeen(const TextList& arguments) {
     return false;
 }
 
+// The stamps of a long walk's message files, taken by a second thread while the walk loads
+// and writes the messages before them: the file system's name lookups are much of a listing's
+// time and need nothing of the walk. The thread keeps at most kAhead messages ahead, so a stamp
+// is a moment old when its message is served; one it has not reached yet the walk takes itself.
+class StampsAhead {
+  public:
+    // The fewest messages worth a thread.
+    static constexpr size_t kLeast = 512;
+
+    StampsAhead(platform::DirectoryStamps& directory, const std::vector<MessageEntry*>& entries)
+        : directory_(directory), entries_(entries), slots_(new Slot[entries.size()]) {
+        thread_ = platform::StartThread(&StampsAhead::Run, this, nullptr);
+    }
+    ~StampsAhead() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+        }
+        moved_.notify_one();
+        if (thread_ != nullptr) {
+            platform::WaitForThread(thread_, platform::kInfinite);
+            platform::ReleaseThread(thread_);
+        }
+    }
+    StampsAhead(const StampsAhead&) = delete;
+    StampsAhead& operator=(const StampsAhead&) = delete;
+
+    // The stamp of entries[i], for i = 0, 1, 2... in the walk's order.
+    void Take(size_t i, TakenStamp* out) {
+        walk_.store(i, std::memory_order_relaxed);
+        if (i % kStep == 0) {
+            std::lock_guard<std::mutex> hold(lock_);
+            moved_.notify_one();
+        }
+        Slot& slot = slots_[i];
+        int state = kIdle;
+        if (!slot.state.compare_exchange_strong(state, kTaking, std::memory_order_acquire) &&
+            state == kTaken) {
+            *out = slot.taken;
+            return;
+        }
+        // Not reached by the thread, or the thread is at it now: taking it here costs one
+        // lookup, less than waiting for a thread the processors may not be running.
+        Stamp(i, out);
+    }
+
+  private:
+    static constexpr size_t kAhead = 256;
+    static constexpr size_t kStep = 32;  // how often the walk wakes a waiting thread
+    static constexpr size_t kGap = 4;    // how far ahead of the walk the thread goes on
+    enum { kIdle, kTaking, kTaken };
+    struct Slot {
+        std::atomic<int> state{kIdle};
+        TakenStamp taken;
+    };
+
+    static uint32_t Run(void* self) {
+        static_cast<StampsAhead*>(self)->RunAhead();
+        return 0;
+    }
+
+    void RunAhead() {
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            if (i >= walk_.load(std::memory_order_relaxed) + kAhead) {
+                std::unique_lock<std::mutex> hold(lock_);
+                moved_.wait(hold, [&] {
+                    return stop_ || i < walk_.load(std::memory_order_relaxed) + kAhead;
+                });
+            }
+            if (stop_.load(std::memory_order_relaxed))
+                return;
+            // Caught up by the walk, which stamps the next few itself: the thread goes on
+            // past them rather than at the file the walk is about to take.
+            const size_t near = walk_.load(std::memory_order_relaxed) + kGap;
+            if (i < near)
+                i = near;
+            if (i >= entries_.size())
+                return;
+            Slot& slot = slots_[i];
+            int idle = kIdle;
+            if (!slot.state.compare_exchange_strong(idle, kTaking, std::memory_order_acquire))
+                continue;  // the walk took it
+            Stamp(i, &slot.taken);
+            slot.state.store(kTaken, std::memory_order_release);
+        }
+    }
+
+    // As the serving of the message would stamp its file: its name within the folder.
+    void Stamp(size_t i, TakenStamp* out) {
+        const Text& name = entries_[i]->fileName;
+        char path[platform::kMaxPath];
+        out->have = 0;
+        if (!IsPlainFileName(name) || name.Length() + 5 > static_cast<int>(sizeof path))
+            return;
+        std::memcpy(path, name.c_str(), static_cast<size_t>(name.Length()));
+        std::memcpy(path + name.Length(), ".orv", 5);
+        out->have = directory_.StampOf(path, &out->stamp);
+    }
+
+    platform::DirectoryStamps& directory_;
+    const std::vector<MessageEntry*>& entries_;
+    std::unique_ptr<Slot[]> slots_;
+    std::atomic<size_t> walk_{0};  // the message the walk is at
+    std::mutex lock_;
+    std::condition_variable moved_;
+    std::atomic<bool> stop_{false};  // set under lock_, so a waiting thread sees it
+    platform::ThreadHandle thread_ = nullptr;
+};
+
 void FetchSet(Session& s, bool marksSeen) {
     Mailbox& folder = *s.selected;
     // The items are read once for the whole set.
@@ -46,17 +162,41 @@ void FetchSet(Session& s, bool marksSeen) {
     // What earlier runs of the host learned of the folder, the first time in this process.
     FolderFacts::Shared().Load(directoryPath);
     bool learned = false;
-    s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
+    auto serve = [&](MessageEntry& entry, int sequence, const TakenStamp* taken) {
         s.Send("* ");
         s.SendNumber(sequence);
         s.Send(" ");
         s.Send(s.command.word.c_str());
         s.Send(" (");
         learned |= ServeFetchItems(s.host, entry, folder.MailRoot(), folder.FolderPath(), request,
-                                   s, marksSeen, &directory);
+                                   s, marksSeen, &directory, taken);
         s.Send(")\r\n");
         folder.NoteServed(entry);
-    });
+    };
+    if (!ReadsMessageFile(request) ||
+        folder.Index().Count() < static_cast<int>(StampsAhead::kLeast)) {
+        s.WalkSet(*s.command.arguments.At(0),
+                  [&](MessageEntry& entry, int sequence) { serve(entry, sequence, nullptr); });
+    } else {
+        // The set's messages first, so that their files can be stamped ahead of the walk.
+        std::vector<MessageEntry*> entries;
+        std::vector<int> sequences;
+        s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
+            entries.push_back(&entry);
+            sequences.push_back(sequence);
+        });
+        std::unique_ptr<StampsAhead> ahead;
+        if (entries.size() >= StampsAhead::kLeast)
+            ahead.reset(new StampsAhead(directory, entries));
+        TakenStamp taken;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (ahead != nullptr)
+                ahead->Take(i, &taken);
+            serve(*entries[i], sequences[i], ahead != nullptr ? &taken : nullptr);
+            if (s.Closing())
+                break;
+        }
+    }
     if (learned)
         FolderFacts::Shared().Learned(directoryPath);
 }
