@@ -87,6 +87,17 @@ TEST_F(FetchItemsTest, NamesSeparatorsAndUid) {
     EXPECT_EQ(Render("rfc822.size"), "rfc822.size " + std::to_string(kClientForm.size()));
     EXPECT_EQ(Render("Envelope"), "Envelope" + std::string(kEnvelope).substr(8));
     EXPECT_EQ(host_.Marks().size(), 1u) << "only RFC822.SIZE marks as read";
+    // Numbers at the ends of their range.
+    entry_.uid = 4294967295u;
+    EXPECT_EQ(Render("", 1), "UID 4294967295");
+    entry_.uid = 0;
+    EXPECT_EQ(Render("", 1), "UID 0");
+    StringOutput out;
+    for (int32_t n : {INT32_MIN, -7, 0, 10, INT32_MAX}) {
+        out.WriteNumber(n);
+        out.Write(" ");
+    }
+    EXPECT_EQ(out.text, "-2147483648 -7 0 10 2147483647 ");
 }
 
 TEST_F(FetchItemsTest, MacrosExpandInCapitalsAndUidComesOnce) {
