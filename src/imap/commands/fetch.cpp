@@ -4,6 +4,7 @@
 // message as read, nor does a FETCH that asks for no text.
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -52,7 +53,7 @@ class StampsAhead {
     static constexpr size_t kLeast = 512;
 
     StampsAhead(platform::DirectoryStamps& directory, const std::vector<MessageEntry*>& entries)
-        : directory_(directory), entries_(entries), slots_(new Slot[entries.size()]) {
+        : directory_(directory), entries_(entries), slots_(new Slot[kSlots]) {
         thread_ = platform::StartThread(&StampsAhead::Run, this, nullptr);
     }
     ~StampsAhead() {
@@ -71,15 +72,14 @@ class StampsAhead {
 
     // The stamp of entries[i], for i = 0, 1, 2... in the walk's order.
     void Take(size_t i, TakenStamp* out) {
-        walk_.store(i, std::memory_order_relaxed);
+        // Release: the thread reuses the slots of the messages before i only once it sees this.
+        walk_.store(i, std::memory_order_release);
         if (i % kStep == 0) {
             std::lock_guard<std::mutex> hold(lock_);
             moved_.notify_one();
         }
-        Slot& slot = slots_[i];
-        int state = kIdle;
-        if (!slot.state.compare_exchange_strong(state, kTaking, std::memory_order_acquire) &&
-            state == kTaken) {
+        Slot& slot = slots_[i % kSlots];
+        if (!Claim(slot, i) && slot.tag.load(std::memory_order_acquire) == Tag(i, kTaken)) {
             *out = slot.taken;
             return;
         }
@@ -92,11 +92,28 @@ class StampsAhead {
     static constexpr size_t kAhead = 256;
     static constexpr size_t kStep = 32;  // how often the walk wakes a waiting thread
     static constexpr size_t kGap = 4;    // how far ahead of the walk the thread goes on
-    enum { kIdle, kTaking, kTaken };
-    struct Slot {
-        std::atomic<int> state{kIdle};
+    // A slot serves the messages i, i + kSlots, i + 2 kSlots... in turn: the thread never goes
+    // kAhead messages past the walk. Its tag names the message and its state. Twice as many
+    // slots as that, each on a cache line of its own, keep the slot the thread writes away from
+    // the one the walk reads.
+    static constexpr size_t kSlots = 2 * kAhead;
+    enum { kTaking, kTaken };
+    static constexpr uint64_t kFree = ~uint64_t{0};
+    static uint64_t Tag(size_t i, int state) {
+        return (static_cast<uint64_t>(i) << 1) | static_cast<uint64_t>(state);
+    }
+    struct alignas(64) Slot {
+        std::atomic<uint64_t> tag{kFree};
         TakenStamp taken;
     };
+
+    // Takes the slot for message i; false when the walk or the thread has it already.
+    static bool Claim(Slot& slot, size_t i) {
+        uint64_t seen = slot.tag.load(std::memory_order_acquire);
+        if (seen != kFree && (seen >> 1) == i)
+            return false;
+        return slot.tag.compare_exchange_strong(seen, Tag(i, kTaking), std::memory_order_acq_rel);
+    }
 
     static uint32_t Run(void* self) {
         static_cast<StampsAhead*>(self)->RunAhead();
@@ -105,10 +122,10 @@ class StampsAhead {
 
     void RunAhead() {
         for (size_t i = 0; i < entries_.size(); ++i) {
-            if (i >= walk_.load(std::memory_order_relaxed) + kAhead) {
+            if (i >= walk_.load(std::memory_order_acquire) + kAhead) {
                 std::unique_lock<std::mutex> hold(lock_);
                 moved_.wait(hold, [&] {
-                    return stop_ || i < walk_.load(std::memory_order_relaxed) + kAhead;
+                    return stop_ || i < walk_.load(std::memory_order_acquire) + kAhead;
                 });
             }
             if (stop_.load(std::memory_order_relaxed))
@@ -120,12 +137,11 @@ class StampsAhead {
                 i = near;
             if (i >= entries_.size())
                 return;
-            Slot& slot = slots_[i];
-            int idle = kIdle;
-            if (!slot.state.compare_exchange_strong(idle, kTaking, std::memory_order_acquire))
+            Slot& slot = slots_[i % kSlots];
+            if (!Claim(slot, i))
                 continue;  // the walk took it
             Stamp(i, &slot.taken);
-            slot.state.store(kTaken, std::memory_order_release);
+            slot.tag.store(Tag(i, kTaken), std::memory_order_release);
         }
     }
 
