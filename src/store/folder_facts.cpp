@@ -5,13 +5,16 @@
 // the texts, so any byte may be in them.
 #include "store/folder_facts.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <utility>
 
+#include "base/file.h"
 #include "store/state_file.h"
 
 namespace {
@@ -60,26 +63,40 @@ struct RecordBytes {
     size_t structureLength;
 };
 
-// Calls take(record) for each record of a folder's file, in place in its text, up to a damaged
-// end. A name that reaches outside its folder is not one of its files, and is skipped.
+// The longest line of numbers a record starts with: nine numbers of up to 20 digits, each with
+// the byte after it.
+constexpr size_t kLongestNumbers = 9 * 21;
+// The piece of a folder's file read at a time: the records are added from one buffer that stays
+// in the processor's cache, rather than from a copy of the whole file.
+constexpr uint32_t kPiece = 256u << 10;
+
+// Calls take(record) for each record in [*at, end), the text after the file's first line, up
+// to a damaged one or, unless last (end is the file's end), one that does not end within the
+// text. Leaves *at at the first record not read; false when a damaged one stopped the reading.
+// A name that reaches outside its folder is not one of its files, and is skipped.
 template <typename Take>
-void ReadRecords(const std::string& text, Take take) {
-    const char* p = text.data();
-    const char* end = p + text.size();
-    if (!ReadStateWord(&p, end, kFirstLine))
-        return;
+bool ReadRecords(const char** at, const char* end, bool last, Take take) {
+    const char* p = *at;
     while (p < end) {
+        *at = p;
+        if (!last &&
+            std::memchr(p, '\n', std::min(static_cast<size_t>(end - p), kLongestNumbers)) ==
+                nullptr)
+            return static_cast<size_t>(end - p) < kLongestNumbers;
         uint64_t n[9];
         const char after[9] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '\n'};
         int read = 0;
         while (read < 9 && ReadNumber(&p, end, after[read], &n[read]))
             ++read;
-        // Texts no longer than the file holds, a form the cache knows, a 32-bit size.
+        // A form the cache knows, a 32-bit size, texts of sane lengths.
         if (read < 9 || n[0] > 9 || n[5] > UINT32_MAX || n[6] == 0 || n[6] > 4096 ||
-            n[7] > INT32_MAX || n[8] > INT32_MAX ||
-            n[6] + n[7] + n[8] + 1 > static_cast<uint64_t>(end - p) ||
-            p[n[6] + n[7] + n[8]] != '\n')
-            break;
+            n[7] > INT32_MAX || n[8] > INT32_MAX)
+            return false;
+        const uint64_t texts = n[6] + n[7] + n[8];
+        if (texts + 1 > static_cast<uint64_t>(end - p))
+            return !last;  // the rest is yet to be read, or the file ends short
+        if (p[texts] != '\n')
+            return false;
         RecordBytes r;
         r.form = static_cast<int>(n[0]);
         r.stamp.size = static_cast<int64_t>(n[1]);
@@ -93,13 +110,15 @@ void ReadRecords(const std::string& text, Take take) {
         r.envelopeLength = static_cast<size_t>(n[7]);
         r.structure = r.envelope + n[7];
         r.structureLength = static_cast<size_t>(n[8]);
-        p += n[6] + n[7] + n[8] + 1;
+        p += texts + 1;
         if (std::memchr(r.name, '\\', r.nameLength) != nullptr ||
             std::memchr(r.name, '/', r.nameLength) != nullptr ||
             std::memchr(r.name, '\0', r.nameLength) != nullptr)
             continue;
         take(r);
     }
+    *at = p;
+    return true;
 }
 
 }  // namespace
@@ -137,18 +156,48 @@ void FolderFacts::Load(const Text& directory) {
             return;
         folder.loaded = true;
     }
-    std::string text;
-    if (!ReadStateFile(dir + kFileName, &text))
+    File file;
+    if (!file.Open((dir + kFileName).c_str(), platform::kAccessRead, platform::kOpenExisting))
         return;
-    // Straight from the file's text into the cache: one path buffer for all records.
+    // Straight from the file's text into the cache, a piece at a time: one path buffer for all
+    // records, and the bytes of a record the piece cut kept for the next.
     std::string path = dir;
-    ReadRecords(text, [&](const RecordBytes& r) {
+    auto add = [&](const RecordBytes& r) {
         path.resize(dir.size());
         path.append(r.name, r.nameLength);
         cache_.Add(path.data(), static_cast<int>(path.size()), r.form, r.stamp, r.clientSize,
                    r.envelope, static_cast<int>(r.envelopeLength), r.structure,
                    static_cast<int>(r.structureLength));
-    });
+    };
+    size_t room = kPiece;
+    std::unique_ptr<char[]> buffer(new char[room]);
+    size_t held = 0;
+    bool started = false;
+    for (;;) {
+        if (held == room) {
+            // One record longer than the buffer.
+            std::unique_ptr<char[]> larger(new char[room * 2]);
+            std::memcpy(larger.get(), buffer.get(), held);
+            buffer = std::move(larger);
+            room *= 2;
+        }
+        const uint32_t got = file.Read(buffer.get() + held, static_cast<uint32_t>(room - held));
+        held += got;
+        const bool last = got == 0;
+        const char* p = buffer.get();
+        const char* end = p + held;
+        if (!started) {
+            if (held < sizeof kFirstLine - 1 && !last)
+                continue;
+            if (!ReadStateWord(&p, end, kFirstLine))
+                return;
+            started = true;
+        }
+        if (!ReadRecords(&p, end, last, add) || last)
+            return;
+        held = static_cast<size_t>(end - p);
+        std::memmove(buffer.get(), p, held);
+    }
 }
 
 void FolderFacts::Learned(const Text& directory, bool now) {
@@ -204,7 +253,11 @@ std::string FolderFacts::Format(const std::vector<MessageCache::Record>& records
 
 std::vector<MessageCache::Record> FolderFacts::Parse(const std::string& text) {
     std::vector<MessageCache::Record> records;
-    ReadRecords(text, [&records](const RecordBytes& b) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    if (!ReadStateWord(&p, end, kFirstLine))
+        return records;
+    ReadRecords(&p, end, true, [&records](const RecordBytes& b) {
         MessageCache::Record r;
         r.form = b.form;
         r.stamp = b.stamp;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -71,6 +72,18 @@ TEST(FolderFactsTest, WrittenFromOneCacheLoadedIntoAnother) {
 
     MessageCache first;
     first.Add(path, record.form, record.stamp, record.facts);
+    // Enough records to be read in several pieces, one of them larger than a piece.
+    auto many = [&](int i) {
+        MessageCache::Record r = MakeRecord("AAAB" + std::to_string(1000 + i) + ".orv",
+                                            std::string(i == 7 ? 300000 : 1000, 'a' + i % 26));
+        Text p(directory);
+        p.Append(r.name.c_str());
+        return std::make_pair(p, r);
+    };
+    for (int i = 0; i < 400; ++i) {
+        const auto [p, r] = many(i);
+        first.Add(p, r.form, r.stamp, r.facts);
+    }
     // A file of another folder is not written into this one.
     first.Add(Text((dir.string() + "/sub.box/AAAA0001.orv").c_str()), 2, record.stamp,
               record.facts);
@@ -82,7 +95,13 @@ TEST(FolderFactsTest, WrittenFromOneCacheLoadedIntoAnother) {
     MessageFacts found;
     ASSERT_TRUE(second.Find(path, record.form, record.stamp, &found));
     EXPECT_STREQ(found.envelope.c_str(), "(NIL \"kept\")");
-    EXPECT_EQ(second.Count(), 1u);
+    EXPECT_EQ(second.Count(), 401u);
+    for (int i = 0; i < 400; ++i) {
+        const auto [p, r] = many(i);
+        ASSERT_TRUE(second.Find(p, r.form, r.stamp, &found)) << i;
+        EXPECT_EQ(found.envelope, r.facts.envelope) << i;
+        EXPECT_EQ(found.structure, r.facts.structure) << i;
+    }
     // Read once per process: facts dropped since are not read back a second time.
     second.SetLimit(0);
     second.SetLimit(1 << 20);
