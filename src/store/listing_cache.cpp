@@ -15,7 +15,28 @@ void ListingCache::SetLimit(uint64_t bytes) {
     Trim();
 }
 
-std::shared_ptr<const Listing> ListingCache::Find(const std::string& path, const FileBytes& bytes) {
+namespace {
+
+// Whether the open file, from where it is to its end, holds exactly the bytes of text.
+bool SameBytes(File& file, const FileBytes& text) {
+    if (file.Size() != static_cast<int64_t>(text.size))
+        return false;
+    constexpr uint32_t kPiece = 64u << 10;
+    std::unique_ptr<char[]> piece(new char[kPiece]);
+    size_t done = 0;
+    for (;;) {
+        const uint32_t n = file.Read(piece.get(), kPiece);
+        if (n == 0)
+            return done == text.size;
+        if (n > text.size - done || std::memcmp(piece.get(), text.data.get() + done, n) != 0)
+            return false;
+        done += n;
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<const Listing> ListingCache::Find(const std::string& path, File& file) {
     std::shared_ptr<const Listing> listing;
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -28,9 +49,7 @@ std::shared_ptr<const Listing> ListingCache::Find(const std::string& path, const
         }
     }
     // Compared outside the lock: a kept list never changes.
-    const FileBytes* kept = listing != nullptr ? listing->text.get() : nullptr;
-    if (kept == nullptr || kept->size != bytes.size ||
-        std::memcmp(kept->data.get(), bytes.data.get(), bytes.size) != 0)
+    if (listing == nullptr || listing->text == nullptr || !SameBytes(file, *listing->text))
         return nullptr;
     return listing;
 }

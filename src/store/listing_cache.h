@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file.h"
 #include "store/message_index.h"
 
 class ListingCache {
@@ -31,8 +32,10 @@ class ListingCache {
     // Sets the bound in bytes (0: nothing is kept) and drops what no longer fits.
     void SetLimit(uint64_t bytes);
 
-    // The list read from the file at path when it held exactly bytes; null when none is kept.
-    std::shared_ptr<const Listing> Find(const std::string& path, const FileBytes& bytes);
+    // The list read from the file at path when the open file (read from its start) holds
+    // exactly the bytes it was read from; null when none is kept or the file differs. Read a
+    // piece at a time, so that an unchanged list costs no room of its size.
+    std::shared_ptr<const Listing> Find(const std::string& path, File& file);
     // Keeps listing as read from the file at path (the bytes it holds), in place of an older
     // one.
     void Add(const std::string& path, std::shared_ptr<const Listing> listing);

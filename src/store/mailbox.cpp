@@ -235,14 +235,14 @@ bool Mailbox::ReadListing() {
         !file.Open(listPath.c_str(), platform::kAccessRead, platform::kOpenExisting))
         return false;
     // Parsed only when no connection read these very bytes before.
-    auto bytes = std::make_shared<FileBytes>(ReadWhole(file));
-    file.Close();
     const std::string key(listPath.c_str());
-    std::shared_ptr<const Listing> listing = ListingCache::Shared().Find(key, *bytes);
+    std::shared_ptr<const Listing> listing = ListingCache::Shared().Find(key, file);
     if (listing == nullptr) {
-        listing = ParseListing(std::move(bytes));
+        file.SeekTo(0);
+        listing = ParseListing(std::make_shared<FileBytes>(ReadWhole(file)));
         ListingCache::Shared().Add(key, listing);
     }
+    file.Close();
     recentCount_ = listing->recent;
     uidNext_ = listing->uidNext;
     index_.Adopt(std::move(listing));

@@ -25,9 +25,15 @@ MessageIndex::~MessageIndex() {
     Clear();
 }
 
+std::vector<MessageEntry*>& MessageIndex::Slots() const {
+    if (entries_.empty())
+        entries_.assign(listing_->records.size(), nullptr);
+    return entries_;
+}
+
 MessageEntry* MessageIndex::Make(int position) const {
     IndexLock hold(*this);
-    MessageEntry*& slot = entries_[static_cast<size_t>(position)];
+    MessageEntry*& slot = Slots()[static_cast<size_t>(position)];
     if (slot != nullptr)
         return slot;
     const Listing::Record& record = RecordAt(position);
@@ -51,29 +57,29 @@ Listing& MessageIndex::Own() {
 }
 
 uint32_t MessageIndex::UidAt(int position) const {
-    const MessageEntry* entry = entries_[static_cast<size_t>(position)];
+    const MessageEntry* entry = Made(position);
     return entry != nullptr ? entry->uid : RecordAt(position).uid;
 }
 
 uint32_t MessageIndex::StatusAt(int position) const {
-    const MessageEntry* entry = entries_[static_cast<size_t>(position)];
+    const MessageEntry* entry = Made(position);
     return entry != nullptr ? entry->status : RecordAt(position).status;
 }
 
 bool MessageIndex::RecentAt(int position) const {
-    const MessageEntry* entry = entries_[static_cast<size_t>(position)];
+    const MessageEntry* entry = Made(position);
     if (entry != nullptr)
         return entry->recent != 0;
     return (RecordAt(position).status & StatusUnread) != 0;
 }
 
 uint64_t MessageIndex::TailAt(int position) const {
-    const MessageEntry* entry = entries_[static_cast<size_t>(position)];
+    const MessageEntry* entry = Made(position);
     return entry != nullptr ? entry->recordTail : RecordAt(position).tail;
 }
 
 void MessageIndex::NameAt(int position, const char** name, int* length) const {
-    const MessageEntry* entry = entries_[static_cast<size_t>(position)];
+    const MessageEntry* entry = Made(position);
     if (entry != nullptr) {
         *name = entry->fileName.c_str();
         *length = entry->fileName.Length();
@@ -86,7 +92,7 @@ void MessageIndex::NameAt(int position, const char** name, int* length) const {
 
 void MessageIndex::SetUidAt(int position, uint32_t uid) {
     IndexLock hold(*this);
-    MessageEntry* entry = entries_[static_cast<size_t>(position)];
+    MessageEntry* entry = Made(position);
     if (entry != nullptr)
         entry->uid = uid;
     Listing::Record& record = Own().records[static_cast<size_t>(position)];
@@ -96,7 +102,6 @@ void MessageIndex::SetUidAt(int position, uint32_t uid) {
 void MessageIndex::Adopt(std::shared_ptr<const Listing> listing) {
     IndexLock hold(*this);
     Clear();
-    entries_.assign(listing->records.size(), nullptr);
     listing_ = std::move(listing);
     owned_ = false;
 }
@@ -107,18 +112,20 @@ void MessageIndex::Insert(int position, MessageEntry* entry) {
         return;
     Listing::Record record;
     record.uid = entry->uid;
+    std::vector<MessageEntry*>& entries = Slots();
     std::vector<Listing::Record>& records = Own().records;
     records.insert(records.begin() + position, record);
-    entries_.insert(entries_.begin() + position, entry);
+    entries.insert(entries.begin() + position, entry);
 }
 
 bool MessageIndex::Remove(int position) {
     IndexLock hold(*this);
     if (position < 0 || position >= Count())
         return false;
+    std::vector<MessageEntry*>& entries = Slots();
     std::vector<Listing::Record>& records = Own().records;
     records.erase(records.begin() + position);
-    entries_.erase(entries_.begin() + position);
+    entries.erase(entries.begin() + position);
     return true;
 }
 
@@ -172,7 +179,7 @@ void MessageIndex::SortByUid() {
     std::vector<MessageEntry*> entries(static_cast<size_t>(count));
     std::vector<Listing::Record> records(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        entries[static_cast<size_t>(i)] = entries_[static_cast<size_t>(order[i])];
+        entries[static_cast<size_t>(i)] = Made(order[i]);
         records[static_cast<size_t>(i)] = RecordAt(order[i]);
     }
     entries_.swap(entries);

@@ -56,13 +56,13 @@ class MessageIndex {
     MessageIndex(const MessageIndex&) = delete;
     MessageIndex& operator=(const MessageIndex&) = delete;
 
-    int Count() const { return static_cast<int>(entries_.size()); }
+    int Count() const { return static_cast<int>(listing_->records.size()); }
     // The entry at position (made from its record on first use, and kept), or null when out of
     // range. Entries never move in memory while they are in the index.
     MessageEntry* At(int position) const {
         if (position < 0 || position >= Count())
             return nullptr;
-        MessageEntry* entry = entries_[static_cast<size_t>(position)];
+        MessageEntry* entry = Made(position);
         return entry != nullptr ? entry : Make(position);
     }
     MessageEntry* First() const { return At(0); }
@@ -77,7 +77,7 @@ class MessageIndex {
     void NameAt(int position, const char** name, int* length) const;
     void SetUidAt(int position, uint32_t uid);
     // Whether the entry at position was made (only a made entry can hold kept flags or texts).
-    bool IsMade(int position) const { return entries_[static_cast<size_t>(position)] != nullptr; }
+    bool IsMade(int position) const { return Made(position) != nullptr; }
 
     // Takes listing's records as the whole index (after Clear), sharing them: they are copied
     // only when the index changes them.
@@ -108,6 +108,13 @@ class MessageIndex {
 
   private:
     MessageEntry* Make(int position) const;
+    // The entry made at position, or null.
+    MessageEntry* Made(int position) const {
+        return entries_.empty() ? nullptr : entries_[static_cast<size_t>(position)];
+    }
+    // The entries' slots, one per record, null for those not made: none are kept until one
+    // entry is made or added, so opening a folder writes nothing per message.
+    std::vector<MessageEntry*>& Slots() const;
     // The records, made the index's own before a change.
     Listing& Own();
     const Listing::Record& RecordAt(int position) const {

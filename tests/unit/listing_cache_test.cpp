@@ -1,60 +1,93 @@
-// Tests of the shared folder lists: found only under the same bytes, and bounded with the least
-// recently used dropped first.
+// Tests of the shared folder lists: found only while the file holds the same bytes, and
+// bounded with the least recently used dropped first.
 #include "store/listing_cache.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
 namespace {
 
-std::shared_ptr<FileBytes> BytesOf(const std::string& text) {
+namespace fs = std::filesystem;
+
+// A list of the given lines read from text, each naming its first 8 bytes.
+std::shared_ptr<Listing> ListingOf(const std::string& text, int lines) {
     auto bytes = std::make_shared<FileBytes>();
     bytes->data.reset(new char[text.size()]);
     std::memcpy(bytes->data.get(), text.data(), text.size());
     bytes->size = text.size();
-    return bytes;
-}
-
-// A list of the given lines read from text, each naming its first 8 bytes.
-std::shared_ptr<Listing> ListingOf(const std::string& text, int lines) {
     auto listing = std::make_shared<Listing>();
-    listing->text = BytesOf(text);
+    listing->text = bytes;
     for (int i = 0; i < lines; ++i)
         listing->Add(listing->text->data.get(), 8, static_cast<uint32_t>(i + 1), 0, 0);
     return listing;
 }
 
-TEST(ListingCacheTest, FoundUnderTheSameBytesOnlyAndBounded) {
-    const std::string text(1000, 'x');
+class ListingCacheTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        path_ = (fs::temp_directory_path() /
+                 ("orv_listing_" + std::to_string(stamp) + "_" + std::to_string(++serial_)))
+                    .string();
+    }
+    void TearDown() override { std::remove(path_.c_str()); }
+
+    // What the cache finds for key while the file holds text.
+    std::shared_ptr<const Listing> FindWith(ListingCache& cache, const std::string& key,
+                                            const std::string& text) {
+        {
+            std::ofstream f(path_, std::ios::binary | std::ios::trunc);
+            f << text;
+        }
+        File file;
+        EXPECT_TRUE(file.Open(path_.c_str(), platform::kAccessRead, platform::kOpenExisting));
+        return cache.Find(key, file);
+    }
+
+    std::string path_;
+    static int serial_;
+};
+
+int ListingCacheTest::serial_ = 0;
+
+TEST_F(ListingCacheTest, FoundUnderTheSameBytesOnlyAndBounded) {
+    // Longer than one piece of the comparison, and differing only at the end.
+    const std::string text(200000, 'x');
+    std::string changed = text;
+    changed.back() = 'y';
     auto listing = ListingOf(text, 10);
     const uint64_t one = listing->Bytes();
     ListingCache cache(one * 2);
     cache.Add("a", listing);
-    EXPECT_EQ(cache.Find("a", *BytesOf(text)), listing);
-    EXPECT_EQ(cache.Find("b", *BytesOf(text)), nullptr);
-    std::string changed = text;
-    changed[999] = 'y';
-    EXPECT_EQ(cache.Find("a", *BytesOf(changed)), nullptr);
-    EXPECT_EQ(cache.Find("a", *BytesOf(text + "x")), nullptr);
+    EXPECT_EQ(FindWith(cache, "a", text), listing);
+    EXPECT_EQ(FindWith(cache, "b", text), nullptr);
+    EXPECT_EQ(FindWith(cache, "a", changed), nullptr);
+    EXPECT_EQ(FindWith(cache, "a", text + "x"), nullptr);
+    EXPECT_EQ(FindWith(cache, "a", text.substr(1)), nullptr);
 
     // "a" used after "b" was added: "b" goes first when "c" comes.
     cache.Add("b", ListingOf(text, 10));
-    EXPECT_NE(cache.Find("a", *BytesOf(text)), nullptr);
+    EXPECT_NE(FindWith(cache, "a", text), nullptr);
     cache.Add("c", ListingOf(text, 10));
     EXPECT_LE(cache.Bytes(), one * 2);
-    EXPECT_NE(cache.Find("a", *BytesOf(text)), nullptr);
-    EXPECT_EQ(cache.Find("b", *BytesOf(text)), nullptr);
-    EXPECT_NE(cache.Find("c", *BytesOf(text)), nullptr);
+    EXPECT_NE(FindWith(cache, "a", text), nullptr);
+    EXPECT_EQ(FindWith(cache, "b", text), nullptr);
+    EXPECT_NE(FindWith(cache, "c", text), nullptr);
 
     // A newer reading replaces the older; one larger than the bound is not kept.
     cache.Add("a", ListingOf(changed, 10));
-    EXPECT_EQ(cache.Find("a", *BytesOf(text)), nullptr);
-    EXPECT_NE(cache.Find("a", *BytesOf(changed)), nullptr);
-    cache.Add("d", ListingOf(std::string(one * 3, 'z'), 1));
-    EXPECT_EQ(cache.Find("d", *BytesOf(std::string(one * 3, 'z'))), nullptr);
+    EXPECT_EQ(FindWith(cache, "a", text), nullptr);
+    EXPECT_NE(FindWith(cache, "a", changed), nullptr);
+    const std::string huge(one * 3, 'z');
+    cache.Add("d", ListingOf(huge, 1));
+    EXPECT_EQ(FindWith(cache, "d", huge), nullptr);
     cache.SetLimit(0);
     EXPECT_EQ(cache.Bytes(), 0u);
 }
