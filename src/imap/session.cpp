@@ -367,9 +367,17 @@ bool Session::ArgumentCount(int minimum, int maximum) {
     return true;
 }
 
-void Session::WalkSet(const Text& setText, const std::function<void(MessageEntry&, int)>& serve) {
+void Session::WalkSet(const Text& setText, const std::function<void(MessageEntry&, int)>& serve,
+                      bool make) {
     MessageIndex& index = selected->Index();
     const uint32_t count = static_cast<uint32_t>(index.Count());
+    MessageEntry passing;
+    auto entryAt = [&](int position) -> MessageEntry* {
+        if (make || index.IsMade(position))
+            return index.At(position);
+        index.Peek(position, &passing);
+        return &passing;
+    };
     Text set(setText);
     while (!set.IsEmpty()) {
         MessageRange r = ParseRange(&set, command.uid, selected->UidNext(), count);
@@ -377,16 +385,15 @@ void Session::WalkSet(const Text& setText, const std::function<void(MessageEntry
             for (int i = 0; i < index.Count(); ++i) {
                 const uint32_t uid = index.UidAt(i);
                 if (uid >= r.lo && uid <= r.hi) {
-                    serve(*index.At(i), i + 1);
+                    serve(*entryAt(i), i + 1);
                     if (Closing())
                         return;
                 }
             }
         } else {
             for (uint64_t n = r.lo; n <= r.hi; ++n) {
-                MessageEntry* entry = index.At(static_cast<int>(n - 1));
-                if (entry != nullptr)
-                    serve(*entry, static_cast<int>(n));
+                if (n >= 1 && n <= static_cast<uint64_t>(index.Count()))
+                    serve(*entryAt(static_cast<int>(n - 1)), static_cast<int>(n));
                 if (Closing())
                     return;
             }

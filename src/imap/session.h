@@ -120,8 +120,12 @@ class Session : public Output {
     // it is wrong.
     bool ArgumentCount(int minimum, int maximum);
     // Serves every message of a set of the selected folder, in the set's order, until the
-    // connection is closing; serve gets the entry and its sequence number.
-    void WalkSet(const Text& set, const std::function<void(MessageEntry&, int)>& serve);
+    // connection is closing; serve gets the entry and its sequence number. With make false, a
+    // message whose entry was not made yet is served as a passing copy of its record (UID,
+    // status word, no file name): enough for an answer of UIDs and flags, which so makes no
+    // entry per message.
+    void WalkSet(const Text& set, const std::function<void(MessageEntry&, int)>& serve,
+                 bool make = true);
     // Extended mode: reports what the host changed in the selected folder since it was opened
     // or last reported, and the kept flags other connections changed (EXPUNGE, FETCH FLAGS,
     // EXISTS and RECENT lines, FLAGS for keywords new to the client).

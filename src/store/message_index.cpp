@@ -56,6 +56,14 @@ Listing& MessageIndex::Own() {
     return const_cast<Listing&>(*listing_);
 }
 
+void MessageIndex::Peek(int position, MessageEntry* out) const {
+    const Listing::Record& record = RecordAt(position);
+    out->uid = record.uid;
+    out->status = record.status;
+    out->recordTail = record.tail;
+    out->recent = (record.status & StatusUnread) != 0 ? 1 : 0;
+}
+
 uint32_t MessageIndex::UidAt(int position) const {
     const MessageEntry* entry = Made(position);
     return entry != nullptr ? entry->uid : RecordAt(position).uid;

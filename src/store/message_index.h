@@ -76,6 +76,9 @@ class MessageIndex {
     uint64_t TailAt(int position) const;
     void NameAt(int position, const char** name, int* length) const;
     void SetUidAt(int position, uint32_t uid);
+    // Sets the UID, status word, record tail and recent mark of *out to the record's at position
+    // (position in range), without making the entry; the texts and file name are left alone.
+    void Peek(int position, MessageEntry* out) const;
     // Whether the entry at position was made (only a made entry can hold kept flags or texts).
     bool IsMade(int position) const { return Made(position) != nullptr; }
 

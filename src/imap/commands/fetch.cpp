@@ -189,8 +189,12 @@ void FetchSet(Session& s, bool marksSeen) {
         s.Send(")\r\n");
         folder.NoteServed(entry);
     };
-    if (!ReadsMessageFile(request) ||
-        folder.Index().Count() < static_cast<int>(StampsAhead::kLeast)) {
+    if (!ReadsMessageFile(request)) {
+        // UIDs and flags only: nothing is learned or kept of a message, so none needs an entry.
+        s.WalkSet(
+            *s.command.arguments.At(0),
+            [&](MessageEntry& entry, int sequence) { serve(entry, sequence, nullptr); }, false);
+    } else if (folder.Index().Count() < static_cast<int>(StampsAhead::kLeast)) {
         s.WalkSet(*s.command.arguments.At(0),
                   [&](MessageEntry& entry, int sequence) { serve(entry, sequence, nullptr); });
     } else {
