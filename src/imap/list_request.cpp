@@ -2,22 +2,13 @@
 
 #include <cstring>
 
+#include "base/ascii.h"
 #include "imap/search_program.h"
 
 namespace {
 
 bool SameWord(const std::string& a, const char* b) {
-    const size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (size_t i = 0; i < n; ++i) {
-        char c = a[i];
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        if (c != b[i])
-            return false;
-    }
-    return true;
+    return SameAsciiNoCase(a, b);
 }
 
 // Walks the tokens of one request.

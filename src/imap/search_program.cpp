@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/text.h"
 #include "mime/message_text.h"
 #include "mime/unicode_text.h"
@@ -18,17 +19,8 @@ constexpr int kMaxDepth = 64;
 const char* const kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                  "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
-char AsciiUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool SameNoCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != 0; ++i) {
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-            return false;
-    }
-    return i == a.size() && b[i] == 0;
+    return SameAsciiNoCase(a, b);
 }
 
 bool IsDigit(char c) {

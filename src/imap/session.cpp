@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/ascii.h"
 #include "imap/command_table.h"
 #include "imap/fetch_message.h"
 #include "imap/message_set.h"
@@ -312,9 +313,7 @@ Text Session::ClientName(const Text& encodedName) const {
 void Session::SendMailboxName(const Text& name) {
     bool atom = !name.IsEmpty();
     for (int i = 0; atom && i < name.Length(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(name[i]);
-        atom = c > ' ' && c < 0x7F && c != '"' && c != '\\' && c != '(' && c != ')' && c != '{' &&
-               c != '%' && c != '*' && c != ']';
+        atom = IsAtomChar(static_cast<unsigned char>(name[i]));
     }
     if (atom) {
         Send(name.c_str());

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/ascii.h"
 #include "mime/extended_form.h"
 #include "mime/jis_text.h"
 #include "mime/unicode_text.h"
@@ -21,21 +22,12 @@ constexpr int kMaxDepth = 16;
 const char* const kMonths[12] = {"jan", "feb", "mar", "apr", "may", "jun",
                                  "jul", "aug", "sep", "oct", "nov", "dec"};
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsWhite(char c) {
     return c == ' ' || c == '\t';
 }
 
 bool SameNoCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != 0; ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return i == a.size() && b[i] == 0;
+    return SameAsciiNoCase(a, b);
 }
 
 }  // namespace

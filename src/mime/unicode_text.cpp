@@ -4,7 +4,9 @@
 #include "mime/unicode_text.h"
 
 #include <climits>
+#include <cstring>
 
+#include "base/ascii.h"
 #include "mime/base64.h"
 #include "platform/codepage.h"
 
@@ -17,16 +19,8 @@ constexpr unsigned char kShiftIn = 0x0F;
 // cannot show (here the characters of JIS X 0212).
 constexpr unsigned char kStandIn[2] = {0x81, 0x45};
 
-char AsciiUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool SameNoCase(const char* a, const char* b) {
-    for (; *a != 0 && *b != 0; ++a, ++b) {
-        if (AsciiUpper(*a) != AsciiUpper(*b))
-            return false;
-    }
-    return *a == 0 && *b == 0;
+    return SameAsciiNoCase(a, std::strlen(a), b, std::strlen(b));
 }
 
 bool InList(const char* name, const char* const* list) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/ascii.h"
 #include "platform/files.h"
 #include "store/mailbox.h"
 #include "store/state_file.h"
@@ -20,22 +21,12 @@ constexpr char kRecordName[] = "Imap4.flg";
 // Written first, then renamed over the record; one writer per folder at a time (its lock).
 constexpr char kNewRecordName[] = "Imap4.flg.new";
 
-char AsciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool SameNoCase(const char* a, size_t n, const std::string& b) {
-    if (n != b.size())
-        return false;
-    for (size_t i = 0; i < n; ++i) {
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-            return false;
-    }
-    return true;
+    return SameAsciiNoCase(a, n, b.data(), b.size());
 }
 
 bool SameNoCase(const std::string& a, const std::string& b) {
-    return SameNoCase(a.data(), a.size(), b);
+    return SameAsciiNoCase(a.data(), a.size(), b.data(), b.size());
 }
 
 std::string UpperCase(const std::string& text) {
@@ -46,10 +37,6 @@ std::string UpperCase(const std::string& text) {
 }
 
 // An ATOM-CHAR of IMAP: 7-bit, no control, none of ( ) { blank % * " \ ].
-bool IsAtomChar(unsigned char c) {
-    return c > 0x20 && c < 0x7F && std::strchr("(){%*\"\\]", c) == nullptr;
-}
-
 }  // namespace
 
 FlagKind ClassifyFlag(const char* flag, size_t n, std::string* kept) {
