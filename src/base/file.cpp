@@ -67,6 +67,23 @@ int64_t File::Size() {
     return size;
 }
 
+void File::AppendRest(std::string* out) {
+    // Most files arrive in one read of their whole size; a file that grew takes more blocks.
+    const int64_t size = Size();
+    size_t block = size > 0 && size < (int64_t{1} << 30) ? static_cast<size_t>(size) + 1 : 0;
+    if (block < (64u << 10))
+        block = 64u << 10;
+    for (;;) {
+        const size_t have = out->size();
+        out->resize(have + block);
+        const uint32_t n = Read(&(*out)[have], static_cast<uint32_t>(block));
+        out->resize(have + n);
+        if (n == 0)
+            return;
+        block = 64u << 10;
+    }
+}
+
 uint32_t File::Read(void* data, uint32_t n) {
     char* out = static_cast<char*>(data);
     uint32_t done = end_ - pos_ < n ? end_ - pos_ : n;

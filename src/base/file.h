@@ -8,6 +8,7 @@
 #define ORV_BASE_FILE_H_
 
 #include <cstdint>
+#include <string>
 
 #include "base/text.h"
 #include "platform/files.h"
@@ -51,6 +52,9 @@ class File {
     // Moves the read position back over the last n bytes read, so they are read again (the
     // read-ahead is dropped). False when the platform could not seek.
     bool Unread(uint32_t n);
+    // Appends the rest of the file to *out, from the read position to the end, however far the
+    // file has grown since its size was asked.
+    void AppendRest(std::string* out);
     // The file's size in bytes, or -1; the read position is kept.
     int64_t Size();
     // From now on reads ahead in blocks of this many bytes (at least 4 KiB, at most 1 MiB): a

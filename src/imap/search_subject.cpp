@@ -3,6 +3,7 @@
 // from the same zone function, so SEARCH and FETCH always agree on a message's day.
 #include "imap/search_subject.h"
 
+#include "base/file.h"
 #include "platform/files.h"
 #include "render/internal_date.h"
 
@@ -13,15 +14,9 @@ std::string ReadWholeFile(const Text& path) {
     std::string bytes;
     if (path.IsEmpty())
         return bytes;
-    platform::FileHandle file =
-        platform::OpenFile(path.c_str(), platform::kAccessRead, platform::kOpenExisting);
-    if (file == platform::kInvalidFile)
-        return bytes;
-    char buffer[64 * 1024];
-    uint32_t done = 0;
-    while (platform::ReadFile(file, buffer, sizeof buffer, &done) && done > 0)
-        bytes.append(buffer, done);
-    platform::CloseFile(file);
+    File file;
+    if (file.Open(path.c_str(), platform::kAccessRead, platform::kOpenExisting))
+        file.AppendRest(&bytes);
     return bytes;
 }
 

@@ -18,8 +18,8 @@ void ListingCache::SetLimit(uint64_t bytes) {
 namespace {
 
 // Whether the open file, from where it is to its end, holds exactly the bytes of text.
-bool SameBytes(File& file, const FileBytes& text) {
-    if (file.Size() != static_cast<int64_t>(text.size))
+bool SameBytes(File& file, const std::string& text) {
+    if (file.Size() != static_cast<int64_t>(text.size()))
         return false;
     constexpr uint32_t kPiece = 64u << 10;
     std::unique_ptr<char[]> piece(new char[kPiece]);
@@ -27,8 +27,8 @@ bool SameBytes(File& file, const FileBytes& text) {
     for (;;) {
         const uint32_t n = file.Read(piece.get(), kPiece);
         if (n == 0)
-            return done == text.size;
-        if (n > text.size - done || std::memcmp(piece.get(), text.data.get() + done, n) != 0)
+            return done == text.size();
+        if (n > text.size() - done || std::memcmp(piece.get(), text.data() + done, n) != 0)
             return false;
         done += n;
     }

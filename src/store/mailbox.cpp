@@ -108,13 +108,13 @@ void ParseIndexLine(const char* line, int length, Listing* listing) {
 }
 
 // The records of a whole "Entry.lst", in ascending UID order.
-std::shared_ptr<Listing> ParseListing(std::shared_ptr<const FileBytes> bytes) {
+std::shared_ptr<Listing> ParseListing(std::shared_ptr<const std::string> bytes) {
     auto listing = std::make_shared<Listing>();
     listing->text = std::move(bytes);
     // The host's lines are some 27 bytes.
-    listing->records.reserve(listing->text->size / 24 + 1);
-    const char* text = listing->text->data.get();
-    const size_t size = listing->text->size;
+    listing->records.reserve(listing->text->size() / 24 + 1);
+    const char* text = listing->text->data();
+    const size_t size = listing->text->size();
     bool ascending = true;
     uint32_t lastUid = 0;
     size_t start = 0;
@@ -136,28 +136,6 @@ std::shared_ptr<Listing> ParseListing(std::shared_ptr<const FileBytes> bytes) {
     if (!ascending)
         listing->SortByUid();
     return listing;
-}
-
-// The whole file, however long it has grown since its size was asked.
-FileBytes ReadWhole(File& file) {
-    FileBytes bytes;
-    const int64_t size = file.Size();
-    size_t room = size > 0 ? static_cast<size_t>(size) + 1 : 4096;
-    bytes.data.reset(new char[room]);
-    for (;;) {
-        if (bytes.size == room) {
-            std::unique_ptr<char[]> grown(new char[room * 2]);
-            std::memcpy(grown.get(), bytes.data.get(), bytes.size);
-            bytes.data.swap(grown);
-            room *= 2;
-        }
-        const size_t want = room - bytes.size;
-        const uint32_t got = file.Read(bytes.data.get() + bytes.size,
-                                       static_cast<uint32_t>(want < (1u << 30) ? want : 1u << 30));
-        if (got == 0)
-            return bytes;
-        bytes.size += got;
-    }
 }
 
 }  // namespace
@@ -239,7 +217,9 @@ bool Mailbox::ReadListing() {
     std::shared_ptr<const Listing> listing = ListingCache::Shared().Find(key, file);
     if (listing == nullptr) {
         file.SeekTo(0);
-        listing = ParseListing(std::make_shared<FileBytes>(ReadWhole(file)));
+        auto bytes = std::make_shared<std::string>();
+        file.AppendRest(bytes.get());
+        listing = ParseListing(std::move(bytes));
         ListingCache::Shared().Add(key, listing);
     }
     file.Close();

@@ -74,13 +74,6 @@ bool ReadHeaderLines(File* file, Text* out) {
     return false;
 }
 
-// Appends the rest of an open file to *raw.
-void ReadRest(File* file, std::string* raw) {
-    char block[16384];
-    for (uint32_t n = file->Read(block, sizeof block); n > 0; n = file->Read(block, sizeof block))
-        raw->append(block, n);
-}
-
 // Reads a message file's bytes into *raw: the header up to and with its empty line, and the
 // rest unless headerOnly. False when it cannot be opened.
 bool ReadRaw(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
@@ -98,7 +91,7 @@ bool ReadRaw(HostPort& host, const MessageEntry& entry, const Text& mailRoot,
             break;
     }
     if (!headerOnly)
-        ReadRest(file, raw);
+        file->AppendRest(raw);
     return true;
 }
 
@@ -112,7 +105,7 @@ bool ReadExtendedForm(HostPort& host, const MessageEntry& entry, const Text& mai
     if (!ReadRaw(host, entry, mailRoot, folderPath, body == nullptr, &raw, &file))
         return false;
     if (body == nullptr && ExtendedHeaderNeedsBody(raw.data(), raw.size()))
-        ReadRest(&file, &raw);
+        file.AppendRest(&raw);
     ExtendedClientForm(raw.data(), raw.size(), text, header, body);
     return true;
 }

@@ -9,7 +9,7 @@ void Listing::Add(const char* name, int length, uint32_t uid, uint32_t status, u
     record.tail = tail;
     record.uid = uid;
     record.status = status;
-    record.nameOffset = static_cast<uint32_t>(name - text->data.get());
+    record.nameOffset = static_cast<uint32_t>(name - text->data());
     record.nameLength = length;
     records.push_back(record);
 }
@@ -38,7 +38,7 @@ MessageEntry* MessageIndex::Make(int position) const {
         return slot;
     const Listing::Record& record = RecordAt(position);
     MessageEntry* entry = new (batch_) MessageEntry;
-    SetEntryFileName(entry, listing_->text->data.get() + record.nameOffset, record.nameLength);
+    SetEntryFileName(entry, listing_->text->data() + record.nameOffset, record.nameLength);
     entry->uid = record.uid;
     entry->status = record.status;
     entry->recordTail = record.tail;
@@ -94,7 +94,7 @@ void MessageIndex::NameAt(int position, const char** name, int* length) const {
         return;
     }
     const Listing::Record& record = RecordAt(position);
-    *name = listing_->text->data.get() + record.nameOffset;
+    *name = listing_->text->data() + record.nameOffset;
     *length = record.nameLength;
 }
 

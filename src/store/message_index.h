@@ -14,12 +14,6 @@
 #include "platform/threads.h"
 #include "store/message_entry.h"
 
-// The bytes of a whole file, read without first filling the room with zeros.
-struct FileBytes {
-    std::unique_ptr<char[]> data;
-    size_t size = 0;
-};
-
 // The records of one reading of the host's list.
 struct Listing {
     // One line of the list: 24 bytes instead of an entry of some 170.
@@ -32,7 +26,7 @@ struct Listing {
     };
     std::vector<Record> records;
     // The list's bytes as read, where the records' names lie.
-    std::shared_ptr<const FileBytes> text;
+    std::shared_ptr<const std::string> text;
     // As the list was read: the messages marked recent (unread then), and one above the
     // highest UID (0 for no line).
     int recent = 0;
@@ -44,7 +38,7 @@ struct Listing {
     void SortByUid();
     // The bytes it holds.
     size_t Bytes() const {
-        return records.capacity() * sizeof(Record) + (text != nullptr ? text->size : 0);
+        return records.capacity() * sizeof(Record) + (text != nullptr ? text->size() : 0);
     }
 };
 

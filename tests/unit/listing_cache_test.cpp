@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -18,14 +17,10 @@ namespace fs = std::filesystem;
 
 // A list of the given lines read from text, each naming its first 8 bytes.
 std::shared_ptr<Listing> ListingOf(const std::string& text, int lines) {
-    auto bytes = std::make_shared<FileBytes>();
-    bytes->data.reset(new char[text.size()]);
-    std::memcpy(bytes->data.get(), text.data(), text.size());
-    bytes->size = text.size();
     auto listing = std::make_shared<Listing>();
-    listing->text = bytes;
+    listing->text = std::make_shared<const std::string>(text);
     for (int i = 0; i < lines; ++i)
-        listing->Add(listing->text->data.get(), 8, static_cast<uint32_t>(i + 1), 0, 0);
+        listing->Add(listing->text->data(), 8, static_cast<uint32_t>(i + 1), 0, 0);
     return listing;
 }
 

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,18 +14,14 @@ namespace {
 // A list of the names given, one 8-byte name per record, UIDs as given.
 std::shared_ptr<const Listing> ListingOf(
     const std::vector<std::pair<std::string, uint32_t>>& lines) {
-    auto bytes = std::make_shared<FileBytes>();
-    std::string text;
+    auto bytes = std::make_shared<std::string>();
     for (const auto& line : lines)
-        text += line.first;
-    bytes->data.reset(new char[text.size()]);
-    std::memcpy(bytes->data.get(), text.data(), text.size());
-    bytes->size = text.size();
+        *bytes += line.first;
     auto listing = std::make_shared<Listing>();
     listing->text = bytes;
     size_t offset = 0;
     for (const auto& line : lines) {
-        listing->Add(bytes->data.get() + offset, static_cast<int>(line.first.size()), line.second,
+        listing->Add(bytes->data() + offset, static_cast<int>(line.first.size()), line.second,
                      line.second * 10, line.second * 100);
         offset += line.first.size();
     }
