@@ -7,6 +7,7 @@
 #ifndef ORV_PLATFORM_FILES_H_
 #define ORV_PLATFORM_FILES_H_
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -79,9 +80,17 @@ struct FileStamp {
 // The stamp of the file at path, without reading it (any thread). 1 on success; 0 when there
 // is no such file, it is a directory, or the system cannot tell.
 int FileStampOf(const char* path, FileStamp* out);
+namespace notices {
+struct Watched;
+}
 // The stamps of many files of one directory, for a walk over a folder's messages: where the
 // platform allows, the directory is held open, so each stamp looks up one name instead of the
 // whole path. Only for the walk's duration: a directory replaced meanwhile is not followed.
+// Where the system reports every change to the directory's files (local file systems on
+// Linux), a stamp looked up once is given again by later walks, from any thread, without a
+// lookup until a change to its file is reported. Reports are taken when a walk begins and
+// every kTakeEvery stamps, so a stamp is at most that many stamps old, never older than the
+// walk. Safe to call from two threads at once.
 class DirectoryStamps {
   public:
     // directory: the directory's path, ending with its separator.
@@ -93,10 +102,17 @@ class DirectoryStamps {
     int StampOf(const char* name, FileStamp* out);
     // The directory's path as given.
     const std::string& Path() const { return directory_; }
+    // How many stamps of the directory's files are remembered from earlier walks (0 when the
+    // directory is not watched): a walk over fewer needs mostly lookups.
+    size_t Remembered() const;
+
+    static constexpr uint32_t kTakeEvery = 256;
 
   private:
     std::string directory_;
     intptr_t handle_ = -1;
+    notices::Watched* watched_ = nullptr;
+    std::atomic<uint32_t> stamped_{0};
 };
 // The stamp's last-write time in UTC, as FileLastWriteTime gives it. 1 on success, 0 on
 // failure. Pure.

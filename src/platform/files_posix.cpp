@@ -17,6 +17,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/stamp_notices.h"
 
 namespace platform {
 
@@ -203,6 +204,8 @@ int FileStampOf(const char* path, FileStamp* out) {
 
 DirectoryStamps::DirectoryStamps(const char* directory) : directory_(directory) {
     handle_ = open(MapPath(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle_ >= 0)
+        watched_ = notices::Watch(directory_, static_cast<int>(handle_));
 }
 
 DirectoryStamps::~DirectoryStamps() {
@@ -215,10 +218,27 @@ int DirectoryStamps::StampOf(const char* name, FileStamp* out) {
         return FileStampOf((directory_ + name).c_str(), out);
     if (name == nullptr || out == nullptr)
         return 0;
+    if (watched_ == nullptr) {
+        struct stat st;
+        if (fstatat(static_cast<int>(handle_), name, &st, 0) != 0)
+            return 0;
+        return StampOfStat(st, out);
+    }
+    if (stamped_.fetch_add(1, std::memory_order_relaxed) % kTakeEvery == kTakeEvery - 1)
+        notices::Take();
+    if (notices::Recall(watched_, name, out))
+        return 1;
+    // Counted before the lookup: a change reported meanwhile keeps the stamp from being kept.
+    const uint64_t count = notices::Count(watched_);
     struct stat st;
-    if (fstatat(static_cast<int>(handle_), name, &st, 0) != 0)
+    if (fstatat(static_cast<int>(handle_), name, &st, 0) != 0 || !StampOfStat(st, out))
         return 0;
-    return StampOfStat(st, out);
+    notices::Remember(watched_, name, *out, count);
+    return 1;
+}
+
+size_t DirectoryStamps::Remembered() const {
+    return watched_ != nullptr ? notices::Size(watched_) : 0;
 }
 
 int StampWriteTime(const FileStamp& stamp, SystemTime* out) {

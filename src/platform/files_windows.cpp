@@ -205,6 +205,10 @@ int DirectoryStamps::StampOf(const char* name, FileStamp* out) {
     return FileStampOf((directory_ + name).c_str(), out);
 }
 
+size_t DirectoryStamps::Remembered() const {
+    return 0;
+}
+
 int StampWriteTime(const FileStamp& stamp, SystemTime* out) {
     if (out == nullptr)
         return 0;

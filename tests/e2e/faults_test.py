@@ -43,9 +43,12 @@ def process_counts(pid):
 
 
 def kept_indexes(pid):
-    """How many folder indexes the host's store keeps open between its marks: descriptors of
-    an "Entry.lst" open for reading and writing (the plug-in only ever reads one)."""
+    """How many descriptors the host keeps open however idle: the folder indexes its store
+    keeps open between its marks (an "Entry.lst" open for reading and writing; the plug-in
+    only ever reads one), and the plug-in's one instance of file change notices, opened at
+    the first listing and kept for the process's life."""
     kept = 0
+    notices = 0
     for fd in os.listdir("/proc/%d/fd" % pid):
         try:
             target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
@@ -55,7 +58,9 @@ def kept_indexes(pid):
             continue  # closed in the meantime
         if target.endswith("/Entry.lst") and flags & os.O_ACCMODE == os.O_RDWR:
             kept += 1
-    return kept
+        elif target == "anon_inode:inotify":
+            notices += 1
+    return kept + min(notices, 1)
 
 
 def text_message(subject, body_lines, line=b"The quick brown fox jumps over the lazy dog."):

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/stamp_notices.h"
 
 namespace fs = std::filesystem;
 using namespace platform;
@@ -279,6 +280,66 @@ TEST(DirectoryCallsTest, DeleteAndExists) {
     EXPECT_EQ(DeleteFilePath(file.c_str()), 0) << "deleting a missing file fails";
     EXPECT_EQ(DeleteFilePath(dir.path().c_str()), 0) << "a directory is not a file";
     EXPECT_TRUE(fs::is_directory(dir.path()));
+}
+
+// A stamp given by a directory's walk always equals the file's stamp looked up afresh, whatever
+// the file went through since an earlier walk (or, within one walk, a few stamps before):
+// rewritten, its time set, replaced, deleted and made again, the whole directory replaced.
+// With room for one stamp only, two directories take turns and stay right.
+TEST(DirectoryStampsTest, FollowEveryChangeOfTheFiles) {
+    for (size_t bound : {size_t{0}, size_t{1}}) {
+        SCOPED_TRACE(bound);
+        notices::SetBound(bound);
+        ScratchDir dir;
+        const std::string directory = dir.path() + "/";
+        const std::string a = dir / "a.orv";
+        WriteAll(a, "first");
+        WriteAll(dir / "b.orv", "other");
+        auto walk = [&](const std::string& name) {
+            DirectoryStamps stamps(directory.c_str());
+            FileStamp got, fresh;
+            const int have = stamps.StampOf(name.c_str(), &got);
+            EXPECT_EQ(have, FileStampOf((directory + name).c_str(), &fresh)) << name;
+            EXPECT_TRUE(!have || got == fresh) << name;
+            return got;
+        };
+        FileStamp before = walk("a.orv");
+        walk("b.orv");
+        WriteAll(a, "longer text");
+        EXPECT_NE(walk("a.orv"), before) << "rewritten";
+        before = walk("a.orv");
+        fs::last_write_time(a, fs::last_write_time(a) - std::chrono::hours(30));
+        EXPECT_NE(walk("a.orv"), before) << "time set back";
+        WriteAll(dir / "new.tmp", "replacement");
+        fs::rename(dir / "new.tmp", a);
+        EXPECT_EQ(walk("a.orv").size, 11) << "replaced by a rename";
+        fs::remove(a);
+        walk("a.orv");
+        WriteAll(a, "made again, bigger");
+        EXPECT_EQ(walk("a.orv").size, 18);
+
+        // Within one walk, a change is seen once the walk has taken its next reports.
+        DirectoryStamps long_walk(directory.c_str());
+        FileStamp got, fresh;
+        ASSERT_TRUE(long_walk.StampOf("a.orv", &got));
+        WriteAll(a, "short");
+        for (uint32_t i = 0; i < DirectoryStamps::kTakeEvery; ++i)
+            long_walk.StampOf("b.orv", &got);
+        ASSERT_TRUE(long_walk.StampOf("a.orv", &got));
+        ASSERT_TRUE(FileStampOf(a.c_str(), &fresh));
+        EXPECT_EQ(got, fresh);
+        EXPECT_EQ(got.size, 5);
+
+        // The directory moved away and another made under its name.
+        ScratchDir elsewhere;
+        fs::rename(dir.path(), elsewhere / "moved");
+        fs::create_directory(dir.path());
+        WriteAll(a, "in the new directory");
+        EXPECT_EQ(walk("a.orv").size, 20);
+        WriteAll(elsewhere / "moved/a.orv", "x");
+        EXPECT_EQ(walk("a.orv").size, 20) << "the old directory's changes are not this one's";
+    }
+    notices::SetBound(0);
 }
 
 TEST(TempNameTest, TempDirectoryAndUniqueNames) {

@@ -205,8 +205,9 @@ void FetchSet(Session& s, bool marksSeen) {
             entries.push_back(&entry);
             sequences.push_back(sequence);
         });
+        // Stamps remembered since an earlier walk need no lookup, and no thread to take them.
         std::unique_ptr<StampsAhead> ahead;
-        if (entries.size() >= StampsAhead::kLeast)
+        if (entries.size() >= StampsAhead::kLeast && directory.Remembered() < entries.size() / 2)
             ahead.reset(new StampsAhead(directory, entries));
         TakenStamp taken;
         for (size_t i = 0; i < entries.size(); ++i) {
