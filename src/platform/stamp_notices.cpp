@@ -14,9 +14,12 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+
+#include "platform/stamp_table.h"
 
 namespace platform {
 namespace notices {
@@ -29,13 +32,13 @@ struct Watched {
     uint64_t lastUse = 0;  // under the registry's lock
     std::mutex lock;       // what follows; the watch is changed under both locks
     int watch = -1;
-    std::unordered_map<std::string, FileStamp> stamps;
+    StampTable stamps;
     uint64_t count = 0;
 };
 
 namespace {
 
-// About 100 bytes a name: 25 MiB at most.
+// 64 bytes a slot, at most 4 slots a name: 64 MiB at the very most, 25 MiB in a steady state.
 constexpr size_t kDefaultBound = 256 * 1024;
 
 class Registry {
@@ -50,8 +53,8 @@ class Registry {
     // Forgets every stamp of w (w->lock not held). Called with lock held.
     void ForgetAll(Watched& w) {
         std::lock_guard<std::mutex> hold(w.lock);
-        total -= w.stamps.size();
-        w.stamps.clear();
+        total -= w.stamps.Size();
+        w.stamps.Clear();
         ++w.count;
     }
 
@@ -60,8 +63,8 @@ class Registry {
         byWatch.erase(w.watch);
         std::lock_guard<std::mutex> hold(w.lock);
         w.watch = -1;
-        total -= w.stamps.size();
-        w.stamps.clear();
+        total -= w.stamps.Size();
+        w.stamps.Clear();
         ++w.count;
     }
 
@@ -135,7 +138,8 @@ void Registry::TakeLocked() {
                 Unwatch(w);
             } else if (e->len > 0) {
                 std::lock_guard<std::mutex> hold(w.lock);
-                total -= w.stamps.erase(std::string(e->name));
+                if (w.stamps.Erase(e->name, std::strlen(e->name)))
+                    --total;
                 ++w.count;
             } else {
                 ForgetAll(w);
@@ -207,11 +211,7 @@ void Take() {
 
 bool Recall(Watched* w, const char* name, FileStamp* out) {
     std::lock_guard<std::mutex> hold(w->lock);
-    auto found = w->stamps.find(std::string(name));
-    if (found == w->stamps.end())
-        return false;
-    *out = found->second;
-    return true;
+    return w->stamps.Find(name, std::strlen(name), out);
 }
 
 uint64_t Count(Watched* w) {
@@ -221,21 +221,20 @@ uint64_t Count(Watched* w) {
 
 size_t Size(Watched* w) {
     std::lock_guard<std::mutex> hold(w->lock);
-    return w->stamps.size();
+    return w->stamps.Size();
 }
 
 void Remember(Watched* w, const char* name, const FileStamp& stamp, uint64_t count) {
     Registry& r = Shared();
+    const size_t length = std::strlen(name);
     {
         std::lock_guard<std::mutex> hold(w->lock);
         if (w->count != count || w->watch < 0)
             return;
-        if (r.total < r.bound || w->stamps.count(std::string(name)) != 0) {
-            auto added = w->stamps.emplace(std::string(name), stamp);
-            if (added.second)
+        FileStamp kept;
+        if (r.total < r.bound || w->stamps.Find(name, length, &kept)) {
+            if (w->stamps.Put(name, length, stamp) == 1)
                 ++r.total;
-            else
-                added.first->second = stamp;
             return;
         }
     }
@@ -248,7 +247,7 @@ void Remember(Watched* w, const char* name, const FileStamp& stamp, uint64_t cou
             if (other != w && other->watch >= 0 &&
                 (oldest == nullptr || other->lastUse < oldest->lastUse)) {
                 std::lock_guard<std::mutex> peek(other->lock);
-                if (!other->stamps.empty())
+                if (other->stamps.Size() != 0)
                     oldest = other;
             }
         }
@@ -257,7 +256,7 @@ void Remember(Watched* w, const char* name, const FileStamp& stamp, uint64_t cou
         r.ForgetAll(*oldest);
     }
     std::lock_guard<std::mutex> again(w->lock);
-    if (w->count == count && w->watch >= 0 && w->stamps.emplace(std::string(name), stamp).second)
+    if (w->count == count && w->watch >= 0 && w->stamps.Put(name, length, stamp) == 1)
         ++r.total;
 }
 
