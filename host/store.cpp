@@ -266,23 +266,18 @@ bool FileStamp(const std::string& path, uint64_t* size, int64_t* time) {
 // Up to len bytes of an open file from offset (fewer at its end).
 bool ReadAt(platform::FileHandle f, uint64_t offset, size_t len, std::string* out) {
     out->assign(len, '\0');
-    if (platform::SeekFile(f, static_cast<int64_t>(offset), platform::kSeekBegin) < 0)
-        return false;
-    size_t got = 0;
     uint32_t done = 0;
-    while (got < len &&
-           platform::ReadFile(f, &(*out)[got], static_cast<uint32_t>(len - got), &done) != 0 &&
-           done > 0) {
-        got += done;
-    }
-    out->resize(got);
+    if (!platform::ReadFileAt(f, static_cast<int64_t>(offset), &(*out)[0],
+                              static_cast<uint32_t>(len), &done))
+        return false;
+    out->resize(done);
     return true;
 }
 
 bool WriteAt(platform::FileHandle f, uint64_t offset, const std::string& bytes) {
     uint32_t done = 0;
-    return platform::SeekFile(f, static_cast<int64_t>(offset), platform::kSeekBegin) >= 0 &&
-           platform::WriteFile(f, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) != 0 &&
+    return platform::WriteFileAt(f, static_cast<int64_t>(offset), bytes.data(),
+                                 static_cast<uint32_t>(bytes.size()), &done) != 0 &&
            done == bytes.size();
 }
 

@@ -38,6 +38,10 @@ FileHandle OpenFile(const char* path, uint32_t access, FileDisposition dispositi
 int ReadFile(FileHandle f, void* buf, uint32_t len, uint32_t* done);
 // Writes len bytes and stores the count written in *done. 1 on success, 0 on failure.
 int WriteFile(FileHandle f, const void* buf, uint32_t len, uint32_t* done);
+// As ReadFile and WriteFile at the byte offset, in one call each; the file position after
+// them is unspecified. For files changed in place at known spots.
+int ReadFileAt(FileHandle f, int64_t offset, void* buf, uint32_t len, uint32_t* done);
+int WriteFileAt(FileHandle f, int64_t offset, const void* buf, uint32_t len, uint32_t* done);
 // Moves the file position. Returns the new position, or -1 on failure.
 int64_t SeekFile(FileHandle f, int64_t offset, SeekOrigin origin);
 // Closes the handle. 1 on success, 0 for an invalid handle.

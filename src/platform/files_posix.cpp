@@ -124,6 +124,54 @@ int WriteFile(FileHandle f, const void* buf, uint32_t len, uint32_t* done) {
     return 1;
 }
 
+int ReadFileAt(FileHandle f, int64_t offset, void* buf, uint32_t len, uint32_t* done) {
+    if (done != nullptr)
+        *done = 0;
+    if (f < 0 || offset < 0 || (buf == nullptr && len > 0))
+        return 0;
+    uint32_t total = 0;
+    while (total < len) {
+        const ssize_t n =
+            pread(ToFd(f), static_cast<char*>(buf) + total, len - total, offset + total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            if (done != nullptr)
+                *done = total;
+            return 0;
+        }
+        if (n == 0)
+            break;
+        total += static_cast<uint32_t>(n);
+    }
+    if (done != nullptr)
+        *done = total;
+    return 1;
+}
+
+int WriteFileAt(FileHandle f, int64_t offset, const void* buf, uint32_t len, uint32_t* done) {
+    if (done != nullptr)
+        *done = 0;
+    if (f < 0 || offset < 0 || (buf == nullptr && len > 0))
+        return 0;
+    uint32_t total = 0;
+    while (total < len) {
+        const ssize_t n =
+            pwrite(ToFd(f), static_cast<const char*>(buf) + total, len - total, offset + total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (done != nullptr)
+                *done = total;
+            return 0;
+        }
+        total += static_cast<uint32_t>(n);
+    }
+    if (done != nullptr)
+        *done = total;
+    return 1;
+}
+
 int64_t SeekFile(FileHandle f, int64_t offset, SeekOrigin origin) {
     if (f < 0)
         return -1;

@@ -107,6 +107,44 @@ int WriteFile(FileHandle f, const void* buf, uint32_t len, uint32_t* done) {
     return ok && n == len ? 1 : 0;
 }
 
+namespace {
+
+OVERLAPPED At(int64_t offset) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    return at;
+}
+
+}  // namespace
+
+int ReadFileAt(FileHandle f, int64_t offset, void* buf, uint32_t len, uint32_t* done) {
+    if (done != nullptr)
+        *done = 0;
+    if (f == kInvalidFile || offset < 0 || (buf == nullptr && len > 0))
+        return 0;
+    OVERLAPPED at = At(offset);
+    DWORD n = 0;
+    // A read starting at or past the end fails with ERROR_HANDLE_EOF: that is 0 bytes.
+    const BOOL ok = ::ReadFile(ToHandle(f), buf, len, &n, &at);
+    if (done != nullptr)
+        *done = n;
+    return ok || GetLastError() == ERROR_HANDLE_EOF ? 1 : 0;
+}
+
+int WriteFileAt(FileHandle f, int64_t offset, const void* buf, uint32_t len, uint32_t* done) {
+    if (done != nullptr)
+        *done = 0;
+    if (f == kInvalidFile || offset < 0 || (buf == nullptr && len > 0))
+        return 0;
+    OVERLAPPED at = At(offset);
+    DWORD n = 0;
+    const BOOL ok = ::WriteFile(ToHandle(f), buf, len, &n, &at);
+    if (done != nullptr)
+        *done = n;
+    return ok && n == len ? 1 : 0;
+}
+
 int64_t SeekFile(FileHandle f, int64_t offset, SeekOrigin origin) {
     if (f == kInvalidFile)
         return -1;

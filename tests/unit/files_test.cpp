@@ -216,7 +216,19 @@ TEST(OpenFileTest, ReadWriteSeek) {
     EXPECT_EQ(done, 0u) << "end of file reads zero bytes and succeeds";
     EXPECT_EQ(SeekFile(f, -5, kSeekEnd), 6);
     EXPECT_EQ(SeekFile(f, -20, kSeekBegin), -1);
+
+    // At an offset: in place, short only at the end, nothing past it.
+    ASSERT_EQ(WriteFileAt(f, 6, "WORLD", 5, &done), 1);
+    EXPECT_EQ(done, 5u);
+    ASSERT_EQ(ReadFileAt(f, 4, buf, 4, &done), 1);
+    EXPECT_EQ(std::string(buf, done), "o WO");
+    ASSERT_EQ(ReadFileAt(f, 9, buf, sizeof buf, &done), 1);
+    EXPECT_EQ(std::string(buf, done), "LD");
+    ASSERT_EQ(ReadFileAt(f, 40, buf, sizeof buf, &done), 1);
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(ReadFileAt(f, -1, buf, 1, &done), 0);
     CloseFile(f);
+    EXPECT_EQ(ReadAll(path), "hello WORLD");
 }
 
 TEST(FileLastWriteTimeTest, IsUtcCalendarTimeWithDayOfWeek) {
