@@ -129,6 +129,11 @@ int DeleteFilePath(const char* path);
 int ReplaceByRename(const char* from, const char* to);
 // Whether a directory exists at the path.
 bool DirectoryExists(const char* path);
+// Makes a directory that only its owner may enter (mode 0700 on POSIX). 1 on success; 0 when
+// something exists at the path or its parent does not.
+int CreatePrivateDirectory(const char* path);
+// Removes an empty directory. 1 on success, 0 on failure.
+int RemoveEmptyDirectory(const char* path);
 
 // The directory for temporary files, ending with a separator ("/tmp/" unless TMPDIR says
 // otherwise).

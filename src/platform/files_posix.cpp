@@ -339,6 +339,18 @@ bool DirectoryExists(const char* path) {
     return stat(MapPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+int CreatePrivateDirectory(const char* path) {
+    if (path == nullptr)
+        return 0;
+    return mkdir(MapPath(path).c_str(), 0700) == 0 ? 1 : 0;
+}
+
+int RemoveEmptyDirectory(const char* path) {
+    if (path == nullptr)
+        return 0;
+    return rmdir(MapPath(path).c_str()) == 0 ? 1 : 0;
+}
+
 std::string TempDirectory() {
     const char* env = std::getenv("TMPDIR");
     std::string dir = (env != nullptr && *env != 0) ? env : "/tmp";

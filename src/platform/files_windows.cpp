@@ -83,6 +83,12 @@ FileHandle OpenFile(const char* path, uint32_t access, FileDisposition dispositi
     return reinterpret_cast<FileHandle>(h);
 }
 
+// The file takes the access list its directory passes on; in the user's own folders that
+// admits the user (and the system) alone.
+FileHandle CreatePrivateFile(const char* path) {
+    return OpenFile(path, kAccessWrite, kCreateAlways);
+}
+
 int ReadFile(FileHandle f, void* buf, uint32_t len, uint32_t* done) {
     if (done != nullptr)
         *done = 0;
@@ -273,6 +279,20 @@ bool DirectoryExists(const char* path) {
         return false;
     const DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+int CreatePrivateDirectory(const char* path) {
+    if (path == nullptr)
+        return 0;
+    // A directory under the user's own profile (the temporary directory) inherits its access
+    // list, which admits the user alone.
+    return CreateDirectoryA(path, nullptr) ? 1 : 0;
+}
+
+int RemoveEmptyDirectory(const char* path) {
+    if (path == nullptr)
+        return 0;
+    return RemoveDirectoryA(path) ? 1 : 0;
 }
 
 std::string TempDirectory() {

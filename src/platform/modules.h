@@ -25,6 +25,10 @@ std::string LibraryFileName(const char* name);
 
 // The main program's handle; null on failure.
 ModuleHandle MainModule();
+// The handle of the loaded module (program or library) that holds the code or data at
+// address, without loading it again; null when none does. For a library to find its own
+// resources.
+ModuleHandle ModuleOf(const void* address);
 // Loads a library by name (see above). Null when it cannot be loaded.
 ModuleHandle LoadModule(const char* name);
 // The address of an exported symbol, or null.

@@ -52,6 +52,17 @@ ModuleHandle MainModule() {
     return dlopen(nullptr, RTLD_NOW);
 }
 
+ModuleHandle ModuleOf(const void* address) {
+    Dl_info info;
+    if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr)
+        return nullptr;
+    // Looked up, not loaded: the count of loads stays as it was.
+    void* module = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+    if (module != nullptr)
+        dlclose(module);
+    return module;
+}
+
 ModuleHandle LoadModule(const char* name) {
     if (name == nullptr || *name == 0)
         return nullptr;

@@ -48,6 +48,15 @@ ModuleHandle MainModule() {
     return GetModuleHandleA(nullptr);
 }
 
+ModuleHandle ModuleOf(const void* address) {
+    HMODULE module = nullptr;
+    if (address == nullptr || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                      GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                                  static_cast<LPCSTR>(address), &module))
+        return nullptr;
+    return module;
+}
+
 ModuleHandle LoadModule(const char* name) {
     if (name == nullptr || *name == 0)
         return nullptr;

@@ -26,6 +26,10 @@ struct Window {
     std::vector<std::unique_ptr<Window>> controls;  // a dialog's controls, in template order
     bool ended = false;
     intptr_t result = 0;
+    bool checked = false;            // a check box
+    std::vector<std::string> items;  // a list box
+    int selection = -1;
+    DialogProc proc = nullptr;  // a dialog's procedure
 };
 
 namespace {
@@ -44,6 +48,7 @@ struct UiState {
     std::set<Window*> live;
     std::mutex terminal;
     std::atomic<bool> waitForEnter{true};
+    std::function<void(WindowHandle)> driver;
 };
 
 // Never destroyed, so that resources may still be dropped while the process exits.
@@ -94,6 +99,17 @@ void WaitForEnter() {
 
 bool IsLiveDialog(UiState& s, Window* w) {
     return w != nullptr && s.live.count(w) != 0 && w->dialog == w;
+}
+
+// The control id of a live dialog, or null (mutex held).
+Window* ControlOf(UiState& s, WindowHandle dialog, int id) {
+    if (!IsLiveDialog(s, dialog))
+        return nullptr;
+    for (const auto& c : dialog->controls) {
+        if (c->id == id)
+            return c.get();
+    }
+    return nullptr;
 }
 
 bool DialogEnded(Window* dialog) {
@@ -194,6 +210,7 @@ intptr_t DialogBoxParamA(ModuleHandle module, int templateId, WindowHandle /*own
         tmpl = it->second;
         dialog.dialog = &dialog;
         dialog.text = tmpl.title;
+        dialog.proc = proc;
         for (const DialogControl& c : tmpl.controls) {
             auto w = std::make_unique<Window>();
             w->dialog = &dialog;
@@ -207,6 +224,18 @@ intptr_t DialogBoxParamA(ModuleHandle module, int templateId, WindowHandle /*own
     }
 
     proc(&dialog, kWmInitDialog, 0, param);
+    std::function<void(WindowHandle)> driver;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        driver = s.driver;
+    }
+    if (driver && !DialogEnded(&dialog)) {
+        driver(&dialog);
+        if (!DialogEnded(&dialog))
+            proc(&dialog, kWmCommand, static_cast<uintptr_t>(kIdCancel), 0);
+        if (!DialogEnded(&dialog))
+            EndDialog(&dialog, kIdCancel);
+    }
     // A dialog ended while it initialised never appears.
     if (!DialogEnded(&dialog)) {
         ShowDialog(&dialog);
@@ -237,13 +266,93 @@ intptr_t DialogBoxParamA(ModuleHandle module, int templateId, WindowHandle /*own
 WindowHandle GetDlgItem(WindowHandle dialog, int id) {
     UiState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (!IsLiveDialog(s, dialog))
-        return nullptr;
-    for (const auto& c : dialog->controls) {
-        if (c->id == id)
-            return c.get();
+    return ControlOf(s, dialog, id);
+}
+
+int GetWindowTextA(WindowHandle window, std::string* text) {
+    UiState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (window == nullptr || text == nullptr || s.live.count(window) == 0)
+        return 0;
+    *text = window->text;
+    return 1;
+}
+
+int CheckDlgButton(WindowHandle dialog, int id, bool checked) {
+    UiState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    Window* box = ControlOf(s, dialog, id);
+    if (box == nullptr)
+        return 0;
+    box->checked = checked;
+    return 1;
+}
+
+bool IsDlgButtonChecked(WindowHandle dialog, int id) {
+    UiState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    Window* box = ControlOf(s, dialog, id);
+    return box != nullptr && box->checked;
+}
+
+int SetListItems(WindowHandle dialog, int id, const std::vector<std::string>& items) {
+    UiState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    Window* list = ControlOf(s, dialog, id);
+    if (list == nullptr)
+        return 0;
+    list->items = items;
+    list->selection = -1;
+    return 1;
+}
+
+int ListSelection(WindowHandle dialog, int id) {
+    UiState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    Window* list = ControlOf(s, dialog, id);
+    return list != nullptr ? list->selection : -1;
+}
+
+int PressButton(WindowHandle dialog, int id) {
+    UiState& s = State();
+    DialogProc proc = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        Window* button = ControlOf(s, dialog, id);
+        if (button == nullptr || dialog->ended)
+            return 0;
+        if (button->kind == "CHECKBOX")
+            button->checked = !button->checked;
+        proc = dialog->proc;
     }
-    return nullptr;
+    proc(dialog, kWmCommand, static_cast<uintptr_t>(id) | (uintptr_t{kBnClicked} << 16), 0);
+    return 1;
+}
+
+int ChooseListItem(WindowHandle dialog, int id, int index) {
+    UiState& s = State();
+    DialogProc proc = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        Window* list = ControlOf(s, dialog, id);
+        if (list == nullptr || dialog->ended || index < 0 ||
+            index >= static_cast<int>(list->items.size()))
+            return 0;
+        list->selection = index;
+        proc = dialog->proc;
+    }
+    proc(dialog, kWmCommand, static_cast<uintptr_t>(id) | (uintptr_t{kLbnSelChange} << 16), 0);
+    return 1;
+}
+
+bool DialogsAreWindows() {
+    return false;
+}
+
+void SetDialogDriver(std::function<void(WindowHandle dialog)> driver) {
+    UiState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.driver = std::move(driver);
 }
 
 int SetWindowTextA(WindowHandle window, const char* text) {

@@ -10,6 +10,7 @@
 #define ORV_PLATFORM_UI_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,13 +27,16 @@ constexpr uint32_t kMbIconError = 0x00000010;
 constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
 
-// Dialog messages.
+// Dialog messages. kWmCommand's wparam holds the control's id in its low 16 bits and the
+// control's notice in its high 16 bits.
 constexpr uint32_t kWmInitDialog = 0x0110;
 constexpr uint32_t kWmCommand = 0x0111;
+constexpr uint32_t kBnClicked = 0;     // a button was pressed
+constexpr uint32_t kLbnSelChange = 1;  // a list box's selection was changed by the user
 
 // One control of a dialog template, in dialog units.
 struct DialogControl {
-    std::string kind;  // "ICON", "STATIC" or "BUTTON"
+    std::string kind;  // "ICON", "STATIC", "BUTTON", "CHECKBOX", "EDIT" or "LISTBOX"
     int id;
     std::string text;  // Shift_JIS; for "ICON" the icon resource number in decimal
     int x, y, width, height;
@@ -72,8 +76,28 @@ intptr_t DialogBoxParamA(ModuleHandle module, int templateId, WindowHandle owner
 WindowHandle GetDlgItem(WindowHandle dialog, int id);
 // Sets a window's or control's text. Non-zero on success.
 int SetWindowTextA(WindowHandle window, const char* text);
+// Reads a window's or control's text (Shift_JIS). Non-zero on success.
+int GetWindowTextA(WindowHandle window, std::string* text);
 // Ends a running dialog with the given result. Non-zero on success.
 int EndDialog(WindowHandle dialog, intptr_t result);
+
+// Check boxes of a running dialog. Non-zero on success; false for a box not checked or missing.
+int CheckDlgButton(WindowHandle dialog, int id, bool checked);
+bool IsDlgButtonChecked(WindowHandle dialog, int id);
+// A list box of a running dialog: its items (Shift_JIS) replaced, nothing selected; and the
+// selected item (-1: none or no such list). Non-zero on success.
+int SetListItems(WindowHandle dialog, int id, const std::vector<std::string>& items);
+int ListSelection(WindowHandle dialog, int id);
+
+// What a user does, for drivers of a dialog (tests): presses a button (a check box changes
+// state first), or picks an item of a list box; the procedure hears of it as from a click.
+// Non-zero on success.
+int PressButton(WindowHandle dialog, int id);
+int ChooseListItem(WindowHandle dialog, int id, int index);
+
+// Whether dialogs are windows that a user clicks (the target platform), not drawn on the
+// terminal.
+bool DialogsAreWindows();
 
 // Shows a message box and returns the button pressed (kIdOk).
 int MessageBoxA(WindowHandle owner, const char* text, const char* caption, uint32_t type);
@@ -100,6 +124,10 @@ bool StdinIsTerminal();
 // Lets dialogs wait for Enter when standard input is a terminal (the default, true) or never
 // (false), so that tests run from a terminal do not stop at every dialog.
 void SetDialogsWaitForEnter(bool wait);
+// Tests of dialogs drawn on the terminal: once a dialog has initialised, driver runs in its
+// place (setting texts, pressing buttons); a dialog the driver leaves running is then closed as
+// by its close box. An empty driver restores the terminal. No effect on real windows.
+void SetDialogDriver(std::function<void(WindowHandle dialog)> driver);
 
 }  // namespace platform
 

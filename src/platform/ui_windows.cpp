@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/ui.h"
@@ -123,8 +124,68 @@ int SetWindowTextA(WindowHandle window, const char* text) {
     return ::SetWindowTextA(ToWindow(window), text != nullptr ? text : "") ? 1 : 0;
 }
 
+int GetWindowTextA(WindowHandle window, std::string* text) {
+    if (window == nullptr || text == nullptr)
+        return 0;
+    const int length = ::GetWindowTextLengthA(ToWindow(window));
+    std::string got(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
+    const int n = ::GetWindowTextA(ToWindow(window), &got[0], static_cast<int>(got.size()));
+    got.resize(static_cast<size_t>(n > 0 ? n : 0));
+    *text = std::move(got);
+    return 1;
+}
+
 int EndDialog(WindowHandle dialog, intptr_t result) {
     return ::EndDialog(ToWindow(dialog), result) ? 1 : 0;
+}
+
+int CheckDlgButton(WindowHandle dialog, int id, bool checked) {
+    return ::CheckDlgButton(ToWindow(dialog), id, checked ? BST_CHECKED : BST_UNCHECKED) ? 1 : 0;
+}
+
+bool IsDlgButtonChecked(WindowHandle dialog, int id) {
+    return ::IsDlgButtonChecked(ToWindow(dialog), id) == BST_CHECKED;
+}
+
+int SetListItems(WindowHandle dialog, int id, const std::vector<std::string>& items) {
+    HWND list = ::GetDlgItem(ToWindow(dialog), id);
+    if (list == nullptr)
+        return 0;
+    ::SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    for (const std::string& item : items)
+        ::SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    return 1;
+}
+
+int ListSelection(WindowHandle dialog, int id) {
+    HWND list = ::GetDlgItem(ToWindow(dialog), id);
+    if (list == nullptr)
+        return -1;
+    const LRESULT selected = ::SendMessageA(list, LB_GETCURSEL, 0, 0);
+    return selected == LB_ERR ? -1 : static_cast<int>(selected);
+}
+
+int PressButton(WindowHandle dialog, int id) {
+    HWND button = ::GetDlgItem(ToWindow(dialog), id);
+    if (button == nullptr)
+        return 0;
+    ::SendMessageA(button, BM_CLICK, 0, 0);
+    return 1;
+}
+
+int ChooseListItem(WindowHandle dialog, int id, int index) {
+    HWND list = ::GetDlgItem(ToWindow(dialog), id);
+    if (list == nullptr ||
+        ::SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0) == LB_ERR)
+        return 0;
+    // Set by a program, the selection is not announced: the parent hears it as from a click.
+    ::SendMessageA(ToWindow(dialog), WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(list));
+    return 1;
+}
+
+bool DialogsAreWindows() {
+    return true;
 }
 
 int MessageBoxA(WindowHandle owner, const char* text, const char* caption, uint32_t type) {
@@ -146,5 +207,8 @@ bool StdinIsTerminal() {
 
 // Real dialogs wait for the user's click, never for Enter on the console.
 void SetDialogsWaitForEnter(bool /*wait*/) {}
+
+// Real dialogs are driven through their windows.
+void SetDialogDriver(std::function<void(WindowHandle dialog)> /*driver*/) {}
 
 }  // namespace platform
