@@ -22,6 +22,8 @@ const char kUsage[] =
     "  set Extended 0|1          the commands today's clients need (1) or the exact set (0)\n"
     "  set TlsPort N             a second port speaking TLS at once, e.g. 993 (0: none)\n"
     "  set RequireTls 0|1        LOGIN only over TLS (1) or also without it (0)\n"
+    "  set TlsCert FILE          a PEM certificate of your own, in DIR or a full path\n"
+    "  set TlsKey FILE           its PEM private key (empty: in the TlsCert file)\n"
     "  make-cert [HOSTNAME]      a self-signed certificate for HOSTNAME (default: this\n"
     "                            machine's name) and its key, in DIR, set as TlsCert and\n"
     "                            TlsKey: extended mode then offers STARTTLS\n"
@@ -75,9 +77,15 @@ int Set(SetupStore& store, const std::string& key, const std::string& value) {
             return Fail(error);
         std::printf("RequireTls set to %d\n", store.RequireTls());
         WarnRequireTlsWithoutExtended(store);
+    } else if (platform::lstrcmpiA(key.c_str(), "TlsCert") == 0 ||
+               platform::lstrcmpiA(key.c_str(), "TlsKey") == 0) {
+        const char* name = platform::lstrcmpiA(key.c_str(), "TlsCert") == 0 ? "TlsCert" : "TlsKey";
+        if (!store.SetTlsFile(name, value, &error))
+            return Fail(error);
+        std::printf("%s set to '%s'\n", name, value.c_str());
     } else {
         return Usage("unknown setting '" + key +
-                     "' (PortNo, FolderName, Extended, TlsPort or RequireTls)");
+                     "' (PortNo, FolderName, Extended, TlsPort, RequireTls, TlsCert or TlsKey)");
     }
     return 0;
 }

@@ -1,10 +1,13 @@
 // The setup module OrImapSt: the plug-in's setup command loads it and calls SetUpImap4 with the
-// mailbox directory. It runs a small menu on the terminal over the same settings and accounts
-// code as the orimapst tool and tells the plug-in whether anything changed.
+// mailbox directory. It shows a dialog, or on a terminal a small menu, over the same settings
+// and accounts code as the orimapst tool, and tells the plug-in whether anything changed.
 #include <cstdio>
 #include <string>
 
+#include "platform/modules.h"
+#include "platform/ui.h"
 #include "setup/console.h"
+#include "setup/setup_dialog.h"
 #include "setup/setup_store.h"
 #include "setup/show.h"
 
@@ -109,11 +112,18 @@ void PrintMenu(const SetupStore& store) {
 
 }  // namespace
 
-// Runs the setup menu for the mailbox directory until the user chooses "done" or the input
+// Where dialogs are windows (inside the host there is no terminal), runs the setup dialog for
+// the mailbox directory; elsewhere the setup menu, until the user chooses "done" or the input
 // ends. Returns 1 when a setting or an account was changed, else 0.
 extern "C" __attribute__((visibility("default"))) int SetUpImap4(const char* mailboxRoot) {
     if (mailboxRoot == nullptr || *mailboxRoot == 0)
         return 0;
+    if (platform::DialogsAreWindows()) {
+        // The dialog's template is a resource of this module.
+        const platform::ModuleHandle self =
+            platform::ModuleOf(reinterpret_cast<const void*>(&SetUpImap4));
+        return setup_dialog::Run(self, mailboxRoot) == 1 ? 1 : 0;
+    }
     SetupStore store(mailboxRoot);
     bool changed = false;
     for (;;) {

@@ -312,6 +312,28 @@ bool SetupStore::SetRequireTls(const std::string& value, std::string* error) {
     return true;
 }
 
+bool SetupStore::SetTlsFile(const char* key, const std::string& value, std::string* error) {
+    if (std::string(key) != "TlsCert" && std::string(key) != "TlsKey") {
+        *error = std::string("no such TLS file setting: ") + key;
+        return false;
+    }
+    if (!value.empty()) {
+        const bool absolute =
+            value[0] == '/' || value[0] == '\\' || (value.size() > 1 && value[1] == ':');
+        const std::string path = absolute ? value : directory_ + value;
+        platform::FileStamp stamp;
+        if (HasForbiddenByte(value, false) || !platform::FileStampOf(path.c_str(), &stamp)) {
+            *error = std::string(key) + " must name a PEM file that exists, not '" + value + "'";
+            return false;
+        }
+    }
+    if (!platform::WriteProfileString(kSection, key, value.c_str(), SettingsPath().c_str())) {
+        *error = "cannot write " + SettingsPath();
+        return false;
+    }
+    return true;
+}
+
 bool SetupStore::MakeCertificate(const std::string& hostName, std::string* usedName,
                                  std::string* error) {
     const std::string certificate = directory_ + kCertificateFile;

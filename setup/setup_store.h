@@ -54,6 +54,9 @@ class SetupStore {
     bool SetTlsPort(const std::string& value, std::string* error);
     // Sets "RequireTls" from "0" or "1" (LOGIN only over TLS).
     bool SetRequireTls(const std::string& value, std::string* error);
+    // Sets "TlsCert" or "TlsKey" (key) to a PEM file's name, absolute or within the directory,
+    // which must exist; empty clears it (no TLS; for TlsKey: the key is in the TlsCert file).
+    bool SetTlsFile(const char* key, const std::string& value, std::string* error);
     // Writes a new self-signed certificate for hostName (empty: this machine's name) and its
     // key into the directory (kCertificateFile, kKeyFile; the key readable by its owner only)
     // and sets "TlsCert" and "TlsKey" to them. *usedName tells the name it was made for.

@@ -50,7 +50,8 @@ class OrimapstTest(HostTestCase):
         with open(self.mailbox.settings_path, "rb") as f:
             before = f.read()
         for key, value in (("PortNo", "0"), ("PortNo", "65536"), ("PortNo", "12ab"),
-                           ("PortNo", ""), ("FolderName", "2"), ("FolderName", "yes")):
+                           ("PortNo", ""), ("FolderName", "2"), ("FolderName", "yes"),
+                           ("TlsCert", "missing.pem"), ("TlsKey", "no/such/key.pem")):
             with self.subTest(key=key, value=value):
                 rc, out, err = self.mailbox.orimapst("set", key, value)
                 self.assertEqual(rc, 1)

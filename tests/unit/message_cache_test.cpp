@@ -74,8 +74,9 @@ TEST(MessageCacheTest, BoundHoldsAndRecentlyUsedFilesStay) {
     for (int i = 0; i < 5000; ++i) {
         cache.Add(Path(i), 0, Stamp(i, i), Envelope(value.c_str()));
         EXPECT_LE(cache.Bytes(), limit);
-        if (i > 0 && i % 10 == 0)
+        if (i > 0 && i % 10 == 0) {
             EXPECT_TRUE(cache.Find(Path(0), 0, Stamp(0, 0), &found)) << i;
+        }
     }
     EXPECT_GT(cache.Count(), 50u);
     EXPECT_LT(cache.Count(), 500u);

@@ -47,8 +47,9 @@ TEST(StampTableTest, AgreesWithAMapThroughPutsErasuresAndGrowth) {
                 const auto kept = model.find(name);
                 ASSERT_EQ(table.Find(name, static_cast<size_t>(k), &got), kept != model.end())
                     << name << " at step " << step;
-                if (kept != model.end())
+                if (kept != model.end()) {
                     EXPECT_EQ(got, StampNumbered(kept->second)) << name;
+                }
             }
         }
     }
