@@ -229,6 +229,11 @@ int Run(const Options& options) {
         case Mode::kMakeDemo:  // done above, without the plug-in
             break;
         case Mode::kSetup: {
+            // As for the version dialog: where the setup module shows a dialog, a script
+            // closes it by the process number.
+            std::printf("orvex-host: process %u runs the setup\n",
+                        static_cast<unsigned>(platform::CurrentProcessId()));
+            std::fflush(stdout);
             const int result = plugin.Setup(nullptr);
             if (result == 0) {
                 Error("the setup module OrImapSt could not be loaded");

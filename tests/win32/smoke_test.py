@@ -107,11 +107,13 @@ def wine_env():
     return env
 
 
-def run_wine(*args):
-    """Runs a Windows program under Wine to its end; (exit code, stdout, stderr)."""
-    done = subprocess.run(["wine"] + list(args), stdin=subprocess.DEVNULL,
+def run_wine(*args, stdin=None):
+    """Runs a Windows program under Wine to its end, with stdin (bytes) as its input;
+    (exit code, stdout, stderr)."""
+    done = subprocess.run(["wine"] + list(args), input=stdin,
+                          stdin=subprocess.DEVNULL if stdin is None else None,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=wine_env(),
-                          timeout=WINE_TIMEOUT)
+                          timeout=WINE_TIMEOUT, cwd=BIN)
     return (done.returncode, done.stdout.decode("utf-8", "replace"),
             done.stderr.decode("utf-8", "replace"))
 
@@ -478,17 +480,104 @@ class VersionDialogTest(unittest.TestCase):
 
 
 class SetupTest(unittest.TestCase):
+    """The setup module's dialog, driven through its controls by setup_driver.exe (typing,
+    picking a user, pressing buttons, closing the boxes that refuse a value), and orimapst.exe:
+    what they write is, byte for byte, what the Linux orimapst writes for the same changes."""
 
-    def test_the_setup_command_loads_the_setup_module_beside_the_host(self):
-        tmp = tempfile.mkdtemp(prefix="orv-win32-setup-")
-        self.addCleanup(shutil.rmtree, tmp, True)
-        # No input: the setup menu shows the settings once and ends without a change.
-        rc, out, err = run_wine(wine_program("orvex-host.exe"), "--mailbox", windows_path(tmp),
-                                "--setup")
+    START = [("set", "PortNo", "14300"), ("add-user", "root1", "user1", b"secret\n")]
+    CHANGES = [("set", "Extended", "1"), ("add-user", "root2", "user2", b"pass2\n"),
+               ("passwd", "user1", b"better\n")]
+
+    def mailbox(self, tag, commands):
+        """A mailbox directory made by orimapst.exe from commands (a last bytes item is the
+        input)."""
+        path = os.path.join(self.tmp, tag)
+        os.makedirs(path)
+        for command in commands:
+            words, given = ((command[:-1], command[-1]) if isinstance(command[-1], bytes)
+                            else (command, None))
+            rc, out, err = run_wine(wine_program("orimapst.exe"), "--mailbox",
+                                    windows_path(path), *words, stdin=given)
+            self.assertEqual(rc, 0, out + err)
+        return path
+
+    def files(self, path):
+        found = {}
+        for name in ("Imap4.ini", "passwd"):
+            with open(os.path.join(path, name), "rb") as f:
+                found[name] = f.read()
+        return found
+
+    def drive(self, path, *steps):
+        rc, out, err = run_wine(wine_program("setup_driver.exe"), windows_path(path) + "\\",
+                                *steps)
         self.assertEqual(rc, 0, out + err)
-        self.assertIn("OrImapSt: IMAP server settings in " + windows_path(tmp), out)
-        self.assertIn("port number (now 143)", out)
-        self.assertIn("orvex-host: setup finished", out)
+        return out.splitlines()
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="orv-win32-setup-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    def test_the_dialog_and_orimapst_exe_write_what_orimapst_writes(self):
+        port = str(free_port())
+        dialog = self.mailbox("dialog", self.START)
+        lines = self.drive(
+            dialog, "seen:1101", "type:1101=" + port, "check:1103",
+            "type:1111=root2", "type:1112=user2", "type:1113=pass2", "type:1114=pass2x",
+            "press-refused:1120", "type:1114=pass2", "press:1120", "seen:1113",
+            "pick:1110=0", "seen:1112", "type:1113=better", "type:1114=better", "press:1121",
+            "type:1104=missing.pem", "press-refused:1", "type:1104=", "press:1")
+        self.assertEqual(lines, [
+            "seen 1101 14300",
+            "refused the two passwords differ: type the same password twice",
+            "seen 1113 ",
+            "seen 1112 user1",
+            "refused TlsCert must name a PEM file that exists, not 'missing.pem'",
+            "result 1"])
+        changes = [("set", "PortNo", port)] + self.CHANGES
+        by_exe = self.mailbox("exe", self.START + changes)
+        self.assertEqual(self.files(dialog), self.files(by_exe))
+        native = os.environ.get("ORV_NATIVE_BUILD")
+        if not native:
+            self.skipTest("no Linux build given (ORV_NATIVE_BUILD)")
+        linux = os.path.join(self.tmp, "linux")
+        os.makedirs(linux)
+        for command in self.START + changes:
+            words, given = ((command[:-1], command[-1]) if isinstance(command[-1], bytes)
+                            else (command, None))
+            subprocess.run([os.path.join(native, "bin", "orimapst"), "--mailbox", linux] +
+                           list(words), input=given, check=True, stdout=subprocess.DEVNULL,
+                           timeout=WINE_TIMEOUT)
+        self.assertEqual(self.files(dialog), self.files(linux))
+
+    def test_cancel_and_the_setup_command_change_nothing(self):
+        path = self.mailbox("cancel", self.START)
+        before = self.files(path)
+        lines = self.drive(path, "type:1101=15000", "type:1112=user1", "press:1122",
+                           "seen:1112", "press:2")
+        self.assertEqual(lines, ["seen 1112 ", "result 0"])
+        self.assertEqual(self.files(path), before)
+        self.assertEqual(sorted(os.listdir(path)), ["Imap4.ini", "passwd"])
+
+        # The host's setup command shows the same dialog; closed from its close box (WM_CLOSE,
+        # which the dialog takes for Cancel), it changes nothing.
+        host = Host(self.tmp, [wine_program("orvex-host.exe"), "--mailbox", windows_path(path),
+                               "--setup"], program="wine", env=WINE_ENV)
+        host.start()
+        self.addCleanup(host.kill)
+        deadline = time.monotonic() + WINE_TIMEOUT
+        pid = None
+        while pid is None and host.process.poll() is None and time.monotonic() < deadline:
+            m = re.search(r"process (\d+) runs the setup", host.stdout())
+            pid = m.group(1) if m else None
+            time.sleep(0.1)
+        self.assertIsNotNone(pid, host.stdout() + host.stderr())
+        while host.process.poll() is None and time.monotonic() < deadline:
+            run_wine("taskkill", "/PID", pid)
+            time.sleep(0.5)
+        self.assertEqual(host.wait(), 0, host.stdout() + host.stderr())
+        self.assertIn("orvex-host: setup finished", host.stdout())
+        self.assertEqual(self.files(path), before)
 
 
 class ExportsTest(unittest.TestCase):
