@@ -77,21 +77,22 @@ FileHandle OpenFile(const char* path, uint32_t access, FileDisposition dispositi
     return static_cast<FileHandle>(fd);
 }
 
-int ReadFile(FileHandle f, void* buf, uint32_t len, uint32_t* done) {
-    if (done != nullptr)
-        *done = 0;
-    if (f < 0 || (buf == nullptr && len > 0))
-        return 0;
-    // A file read returns short only at the end of the file, as on the target platform.
+namespace {
+
+// Repeats a read or a write (step: the bytes done so far to the call's result) until len bytes
+// are done, the call fails, or a read meets the end of the file: a file read returns short
+// only at the end of the file, as on the target platform. *done gets the count. 1 on success.
+template <typename Step>
+int Repeat(uint32_t len, uint32_t* done, bool reading, Step step) {
     uint32_t total = 0;
+    int ok = 1;
     while (total < len) {
-        ssize_t n = read(ToFd(f), static_cast<char*>(buf) + total, len - total);
+        const ssize_t n = step(total);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            if (done != nullptr)
-                *done = total;
-            return 0;
+        if (n < 0 || (n == 0 && !reading)) {
+            ok = 0;
+            break;
         }
         if (n == 0)
             break;
@@ -99,7 +100,19 @@ int ReadFile(FileHandle f, void* buf, uint32_t len, uint32_t* done) {
     }
     if (done != nullptr)
         *done = total;
-    return 1;
+    return ok;
+}
+
+}  // namespace
+
+int ReadFile(FileHandle f, void* buf, uint32_t len, uint32_t* done) {
+    if (done != nullptr)
+        *done = 0;
+    if (f < 0 || (buf == nullptr && len > 0))
+        return 0;
+    char* bytes = static_cast<char*>(buf);
+    return Repeat(len, done, true,
+                  [&](uint32_t at) { return read(ToFd(f), bytes + at, len - at); });
 }
 
 int WriteFile(FileHandle f, const void* buf, uint32_t len, uint32_t* done) {
@@ -107,21 +120,9 @@ int WriteFile(FileHandle f, const void* buf, uint32_t len, uint32_t* done) {
         *done = 0;
     if (f < 0 || (buf == nullptr && len > 0))
         return 0;
-    uint32_t total = 0;
-    while (total < len) {
-        ssize_t n = write(ToFd(f), static_cast<const char*>(buf) + total, len - total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (done != nullptr)
-                *done = total;
-            return 0;
-        }
-        total += static_cast<uint32_t>(n);
-    }
-    if (done != nullptr)
-        *done = total;
-    return 1;
+    const char* bytes = static_cast<const char*>(buf);
+    return Repeat(len, done, false,
+                  [&](uint32_t at) { return write(ToFd(f), bytes + at, len - at); });
 }
 
 int ReadFileAt(FileHandle f, int64_t offset, void* buf, uint32_t len, uint32_t* done) {
@@ -129,24 +130,10 @@ int ReadFileAt(FileHandle f, int64_t offset, void* buf, uint32_t len, uint32_t* 
         *done = 0;
     if (f < 0 || offset < 0 || (buf == nullptr && len > 0))
         return 0;
-    uint32_t total = 0;
-    while (total < len) {
-        const ssize_t n =
-            pread(ToFd(f), static_cast<char*>(buf) + total, len - total, offset + total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            if (done != nullptr)
-                *done = total;
-            return 0;
-        }
-        if (n == 0)
-            break;
-        total += static_cast<uint32_t>(n);
-    }
-    if (done != nullptr)
-        *done = total;
-    return 1;
+    char* bytes = static_cast<char*>(buf);
+    return Repeat(len, done, true, [&](uint32_t at) {
+        return pread(ToFd(f), bytes + at, len - at, static_cast<off_t>(offset + at));
+    });
 }
 
 int WriteFileAt(FileHandle f, int64_t offset, const void* buf, uint32_t len, uint32_t* done) {
@@ -154,22 +141,10 @@ int WriteFileAt(FileHandle f, int64_t offset, const void* buf, uint32_t len, uin
         *done = 0;
     if (f < 0 || offset < 0 || (buf == nullptr && len > 0))
         return 0;
-    uint32_t total = 0;
-    while (total < len) {
-        const ssize_t n =
-            pwrite(ToFd(f), static_cast<const char*>(buf) + total, len - total, offset + total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (done != nullptr)
-                *done = total;
-            return 0;
-        }
-        total += static_cast<uint32_t>(n);
-    }
-    if (done != nullptr)
-        *done = total;
-    return 1;
+    const char* bytes = static_cast<const char*>(buf);
+    return Repeat(len, done, false, [&](uint32_t at) {
+        return pwrite(ToFd(f), bytes + at, len - at, static_cast<off_t>(offset + at));
+    });
 }
 
 int64_t SeekFile(FileHandle f, int64_t offset, SeekOrigin origin) {

@@ -118,6 +118,26 @@ def run_wine(*args, stdin=None):
             done.stderr.decode("utf-8", "replace"))
 
 
+def close_host_dialog(test, host, saying):
+    """Closes the dialog a started host shows, as a user closes it from the window's close box:
+    WM_CLOSE, which a dialog takes for Cancel. Nobody sees it (Wine draws no window here), so
+    taskkill posts it to the process the host names by number in its line "process N " +
+    saying (under an emulator of 32-bit programs the process list is empty, so a search by
+    image name finds nothing). The request is repeated until the dialog exists and has closed;
+    the host must then end with 0."""
+    deadline = time.monotonic() + WINE_TIMEOUT
+    pid = None
+    while pid is None and host.process.poll() is None and time.monotonic() < deadline:
+        m = re.search(r"process (\d+) " + saying, host.stdout())
+        pid = m.group(1) if m else None
+        time.sleep(0.1)
+    test.assertIsNotNone(pid, host.stdout() + host.stderr())
+    while host.process.poll() is None and time.monotonic() < deadline:
+        run_wine("taskkill", "/PID", pid)
+        time.sleep(0.5)
+    test.assertEqual(host.wait(), 0, host.stdout() + host.stderr())
+
+
 def exports(binary):
     """The names in a PE file's export table, as objdump lists them."""
     text = subprocess.run([OBJDUMP, "-p", binary], stdout=subprocess.PIPE, check=True,
@@ -438,22 +458,7 @@ class VersionDialogTest(unittest.TestCase):
                           "--version-info"], program="wine", env=WINE_ENV)
         host.start()
         self.addCleanup(host.kill)
-        # Nobody sees the dialog (Wine draws no window here), so it is closed the way a user
-        # closes it from the window's close box: WM_CLOSE, which the dialog takes for Cancel.
-        # taskkill posts it to the process the host names by number (under an emulator of
-        # 32-bit programs the process list is empty, so a search by image name finds nothing).
-        # The request is repeated until the dialog exists and has closed.
-        deadline = time.monotonic() + WINE_TIMEOUT
-        pid = None
-        while pid is None and host.process.poll() is None and time.monotonic() < deadline:
-            m = re.search(r"process (\d+) shows the version dialog", host.stdout())
-            pid = m.group(1) if m else None
-            time.sleep(0.1)
-        self.assertIsNotNone(pid, host.stdout() + host.stderr())
-        while host.process.poll() is None and time.monotonic() < deadline:
-            run_wine("taskkill", "/PID", pid)
-            time.sleep(0.5)
-        self.assertEqual(host.wait(), 0, host.stdout() + host.stderr())
+        close_host_dialog(self, host, "shows the version dialog")
         self.assertIn("the version dialog returned 1", host.stdout())
 
     def test_the_dialog_template_strings_and_icon_are_resources_of_the_plug_in(self):
@@ -559,23 +564,13 @@ class SetupTest(unittest.TestCase):
         self.assertEqual(self.files(path), before)
         self.assertEqual(sorted(os.listdir(path)), ["Imap4.ini", "passwd"])
 
-        # The host's setup command shows the same dialog; closed from its close box (WM_CLOSE,
-        # which the dialog takes for Cancel), it changes nothing.
+        # The host's setup command shows the same dialog; closed from its close box, it changes
+        # nothing.
         host = Host(self.tmp, [wine_program("orvex-host.exe"), "--mailbox", windows_path(path),
                                "--setup"], program="wine", env=WINE_ENV)
         host.start()
         self.addCleanup(host.kill)
-        deadline = time.monotonic() + WINE_TIMEOUT
-        pid = None
-        while pid is None and host.process.poll() is None and time.monotonic() < deadline:
-            m = re.search(r"process (\d+) runs the setup", host.stdout())
-            pid = m.group(1) if m else None
-            time.sleep(0.1)
-        self.assertIsNotNone(pid, host.stdout() + host.stderr())
-        while host.process.poll() is None and time.monotonic() < deadline:
-            run_wine("taskkill", "/PID", pid)
-            time.sleep(0.5)
-        self.assertEqual(host.wait(), 0, host.stdout() + host.stderr())
+        close_host_dialog(self, host, "runs the setup")
         self.assertIn("orvex-host: setup finished", host.stdout())
         self.assertEqual(self.files(path), before)
 
