@@ -162,7 +162,7 @@ Watched* Watch(const std::string& path, int fd) {
         return nullptr;
     r.TakeLocked();
     struct stat st;
-    if (fstat(fd, &st) != 0 || !IsLocalFileSystem(fd))
+    if (fstat(fd, &st) != 0)
         return nullptr;
     std::unique_ptr<Watched>& slot = r.byPath[path];
     if (!slot) {
@@ -178,6 +178,8 @@ Watched* Watch(const std::string& path, int fd) {
         r.Unwatch(w);
     }
     if (w.watch < 0) {
+        if (!IsLocalFileSystem(fd))
+            return nullptr;
         // Watched through the open descriptor, so the watch is on the very directory the walk
         // stamps in, even if the path was replaced a moment ago.
         char self[64];
