@@ -7,7 +7,8 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-unit_tests=(sockets_test threads_test connection_test locked_list_test profile_test mailbox_test)
+unit_tests=(sockets_test threads_test connection_test locked_list_test profile_test mailbox_test
+            files_test)
 e2e_tests=(session_test host_test limits_test extended_updates_test faults_test tls_test)
 
 build=$(realpath -m "${1:-build-tsan}")

@@ -4,10 +4,12 @@
 
 #include <cstdlib>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/files.h"
@@ -352,6 +354,39 @@ TEST(DirectoryStampsTest, FollowEveryChangeOfTheFiles) {
         EXPECT_EQ(walk("a.orv").size, 20) << "the old directory's changes are not this one's";
     }
     notices::SetBound(0);
+}
+
+// Two walks stamping the same folder at once while the files are rewritten: once the writes
+// stop, every stamp given is the file's own (the remembered stamps are shared by all walks).
+TEST(DirectoryStampsTest, ConcurrentWalksAndWritesEndInAgreement) {
+    ScratchDir dir;
+    const std::string directory = dir.path() + "/";
+    constexpr int kFiles = 64;
+    auto name = [](int i) { return "m" + std::to_string(i) + ".orv"; };
+    for (int i = 0; i < kFiles; ++i)
+        WriteAll(dir / name(i), "x");
+    std::atomic<bool> writing{true};
+    auto walk = [&] {
+        while (writing) {
+            DirectoryStamps stamps(directory.c_str());
+            FileStamp got;
+            for (int i = 0; i < kFiles; ++i)
+                stamps.StampOf(name(i).c_str(), &got);
+        }
+    };
+    std::thread first(walk), second(walk);
+    for (int round = 0; round < 300; ++round)
+        WriteAll(dir / name(round % kFiles), std::string(static_cast<size_t>(round % 7 + 1), 'y'));
+    writing = false;
+    first.join();
+    second.join();
+    DirectoryStamps stamps(directory.c_str());
+    for (int i = 0; i < kFiles; ++i) {
+        FileStamp got, fresh;
+        ASSERT_TRUE(stamps.StampOf(name(i).c_str(), &got));
+        ASSERT_TRUE(FileStampOf((dir / name(i)).c_str(), &fresh));
+        EXPECT_EQ(got, fresh) << name(i);
+    }
 }
 
 TEST(TempNameTest, TempDirectoryAndUniqueNames) {
