@@ -57,6 +57,13 @@ void File::SetReadAhead(uint32_t bytes) {
     capacity_ = bytes;
 }
 
+int64_t File::Position() {
+    if (!IsOpen())
+        return -1;
+    const int64_t here = platform::SeekFile(handle_, 0, platform::kSeekCurrent);
+    return here < 0 ? -1 : here - static_cast<int64_t>(end_ - pos_);
+}
+
 int64_t File::Size() {
     if (!IsOpen())
         return -1;

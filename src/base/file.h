@@ -57,6 +57,8 @@ class File {
     void AppendRest(std::string* out);
     // The file's size in bytes, or -1; the read position is kept.
     int64_t Size();
+    // The read position: the offset of the next byte Read or ReadLine gives, or -1.
+    int64_t Position();
     // From now on reads ahead in blocks of this many bytes (at least 4 KiB, at most 1 MiB): a
     // reader of the whole file sets about its size, so it arrives in few platform reads.
     void SetReadAhead(uint32_t bytes);
