@@ -5,8 +5,10 @@
 #define ORV_IMAP_CLIENT_CHANNEL_H_
 
 #include <cstdint>
+#include <vector>
 
 #include "base/text.h"
+#include "platform/files.h"
 
 class ClientChannel {
   public:
@@ -14,6 +16,24 @@ class ClientChannel {
 
     // Queues bytes for the client (len < 0: up to the NUL). -1 when the connection is dead.
     virtual int Queue(const char* data, int len) = 0;
+    // Queues length bytes of the open file f from offset (a message body sent from its file).
+    // False when the file ended first or the connection failed; a transport that sends
+    // straight from the file then ends the connection, as the bytes were promised. Here a
+    // piece at a time through Queue.
+    virtual bool QueueFile(platform::FileHandle f, int64_t offset, uint64_t length) {
+        std::vector<char> piece(64 * 1024);
+        while (length > 0) {
+            uint32_t got = 0;
+            const uint32_t want =
+                length < piece.size() ? static_cast<uint32_t>(length) : uint32_t{64 * 1024};
+            if (!platform::ReadFileAt(f, offset, piece.data(), want, &got) || got == 0 ||
+                Queue(piece.data(), static_cast<int>(got)) < 0)
+                return false;
+            offset += got;
+            length -= got;
+        }
+        return true;
+    }
     // The next input bytes after the current command line (a literal, IDLE's DONE): pending
     // output is written before any wait. The count, or <= 0 when the connection ended.
     virtual int ReadInput(char* buf, int size) = 0;

@@ -91,6 +91,17 @@ FetchRequest::FetchRequest(const Text& items, int uidFlag, Mode mode, TextForm t
     Add(items, uidFlag != 0);
 }
 
+bool FetchRequest::BodyOnlyInWhole() const {
+    if (!needsBody_ || needsWhole_)
+        return false;
+    for (const FetchItem& item : items_) {
+        if (item.kind == ItemKind::kRfc822Text ||
+            (item.kind == ItemKind::kSection && item.sectionKind == SectionKind::kText))
+            return false;
+    }
+    return true;
+}
+
 void FetchRequest::Add(const Text& items, bool uidUsed) {
     Text rest(items);
     while (!rest.IsEmpty()) {

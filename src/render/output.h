@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/files.h"
 
 class Output {
   public:
@@ -13,6 +16,23 @@ class Output {
     virtual void Write(const char* data, int len = -1) = 0;
     // True when the connection is closing: long walks stop after the current message.
     virtual bool Closing() const { return false; }
+    // Writes length bytes of the open file f from offset: a message body whose bytes are its
+    // client form, sent from its file instead of a copy. False when the file ended first or
+    // the output failed. Here through Write, a piece at a time.
+    virtual bool WriteFileBytes(platform::FileHandle f, int64_t offset, uint64_t length) {
+        std::vector<char> piece(64 * 1024);
+        while (length > 0) {
+            uint32_t got = 0;
+            const uint32_t want =
+                length < piece.size() ? static_cast<uint32_t>(length) : uint32_t{64 * 1024};
+            if (!platform::ReadFileAt(f, offset, piece.data(), want, &got) || got == 0)
+                return false;
+            Write(piece.data(), static_cast<int>(got));
+            offset += got;
+            length -= got;
+        }
+        return true;
+    }
 
     // A signed 32-bit number in decimal ("%d").
     void WriteNumber(int32_t n) {
