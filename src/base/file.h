@@ -8,6 +8,7 @@
 #define ORV_BASE_FILE_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/text.h"
@@ -106,5 +107,10 @@ class TempFile : public File {
   private:
     Text path_;
 };
+
+// Reads length bytes of the open file f from offset, 64 KiB at a time, and hands each piece to
+// take. False when the file ends first, a read fails, or take returns false.
+bool ReadInPieces(platform::FileHandle f, int64_t offset, uint64_t length,
+                  const std::function<bool(const char* piece, uint32_t size)>& take);
 
 #endif  // ORV_BASE_FILE_H_

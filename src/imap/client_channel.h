@@ -5,10 +5,9 @@
 #define ORV_IMAP_CLIENT_CHANNEL_H_
 
 #include <cstdint>
-#include <vector>
 
+#include "base/file.h"
 #include "base/text.h"
-#include "platform/files.h"
 
 class ClientChannel {
   public:
@@ -21,18 +20,9 @@ class ClientChannel {
     // straight from the file then ends the connection, as the bytes were promised. Here a
     // piece at a time through Queue.
     virtual bool QueueFile(platform::FileHandle f, int64_t offset, uint64_t length) {
-        std::vector<char> piece(64 * 1024);
-        while (length > 0) {
-            uint32_t got = 0;
-            const uint32_t want =
-                length < piece.size() ? static_cast<uint32_t>(length) : uint32_t{64 * 1024};
-            if (!platform::ReadFileAt(f, offset, piece.data(), want, &got) || got == 0 ||
-                Queue(piece.data(), static_cast<int>(got)) < 0)
-                return false;
-            offset += got;
-            length -= got;
-        }
-        return true;
+        return ReadInPieces(f, offset, length, [this](const char* piece, uint32_t size) {
+            return Queue(piece, static_cast<int>(size)) >= 0;
+        });
     }
     // The next input bytes after the current command line (a literal, IDLE's DONE): pending
     // output is written before any wait. The count, or <= 0 when the connection ended.

@@ -5,9 +5,8 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "platform/files.h"
+#include "base/file.h"
 
 class Output {
   public:
@@ -20,18 +19,10 @@ class Output {
     // client form, sent from its file instead of a copy. False when the file ended first or
     // the output failed. Here through Write, a piece at a time.
     virtual bool WriteFileBytes(platform::FileHandle f, int64_t offset, uint64_t length) {
-        std::vector<char> piece(64 * 1024);
-        while (length > 0) {
-            uint32_t got = 0;
-            const uint32_t want =
-                length < piece.size() ? static_cast<uint32_t>(length) : uint32_t{64 * 1024};
-            if (!platform::ReadFileAt(f, offset, piece.data(), want, &got) || got == 0)
-                return false;
-            Write(piece.data(), static_cast<int>(got));
-            offset += got;
-            length -= got;
-        }
-        return true;
+        return ReadInPieces(f, offset, length, [this](const char* piece, uint32_t size) {
+            Write(piece, static_cast<int>(size));
+            return true;
+        });
     }
 
     // A signed 32-bit number in decimal ("%d").
