@@ -100,6 +100,7 @@ class FakeSubject : public SearchSubject {
         return HasFlag(kept_.data(), kept_.size(), flag);
     }
     bool Recent() const override { return recent_; }
+    uint64_t ModSeq() const override { return modSeq; }
     uint32_t Size() override { return size_; }
     int32_t InternalDate() override { return date_; }
     MessageText& Content() override {
@@ -107,6 +108,7 @@ class FakeSubject : public SearchSubject {
         return text_;
     }
     int contentCalls = 0;
+    uint64_t modSeq = 0;
 
   private:
     uint32_t sequence_, uid_, status_;
