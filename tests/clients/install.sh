@@ -3,17 +3,19 @@
 # registry when everything is there):
 # - the Debian packages of the IMAP clients and of the tools that drive them, through
 #   tests/install_packages.sh (Perl's Mail::IMAPClient among them);
-# - Dovecot's doveadm (dovecot-core) for the migration test, without starting the system's
-#   Dovecot: the test runs doveadm on a configuration of its own.
+# - Dovecot's doveadm (dovecot-core) for the migration test and its imap (dovecot-imapd) for the
+#   local side of the interimap test, without starting the system's Dovecot: the tests run
+#   them on a configuration of their own.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 install="$here/../install_packages.sh"
 
 "$install" --no-install-recommends \
-    curl isync fetchmail mutt tmux offlineimap3 getmail6 passwd util-linux \
+    curl isync fetchmail mutt tmux offlineimap3 getmail6 passwd util-linux interimap \
     libmail-imapclient-perl libencode-imaputf7-perl
 
-if ! dpkg-query -W -f='${Status}' dovecot-core 2>/dev/null | grep -q "ok installed"; then
+if ! dpkg-query -W -f='${Status}' dovecot-core dovecot-imapd 2>/dev/null |
+    grep -q "ok installed.*ok installed"; then
     SUDO=""
     [ "$(id -u)" -ne 0 ] && SUDO="sudo"
     # A policy that forbids starting services keeps the package's own service stopped.
@@ -23,5 +25,5 @@ if ! dpkg-query -W -f='${Status}' dovecot-core 2>/dev/null | grep -q "ok install
         $SUDO chmod 755 "$policy"
         trap '$SUDO rm -f "$policy"' EXIT
     fi
-    "$install" --no-install-recommends dovecot-core
+    "$install" --no-install-recommends dovecot-core dovecot-imapd
 fi
