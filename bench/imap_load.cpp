@@ -209,8 +209,8 @@ int RunResyncMode(const Arguments& args) {
             uids += (uids.size() > 1 ? ", " : "") + std::to_string(uid);
         steps += steps.size() > 1 ? ", " : "";
         steps += "{\"command\": " + JsonString(step.command) + ", \"outcome\": \"" +
-                 OutcomeName(step.reply.outcome) + "\", \"seconds\": " +
-                 std::to_string(step.reply.seconds) +
+                 OutcomeName(step.reply.outcome) +
+                 "\", \"seconds\": " + std::to_string(step.reply.seconds) +
                  ", \"bytes\": " + std::to_string(step.reply.bytes) +
                  ", \"fetches\": " + std::to_string(step.reply.fetches) +
                  ", \"tagged\": " + JsonString(step.reply.tagged) + ", \"uids\": " + uids + "]}";

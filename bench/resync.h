@@ -20,8 +20,8 @@ struct ResyncOptions {
     std::string mailbox;
     uint32_t uidValidity = 0;  // what the client kept from its last session
     uint64_t modSeq = 0;
-    uint32_t uidNext = 0;      // new messages have this UID or a higher one
-    double limit = 900;        // seconds allowed to each command
+    uint32_t uidNext = 0;  // new messages have this UID or a higher one
+    double limit = 900;    // seconds allowed to each command
 };
 
 // One command of the session and what came back for it.
