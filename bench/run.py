@@ -792,12 +792,18 @@ def check_resync(answer, changed, new):
     if missed:
         faults.append("the SELECT left out %d of the %d changed messages" % (len(missed),
                                                                           len(changed)))
-    fetched = steps[3]["uids"] if len(steps) > 3 else []
-    if sorted(fetched) != sorted(new):
-        faults.append("%d FETCH responses to the UID FETCH of the new messages, %d expected" % (
-            len(fetched), len(new)) if len(steps) > 3 else
-            "the SELECT reported no new messages, so no UID FETCH was sent")
+    if len(steps) < 4:
+        faults.append("the SELECT reported no new messages, so no UID FETCH was sent")
+    elif sorted(steps[3]["uids"]) != sorted(new):
+        faults.append("the UID FETCH of the new messages brought UIDs %s, %s expected" % (
+            short_uids(steps[3]["uids"]), short_uids(new)))
     return "; ".join(faults) or None
+
+
+def short_uids(uids):
+    """UIDs for a note: the first few of them and how many there are."""
+    text = ",".join(map(str, uids[:8]))
+    return "(%s%s: %d)" % (text, ",..." if len(uids) > 8 else "", len(uids))
 
 
 def measure_resync(server, client, limit):
@@ -1081,11 +1087,10 @@ def per_message(result, count):
 
 def resync_bytes(result):
     """The bytes of the resynchronisation's timed session, with its FETCH responses."""
-    if "bytes" not in result:
-        return "-"
+    counts = ["-" if result[key] is None else result[key]
+              for key in ("select_fetches", "new_fetches")]
     return "%s (FETCH responses: %s to the SELECT, %s to the UID FETCH)" % (
-        format(result["bytes"], ","), result["select_fetches"],
-        "-" if result["new_fetches"] is None else result["new_fetches"])
+        format(result["bytes"], ","), counts[0], counts[1])
 
 
 def format_seconds(s):
@@ -1176,7 +1181,7 @@ def report(ours, theirs, loopback, folders, dovecot_version, args):
                     parts.append("%s %s" % (who, " / ".join(times)))
             lines.append("  %s: %s" % (label, "; ".join(parts)))
     resync = [(who, results["resync"]) for who, results in (("ours", ours), ("Dovecot", theirs))
-              if results is not None and "resync" in results]
+              if results is not None and "bytes" in results.get("resync", {})]
     if resync:
         lines.append("Resync (QRESYNC): bytes received from connect to the last FETCH: " +
                      "; ".join("%s %s" % (who, resync_bytes(r)) for who, r in resync))
