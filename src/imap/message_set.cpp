@@ -77,3 +77,57 @@ MessageRange ParseRange(Text* set, int uidMode, uint32_t uidNext, uint32_t count
     }
     return r;
 }
+
+namespace {
+
+// One number of a UID set: decimal digits without a leading zero, or "*" (the largest UID
+// of the folder). Moves *p past it; false when there is none or it overflows.
+bool ReadUidSetNumber(const char** p, uint32_t largest, uint32_t* value) {
+    const char* s = *p;
+    if (*s == '*') {
+        *value = largest;
+        *p = s + 1;
+        return true;
+    }
+    if (*s < '1' || *s > '9')
+        return false;
+    uint64_t n = 0;
+    while (*s >= '0' && *s <= '9') {
+        n = n * 10 + static_cast<uint64_t>(*s - '0');
+        if (n > UINT32_MAX)
+            return false;
+        ++s;
+    }
+    *value = static_cast<uint32_t>(n);
+    *p = s;
+    return true;
+}
+
+}  // namespace
+
+bool ParseUidSet(const Text& text, uint32_t largest, std::vector<MessageRange>* ranges) {
+    ranges->clear();
+    const char* p = text.c_str();
+    for (;;) {
+        MessageRange range{0, 0};
+        if (!ReadUidSetNumber(&p, largest, &range.lo))
+            return false;
+        range.hi = range.lo;
+        if (*p == ':') {
+            ++p;
+            if (!ReadUidSetNumber(&p, largest, &range.hi))
+                return false;
+            if (range.lo > range.hi) {
+                const uint32_t low = range.hi;
+                range.hi = range.lo;
+                range.lo = low;
+            }
+        }
+        ranges->push_back(range);
+        if (*p == '\0')
+            return true;
+        if (*p != ',')
+            return false;
+        ++p;
+    }
+}

@@ -69,6 +69,22 @@ bool IsSequenceSet(const std::string& s) {
     }
 }
 
+// A modification sequence of the criteria: 0 to 2^63 - 1 in decimal.
+bool ReadModSeq(const std::string& text, uint64_t* out) {
+    if (text.empty() || text.size() > 19)
+        return false;
+    uint64_t n = 0;
+    for (char c : text) {
+        if (!IsDigit(c))
+            return false;
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (n > INT64_MAX)
+        return false;
+    *out = n;
+    return true;
+}
+
 bool IsAtomByte(unsigned char c) {
     return c > 0x20 && c != 0x7F && c != '(' && c != ')' && c != '"';
 }
@@ -101,6 +117,7 @@ enum class SearchOp {
     kHeader,
     kBody,
     kText,
+    kModSeq,  // a modification sequence at or above modSeq
 };
 
 // One key of the criteria; AND, OR and NOT hold their operands as children. Strings are
@@ -108,7 +125,8 @@ enum class SearchOp {
 struct SearchNode {
     explicit SearchNode(SearchOp o) : op(o) {}
     SearchOp op;
-    uint32_t number = 0;   // status bits, size
+    uint32_t number = 0;  // status bits, size
+    uint64_t modSeq = 0;
     int32_t date = 0;      // yyyymmdd
     std::string field;     // header field name; the flag of kKept and kNotKept
     std::u16string value;  // folded search string
@@ -314,6 +332,8 @@ class Parser {
                 return nullptr;
             return node;
         }
+        if (SameNoCase(word, "MODSEQ"))
+            return ModSeqKey();
         if (SameNoCase(word, "KEYWORD") || SameNoCase(word, "UNKEYWORD")) {
             NodePtr node(
                 new SearchNode(SameNoCase(word, "KEYWORD") ? SearchOp::kKept : SearchOp::kNotKept));
@@ -321,6 +341,26 @@ class Parser {
         }
         return nullptr;
     }
+
+    // MODSEQ [entry-name entry-type] value: the entry names a flag's own sequence, which is the
+    // message's here (every change of a message raises it), so only the value counts.
+    NodePtr ModSeqKey() {
+        usesModSeq = true;
+        NodePtr node(new SearchNode(SearchOp::kModSeq));
+        if (!AtEnd() && tokens_[pos_].kind == SearchToken::kString) {
+            ++pos_;
+            std::string type;
+            if (!Atom(&type) || !(SameNoCase(type, "priv") || SameNoCase(type, "shared") ||
+                                  SameNoCase(type, "all")))
+                return nullptr;
+        }
+        std::string text;
+        if (!Atom(&text) || !ReadModSeq(text, &node->modSeq))
+            return nullptr;
+        return node;
+    }
+
+    bool usesModSeq = false;
 
     // Keys up to the end of the tokens, as one AND node.
     NodePtr All() {
@@ -479,6 +519,8 @@ bool Evaluate(const SearchNode& node, SearchSubject& s) {
             return s.Content().BodyContains(node.value);
         case SearchOp::kText:
             return s.Content().HeaderContains(node.value) || s.Content().BodyContains(node.value);
+        case SearchOp::kModSeq:
+            return s.ModSeq() >= node.modSeq;
     }
     return false;
 }
@@ -509,6 +551,7 @@ SearchProgram::Result SearchProgram::Parse(const char* text, size_t n) {
     }
     Parser parser(tokens, start, charset);
     root_ = parser.All();
+    usesModSeq_ = parser.usesModSeq;
     return root_ ? kOk : kBadSyntax;
 }
 

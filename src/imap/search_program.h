@@ -27,6 +27,8 @@ class SearchSubject {
     // ASCII case ignored).
     virtual bool HasKeptFlag(const std::string& flag) const = 0;
     virtual bool Recent() const = 0;
+    // Extended mode: the message's modification sequence.
+    virtual uint64_t ModSeq() const = 0;
     // The size of the client form, as RFC822.SIZE reports it.
     virtual uint32_t Size() = 0;
     // The date part of the internal date as yyyymmdd; 0 when unknown.
@@ -72,9 +74,13 @@ class SearchProgram {
     void Bind(uint32_t count, uint32_t uidNext);
     // Whether the message meets every key.
     bool Matches(SearchSubject& subject) const;
+    // Whether a MODSEQ key is among the criteria: the answer then names the highest
+    // modification sequence of the messages found.
+    bool UsesModSeq() const { return usesModSeq_; }
 
   private:
     std::unique_ptr<SearchNode> root_;
+    bool usesModSeq_ = false;
 };
 
 #endif  // ORV_IMAP_SEARCH_PROGRAM_H_

@@ -29,6 +29,7 @@ class EntrySearchSubject : public SearchSubject {
                        flag);
     }
     bool Recent() const override { return entry_.recent == 1; }
+    uint64_t ModSeq() const override { return entry_.modSeq; }
     // The client form's size: from the entry when a fetch already loaded it, else counted
     // from the file.
     uint32_t Size() override;

@@ -8,6 +8,7 @@
 #include "imap/command_table.h"
 #include "imap/fetch_message.h"
 #include "imap/message_set.h"
+#include "imap/resync.h"
 #include "mime/unicode_text.h"
 #include "platform/codepage.h"
 #include "platform/threads.h"
@@ -43,18 +44,25 @@ Text CommandWord(const char* line) {
 }
 
 // Writes the untagged line of each step of a snapshot update to the client, numbered as the
-// update numbers it, so the client's view follows the snapshot line by line.
+// update numbers it, so the client's view follows the snapshot line by line. A client that
+// enabled QRESYNC is told of the removals by UID, in one VANISHED line before the other lines.
 class UpdateWriter : public IndexChangeListener {
   public:
     explicit UpdateWriter(Session& session)
-        : session_(session), flags_(Text("FLAGS"), 0, session.mode) {}
+        : session_(session), flags_(ChangedFlagItems(session), 0, session.mode) {}
+    ~UpdateWriter() override { Flush(); }
 
-    void Expunged(int sequence) override {
+    void Expunged(int sequence, uint32_t uid) override {
+        if (session_.qresync) {
+            vanished_.push_back({uid, uid});
+            return;
+        }
         session_.Send("* ");
         session_.SendNumber(sequence);
         session_.Send(" EXPUNGE\r\n");
     }
     void StatusChanged(int sequence, MessageEntry& entry) override {
+        Flush();
         session_.AnnounceKeywords(entry.keptFlags);
         session_.Send("* ");
         session_.SendNumber(sequence);
@@ -66,6 +74,7 @@ class UpdateWriter : public IndexChangeListener {
         session_.Send(")\r\n");
     }
     void Grew(int count, int recent) override {
+        Flush();
         session_.Send("* ");
         session_.SendNumber(count);
         session_.Send(" EXISTS\r\n* ");
@@ -74,8 +83,14 @@ class UpdateWriter : public IndexChangeListener {
     }
 
   private:
+    void Flush() {
+        SendVanished(session_, JoinRanges(vanished_), false);
+        vanished_.clear();
+    }
+
     Session& session_;
     const FetchRequest flags_;
+    std::vector<MessageRange> vanished_;
 };
 
 }  // namespace
@@ -414,9 +429,12 @@ void Session::ReportChanges() {
         UpdateWriter writer(*this);
         ApplyIndexChanges(selected->Index(), fresh.Index(), changes, writer);
     }
-    // UIDNEXT never goes back, even when the host removed the highest messages.
+    // UIDNEXT never goes back, even when the host removed the highest messages; nor does the
+    // highest modification sequence.
     if (fresh.UidNext() > selected->UidNext())
         selected->SetUidNext(fresh.UidNext());
+    if (fresh.HighestModSeq() > selected->HighestModSeq())
+        selected->SetHighestModSeq(fresh.HighestModSeq());
 }
 
 Text Session::FlagNames() const {

@@ -164,6 +164,12 @@ class Session : public Output {
     // Extended mode: UTF-8 once the client sent ENABLE UTF8=ACCEPT (mailbox names and message
     // text), else 7-bit.
     TextForm textForm = TextForm::kMime;
+    // Extended mode: modification sequences once the client enabled them (ENABLE CONDSTORE or
+    // QRESYNC, or a command that uses them): every untagged FETCH that tells of a change of
+    // flags then names the message's UID and modification sequence. Once QRESYNC is enabled,
+    // removed messages are told of by UID in VANISHED instead of EXPUNGE.
+    bool condStore = false;
+    bool qresync = false;
     int loginFailures = 0;  // failed LOGINs on this connection
     CommandLine command;
     const UserRecord* user = nullptr;

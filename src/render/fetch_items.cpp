@@ -15,6 +15,9 @@ void WriteFetchItems(const FetchRequest& request, const FetchedMessage& m, Outpu
             case ItemKind::kFlags:
                 WriteFlags(item, m, out);
                 break;
+            case ItemKind::kModSeq:
+                WriteModSeq(item, m, out);
+                break;
             case ItemKind::kInternalDate:
                 WriteInternalDate(item, m, out);
                 break;
@@ -47,4 +50,10 @@ void WriteUidItem(const FetchItem& item, const FetchedMessage& m, Output& out) {
     out.Write(item.name.c_str(), item.name.Length());
     out.Write(" ", 1);
     out.WriteUnsigned(m.entry.uid);
+}
+
+void WriteModSeq(const FetchItem&, const FetchedMessage& m, Output& out) {
+    out.Write("MODSEQ (", 8);
+    out.WriteUnsigned64(m.entry.modSeq);
+    out.Write(")", 1);
 }

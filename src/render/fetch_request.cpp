@@ -91,6 +91,19 @@ FetchRequest::FetchRequest(const Text& items, int uidFlag, Mode mode, TextForm t
     Add(items, uidFlag != 0);
 }
 
+bool FetchRequest::HasModSeq() const {
+    for (const FetchItem& item : items_) {
+        if (item.kind == ItemKind::kModSeq)
+            return true;
+    }
+    return false;
+}
+
+void FetchRequest::AddModSeq() {
+    if (!HasModSeq())
+        items_.push_back(FetchItem(ItemKind::kModSeq, Text("MODSEQ")));
+}
+
 bool FetchRequest::BodyOnlyInWhole() const {
     if (!needsBody_ || needsWhole_)
         return false;
@@ -173,6 +186,11 @@ void FetchRequest::AddOne(const Text& name, bool uidUsed) {
         item.kind = ItemKind::kUid;
     } else if (name.CompareNoCase("FLAGS") == 0) {
         item.kind = ItemKind::kFlags;
+    } else if (extended && name.CompareNoCase("MODSEQ") == 0) {
+        if (HasModSeq())
+            return;
+        item.kind = ItemKind::kModSeq;
+        item.name = "MODSEQ";
     } else {
         return;  // not an item this server knows: nothing is written for it
     }

@@ -29,6 +29,7 @@ enum class ItemKind {
     kRfc822Other,  // a name that begins with RFC822 and is none of the above: its name alone
     kSection,      // BODY, BODY[section]<partial>, BODY.PEEK[...] (any section in exact mode)
     kPartSection,  // extended mode: BODY[n...] and BODY.PEEK[n...] with a part number
+    kModSeq,       // extended mode: MODSEQ, the message's modification sequence
 };
 
 // What a section of kSection sends.
@@ -65,6 +66,12 @@ class FetchRequest {
     Mode mode() const { return mode_; }
     TextForm text() const { return text_; }
     const std::vector<FetchItem>& items() const { return items_; }
+
+    // Extended mode: whether MODSEQ is among the items, and adding it at the end when not
+    // (a FETCH with CHANGEDSINCE, and every FETCH of flags once the client enabled
+    // modification sequences, answer with it).
+    bool HasModSeq() const;
+    void AddModSeq();
 
     // What the message must have loaded before the items are written.
     bool NeedsHeaderText() const { return needsHeader_; }

@@ -47,6 +47,8 @@ void WriteFetchItems(const FetchRequest& request, const FetchedMessage& m, Outpu
 // The writers of single items, each after the separator and before the next item.
 // "UID n" and "FLAGS (...)" from the entry (render/fetch_items.cpp, render/flags.cpp).
 void WriteUidItem(const FetchItem& item, const FetchedMessage& m, Output& out);
+// Extended mode: "MODSEQ (n)", the message's modification sequence.
+void WriteModSeq(const FetchItem& item, const FetchedMessage& m, Output& out);
 void WriteFlags(const FetchItem& item, const FetchedMessage& m, Output& out);
 // "RFC822.SIZE n" (render/flags.cpp).
 void WriteRfc822Size(const FetchItem& item, const FetchedMessage& m, Output& out);

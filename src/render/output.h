@@ -32,12 +32,14 @@ class Output {
     }
     // An unsigned 32-bit number in decimal.
     void WriteUnsigned(uint32_t n) { WriteDigits(n, false); }
+    // An unsigned 64-bit number in decimal (a modification sequence).
+    void WriteUnsigned64(uint64_t n) { WriteDigits(n, false); }
 
   private:
     // Written for every message of a listing, so without the formatter: digits from the end
     // of a small buffer.
-    void WriteDigits(uint32_t n, bool minus) {
-        char buffer[12];
+    void WriteDigits(uint64_t n, bool minus) {
+        char buffer[24];
         int first = sizeof buffer;
         do {
             buffer[--first] = static_cast<char>('0' + n % 10);

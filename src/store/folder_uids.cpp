@@ -20,7 +20,9 @@
 
 namespace {
 
-constexpr char kHeader[] = "Imap4.uid 1";
+constexpr char kHeader[] = "Imap4.uid 2";
+// The record's first format, read still: the same without modification sequences.
+constexpr char kFirstHeader[] = "Imap4.uid 1";
 constexpr char kRecordName[] = "Imap4.uid";
 // The name the record is written under before it replaces the old one; one writer per folder
 // at a time (the record's lock), so one name serves.
@@ -114,9 +116,9 @@ bool LoadRecord(HostPort& host, const Text& directory, UidMap* map) {
 
 namespace {
 
-// Gives the entries the UIDs of the records, one for one, when the list is the one the records
-// were made from (the usual case: a folder looked at again); false, touching nothing, when not.
-bool SameListing(const UidMap& map, MessageIndex& index) {
+// Whether the list is the one the records were made from, entry for entry (the usual case: a
+// folder looked at again): the same names and record tails, statuses aside.
+bool SameListing(const UidMap& map, const MessageIndex& index) {
     const int count = index.Count();
     if (map.records.size() != static_cast<size_t>(count))
         return false;
@@ -129,17 +131,53 @@ bool SameListing(const UidMap& map, MessageIndex& index) {
             !SameName(record.name, name, length))
             return false;
     }
-    for (int i = 0; i < count; ++i)
-        index.SetUidAt(i, map.records[static_cast<size_t>(i)].uid);
     return true;
+}
+
+// Takes the status word the host gives a record's message now. A status other than the one the
+// record saw is a change, and gets modSeq; true when the record changed.
+bool NoteStatus(UidRecord& record, uint32_t status, uint64_t modSeq, bool* raised) {
+    if (record.status == status)
+        return false;
+    if (record.status != kUnseenStatus) {
+        record.modSeq = modSeq;
+        *raised = true;
+    }
+    record.status = status;
+    return true;
+}
+
+// Remembers the removal of uid at modSeq, forgetting the oldest beyond kMaxVanished.
+void NoteVanished(UidMap& map, uint32_t uid, uint64_t modSeq) {
+    map.vanished.push_back({uid, modSeq});
+    if (map.vanished.size() <= kMaxVanished)
+        return;
+    const size_t drop = map.vanished.size() - kMaxVanished;
+    // A removal is forgotten with every other of its modification sequence, so that what is
+    // remembered of a value is all of it.
+    size_t end = drop;
+    while (end < map.vanished.size() && map.vanished[end].modSeq == map.vanished[drop - 1].modSeq)
+        ++end;
+    map.vanishedFloor = map.vanished[end - 1].modSeq;
+    map.vanished.erase(map.vanished.begin(), map.vanished.begin() + static_cast<long>(end));
 }
 
 }  // namespace
 
 UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool complete) {
+    const uint64_t modSeq = map.modSeq + 1;
+    bool raised = false;
     if (SameListing(map, index)) {
+        bool changed = false;
+        for (int i = 0; i < index.Count(); ++i) {
+            UidRecord& record = map.records[static_cast<size_t>(i)];
+            changed |= NoteStatus(record, index.StatusAt(i), modSeq, &raised);
+            index.SetUidAt(i, record.uid, record.modSeq);
+        }
         index.SortByUid();
-        return UidAssignment::kUnchanged;
+        if (raised)
+            map.modSeq = modSeq;
+        return changed ? UidAssignment::kChanged : UidAssignment::kUnchanged;
     }
     const int count = index.Count();
     const size_t known = map.records.size();
@@ -147,7 +185,7 @@ UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool co
     std::vector<UidRecord> records;
     records.reserve(static_cast<size_t>(count));
     uint32_t next = map.next;
-    bool added = false;
+    bool changed = false;
     size_t group = 0;
     for (int i = 0; i < count; ++i) {
         const uint32_t nameUid = index.UidAt(i);  // as read from the list: the name's UID
@@ -168,36 +206,45 @@ UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool co
                 break;
             }
         }
-        uint32_t uid;
         if (found < known) {
             matched[found] = true;
-            uid = map.records[found].uid;
+            records.push_back(map.records[found]);
+            changed |= NoteStatus(records.back(), index.StatusAt(i), modSeq, &raised);
         } else {
-            uid = initial && nameUid > next ? nameUid : next;
+            const uint32_t uid = initial && nameUid > next ? nameUid : next;
             if (uid == 0 || uid > kLargestUid)
                 return UidAssignment::kExhausted;
             next = uid + 1;
-            added = true;
+            changed = raised = true;
+            records.push_back({nameUid, uid, tail, std::string(name, static_cast<size_t>(length)),
+                               index.StatusAt(i), modSeq});
         }
-        records.push_back({nameUid, uid, tail, std::string(name, static_cast<size_t>(length))});
     }
 
     // The entries take their UIDs, and the index must ascend by them, which it does unless
     // the host named a new message below an older one.
-    for (int i = 0; i < count; ++i)
-        index.SetUidAt(i, records[static_cast<size_t>(i)].uid);
+    for (int i = 0; i < count; ++i) {
+        const UidRecord& record = records[static_cast<size_t>(i)];
+        index.SetUidAt(i, record.uid, record.modSeq);
+    }
     index.SortByUid();
 
     // A record no entry matched is a message the host removed, unless the list was read
     // short: then it may come back, and keeps its UID.
-    bool dropped = false;
+    std::vector<uint32_t> removed;
     for (size_t k = 0; k < known; ++k) {
         if (matched[k])
             continue;
         if (complete)
-            dropped = true;
+            removed.push_back(map.records[k].uid);
         else
             records.push_back(map.records[k]);
+    }
+    if (!removed.empty()) {
+        std::sort(removed.begin(), removed.end());
+        for (uint32_t uid : removed)
+            NoteVanished(map, uid, modSeq);
+        changed = raised = true;
     }
     if (records.size() > static_cast<size_t>(count))
         std::stable_sort(
@@ -205,21 +252,32 @@ UidAssignment AssignUids(UidMap& map, MessageIndex& index, bool initial, bool co
             [](const UidRecord& a, const UidRecord& b) { return a.nameUid < b.nameUid; });
     map.records.swap(records);
     map.next = next;
-    return added || dropped ? UidAssignment::kChanged : UidAssignment::kUnchanged;
+    if (raised)
+        map.modSeq = modSeq;
+    return changed ? UidAssignment::kChanged : UidAssignment::kUnchanged;
 }
 
 std::string FormatUidMap(const UidMap& map) {
     std::string text(kHeader);
-    char line[96];
-    std::snprintf(line, sizeof line, "\nvalidity %" PRIu32 " next %" PRIu32 " count %lu\n",
-                  map.validity, map.next, static_cast<unsigned long>(map.records.size()));
+    char line[128];
+    std::snprintf(
+        line, sizeof line, "\nvalidity %" PRIu32 " next %" PRIu32 " count %lu modseq %" PRIu64 "\n",
+        map.validity, map.next, static_cast<unsigned long>(map.records.size()), map.modSeq);
     text += line;
-    text.reserve(text.size() + map.records.size() * 40 + 8);
+    text.reserve(text.size() + map.records.size() * 56 + map.vanished.size() * 20 + 48);
     for (const UidRecord& record : map.records) {
-        std::snprintf(line, sizeof line, "%" PRIu32 " %016" PRIx64 " ", record.uid, record.tail);
+        std::snprintf(line, sizeof line, "%" PRIu32 " %016" PRIx64 " %08" PRIx32 " %" PRIu64 " ",
+                      record.uid, record.tail, record.status, record.modSeq);
         text += line;
         text += record.name;
         text += '\n';
+    }
+    std::snprintf(line, sizeof line, "vanished %lu floor %" PRIu64 "\n",
+                  static_cast<unsigned long>(map.vanished.size()), map.vanishedFloor);
+    text += line;
+    for (const VanishedUid& gone : map.vanished) {
+        std::snprintf(line, sizeof line, "%" PRIu32 " %" PRIu64 "\n", gone.uid, gone.modSeq);
+        text += line;
     }
     text += "end\n";
     return text;
@@ -227,12 +285,13 @@ std::string FormatUidMap(const UidMap& map) {
 
 namespace {
 
-bool ReadTail(const char** p, const char* end, uint64_t* out) {
+// count lowercase hex digits at *p followed by a blank, as a number.
+bool ReadHex(const char** p, const char* end, int count, uint64_t* out) {
     const char* s = *p;
-    if (end - s < 17 || s[16] != ' ')
+    if (end - s < count + 1 || s[count] != ' ')
         return false;
     uint64_t n = 0;
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < count; ++i) {
         const char c = s[i];
         int v;
         if (c >= '0' && c <= '9')
@@ -244,7 +303,7 @@ bool ReadTail(const char** p, const char* end, uint64_t* out) {
         n = n << 4 | static_cast<uint64_t>(v);
     }
     *out = n;
-    *p = s + 17;
+    *p = s + count + 1;
     return true;
 }
 
@@ -254,12 +313,21 @@ bool ParseUidMap(const std::string& text, UidMap* out) {
     const char* p = text.data();
     const char* end = p + text.size();
     uint32_t count = 0;
-    if (!ReadStateWord(&p, end, kHeader) || !ReadStateWord(&p, end, "\nvalidity ") ||
-        !ReadStateNumber(&p, end, ' ', &out->validity) || !ReadStateWord(&p, end, "next ") ||
-        !ReadStateNumber(&p, end, ' ', &out->next) || !ReadStateWord(&p, end, "count ") ||
-        !ReadStateNumber(&p, end, '\n', &count))
+    bool first = false;  // the first format: no modification sequences
+    if (ReadStateWord(&p, end, kFirstHeader))
+        first = true;
+    else if (!ReadStateWord(&p, end, kHeader))
         return false;
-    if (out->validity == 0 || out->next == 0 || count > text.size() / 20)
+    if (!ReadStateWord(&p, end, "\nvalidity ") || !ReadStateNumber(&p, end, ' ', &out->validity) ||
+        !ReadStateWord(&p, end, "next ") || !ReadStateNumber(&p, end, ' ', &out->next) ||
+        !ReadStateWord(&p, end, "count "))
+        return false;
+    out->modSeq = 1;
+    if (first ? !ReadStateNumber(&p, end, '\n', &count)
+              : !ReadStateNumber(&p, end, ' ', &count) || !ReadStateWord(&p, end, "modseq ") ||
+                    !ReadStateNumber64(&p, end, '\n', &out->modSeq))
+        return false;
+    if (out->validity == 0 || out->next == 0 || out->modSeq == 0 || count > text.size() / 20)
         return false;
     out->records.clear();
     out->records.reserve(count);
@@ -267,8 +335,13 @@ bool ParseUidMap(const std::string& text, UidMap* out) {
     uids.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         UidRecord record;
-        if (!ReadStateNumber(&p, end, ' ', &record.uid) || !ReadTail(&p, end, &record.tail))
+        uint64_t status = kUnseenStatus;
+        if (!ReadStateNumber(&p, end, ' ', &record.uid) || !ReadHex(&p, end, 16, &record.tail))
             return false;
+        if (!first &&
+            (!ReadHex(&p, end, 8, &status) || !ReadStateNumber64(&p, end, ' ', &record.modSeq)))
+            return false;
+        record.status = static_cast<uint32_t>(status);
         const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
         if (lf == nullptr)
             return false;
@@ -278,11 +351,34 @@ bool ParseUidMap(const std::string& text, UidMap* out) {
         Text name;
         name.AssignCompact(record.name.data(), static_cast<int>(record.name.size()));
         record.nameUid = UidFromFileName(name);
-        if (record.uid == 0 || record.uid >= out->next ||
+        if (record.uid == 0 || record.uid >= out->next || record.modSeq == 0 ||
+            record.modSeq > out->modSeq ||
             (!out->records.empty() && out->records.back().nameUid > record.nameUid))
             return false;
         uids.push_back(record.uid);
         out->records.push_back(std::move(record));
+    }
+    out->vanished.clear();
+    out->vanishedFloor = 0;
+    if (!first) {
+        uint32_t vanished = 0;
+        if (!ReadStateWord(&p, end, "vanished ") || !ReadStateNumber(&p, end, ' ', &vanished) ||
+            !ReadStateWord(&p, end, "floor ") ||
+            !ReadStateNumber64(&p, end, '\n', &out->vanishedFloor) || vanished > text.size() / 4 ||
+            out->vanishedFloor > out->modSeq)
+            return false;
+        out->vanished.reserve(vanished);
+        uint64_t last = out->vanishedFloor;
+        for (uint32_t i = 0; i < vanished; ++i) {
+            VanishedUid gone{0, 0};
+            if (!ReadStateNumber(&p, end, ' ', &gone.uid) ||
+                !ReadStateNumber64(&p, end, '\n', &gone.modSeq) || gone.uid == 0 ||
+                gone.uid >= out->next || gone.modSeq <= out->vanishedFloor || gone.modSeq < last ||
+                gone.modSeq > out->modSeq)
+                return false;
+            last = gone.modSeq;
+            out->vanished.push_back(gone);
+        }
     }
     if (!ReadStateWord(&p, end, "end\n") || p != end)
         return false;
@@ -290,17 +386,44 @@ bool ParseUidMap(const std::string& text, UidMap* out) {
     return std::adjacent_find(uids.begin(), uids.end()) == uids.end();
 }
 
-LastingUids GiveLastingUids(HostPort& host, const Text& mailRoot, const Text& folderPath,
-                            MessageIndex& index, const std::function<bool()>& readList) {
-    // One folder, one record, however its path is spelled ("a/b" or "a\b", "INBOX").
+namespace {
+
+// The directory of the folder's record, with its closing separator; empty when the folder's
+// directory does not exist, or the record's file names would not fit the platform's path limit
+// (which reads as no folder). One folder, one record, however its path is spelled ("a/b" or
+// "a\b", "INBOX").
+Text RecordDirectory(HostPort& host, const Text& mailRoot, const Text& folderPath) {
     Text directory = FolderFilePath(host, mailRoot, NormaliseFolderPath(folderPath), "");
-    // The record's file names are longer than the separator: one that would not fit the
-    // platform's path limit reads as no folder.
     if (directory.IsEmpty() ||
         !platform::DirectoryExists(directory.Left(directory.Length() - 1).c_str()) ||
-        directory.Length() + static_cast<int>(sizeof kNewRecordName) > platform::kMaxPath) {
+        directory.Length() + static_cast<int>(sizeof kNewRecordName) > platform::kMaxPath)
+        return Text("");
+    return directory;
+}
+
+// Runs use on the folder's record under its lock when the process has read it and it is of
+// validity; false otherwise.
+bool WithRecord(HostPort& host, const Text& mailRoot, const Text& folderPath, uint32_t validity,
+                const std::function<void(const Text& directory, FolderRecord&)>& use) {
+    const Text directory = RecordDirectory(host, mailRoot, folderPath);
+    if (directory.IsEmpty())
+        return false;
+    FolderRecord& folder = RecordOf(std::string(directory.c_str()));
+    std::lock_guard<std::mutex> hold(folder.lock);
+    if (!folder.loaded || folder.map.validity != validity)
+        return false;
+    use(directory, folder);
+    return true;
+}
+
+}  // namespace
+
+LastingUids GiveLastingUids(HostPort& host, const Text& mailRoot, const Text& folderPath,
+                            MessageIndex& index, const std::function<bool()>& readList) {
+    const Text directory = RecordDirectory(host, mailRoot, folderPath);
+    if (directory.IsEmpty()) {
         readList();
-        return {0, 1};
+        return {0, 1, 0};
     }
     FolderRecord& folder = RecordOf(std::string(directory.c_str()));
     // The list is read under the record's lock: a list read before another connection's
@@ -327,7 +450,71 @@ LastingUids GiveLastingUids(HostPort& host, const Text& mailRoot, const Text& fo
     }
     if (done == UidAssignment::kChanged || folder.unsaved)
         folder.unsaved = !SaveRecord(directory, folder.map);
-    return {folder.map.validity, folder.map.next};
+    return {folder.map.validity, folder.map.next, folder.map.modSeq};
+}
+
+uint64_t RaiseModSeq(HostPort& host, const Text& mailRoot, const Text& folderPath,
+                     uint32_t validity, const std::vector<FlagsChanged>& changed) {
+    uint64_t given = 0;
+    WithRecord(host, mailRoot, folderPath, validity, [&](const Text& directory, FolderRecord& f) {
+        std::vector<FlagsChanged> sorted(changed);
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const FlagsChanged& a, const FlagsChanged& b) { return a.uid < b.uid; });
+        given = f.map.modSeq + 1;
+        bool any = false;
+        for (UidRecord& record : f.map.records) {
+            auto at =
+                std::lower_bound(sorted.begin(), sorted.end(), record.uid,
+                                 [](const FlagsChanged& c, uint32_t uid) { return c.uid < uid; });
+            if (at == sorted.end() || at->uid != record.uid)
+                continue;
+            record.status = at->status;
+            record.modSeq = given;
+            any = true;
+        }
+        if (!any) {
+            given = f.map.modSeq;
+            return;
+        }
+        f.map.modSeq = given;
+        f.unsaved = !SaveRecord(directory, f.map);
+    });
+    return given;
+}
+
+bool CurrentModSeqs(HostPort& host, const Text& mailRoot, const Text& folderPath, uint32_t validity,
+                    const std::vector<uint32_t>& uids, std::vector<uint64_t>* modSeqs) {
+    modSeqs->assign(uids.size(), 0);
+    return WithRecord(host, mailRoot, folderPath, validity, [&](const Text&, FolderRecord& f) {
+        std::vector<std::pair<uint32_t, size_t>> wanted;
+        wanted.reserve(uids.size());
+        for (size_t i = 0; i < uids.size(); ++i)
+            wanted.push_back({uids[i], i});
+        std::sort(wanted.begin(), wanted.end());
+        for (const UidRecord& record : f.map.records) {
+            auto at = std::lower_bound(wanted.begin(), wanted.end(),
+                                       std::pair<uint32_t, size_t>{record.uid, 0});
+            for (; at != wanted.end() && at->first == record.uid; ++at)
+                (*modSeqs)[at->second] = record.modSeq;
+        }
+    });
+}
+
+bool VanishedSince(HostPort& host, const Text& mailRoot, const Text& folderPath, uint32_t validity,
+                   uint64_t since, std::vector<uint32_t>* uids) {
+    uids->clear();
+    bool known = false;
+    WithRecord(host, mailRoot, folderPath, validity, [&](const Text&, FolderRecord& f) {
+        if (since < f.map.vanishedFloor)
+            return;
+        known = true;
+        for (const VanishedUid& gone : f.map.vanished) {
+            if (gone.modSeq > since)
+                uids->push_back(gone.uid);
+        }
+    });
+    std::sort(uids->begin(), uids->end());
+    return known;
 }
 
 uint32_t DrawUidValidity(HostPort& host, uint32_t above) {

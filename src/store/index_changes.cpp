@@ -62,8 +62,9 @@ IndexChanges CompareIndexes(const MessageIndex& snapshot, const MessageIndex& fr
         matched[match] = true;
         const Text& keptNow = KeptFlagsAt(fresh, match);
         if (fresh.StatusAt(match) != snapshot.StatusAt(i) ||
+            fresh.ModSeqAt(match) != snapshot.ModSeqAt(i) ||
             !SameBytes(keptNow, KeptFlagsAt(snapshot, i)))
-            changes.changed.push_back({i, fresh.StatusAt(match), keptNow});
+            changes.changed.push_back({i, fresh.StatusAt(match), keptNow, fresh.ModSeqAt(match)});
         if (!kept || uid > highestKept)
             highestKept = uid;
         kept = true;
@@ -85,10 +86,11 @@ void ApplyIndexChanges(MessageIndex& snapshot, const MessageIndex& fresh,
         MessageEntry* entry = snapshot.At(position);
         if (entry == nullptr)
             continue;
+        const uint32_t uid = entry->uid;
         snapshot.Remove(position);
         delete entry;
         ++gone;
-        listener.Expunged(position + 1);
+        listener.Expunged(position + 1, uid);
     }
 
     // A changed entry is never a removed one; its number drops by the removals before it.
@@ -103,6 +105,7 @@ void ApplyIndexChanges(MessageIndex& snapshot, const MessageIndex& fresh,
             continue;
         entry->status = change.status;
         entry->keptFlags = change.keptFlags;
+        entry->modSeq = change.modSeq;
         listener.StatusChanged(position + 1, *entry);
     }
 

@@ -20,12 +20,13 @@ struct RemovedEntry {
     Text fileName;
 };
 
-// A snapshot entry whose status word differs from the host's line now, or whose kept flags
-// (extended mode) differ from the folder's record now.
+// A snapshot entry whose status word differs from the host's line now, or whose kept flags or
+// modification sequence (extended mode) differ from the folder's record now.
 struct ChangedEntry {
     int position;  // 0-based position in the snapshot
     uint32_t status;
     Text keptFlags;
+    uint64_t modSeq;
 };
 
 // The difference between a snapshot and the index read again. Each list is in ascending
@@ -51,9 +52,11 @@ IndexChanges CompareIndexes(const MessageIndex& snapshot, const MessageIndex& fr
 class IndexChangeListener {
   public:
     virtual ~IndexChangeListener() = default;
-    // The message at sequence number `sequence` (counted at this moment) was removed.
-    virtual void Expunged(int sequence) = 0;
-    // The message at `sequence` got a new status word or new kept flags (already in entry).
+    // The message at sequence number `sequence` (counted at this moment), with UID uid, was
+    // removed.
+    virtual void Expunged(int sequence, uint32_t uid) = 0;
+    // The message at `sequence` got a new status word, new kept flags or a new modification
+    // sequence (already in entry).
     virtual void StatusChanged(int sequence, MessageEntry& entry) = 0;
     // Messages were appended: the folder now holds `count`, `recent` of them recent.
     virtual void Grew(int count, int recent) = 0;

@@ -194,6 +194,7 @@ void Mailbox::ReadIndex() {
             kept->Attach(lasting.validity, lasting.next, index_, complete);
     }
     uidNext_ = lasting.next;
+    highestModSeq_ = lasting.modSeq;
 }
 
 bool Mailbox::ReadListing() {

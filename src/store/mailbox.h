@@ -50,12 +50,19 @@ class Mailbox {
     int UnseenCount() const;
 
     HostPort& Host() const { return host_; }
+    // How the folder's messages get their UIDs: the mode it was opened in.
+    Mode UidMode() const { return uids_; }
     const Text& MailRoot() const { return mailRoot_; }
     const Text& FolderPath() const { return folderPath_; }
     uint32_t UidNext() const { return uidNext_; }
     // A session that learns of new messages after OpenIndex moves UIDNEXT on.
     void SetUidNext(uint32_t uidNext) { uidNext_ = uidNext; }
     uint32_t UidValidity() const { return uidValidity_; }
+    // Extended mode: the folder's highest modification sequence as the index was last read
+    // (store/folder_uids.h); 0 in the exact mode and for a folder without a record.
+    uint64_t HighestModSeq() const { return highestModSeq_; }
+    // A session that learns of later changes moves it on.
+    void SetHighestModSeq(uint64_t modSeq) { highestModSeq_ = modSeq; }
     MessageIndex& Index() { return index_; }
     const MessageIndex& Index() const { return index_; }
 
@@ -82,6 +89,7 @@ class Mailbox {
     MessageIndex index_;
     uint32_t uidNext_ = 0;
     uint32_t uidValidity_ = 0;
+    uint64_t highestModSeq_ = 0;
     uint64_t cachedBytes_ = 0;
     int recentCount_ = 0;
 };

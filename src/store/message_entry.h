@@ -35,6 +35,8 @@ struct MessageEntry {
     uint32_t status = 0;
     // The host's record bytes after the status word (store/folder_uids.h).
     uint64_t recordTail = 0;
+    // Extended mode: the modification sequence of the message's last change (store/folder_uids.h).
+    uint64_t modSeq = 0;
     int32_t recent = 0;
     // Bytes of headerText, bodyText and envelope counted in the folder's cache
     // (Mailbox::NoteServed).

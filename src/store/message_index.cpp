@@ -42,6 +42,7 @@ MessageEntry* MessageIndex::Make(int position) const {
     entry->uid = record.uid;
     entry->status = record.status;
     entry->recordTail = record.tail;
+    entry->modSeq = record.modSeq;
     entry->recent = (record.status & StatusUnread) != 0 ? 1 : 0;
     slot = entry;
     return entry;
@@ -61,6 +62,7 @@ void MessageIndex::Peek(int position, MessageEntry* out) const {
     out->uid = record.uid;
     out->status = record.status;
     out->recordTail = record.tail;
+    out->modSeq = record.modSeq;
     out->recent = (record.status & StatusUnread) != 0 ? 1 : 0;
 }
 
@@ -98,13 +100,21 @@ void MessageIndex::NameAt(int position, const char** name, int* length) const {
     *length = record.nameLength;
 }
 
-void MessageIndex::SetUidAt(int position, uint32_t uid) {
+uint64_t MessageIndex::ModSeqAt(int position) const {
+    const MessageEntry* entry = Made(position);
+    return entry != nullptr ? entry->modSeq : RecordAt(position).modSeq;
+}
+
+void MessageIndex::SetUidAt(int position, uint32_t uid, uint64_t modSeq) {
     IndexLock hold(*this);
     MessageEntry* entry = Made(position);
-    if (entry != nullptr)
+    if (entry != nullptr) {
         entry->uid = uid;
+        entry->modSeq = modSeq;
+    }
     Listing::Record& record = Own().records[static_cast<size_t>(position)];
     record.uid = uid;
+    record.modSeq = modSeq;
 }
 
 void MessageIndex::Adopt(std::shared_ptr<const Listing> listing) {

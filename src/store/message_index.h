@@ -16,13 +16,14 @@
 
 // The records of one reading of the host's list.
 struct Listing {
-    // One line of the list: 24 bytes instead of an entry of some 170.
+    // One line of the list: 32 bytes instead of an entry of some 180.
     struct Record {
         uint64_t tail = 0;
         uint32_t uid = 0;
         uint32_t status = 0;
         uint32_t nameOffset = 0;  // in text
         int32_t nameLength = -1;  // -1: an entry added whole, not from the list
+        uint64_t modSeq = 0;      // extended mode: the modification sequence of its last change
     };
     std::vector<Record> records;
     // The list's bytes as read, where the records' names lie.
@@ -69,9 +70,12 @@ class MessageIndex {
     bool RecentAt(int position) const;
     uint64_t TailAt(int position) const;
     void NameAt(int position, const char** name, int* length) const;
-    void SetUidAt(int position, uint32_t uid);
-    // Sets the UID, status word, record tail and recent mark of *out to the record's at position
-    // (position in range), without making the entry; the texts and file name are left alone.
+    uint64_t ModSeqAt(int position) const;
+    // Sets the UID and the modification sequence at position.
+    void SetUidAt(int position, uint32_t uid, uint64_t modSeq = 0);
+    // Sets the UID, status word, record tail, modification sequence and recent mark of *out to the
+    // record's at position (position in range), without making the entry; the texts and file name
+    // are left alone.
     void Peek(int position, MessageEntry* out) const;
     // Whether the entry at position was made (only a made entry can hold kept flags or texts).
     bool IsMade(int position) const { return Made(position) != nullptr; }

@@ -1,6 +1,7 @@
 // Reading and replacing the plug-in's own state files, and the readers of their lines.
 #include "store/state_file.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "base/file.h"
@@ -32,16 +33,27 @@ bool ReplaceStateFile(const std::string& path, const std::string& fresh, const s
 }
 
 bool ReadStateNumber(const char** p, const char* end, char after, uint32_t* out) {
+    uint64_t n = 0;
+    const char* s = *p;
+    if (!ReadStateNumber64(&s, end, after, &n) || n > UINT32_MAX)
+        return false;
+    *out = static_cast<uint32_t>(n);
+    *p = s;
+    return true;
+}
+
+bool ReadStateNumber64(const char** p, const char* end, char after, uint64_t* out) {
     const char* s = *p;
     uint64_t n = 0;
     const char* digits = s;
-    while (s < end && *s >= '0' && *s <= '9' && s - digits < 10) {
+    // At most 19 digits: every such number fits 63 bits.
+    while (s < end && *s >= '0' && *s <= '9' && s - digits < 19) {
         n = n * 10 + static_cast<uint64_t>(*s - '0');
         ++s;
     }
-    if (s == digits || n > UINT32_MAX || s >= end || *s != after)
+    if (s == digits || n > INT64_MAX || s >= end || *s != after)
         return false;
-    *out = static_cast<uint32_t>(n);
+    *out = n;
     *p = s + 1;
     return true;
 }

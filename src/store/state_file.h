@@ -18,6 +18,8 @@ bool ReplaceStateFile(const std::string& path, const std::string& fresh, const s
 // Reads a decimal number of at most 32 bits at *p followed by the byte `after`, and moves past
 // both. False (and *p unchanged) otherwise.
 bool ReadStateNumber(const char** p, const char* end, char after, uint32_t* out);
+// The same for a number of at most 63 bits (19 digits).
+bool ReadStateNumber64(const char** p, const char* end, char after, uint64_t* out);
 
 // Moves *p past word when the text there starts with it.
 bool ReadStateWord(const char** p, const char* end, const char* word);

@@ -527,7 +527,7 @@ class ClientCase(StoreTestCase):
             ini = os.path.join(os.path.dirname(path), "Imap4.ini")
             self.assertEqual(after[ini], self.before[ini] + b"UIDRecord=1\r\n", ini)
             validity = re.search(rb"UID=(\d+)", self.before[ini]).group(1)
-            self.assertTrue(after[path].startswith(b"Imap4.uid 1\nvalidity %s " % validity))
+            self.assertTrue(after[path].startswith(b"Imap4.uid 2\nvalidity %s " % validity))
             expected_files[path], expected_files[ini] = after[path], after[ini]
         # In extended mode a folder whose messages got \\Flagged or keywords has their record,
         # under the same UIDVALIDITY.

@@ -80,7 +80,7 @@ class OpenAndCloseTest(ModeTestCase):
     def test_capability_and_folder_management(self):
         client = self.greeted()
         words = (b"* CAPABILITY IMAP4rev1 CHILDREN ID IDLE LIST-EXTENDED LIST-STATUS MOVE "
-                 b"NAMESPACE SASL-IR UIDPLUS UNSELECT LITERAL+")
+                 b"NAMESPACE SASL-IR UIDPLUS UNSELECT LITERAL+ CONDSTORE QRESYNC")
         self.exchange(client, b"c1 CAPABILITY", words + b" AUTH=PLAIN\r\n"
                       b"c1 OK CAPABILITY complated\r\n")
         client.send(b"l1 LOGIN user1 secret\r\n")

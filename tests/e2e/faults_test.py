@@ -1083,7 +1083,7 @@ class StoreHashCases:
             changes.added.remove(path)
             validity = ini_entries(after[os.path.join(os.path.dirname(path), "Imap4.ini")])
             self.assertTrue(after[path].startswith(
-                b"Imap4.uid 1\nvalidity %s " % validity[(b"IMAP4", b"UID")]), path)
+                b"Imap4.uid 2\nvalidity %s " % validity[(b"IMAP4", b"UID")]), path)
         return [os.path.dirname(p) for p in made]
 
     def take_kept_flags(self, changes, after):
@@ -1103,8 +1103,9 @@ class StoreHashCases:
             self.assertEqual(found.group(1), validity, path)
             lines = [line.split(b" ", 1) for line in found.group(3).splitlines()]
             self.assertEqual(len(lines), int(found.group(2)), path)
+            record = after[os.path.join(folder, "Imap4.uid")].splitlines()
             given = {line.split(b" ")[0] for line in
-                     after[os.path.join(folder, "Imap4.uid")].splitlines()[2:-1]}
+                     record[2:2 + int(record[1].split(b" count ")[1].split(b" ")[0])]}
             for uid, _ in lines:
                 self.assertIn(uid, given, path)
             kept[folder] = sorted(flags for _, flags in lines)

@@ -160,7 +160,7 @@ class JapaneseTextTest(StoreTestCase):
         # Enabled only outside a selected folder; unknown names are passed over.
         self.assertIn(b"BAD", client.answer(b"e0 ENABLE UTF8=ACCEPT"))
         client.answer(b"u0 UNSELECT")
-        self.assertEqual(client.answer(b"e1 ENABLE CONDSTORE utf8=accept"),
+        self.assertEqual(client.answer(b"e1 ENABLE X-UNKNOWN utf8=accept"),
                          b"* ENABLED UTF8=ACCEPT\r\ne1 OK ENABLE complated\r\n")
         names = client.answer(b'l1 LIST "" "*"')
         self.assertIn('"髙橋案件"'.encode(), names)

@@ -17,7 +17,7 @@ from harness import (GREETING, STOP_BYE, TIMEOUT, UNREAD, Client, StoreTestCase,
                      free_port, read_to_end, run, sjis)
 
 CAPS = (b"IMAP4rev1 CHILDREN ID IDLE LIST-EXTENDED LIST-STATUS MOVE NAMESPACE SASL-IR UIDPLUS "
-        b"UNSELECT LITERAL+")
+        b"UNSELECT LITERAL+ CONDSTORE QRESYNC")
 # Before LOGIN, wherever LOGIN is allowed.
 PLAIN = CAPS + b" AUTH=PLAIN"
 BEGIN = b" OK Begin TLS negotiation now\r\n"

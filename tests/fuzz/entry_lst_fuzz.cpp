@@ -30,7 +30,7 @@ void RequireSorted(const MessageIndex& index) {
 class CheckingListener : public IndexChangeListener {
   public:
     explicit CheckingListener(const MessageIndex& index) : index_(index) {}
-    void Expunged(int sequence) override {
+    void Expunged(int sequence, uint32_t) override {
         // Reported once the entry is gone: it was at this number before.
         Require(sequence >= 1 && sequence <= index_.Count() + 1);
     }

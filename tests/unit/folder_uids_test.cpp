@@ -24,6 +24,7 @@ namespace fs = std::filesystem;
 struct Listed {
     const char* name;
     uint64_t tail;
+    uint32_t status = 0;
 };
 void Fill(MessageIndex& index, const std::vector<Listed>& listed) {
     index.Clear();
@@ -32,9 +33,17 @@ void Fill(MessageIndex& index, const std::vector<Listed>& listed) {
         entry->fileName = Text(l.name);
         entry->uid = UidFromFileName(entry->fileName);
         entry->recordTail = l.tail;
+        entry->status = l.status;
         index.SortedInsert(entry);
     }
 }
+std::vector<uint64_t> ModSeqsOf(const MessageIndex& index) {
+    std::vector<uint64_t> modSeqs;
+    for (int i = 0; i < index.Count(); ++i)
+        modSeqs.push_back(index.ModSeqAt(i));
+    return modSeqs;
+}
+using ModSeqs = std::vector<uint64_t>;
 std::vector<uint32_t> UidsOf(const MessageIndex& index) {
     std::vector<uint32_t> uids;
     for (int i = 0; i < index.Count(); ++i)
@@ -101,12 +110,54 @@ TEST(AssignUidsTest, ShortReadsDuplicatesOrderAndExhaustion) {
     EXPECT_EQ(map.records.size(), 3u);
 }
 
+TEST(AssignUidsTest, EachReadingsChangesShareOneNewModSeqAndRemovalsAreRemembered) {
+    UidMap map;
+    map.validity = 5;
+    MessageIndex index;
+    Fill(index, {{"AAAA0001", 1}, {"AAAA0002", 2}, {"AAAA0003", 3}});
+    AssignUids(map, index, true);
+    EXPECT_EQ(map.modSeq, 2u);
+    EXPECT_EQ(ModSeqsOf(index), (ModSeqs{2, 2, 2}));
+    // Read again unchanged: nothing moves, also on the fast path for the same list.
+    EXPECT_EQ(AssignUids(map, index, false), UidAssignment::kUnchanged);
+    EXPECT_EQ(map.modSeq, 2u);
+    // The host changed one status word.
+    Fill(index, {{"AAAA0001", 1}, {"AAAA0002", 2, 0x20000000}, {"AAAA0003", 3}});
+    EXPECT_EQ(AssignUids(map, index, false), UidAssignment::kChanged);
+    EXPECT_EQ(ModSeqsOf(index), (ModSeqs{2, 3, 2}));
+    // One removed and one new with another status: both take the next value.
+    Fill(index, {{"AAAA0001", 1, 0x40000000}, {"AAAA0002", 2, 0x20000000}, {"AAAA0004", 4}});
+    AssignUids(map, index, false);
+    EXPECT_EQ(ModSeqsOf(index), (ModSeqs{4, 3, 4}));
+    ASSERT_EQ(map.vanished.size(), 1u);
+    EXPECT_EQ(map.vanished[0].uid, 3u);
+    EXPECT_EQ(map.vanished[0].modSeq, 4u);
+    // A short read removes nothing, and so remembers no removal.
+    Fill(index, {{"AAAA0001", 1, 0x40000000}});
+    AssignUids(map, index, false, false);
+    EXPECT_EQ(map.vanished.size(), 1u);
+
+    // Past the bound the oldest removals are forgotten, all of one value together, and the
+    // floor says how far back what is left reaches.
+    map.vanished.assign(kMaxVanished, VanishedUid{100, 1});
+    map.vanished.back().modSeq = 2;
+    Fill(index, {{"AAAA0001", 1, 0x40000000}, {"AAAA0004", 4}});
+    AssignUids(map, index, false);
+    EXPECT_EQ(map.vanishedFloor, 1u);
+    ASSERT_EQ(map.vanished.size(), 2u);
+    EXPECT_EQ(map.vanished[0].modSeq, 2u);
+    EXPECT_EQ(map.vanished[1].uid, 2u);
+}
+
 TEST(UidMapTextTest, RoundTripAndDamagedTextRefused) {
     UidMap map;
     map.validity = 41;
     map.next = 12;
-    map.records = {{1, 1, 0x1122334455667788ull, "AAAA0001"},
+    map.modSeq = 30;
+    map.records = {{1, 1, 0x1122334455667788ull, "AAAA0001", 0x40000000, 30},
                    {10001, 11, 0, std::string("AAAB0001\r", 9)}};
+    map.vanished = {{3, 7}, {2, 9}};
+    map.vanishedFloor = 6;
     const std::string text = FormatUidMap(map);
     UidMap back;
     ASSERT_TRUE(ParseUidMap(text, &back));
@@ -117,8 +168,29 @@ TEST(UidMapTextTest, RoundTripAndDamagedTextRefused) {
     map.next = 11;
     EXPECT_FALSE(ParseUidMap(FormatUidMap(map), &back));
     map.next = 12;
+    map.records[0].modSeq = 31;  // above the folder's
+    EXPECT_FALSE(ParseUidMap(FormatUidMap(map), &back));
+    map.records[0].modSeq = 30;
+    map.vanished[0].modSeq = 6;  // at the floor: forgotten already
+    EXPECT_FALSE(ParseUidMap(FormatUidMap(map), &back));
+    map.vanished[0].modSeq = 7;
     map.records[1].uid = 1;
     EXPECT_FALSE(ParseUidMap(FormatUidMap(map), &back));
+
+    // The first format: no sequences, so the next reading takes the status words it finds
+    // without counting them as changes.
+    ASSERT_TRUE(
+        ParseUidMap("Imap4.uid 1\nvalidity 41 next 12 count 1\n"
+                    "1 1122334455667788 AAAA0001\nend\n",
+                    &back));
+    EXPECT_EQ(back.modSeq, 1u);
+    EXPECT_EQ(back.records[0].status, kUnseenStatus);
+    MessageIndex index;
+    Fill(index, {{"AAAA0001", 0x1122334455667788ull, 0x40000000}});
+    EXPECT_EQ(AssignUids(back, index, false), UidAssignment::kChanged);
+    EXPECT_EQ(back.modSeq, 1u);
+    EXPECT_EQ(back.records[0].status, 0x40000000u);
+    EXPECT_EQ(UidsOf(index), (Uids{1}));
 }
 
 // The folders of one mailbox directory opened as sessions open them.
@@ -190,6 +262,42 @@ TEST_F(LastingUidsTest, LostOrDamagedRecordTakesANewGreaterValidity) {
     EXPECT_EQ(Counter(), 93u);
     // The exact mode reads the folder's value that the record now gives.
     EXPECT_EQ(Open("work.box", Mode::kExact).validity, 92u);
+}
+
+TEST_F(LastingUidsTest, ServerChangesRaiseTheSharedRecordAndRemovalsAreFound) {
+    List("work.box", {"AAAA0001=QAAAAAEAAAABAAAA", "AAAA0002=QAAAAAEAAAABAAAA"});
+    Mailbox box(host_, "user", "work.box", Mode::kExtended);
+    box.OpenIndex();
+    const uint32_t validity = box.UidValidity();
+    const uint64_t start = box.HighestModSeq();
+    ASSERT_GT(start, 0u);
+    // A change the server made: a new value, the status recorded so the next reading of the
+    // same list sees nothing new.
+    const uint64_t raised = RaiseModSeq(host_, "user", "work.box", validity, {{2, 0x20000000}});
+    EXPECT_EQ(raised, start + 1);
+    std::vector<uint64_t> now;
+    ASSERT_TRUE(CurrentModSeqs(host_, "user", "work.box", validity, {2, 1, 9}, &now));
+    EXPECT_EQ(now, (ModSeqs{raised, start, 0}));
+    EXPECT_EQ(RaiseModSeq(host_, "user", "work.box", validity + 1, {{2, 0}}), 0u);
+    List("work.box", {"AAAA0001=QAAAAAEAAAABAAAA", "AAAA0002=AAAAIAEAAAABAAAA"});
+    box.ReadIndex();
+    EXPECT_EQ(box.HighestModSeq(), raised);
+
+    List("work.box", {"AAAA0002=AAAAIAEAAAABAAAA"});
+    box.ReadIndex();
+    std::vector<uint32_t> gone;
+    EXPECT_TRUE(VanishedSince(host_, "user", "work.box", validity, start, &gone));
+    EXPECT_EQ(gone, (Uids{1}));
+    EXPECT_TRUE(VanishedSince(host_, "user", "work.box", validity, box.HighestModSeq(), &gone));
+    EXPECT_TRUE(gone.empty());
+    // A record read again in another process keeps the values.
+    std::string text;
+    std::ifstream f(root_ / "user" / "work.box" / "Imap4.uid", std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    UidMap saved;
+    ASSERT_TRUE(ParseUidMap(text, &saved));
+    EXPECT_EQ(saved.modSeq, box.HighestModSeq());
+    ASSERT_EQ(saved.vanished.size(), 1u);
 }
 
 TEST_F(LastingUidsTest, MissingFolderAndConcurrentFirstOpens) {

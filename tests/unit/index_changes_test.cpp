@@ -17,7 +17,9 @@ constexpr uint32_t kUnread = StatusUnread;
 // A listener that writes each step as one short line.
 class Recorder : public IndexChangeListener {
   public:
-    void Expunged(int sequence) override { steps.push_back("expunge " + std::to_string(sequence)); }
+    void Expunged(int sequence, uint32_t) override {
+        steps.push_back("expunge " + std::to_string(sequence));
+    }
     void StatusChanged(int sequence, MessageEntry& entry) override {
         std::string step = "flags " + std::to_string(sequence) + " " + std::to_string(entry.status);
         if (!entry.keptFlags.IsEmpty())

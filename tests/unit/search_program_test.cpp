@@ -100,6 +100,7 @@ class FakeSubject : public SearchSubject {
         return HasFlag(kept_.data(), kept_.size(), flag);
     }
     bool Recent() const override { return recent_; }
+    uint64_t ModSeq() const override { return modSeq; }
     uint32_t Size() override { return size_; }
     int32_t InternalDate() override { return date_; }
     MessageText& Content() override {
@@ -107,6 +108,7 @@ class FakeSubject : public SearchSubject {
         return text_;
     }
     int contentCalls = 0;
+    uint64_t modSeq = 0;
 
   private:
     uint32_t sequence_, uid_, status_;
@@ -158,6 +160,7 @@ TEST(SearchParseTest, AcceptsTheGrammar) {
         "charset \"shift_jis\" BODY x TEXT y BCC \"\" CC c TO t",
         "((ALL))(NEW)OLD",
         "SUBJECT \"a \\\"quoted\\\" \\\\ word\"",
+        "MODSEQ 0 MODSEQ \"/flags/\\\\seen\" priv 9223372036854775807",
     };
     for (const char* criteria : good)
         EXPECT_EQ(ParseOnly(criteria), SearchProgram::kOk) << criteria;
@@ -191,6 +194,10 @@ TEST(SearchParseTest, RejectsMalformedCriteria) {
         "SINCE 0-Mar-2001",
         "BEFORE (ALL)",
         "ALL\x01",
+        "MODSEQ",
+        "MODSEQ 9223372036854775808",
+        "MODSEQ \"/flags/x\" other 5",
+        "MODSEQ \"/flags/x\" 5",
     };
     for (const char* criteria : bad)
         EXPECT_EQ(ParseOnly(criteria), SearchProgram::kBadSyntax) << criteria;
@@ -204,6 +211,20 @@ TEST(SearchParseTest, RejectsMalformedCriteria) {
     EXPECT_EQ(ParseOnly(deepNot + "ALL"), SearchProgram::kBadSyntax);
     EXPECT_EQ(ParseOnly(deepGroup + "ALL"), SearchProgram::kBadSyntax);
     EXPECT_EQ(ParseOnly("NOT NOT NOT NOT NOT NOT NOT NOT ALL"), SearchProgram::kOk);
+}
+
+TEST(SearchParseTest, ModSeqKeyComparesAtOrAbove) {
+    SearchProgram program;
+    const std::string criteria = "OR MODSEQ 7 MODSEQ \"/flags/\\\\answered\" all 9";
+    ASSERT_EQ(program.Parse(criteria.data(), criteria.size()), SearchProgram::kOk);
+    EXPECT_TRUE(program.UsesModSeq());
+    FakeSubject subject(1, 1, 0, false, 10, 20010304, "Subject: x\r\n\r\n");
+    for (uint64_t modSeq : {6u, 7u, 8u}) {
+        subject.modSeq = modSeq;
+        EXPECT_EQ(program.Matches(subject), modSeq >= 7) << modSeq;
+    }
+    ASSERT_EQ(program.Parse("ALL", 3), SearchProgram::kOk);
+    EXPECT_FALSE(program.UsesModSeq());
 }
 
 TEST(SearchParseTest, UnsupportedCharsets) {

@@ -1,6 +1,7 @@
 // CAPABILITY. The exact mode's line is fixed. The extended mode names what its commands add
-// (the words of the command table), ENABLE and UTF8=ACCEPT once logged in, and, before TLS is
-// on, STARTTLS when a certificate is loaded and LOGINDISABLED when LOGIN waits for TLS.
+// (the words of the command table), modification sequences (CONDSTORE, QRESYNC), ENABLE and
+// UTF8=ACCEPT once logged in, and, before TLS is on, STARTTLS when a certificate is loaded and
+// LOGINDISABLED when LOGIN waits for TLS.
 #include <set>
 #include <string>
 
@@ -28,6 +29,9 @@ void RunCapability(Session& s) {
     }
     // Non-synchronizing literals of any size are read (one past a limit is read and dropped).
     s.Send(" LITERAL+");
+    // Changes since a modification sequence: FETCH CHANGEDSINCE, STORE UNCHANGEDSINCE, SELECT
+    // with QRESYNC, VANISHED.
+    s.Send(" CONDSTORE QRESYNC");
     // Once logged in: UTF-8 for the client that asks for it.
     if (s.state != NotAuthenticated)
         s.Send(" ENABLE UTF8=ACCEPT");

@@ -56,7 +56,7 @@ size_t DeleteMessages(Session& s, const std::vector<const MessageEntry*>& chosen
 
 // STATUS's item text for a folder (commands/status.cpp): each word of items (blank-separated)
 // in the client's spelling, a blank and its value; an unknown word keeps its blank and gets no
-// value. KnownStatusItems: whether every word is one of the five items.
+// value. KnownStatusItems: whether every word is one of the items the extended mode knows.
 class Mailbox;
 Text StatusItems(const Text& items, const Mailbox& mailbox);
 bool KnownStatusItems(const Text& items);

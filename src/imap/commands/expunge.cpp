@@ -1,6 +1,7 @@
 // EXPUNGE and UID EXPUNGE (extended mode): the host deletes the selected folder's messages
 // marked \Deleted (UID EXPUNGE: only those of its UID set), and each goes out as an untagged
-// EXPUNGE with the sequence number it has at that moment.
+// EXPUNGE with the sequence number it has at that moment (once the client enabled QRESYNC, all in
+// one VANISHED line by UID).
 #include <cstring>
 #include <set>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "imap/commands/commands.h"
 #include "imap/message_set.h"
+#include "imap/resync.h"
 #include "imap/session.h"
 #include "platform/threads.h"
 #include "store/index_changes.h"
@@ -19,62 +21,10 @@ namespace {
 // snapshot up to date before it expunges, and answers with its completion line only.
 class SilentChanges : public IndexChangeListener {
   public:
-    void Expunged(int) override {}
+    void Expunged(int, uint32_t) override {}
     void StatusChanged(int, MessageEntry&) override {}
     void Grew(int, int) override {}
 };
-
-// One number of a UID set: decimal digits without a leading zero, or "*" (the largest UID
-// of the folder). Moves *p past it; false when there is none or it overflows.
-bool ReadUidSetNumber(const char** p, uint32_t largest, uint32_t* value) {
-    const char* s = *p;
-    if (*s == '*') {
-        *value = largest;
-        *p = s + 1;
-        return true;
-    }
-    if (*s < '1' || *s > '9')
-        return false;
-    uint64_t n = 0;
-    while (*s >= '0' && *s <= '9') {
-        n = n * 10 + static_cast<uint64_t>(*s - '0');
-        if (n > UINT32_MAX)
-            return false;
-        ++s;
-    }
-    *value = static_cast<uint32_t>(n);
-    *p = s;
-    return true;
-}
-
-// Reads a UID set as IMAP writes it ("3", "2:4", "5:*", "1,7:9"), each range in ascending
-// order. False for anything else: an expunge must not reach further than the client asked.
-bool ParseUidSet(const Text& text, uint32_t largest, std::vector<MessageRange>* ranges) {
-    ranges->clear();
-    const char* p = text.c_str();
-    for (;;) {
-        MessageRange range{0, 0};
-        if (!ReadUidSetNumber(&p, largest, &range.lo))
-            return false;
-        range.hi = range.lo;
-        if (*p == ':') {
-            ++p;
-            if (!ReadUidSetNumber(&p, largest, &range.hi))
-                return false;
-            if (range.lo > range.hi) {
-                const uint32_t low = range.hi;
-                range.hi = range.lo;
-                range.lo = low;
-            }
-        }
-        ranges->push_back(range);
-        if (*p == '\0')
-            return true;
-        if (*p != ',')
-            return false;
-        ++p;
-    }
-}
 
 bool InRanges(uint32_t uid, const std::vector<MessageRange>& ranges) {
     for (const MessageRange& range : ranges) {
@@ -85,8 +35,9 @@ bool InRanges(uint32_t uid, const std::vector<MessageRange>& ranges) {
 }
 
 // The names of asked that the folder's index no longer lists, once all are gone or a few
-// seconds have passed.
-std::set<std::string> AwaitRemoved(Session& s, const std::set<std::string>& asked) {
+// seconds have passed; *modSeq: the folder's highest modification sequence then.
+std::set<std::string> AwaitRemoved(Session& s, const std::set<std::string>& asked,
+                                   uint64_t* modSeq) {
     constexpr uint32_t kStoreWaitMs = 3000;
     constexpr uint32_t kStep = 20;
     for (uint32_t waited = 0;; waited += kStep) {
@@ -101,8 +52,10 @@ std::set<std::string> AwaitRemoved(Session& s, const std::set<std::string>& aske
             // As the names asked were taken: up to a NUL.
             gone.erase(std::string(name, strnlen(name, static_cast<size_t>(length))));
         }
-        if (gone.size() == asked.size() || waited >= kStoreWaitMs)
+        if (gone.size() == asked.size() || waited >= kStoreWaitMs) {
+            *modSeq = fresh.HighestModSeq();
             return gone;
+        }
         platform::SleepMs(kStep);
     }
 }
@@ -156,7 +109,11 @@ size_t DeleteMessages(Session& s, const std::vector<const MessageEntry*>& chosen
         return chosen.size();
     // Only what the host really removed is expunged: its index is read until the messages are
     // gone from it, for a few seconds at most.
-    const std::set<std::string> gone = AwaitRemoved(s, asked);
+    uint64_t modSeq = 0;
+    const std::set<std::string> gone = AwaitRemoved(s, asked, &modSeq);
+    if (modSeq > s.selected->HighestModSeq())
+        s.selected->SetHighestModSeq(modSeq);
+    std::vector<MessageRange> vanished;
     // Each message goes with the sequence number it has at that moment, so the client's
     // numbers follow when it applies the lines in order.
     MessageIndex& index = s.selected->Index();
@@ -168,15 +125,19 @@ size_t DeleteMessages(Session& s, const std::vector<const MessageEntry*>& chosen
             ++i;
             continue;
         }
+        const uint32_t uid = entry->uid;
         index.Remove(i);
         delete entry;
         ++removed;
-        if (report) {
+        if (report && s.qresync) {
+            vanished.push_back({uid, uid});
+        } else if (report) {
             s.Send("* ");
             s.SendNumber(i + 1);
             s.Send(" EXPUNGE\r\n");
         }
     }
+    SendVanished(s, JoinRanges(vanished), false);
     return removed < chosen.size() ? chosen.size() - removed : 0;
 }
 
@@ -199,4 +160,10 @@ void RunExpunge(Session& s) {
         return;
     }
     ExpungeDeleted(s, true, uidSet);
+    // A client that follows modification sequences learns the one the removals took.
+    if (s.condStore && s.selected->HighestModSeq() != 0) {
+        const std::string code =
+            "[HIGHESTMODSEQ " + std::to_string(s.selected->HighestModSeq()) + "]";
+        s.Complete(Text(code.c_str()));
+    }
 }

@@ -1,7 +1,9 @@
 // FETCH and UID FETCH: each message of the set gets one untagged FETCH line, its items written
 // by the renderers. The extended mode's writers take some items first (part sections, the
 // grammar's BODYSTRUCTURE); nothing fetched there from a folder opened with EXAMINE marks a
-// message as read, nor does a FETCH that asks for no text.
+// message as read, nor does a FETCH that asks for no text. There a FETCH may also ask only for
+// the messages changed since a modification sequence (CHANGEDSINCE), and UID FETCH for the UIDs
+// of its set removed since then too (VANISHED).
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -13,6 +15,7 @@
 
 #include "imap/commands/commands.h"
 #include "imap/fetch_message.h"
+#include "imap/resync.h"
 #include "imap/session.h"
 #include "platform/threads.h"
 #include "store/folder_facts.h"
@@ -167,10 +170,41 @@ class StampsAhead {
     platform::ThreadHandle thread_ = nullptr;
 };
 
-void FetchSet(Session& s, bool marksSeen) {
+// The extended mode's FETCH modifiers: CHANGEDSINCE n, and VANISHED with it.
+struct FetchModifiers {
+    bool changedSince = false;
+    uint64_t since = 0;
+    bool vanished = false;
+};
+
+// Reads the modifier list (the third argument); false when it is not one this server takes:
+// VANISHED only in UID FETCH, with CHANGEDSINCE, once QRESYNC is enabled.
+bool ReadFetchModifiers(const Session& s, const Text& text, FetchModifiers* out) {
+    Text rest(text);
+    while (!rest.IsEmpty()) {
+        const Text word = rest.SplitArgument();
+        if (word.CompareNoCase("CHANGEDSINCE") == 0) {
+            if (!ReadModSeq(rest.SplitArgument(), true, &out->since))
+                return false;
+            out->changedSince = true;
+        } else if (word.CompareNoCase("VANISHED") == 0 && s.command.uid && s.qresync) {
+            out->vanished = true;
+        } else {
+            return false;
+        }
+    }
+    return out->changedSince || !out->vanished;
+}
+
+void FetchSet(Session& s, bool marksSeen, const FetchModifiers& modifiers = FetchModifiers()) {
     Mailbox& folder = *s.selected;
     // The items are read once for the whole set.
-    const FetchRequest request(*s.command.arguments.At(1), s.command.uid, s.mode, s.textForm);
+    FetchRequest request(*s.command.arguments.At(1), s.command.uid, s.mode, s.textForm);
+    if (modifiers.changedSince)
+        request.AddModSeq();
+    // Only messages changed since the modification sequence are served.
+    const bool filter = modifiers.changedSince;
+    const uint64_t since = modifiers.since;
     // Each message file is stamped before it is served: the folder's directory is held open
     // for the walk, so a stamp looks up one name.
     const Text directoryPath = FolderFilePath(s.host, folder.MailRoot(), folder.FolderPath(), "");
@@ -179,6 +213,8 @@ void FetchSet(Session& s, bool marksSeen) {
     FolderFacts::Shared().Load(directoryPath);
     bool learned = false;
     auto serve = [&](MessageEntry& entry, int sequence, const TakenStamp* taken) {
+        if (filter && entry.modSeq <= since)
+            return;
         s.Send("* ");
         s.SendNumber(sequence);
         s.Send(" ");
@@ -202,6 +238,8 @@ void FetchSet(Session& s, bool marksSeen) {
         std::vector<MessageEntry*> entries;
         std::vector<int> sequences;
         s.WalkSet(*s.command.arguments.At(0), [&](MessageEntry& entry, int sequence) {
+            if (filter && entry.modSeq <= since)
+                return;
             entries.push_back(&entry);
             sequences.push_back(sequence);
         });
@@ -225,11 +263,36 @@ void FetchSet(Session& s, bool marksSeen) {
 }  // namespace
 
 void RunFetch(Session& s) {
-    if (!s.ArgumentCount(2, 2))
-        return;
     if (s.mode == Mode::kExact) {
-        FetchSet(s, true);
+        if (s.ArgumentCount(2, 2))
+            FetchSet(s, true);
         return;
     }
-    FetchSet(s, !s.readOnly && ItemsMarkSeen(s.command.arguments));
+    if (!s.ArgumentCount(2, 3))
+        return;
+    FetchModifiers modifiers;
+    if (s.command.arguments.Count() == 3 &&
+        !ReadFetchModifiers(s, *s.command.arguments.At(2), &modifiers)) {
+        s.SendTagged(" BAD invalid FETCH modifiers\r\n");
+        return;
+    }
+    Mailbox& folder = *s.selected;
+    const bool asksModSeq =
+        modifiers.changedSince || FetchRequest(*s.command.arguments.At(1), 0, s.mode).HasModSeq();
+    if (asksModSeq) {
+        if (folder.HighestModSeq() == 0) {
+            s.SendTagged(" BAD no modification sequences in this folder\r\n");
+            return;
+        }
+        s.condStore = true;
+    }
+    if (modifiers.vanished) {
+        std::vector<MessageRange> ranges;
+        if (!ParseUidSet(*s.command.arguments.At(0), folder.UidNext() - 1, &ranges)) {
+            s.SendTagged(" BAD invalid UID set\r\n");
+            return;
+        }
+        SendVanished(s, VanishedUids(s, modifiers.since, ranges), true);
+    }
+    FetchSet(s, !s.readOnly && ItemsMarkSeen(s.command.arguments), modifiers);
 }

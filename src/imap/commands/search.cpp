@@ -2,7 +2,8 @@
 // CHARSET is passed over, and every criterion is tested, also after one has failed). The
 // extended mode reads the search keys of IMAP4rev1 from the raw argument text (literals arrive
 // there as quoted strings) and tests each message with its file read only as far as its keys
-// need, never marking it as read.
+// need, never marking it as read. A search by modification sequence (MODSEQ) names the highest
+// of the messages found at the end of the answer.
 #include "imap/commands/commands.h"
 #include "imap/flag_update.h"
 #include "imap/search_program.h"
@@ -68,20 +69,35 @@ void RunSearch(Session& s) {
             break;
     }
     Mailbox& folder = *s.selected;
+    if (program.UsesModSeq()) {
+        if (folder.HighestModSeq() == 0) {
+            s.SendTagged(" BAD no modification sequences in this folder\r\n");
+            return;
+        }
+        s.condStore = true;
+    }
     MessageIndex& index = folder.Index();
     program.Bind(static_cast<uint32_t>(index.Count()), folder.UidNext());
     s.Send("* ");
     s.Send(s.command.word.c_str());
+    uint64_t highest = 0;
     for (int i = 0; i < index.Count(); ++i) {
         MessageEntry* entry = index.At(i);
         if (entry == nullptr)
             continue;
         EntrySearchSubject subject(s.host, *entry, static_cast<uint32_t>(i + 1), folder.MailRoot(),
                                    folder.FolderPath(), s.mode);
-        if (program.Matches(subject))
+        if (program.Matches(subject)) {
             SendMatch(s, *entry, i + 1);
+            highest = entry->modSeq > highest ? entry->modSeq : highest;
+        }
         if (s.Closing())
             break;
+    }
+    if (program.UsesModSeq() && highest != 0) {
+        s.Send(" (MODSEQ ");
+        s.WriteUnsigned64(highest);
+        s.Send(")");
     }
     s.Send("\r\n");
 }

@@ -2,13 +2,17 @@
 // lasting UIDs give UIDVALIDITY and UIDNEXT, so STATUS reports the values SELECT will; the
 // name is echoed as a quoted string when it is no atom, and an item the server does not know
 // is refused, so every line follows the grammar. Other answers are the exact mode's.
+#include <cstring>
+#include <string>
+
 #include "imap/commands/commands.h"
 #include "imap/session.h"
 #include "store/mailbox.h"
 
 namespace {
 
-const char* const kItems[] = {"MESSAGES", "RECENT", "UIDNEXT", "UIDVALIDITY", "UNSEEN"};
+const char* const kItems[] = {"MESSAGES",    "RECENT", "UIDNEXT",
+                              "UIDVALIDITY", "UNSEEN", "HIGHESTMODSEQ"};
 
 }  // namespace
 
@@ -35,6 +39,10 @@ Text StatusItems(const Text& items, const Mailbox& mailbox) {
             out.AppendNumber(mailbox.UidValidity());
         } else if (word.CompareNoCase("UNSEEN") == 0) {
             out.AppendNumber(static_cast<uint32_t>(mailbox.UnseenCount()));
+        } else if (word.CompareNoCase("HIGHESTMODSEQ") == 0 &&
+                   mailbox.UidMode() == Mode::kExtended) {
+            // 0 for a folder without modification sequences.
+            out.Append(std::to_string(mailbox.HighestModSeq()).c_str());
         }
         if (rest.IsEmpty())
             break;
@@ -90,6 +98,12 @@ void RunStatus(Session& s) {
         return;
     }
     const Text path = s.FolderArgument(2);
-    if (!path.IsEmpty())
-        SendStatus(s, path);
+    if (path.IsEmpty())
+        return;
+    // Asking for HIGHESTMODSEQ turns modification sequences on.
+    Text items(*s.command.arguments.At(1));
+    items.MakeUpper();
+    if (std::strstr(items.c_str(), "HIGHESTMODSEQ") != nullptr)
+        s.condStore = true;
+    SendStatus(s, path);
 }
