@@ -755,6 +755,8 @@ def resync_setup(port, limit):
                                                 "-FLAGS (%s)" % SEEN_FLAG))
         for n in range(RESYNC_NEW):
             second.command("APPEND " + RESYNC, resync_message(n + 1))
+        # A server may tell of messages appended to the selected folder only at a NOOP.
+        second.command("NOOP")
         heads, _ = second.command("UID SEARCH UID %d:*" % noted["uidnext"])
         new = sorted(uid for head in heads if head.upper().startswith("* SEARCH")
                      for uid in map(int, head.split()[2:]) if uid >= noted["uidnext"])
