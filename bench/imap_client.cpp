@@ -1,6 +1,7 @@
 #include "bench/imap_client.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -105,6 +106,7 @@ bool ImapClient::Fill(Reply* reply, Outcome* outcome, Clock::time_point deadline
 
 bool ImapClient::ReadResponse(Reply* reply, Outcome* outcome, Clock::time_point deadline) {
     std::string head;
+    std::string text;
     bool first = true;
     for (;;) {
         // One line: up to and including its LF.
@@ -125,6 +127,8 @@ bool ImapClient::ReadResponse(Reply* reply, Outcome* outcome, Clock::time_point 
             head = line_.size() <= 512 ? line_ : line_.substr(0, 512);
             first = false;
         }
+        if (keepText_ && text.size() < kKeptText)
+            text.append(line_, 0, kKeptText - text.size());
         int64_t literal = LiteralSize(line_);
         if (literal < 0)
             break;
@@ -142,6 +146,8 @@ bool ImapClient::ReadResponse(Reply* reply, Outcome* outcome, Clock::time_point 
 
     if (StartsWith(head, "* ")) {
         ++reply->untagged;
+        if (keepText_)
+            reply->texts.push_back(std::move(text));
         if (IsFetch(head))
             ++reply->fetches;
         if (StartsWith(head, "* BYE"))

@@ -36,7 +36,13 @@ struct Reply {
     bool bye = false;           // an untagged BYE came
     std::string tagged;         // the tagged line, without CR LF
     double seconds = 0;         // from the send to the tagged line
+    // With ImapClient::KeepText: each untagged response's lines, CR LF and all, with the
+    // bytes of its literals left out (at most kKeptText bytes of each).
+    std::vector<std::string> texts;
 };
+
+// The most bytes of one untagged response ImapClient::KeepText keeps.
+constexpr size_t kKeptText = 64 * 1024;
 
 class ImapClient {
   public:
@@ -53,6 +59,9 @@ class ImapClient {
     Reply Command(const std::string& command, Clock::time_point deadline);
     // Closes the connection (also done by the destructor).
     void Close();
+    // Whether the next replies keep the text of their untagged responses (Reply::texts), for
+    // a caller that reads what they say; off by default, so counting costs no copies.
+    void KeepText(bool keep) { keepText_ = keep; }
 
   private:
     // Reads one whole response (a line and the literals it announces, with the lines that
@@ -66,6 +75,7 @@ class ImapClient {
     size_t begin_ = 0;  // unread bytes are buffer_[begin_, end_)
     size_t end_ = 0;
     unsigned nextTag_ = 1;
+    bool keepText_ = false;
     std::string tag_;
     std::string line_;  // the current response's first line and the line being read
 };

@@ -1,7 +1,7 @@
 // imap_load: the load client of the benchmark. It drives any IMAP server on 127.0.0.1 with
 // the same code, so two servers are measured alike, and prints one JSON object per result
-// line for the runner: timed commands in one session, the concurrent session loop, or the
-// loopback bandwidth of the machine.
+// line for the runner: timed commands in one session, the concurrent session loop, the
+// resynchronisation of a folder a client saw before, or the loopback bandwidth of the machine.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -9,6 +9,7 @@
 
 #include "bench/imap_client.h"
 #include "bench/loopback.h"
+#include "bench/resync.h"
 #include "bench/session_loop.h"
 
 namespace {
@@ -17,6 +18,8 @@ const char kUsage[] =
     "usage: imap_load commands --port P --user U --password W [--limit S] COMMAND...\n"
     "       imap_load sessions --port P --user U --password W --mailbox M\n"
     "                          [--clients N] [--seconds S] [--fetch-count N]\n"
+    "       imap_load resync --port P --user U --password W --mailbox M --uidvalidity V\n"
+    "                        --modseq N --uidnext X [--limit S]\n"
     "       imap_load loopback [--seconds S]\n"
     "\n"
     "commands  logs in and sends each COMMAND (without its tag) in turn, printing one JSON\n"
@@ -30,6 +33,13 @@ const char kUsage[] =
     "          completed within that time per second of it, the latency percentiles of all\n"
     "          completed sessions, the errors by reason, and the seconds until the last\n"
     "          client stopped.\n"
+    "resync    times a client's return to M after it last saw UIDVALIDITY V, HIGHESTMODSEQ\n"
+    "          N and UIDNEXT X: connect, LOGIN, ENABLE QRESYNC, SELECT M (QRESYNC (V N)),\n"
+    "          then UID FETCH (FLAGS ENVELOPE) of the new messages the SELECT reported (or\n"
+    "          X:* when it reported none but its UIDNEXT moved). Prints one JSON object: the\n"
+    "          seconds and bytes of all of it, the SELECT's HIGHESTMODSEQ, UIDNEXT and\n"
+    "          VANISHED responses, and each command's answer with the UIDs of its FETCH\n"
+    "          responses. Exit 1 unless all were OK.\n"
     "loopback  the bandwidth of a plain socket copy over 127.0.0.1 for --seconds (3).\n";
 
 struct Arguments {
@@ -42,6 +52,9 @@ struct Arguments {
     double seconds = -1;
     int clients = 100;
     int fetchCount = 20;
+    uint32_t uidValidity = 0;
+    uint64_t modSeq = 0;
+    uint32_t uidNext = 0;
     std::vector<std::string> commands;
 };
 
@@ -89,6 +102,12 @@ bool ParseArguments(int argc, char** argv, Arguments* args) {
             args->clients = std::atoi(argv[++i]);
         } else if (arg == "--fetch-count") {
             args->fetchCount = std::atoi(argv[++i]);
+        } else if (arg == "--uidvalidity") {
+            args->uidValidity = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (arg == "--modseq") {
+            args->modSeq = std::strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--uidnext") {
+            args->uidNext = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else {
             return false;
         }
@@ -97,7 +116,8 @@ bool ParseArguments(int argc, char** argv, Arguments* args) {
         return true;
     if (args->port == 0 || args->user.empty())
         return false;
-    return args->mode == "commands" || (args->mode == "sessions" && !args->mailbox.empty());
+    return args->mode == "commands" ||
+           ((args->mode == "sessions" || args->mode == "resync") && !args->mailbox.empty());
 }
 
 void PrintReply(const std::string& command, const Reply& reply) {
@@ -171,6 +191,42 @@ int RunSessions(const Arguments& args) {
     return 0;
 }
 
+int RunResyncMode(const Arguments& args) {
+    ResyncOptions options;
+    options.port = args.port;
+    options.user = args.user;
+    options.password = args.password;
+    options.mailbox = args.mailbox;
+    options.uidValidity = args.uidValidity;
+    options.modSeq = args.modSeq;
+    options.uidNext = args.uidNext;
+    options.limit = args.limit;
+    const ResyncResult r = RunResync(options);
+    std::string steps = "[";
+    for (const ResyncStep& step : r.steps) {
+        std::string uids = "[";
+        for (uint32_t uid : step.uids)
+            uids += (uids.size() > 1 ? ", " : "") + std::to_string(uid);
+        steps += steps.size() > 1 ? ", " : "";
+        steps += "{\"command\": " + JsonString(step.command) + ", \"outcome\": \"" +
+                 OutcomeName(step.reply.outcome) +
+                 "\", \"seconds\": " + std::to_string(step.reply.seconds) +
+                 ", \"bytes\": " + std::to_string(step.reply.bytes) +
+                 ", \"fetches\": " + std::to_string(step.reply.fetches) +
+                 ", \"tagged\": " + JsonString(step.reply.tagged) + ", \"uids\": " + uids + "]}";
+    }
+    steps += "]";
+    std::printf(
+        "{\"ok\": %s, \"connected\": %s, \"greeting\": \"%s\", \"seconds\": %.6f, "
+        "\"bytes\": %llu, \"enabled\": %s, \"highestmodseq\": %llu, \"uidnext\": %u, "
+        "\"vanished\": %llu, \"steps\": %s}\n",
+        r.ok ? "true" : "false", r.connected ? "true" : "false", OutcomeName(r.greeting.outcome),
+        r.seconds, static_cast<unsigned long long>(r.bytes), r.enabled ? "true" : "false",
+        static_cast<unsigned long long>(r.highestModSeq), r.uidNext,
+        static_cast<unsigned long long>(r.vanished), steps.c_str());
+    return r.ok ? 0 : 1;
+}
+
 int RunLoopback(const Arguments& args) {
     const LoopbackResult r = MeasureLoopback(args.seconds > 0 ? args.seconds : 3.0, 256 * 1024);
     std::printf("{\"ok\": %s, \"bytes\": %llu, \"seconds\": %.6f, \"mb_per_s\": %.1f}\n",
@@ -193,6 +249,8 @@ int main(int argc, char** argv) {
         rc = RunCommands(args);
     else if (args.mode == "sessions")
         rc = RunSessions(args);
+    else if (args.mode == "resync")
+        rc = RunResyncMode(args);
     else
         rc = RunLoopback(args);
     platform::SocketsCleanup();

@@ -15,6 +15,7 @@ import hashlib
 import json
 import os
 import platform
+import re
 import shutil
 import signal
 import socket
@@ -247,6 +248,9 @@ class MemoryWatch:
 
 # The listening backlog the plug-in is given for the benchmark.
 BACKLOG = 128
+# The UIDVALIDITY of a folder the runner copies for the plug-in (the generator's folders have
+# 1001 to 1006).
+COPY_UIDVALIDITY = 1007
 
 
 def stop_process(process, out):
@@ -342,6 +346,29 @@ class OurServer:
     def reset_mark(self, client):
         shutil.copyfile(os.path.join(self.store, "mark-Entry.lst"),
                         os.path.join(self.mailbox, USER, "mark.box", "Entry.lst"))
+
+    def copy_folder(self, source, name):
+        """Makes the folder name anew with the messages of source as the generator wrote them:
+        their files and the host's index, none of the plug-in's own files."""
+        source_dir = self.folder_paths(source)[0]
+        target = os.path.join(self.mailbox, USER, name + ".box")
+        shutil.rmtree(target, ignore_errors=True)
+        os.makedirs(target)
+        with os.scandir(source_dir) as entries:
+            for entry in entries:
+                if entry.name.endswith(".orv") or entry.name == "Entry.lst":
+                    shutil.copy2(entry.path, os.path.join(target, entry.name))
+        with open(os.path.join(source_dir, "Entry.ini"), "rb") as f:
+            ini = f.read().decode("latin-1")
+        ini = "".join("Title=%s\r\n" % name if line.startswith("Title=") else line
+                      for line in ini.splitlines(True))
+        with open(os.path.join(target, "Entry.ini"), "wb") as f:
+            f.write(ini.encode("latin-1"))
+        with open(os.path.join(target, "Imap4.ini"), "wb") as f:
+            f.write(b"[IMAP4]\r\nUID=%d\r\n" % COPY_UIDVALIDITY)
+
+    def drop_folder(self, name):
+        shutil.rmtree(os.path.join(self.mailbox, USER, name + ".box"), ignore_errors=True)
 
 
 DOVECOT_CONF = """\
@@ -456,6 +483,21 @@ class Dovecot:
     def reset_mark(self, client):
         client.commands(["SELECT mark", "STORE 1:* -FLAGS.SILENT (%s)" % SEEN_FLAG])
 
+    def copy_folder(self, source, name):
+        """Makes the folder name anew with the message files of source; Dovecot's index and
+        UID list of it, in the run's temporary directory, begin with its first SELECT."""
+        source_dir = self.folder_paths(source)[0]
+        target = os.path.join(self.home, "Maildir", "." + name)
+        shutil.rmtree(target, ignore_errors=True)
+        shutil.copytree(os.path.join(source_dir, "cur"), os.path.join(target, "cur"))
+        for d in ("new", "tmp"):
+            os.makedirs(os.path.join(target, d))
+        open(os.path.join(target, "maildirfolder"), "wb").close()
+        give_to_mail_user(target)
+
+    def drop_folder(self, name):
+        shutil.rmtree(os.path.join(self.home, "Maildir", "." + name), ignore_errors=True)
+
 
 # ---------------------------------------------------------------------------------------------
 # The load client.
@@ -480,6 +522,17 @@ class Client:
                                "--clients", str(clients), "--seconds", str(seconds)],
                               stdout=subprocess.PIPE, text=True)
         return json.loads(done.stdout.strip().splitlines()[-1])
+
+    def resync(self, mailbox, uid_validity, modseq, uid_next):
+        """The timed return of a client to mailbox (imap_load resync): its JSON object, or
+        None when it printed none."""
+        done = subprocess.run([self.program, "resync", "--port", str(self.server.port),
+                               "--user", USER, "--password", PASSWORD, "--mailbox", mailbox,
+                               "--uidvalidity", str(uid_validity), "--modseq", str(modseq),
+                               "--uidnext", str(uid_next), "--limit", str(self.limit)],
+                              stdout=subprocess.PIPE, text=True)
+        lines = [line for line in done.stdout.splitlines() if line.startswith("{")]
+        return json.loads(lines[-1]) if lines else None
 
 
 # ---------------------------------------------------------------------------------------------
@@ -585,6 +638,206 @@ def tls_download(port, cafile, mailbox, limit):
         return {"fault": "TLS download: %s" % (e.__class__.__name__,)}
     finally:
         sock.close()
+
+
+# ---------------------------------------------------------------------------------------------
+# Resynchronisation with CONDSTORE and QRESYNC (RFC 7162).
+
+# The folder of the line, copied afresh from RESYNC_SOURCE for each server, and what a second
+# client changes in it between the first client's two visits.
+RESYNC, RESYNC_SOURCE = "resync", "few"
+RESYNC_CHANGED, RESYNC_NEW = 10, 5
+
+
+class SetupSession:
+    """One untimed session over a plain socket: commands sent one at a time, each answered
+    with the first lines of its untagged responses and its tagged line (CR LF taken off)."""
+
+    def __init__(self, port, limit):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=limit)
+        self.reader = TlsReader(self.sock, time.monotonic() + limit)
+        self.reader.line()
+        self.tag = 0
+
+    def command(self, text, literal=None):
+        """(untagged first lines, tagged line); raises SetupFault unless the tagged line is
+        OK. A literal is sent after the server's continuation request."""
+        self.tag += 1
+        tag = b"s%d" % self.tag
+        if literal is None:
+            self.sock.sendall(tag + b" " + text.encode() + b"\r\n")
+        else:
+            self.sock.sendall(tag + b" " + text.encode() + b" {%d}\r\n" % len(literal))
+            while True:
+                line = self.reader.line()
+                if line.startswith(b"+"):
+                    self.sock.sendall(literal + b"\r\n")
+                    break
+                if line.startswith(tag + b" "):
+                    raise SetupFault("%s: %s" % (text, line.decode("ascii", "replace").strip()))
+        heads = []
+        counts = {"literal_bytes": 0, "fetches": 0}
+        while True:
+            head = self.reader.response(counts).decode("ascii", "replace").strip()
+            if head.startswith(tag.decode() + " "):
+                if not head[len(tag) + 1:].upper().startswith("OK"):
+                    raise SetupFault("%s: %s" % (text, head))
+                return heads, head
+            heads.append(head)
+
+    def close(self):
+        try:
+            self.command("LOGOUT")
+        except (OSError, EOFError, TimeoutError, SetupFault):
+            pass
+        self.sock.close()
+
+
+class SetupFault(Exception):
+    pass
+
+
+def response_number(heads, pattern):
+    """The number the first matching untagged line gives, or None."""
+    for head in heads:
+        match = re.match(pattern, head, re.IGNORECASE)
+        if match:
+            return int(match.group(1))
+    return None
+
+
+def resync_message(n):
+    return ("From: Resync Bench <resync@example.com>\r\nTo: bench <bench@example.jp>\r\n"
+            "Subject: New message %d after the first visit\r\n"
+            "Date: Mon, 7 Dec 2026 10:%02d:00 +0000\r\n"
+            "Message-ID: <resync.%d@example.com>\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: text/plain; charset=us-ascii\r\n\r\n"
+            "A short message appended between two visits of a client.\r\n" % (n, n, n)).encode()
+
+
+def resync_setup(port, limit):
+    """The two untimed sessions before the timed one: a first client notes the folder's
+    UIDVALIDITY, UIDNEXT and HIGHESTMODSEQ; then another changes the flags of RESYNC_CHANGED
+    messages spread over the folder (half of them flagged, half made unread) and appends
+    RESYNC_NEW messages. Returns (what the first client noted, the changed UIDs, the new
+    UIDs); raises SetupFault."""
+    first = SetupSession(port, limit)
+    try:
+        first.command("LOGIN %s %s" % (USER, PASSWORD))
+        first.command("ENABLE QRESYNC")
+        heads, _ = first.command("SELECT " + RESYNC)
+    finally:
+        first.close()
+    noted = {key: response_number(heads, pattern) for key, pattern in (
+        ("uidvalidity", r"\* OK \[UIDVALIDITY (\d+)\]"), ("uidnext", r"\* OK \[UIDNEXT (\d+)\]"),
+        ("modseq", r"\* OK \[HIGHESTMODSEQ (\d+)\]"), ("exists", r"\* (\d+) EXISTS"))}
+    if noted["modseq"] is None:
+        raise SetupFault("the SELECT after ENABLE QRESYNC gave no HIGHESTMODSEQ "
+                         "(no CONDSTORE/QRESYNC)")
+    if None in noted.values():
+        raise SetupFault("the SELECT gave no " + ", ".join(
+            key.upper() for key, value in noted.items() if value is None))
+
+    second = SetupSession(port, limit)
+    try:
+        second.command("LOGIN %s %s" % (USER, PASSWORD))
+        second.command("SELECT " + RESYNC)
+        step = noted["exists"] // RESYNC_CHANGED
+        numbers = [1 + step // 2 + i * step for i in range(RESYNC_CHANGED)]
+        heads, _ = second.command("FETCH %s (UID)" % ",".join(map(str, numbers)))
+        changed = sorted({int(m.group(1)) for head in heads
+                          for m in [re.search(r"\bUID (\d+)", head)] if m})
+        if len(changed) != RESYNC_CHANGED:
+            raise SetupFault("FETCH (UID) of %d messages gave %d UIDs" % (RESYNC_CHANGED,
+                                                                         len(changed)))
+        for i, uid in enumerate(changed):
+            second.command("UID STORE %d %s" % (uid, "+FLAGS (\\Flagged)" if i % 2 == 0 else
+                                                "-FLAGS (%s)" % SEEN_FLAG))
+        for n in range(RESYNC_NEW):
+            second.command("APPEND " + RESYNC, resync_message(n + 1))
+        # A server may tell of messages appended to the selected folder only at a NOOP.
+        second.command("NOOP")
+        heads, _ = second.command("UID SEARCH UID %d:*" % noted["uidnext"])
+        new = sorted(uid for head in heads if head.upper().startswith("* SEARCH")
+                     for uid in map(int, head.split()[2:]) if uid >= noted["uidnext"])
+        if len(new) != RESYNC_NEW:
+            raise SetupFault("%d messages at or above UIDNEXT %d after %d APPENDs" % (
+                len(new), noted["uidnext"], RESYNC_NEW))
+    finally:
+        second.close()
+    return noted, changed, new
+
+
+def check_resync(answer, changed, new):
+    """What is wrong with the timed session's answer, or None: its SELECT must report the
+    changed and new messages in FETCH responses, each once and no others (it may leave the
+    new ones to their EXISTS), and the UID FETCH that follows must bring the new ones."""
+    steps = answer["steps"]
+    if not answer["ok"]:
+        if not answer["connected"] or not steps:
+            return "no session (%s)" % ("greeting " + answer["greeting"] if answer["connected"]
+                                        else "connection refused")
+        last = steps[-1]
+        return "%s: %s %s" % (last["command"], last["outcome"], last["tagged"])
+    if not answer["enabled"]:
+        return "ENABLE QRESYNC answered no ENABLED QRESYNC"
+    expected = set(changed) | set(new)
+    reported = steps[2]["uids"]
+    faults = []
+    others = [uid for uid in reported if uid not in expected]
+    if others:
+        faults.append("the SELECT sent %d FETCH responses of unchanged messages" % len(others))
+    if len(set(reported)) != len(reported):
+        faults.append("the SELECT sent %d FETCH responses twice" % (len(reported) -
+                                                                   len(set(reported))))
+    missed = set(changed) - set(reported)
+    if missed:
+        faults.append("the SELECT left out %d of the %d changed messages" % (len(missed),
+                                                                          len(changed)))
+    if len(steps) < 4:
+        faults.append("the SELECT reported no new messages, so no UID FETCH was sent")
+    elif sorted(steps[3]["uids"]) != sorted(new):
+        faults.append("the UID FETCH of the new messages brought UIDs %s, %s expected" % (
+            short_uids(steps[3]["uids"]), short_uids(new)))
+    return "; ".join(faults) or None
+
+
+def short_uids(uids):
+    """UIDs for a note: the first few of them and how many there are."""
+    text = ",".join(map(str, uids[:8]))
+    return "(%s%s: %d)" % (text, ",..." if len(uids) > 8 else "", len(uids))
+
+
+def measure_resync(server, client, limit):
+    """The resynchronisation line on a fresh copy of RESYNC_SOURCE (copy_folder): the setup
+    sessions, then the timed one (imap_load resync). Its time counts only when the answer is
+    right; a wrong one keeps its time as "elapsed" and says what was wrong."""
+    server.copy_folder(RESYNC_SOURCE, RESYNC)
+    try:
+        noted, changed, new = resync_setup(server.port, limit)
+    except SetupFault as e:
+        return {"fault": str(e), "kib": None}
+    except (OSError, EOFError, TimeoutError) as e:
+        return {"fault": "setup: %s" % e.__class__.__name__, "kib": None}
+    with MemoryWatch(server.process.pid, server.tree, 0.05) as watch:
+        answer = client.resync(RESYNC, noted["uidvalidity"], noted["modseq"], noted["uidnext"])
+    if answer is None:
+        return {"fault": "imap_load resync printed nothing", "kib": watch.peak_kib}
+    steps = answer["steps"]
+    result = {"elapsed": answer["seconds"], "bytes": answer["bytes"], "kib": watch.peak_kib,
+              "noted": noted, "changed": changed, "new": new,
+              "highestmodseq": answer["highestmodseq"], "vanished": answer["vanished"],
+              "select_fetches": steps[2]["fetches"] if len(steps) > 2 else None,
+              "new_fetches": steps[3]["fetches"] if len(steps) > 3 else None,
+              "steps": [{key: step[key] for key in ("command", "outcome", "seconds", "bytes",
+                                                     "fetches")} for step in steps]}
+    fault = check_resync(answer, changed, new)
+    if fault:
+        result["fault"] = "%s (took %s, %d bytes)" % (fault, format_seconds(answer["seconds"]),
+                                                     answer["bytes"])
+    else:
+        result["seconds"] = answer["seconds"]
+    return result
 
 
 # ---------------------------------------------------------------------------------------------
@@ -740,6 +993,16 @@ def measure_server(server, client, folders, args):
             results["select_" + name] = run(["SELECT " + name], [0])[0]
             results["uid_flags_" + name] = run(["SELECT " + name, "UID FETCH 1:* (UID FLAGS)"],
                                                [1], count)[0]
+
+    log("  resynchronisation with QRESYNC: a copy of '%s'" % RESYNC_SOURCE)
+    # CONDSTORE and QRESYNC are the plug-in's extended mode's, as STARTTLS is.
+    if exact:
+        server.set("Extended", 1)
+    try:
+        results["resync"] = measure_resync(server, client, args.limit)
+    finally:
+        if exact:
+            server.set("Extended", 0)
     return results
 
 
@@ -755,6 +1018,8 @@ OPERATIONS = [
     ("restart", "  the same after a restart of the server", "time"),
     ("bodystructure", "FETCH 1:* BODYSTRUCTURE, {INBOX:,}", "time"),
     ("store", "STORE 1:* +FLAGS (\\Seen), {mark:,} unread", "time"),
+    ("resync", "resync (QRESYNC), {few:,}: %d changed, %d new" % (RESYNC_CHANGED, RESYNC_NEW),
+     "time"),
     ("download", "UID FETCH 1:* BODY.PEEK[], {large_mb:,.0f} MB", "rate"),
     ("download_tls", "  the same over TLS (STARTTLS, read by Python's ssl)", "rate"),
     ("sessions", "session loop, {clients} clients: sessions/s", "rate"),
@@ -764,8 +1029,9 @@ OPERATIONS = [
 ]
 SHORT = {"select": "SELECT", "uid_flags": "UID FLAGS", "envelope1": "ENVELOPE 1st",
          "envelope2": "ENVELOPE 2nd", "restart": "after restart",
-         "bodystructure": "BODYSTRUCTURE", "store": "STORE Seen", "download": "download",
-         "download_tls": "download TLS", "sessions": "sessions/s", "p50": "p50", "p99": "p99"}
+         "bodystructure": "BODYSTRUCTURE", "store": "STORE Seen", "resync": "QRESYNC",
+         "download": "download", "download_tls": "download TLS", "sessions": "sessions/s",
+         "p50": "p50", "p99": "p99"}
 # The lines of how the cost grows, after the others: per operation, one line per folder.
 SCALED = [("select", "SELECT"), ("uid_flags", "UID FETCH 1:* (UID FLAGS)")]
 
@@ -819,6 +1085,14 @@ def per_message(result, count):
     if not result or "seconds" not in result:
         return "-"
     return ("~" if result.get("estimated") else "") + "%.2f us" % (result["seconds"] / count * 1e6)
+
+
+def resync_bytes(result):
+    """The bytes of the resynchronisation's timed session, with its FETCH responses."""
+    counts = ["-" if result[key] is None else result[key]
+              for key in ("select_fetches", "new_fetches")]
+    return "%s (FETCH responses: %s to the SELECT, %s to the UID FETCH)" % (
+        format(result["bytes"], ","), counts[0], counts[1])
 
 
 def format_seconds(s):
@@ -908,6 +1182,11 @@ def report(ours, theirs, loopback, folders, dovecot_version, args):
                              for name in SCALING]
                     parts.append("%s %s" % (who, " / ".join(times)))
             lines.append("  %s: %s" % (label, "; ".join(parts)))
+    resync = [(who, results["resync"]) for who, results in (("ours", ours), ("Dovecot", theirs))
+              if results is not None and "bytes" in results.get("resync", {})]
+    if resync:
+        lines.append("Resync (QRESYNC): bytes received from connect to the last FETCH: " +
+                     "; ".join("%s %s" % (who, resync_bytes(r)) for who, r in resync))
     for note in notes:
         lines.append("note: " + note)
     if ours is not None:
@@ -1087,6 +1366,7 @@ def main():
                                                        folders, args)
             finally:
                 server.stop()
+                server.drop_folder(RESYNC)
         text, chart = report(measured["ours"], measured.get("Dovecot"), loopback, folders,
                              dovecot_version, args)
         log("")
