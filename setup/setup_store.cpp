@@ -262,6 +262,16 @@ std::string ReadString(const char* key, const std::string& settings) {
 
 }  // namespace
 
+std::string SetupStore::LogFile() const {
+    if (platform::ProfileInt(kSection, "Log", 1, SettingsPath().c_str()) == 0)
+        return std::string();
+    const std::string file = ReadString("LogFile", SettingsPath());
+    if (file.empty())
+        return directory_ + "Imap4.log";
+    const bool absolute = file[0] == '/' || file[0] == '\\' || (file.size() > 1 && file[1] == ':');
+    return absolute ? file : directory_ + file;
+}
+
 std::string SetupStore::TlsCert() const {
     return ReadString("TlsCert", SettingsPath());
 }

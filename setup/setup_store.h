@@ -46,6 +46,9 @@ class SetupStore {
 
     // TLS: "TlsCert" and "TlsKey" as written (empty when unset), "TlsPort" and "RequireTls"
     // (default 0 each).
+    // The server's log as it reads the keys: the file ("LogFile", relative to the mailbox
+    // directory, default "Imap4.log"), or empty when "Log" is 0.
+    std::string LogFile() const;
     std::string TlsCert() const;
     std::string TlsKey() const;
     unsigned TlsPort() const;

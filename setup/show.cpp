@@ -30,6 +30,8 @@ bool ShowStore(const SetupStore& store, std::string* error) {
                 : store.Extended() != 0
                     ? " (LOGIN over TLS only)"
                     : " (no effect: it needs Extended 1, the exact mode has no TLS)");
+    const std::string log = store.LogFile();
+    std::printf("  Log         %s\n", log.empty() ? "(off)" : log.c_str());
     std::printf("Users (%s):\n", store.PasswordPath().c_str());
     if (users.empty())
         std::printf("  (none)\n");

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/ascii.h"
+#include "base/event_log.h"
 #include "imap/command_table.h"
 #include "imap/fetch_message.h"
 #include "imap/message_set.h"
@@ -111,7 +112,12 @@ uint32_t Session::CommandLimit() const {
     return limit;
 }
 
+void Session::Log(const std::string& text) const {
+    EventLog::Shared().Write(settings.connectionNumber, settings.peerAddress, text);
+}
+
 void Session::RunLine(const char* line) {
+    ++commandCount;
     // Most lines end without a literal: they are parsed where they lie, in either mode.
     if (mode == Mode::kExact ||
         !FindLiteralMarker(line, static_cast<int>(std::strlen(line))).present) {
@@ -218,6 +224,7 @@ void Session::RefuseLiteral(const LiteralMarker& m) {
         return;
     if (!m.valid) {
         // Bytes are on their way, but how many is not known: nothing after them can be trusted.
+        SetEndReason("limit: a literal without a valid size");
         channel.EndAfterAnswer();
         return;
     }
@@ -255,11 +262,14 @@ void Session::DropCommandRest(const Text& tailOfCutLine) {
         const LiteralMarker m = FindLiteralMarker(tail.c_str(), tail.Length());
         if (!m.present || m.synchronizing) {
             // The command ends here (a client waiting for a continuation gets none).
-            if (m.present && !m.valid)
+            if (m.present && !m.valid) {
+                SetEndReason("limit: a literal without a valid size");
                 channel.EndAfterAnswer();
+            }
             return;
         }
         if (!m.valid) {
+            SetEndReason("limit: a literal without a valid size");
             channel.EndAfterAnswer();
             return;
         }

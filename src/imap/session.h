@@ -7,6 +7,7 @@
 #ifndef ORV_IMAP_SESSION_H_
 #define ORV_IMAP_SESSION_H_
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,8 +46,9 @@ struct SessionSettings {
     // and the connection closed after this many (0: never). See LoginThrottle.
     uint32_t loginFailureDelayMs = 0;
     uint32_t maxLoginFailures = 0;
-    std::string peerAddress;  // the client's address, "" when unknown
-    bool requireTls = false;  // extended mode: LOGIN only once TLS is on
+    std::string peerAddress;        // the client's address, "" when unknown
+    uint32_t connectionNumber = 0;  // the connection's number in the server's log
+    bool requireTls = false;        // extended mode: LOGIN only once TLS is on
 };
 
 class Session : public Output {
@@ -143,6 +145,14 @@ class Session : public Output {
     void Pause(uint32_t ms);
     // Closes the selected folder and returns to the authenticated state.
     void Deselect();
+    // Writes a line about this connection to the server's log (base/event_log.h).
+    void Log(const std::string& text) const;
+    // Why the connection ends, for its last line in the log, when the session knows it
+    // (logout, a limit); the first reason given holds.
+    void SetEndReason(const char* reason) {
+        const char* none = nullptr;
+        endReason.compare_exchange_strong(none, reason);
+    }
     // For a literal that is refused: a client that waits for the continuation sends nothing
     // more; the bytes of one that does not wait are read and dropped with the rest of the
     // command, never run. After a marker without a valid size nothing can be trusted: the
@@ -170,7 +180,10 @@ class Session : public Output {
     // removed messages are told of by UID in VANISHED instead of EXPUNGE.
     bool condStore = false;
     bool qresync = false;
-    int loginFailures = 0;  // failed LOGINs on this connection
+    int loginFailures = 0;      // failed LOGINs on this connection
+    uint32_t commandCount = 0;  // command lines run
+    // Set on the connection's thread, or by the server's stop on another one.
+    std::atomic<const char*> endReason{nullptr};
     CommandLine command;
     const UserRecord* user = nullptr;
     std::unique_ptr<MailStore> store;

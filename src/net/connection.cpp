@@ -68,7 +68,10 @@ bool SendAll(Socket& s, const char* data, size_t len) {
 }  // namespace
 
 bool Connection::SendRaw(const char* data, size_t len) {
-    return tls_ == nullptr ? SendAll(*this, data, len) : SendTls(data, len);
+    const bool sent = tls_ == nullptr ? SendAll(*this, data, len) : SendTls(data, len);
+    if (sent)
+        bytesOut_ += len;
+    return sent;
 }
 
 bool Connection::SendRecords(const char* data, size_t len) {
@@ -179,6 +182,7 @@ bool Connection::SendFile(platform::FileHandle f, int64_t offset, uint64_t lengt
         }
         offset += sent;
         length -= static_cast<uint64_t>(sent);
+        bytesOut_ += static_cast<uint64_t>(sent);
     }
     return true;
 }

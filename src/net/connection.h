@@ -123,6 +123,13 @@ class Connection : public Socket {
     bool StartTls(const TlsContext& context);
     bool TlsActive() const { return tls_ != nullptr; }
     static constexpr uint32_t kTlsHandshakeMs = 30000;
+    // The handshake just completed (STARTTLS or the TLS port): protocol and cipher.
+    virtual void OnTlsStarted(const std::string& description) { (void)description; }
+
+    // What went through the connection so far: bytes from the client and to it (plain bytes,
+    // TLS records aside), counted on the connection's own thread.
+    uint64_t BytesIn() const { return bytesIn_; }
+    uint64_t BytesOut() const { return bytesOut_.load(); }
     // The platform's receive, decrypted when TLS is on: bytes, 0 when the peer closed, -1.
     int Receive(char* buf, int size, int flags) override;
 
@@ -198,6 +205,9 @@ class Connection : public Socket {
     // TLS: set under outMutex_, as the stop's BYE may be sent from another thread.
     bool implicitTls_ = false;
     std::unique_ptr<TlsEngine> tls_;
+
+    uint64_t bytesIn_ = 0;
+    std::atomic<uint64_t> bytesOut_{0};
     // Serialises the engine's calls with the sending of the records they make.
     std::mutex tlsMutex_;
 };

@@ -71,8 +71,10 @@ bool Connection::RunTlsHandshake() {
             if (!SendQueued())
                 return false;
         }
-        if (step == TlsEngine::kDone)
+        if (step == TlsEngine::kDone) {
+            OnTlsStarted(tls_->Description());
             return true;
+        }
         if (step == TlsEngine::kFailed)
             return false;
         const auto left =
@@ -95,8 +97,12 @@ bool Connection::RunTlsHandshake() {
 }
 
 int Connection::Receive(char* buf, int size, int flags) {
-    if (tls_ == nullptr)
-        return Socket::Receive(buf, size, flags);
+    if (tls_ == nullptr) {
+        const int n = Socket::Receive(buf, size, flags);
+        if (n > 0)
+            bytesIn_ += static_cast<uint64_t>(n);
+        return n;
+    }
     char records[kRecordBlock];
     for (;;) {
         int n;
@@ -106,8 +112,10 @@ int Connection::Receive(char* buf, int size, int flags) {
             // Reading may queue records of its own (an answer to the client's key update).
             SendQueued();
         }
-        if (n > 0)
+        if (n > 0) {
+            bytesIn_ += static_cast<uint64_t>(n);
             return n;
+        }
         if (n == TlsEngine::kClosed)
             return 0;
         if (n != TlsEngine::kNeedInput)

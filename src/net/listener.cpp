@@ -1,5 +1,9 @@
 #include "net/listener.h"
 
+#include <string>
+
+#include "base/event_log.h"
+
 SessionList::~SessionList() {
     platform::CriticalSectionLock hold(listLock_);
     Node* node = first_;
@@ -55,6 +59,12 @@ uint32_t Listener::AcceptThread(void* param) {
         // Out of descriptors or memory, or another failure that may pass: the connections
         // already listed go on, and accepting resumes after a pause, so a shortage that
         // makes every accept fail at once does not keep a core busy.
+        EventLog::Shared().Write(
+            0, "-",
+            std::string("error: accepting a connection failed (") +
+                (failure == platform::AcceptFailure::kResources ? "out of descriptors or memory"
+                                                                : "a network error") +
+                "); trying again in " + std::to_string(kAcceptPauseMs) + " ms");
         self->PauseAccepting();
     }
     self->CloseAllSessions();

@@ -208,6 +208,16 @@ int TlsEngine::ReadPlain(char* buf, int size) {
     return kBroken;
 }
 
+std::string TlsEngine::Description() const {
+    const SSL* ssl = static_cast<const SSL*>(ssl_);
+    if (ssl == nullptr || !established_)
+        return std::string();
+    std::string out(SSL_get_version(ssl));
+    out += ' ';
+    out += SSL_CIPHER_get_name(SSL_get_current_cipher(ssl));
+    return out;
+}
+
 bool TlsEngine::HasPendingInput() const {
     if (ssl_ == nullptr || failed_)
         return false;

@@ -53,6 +53,8 @@ class TlsEngine {
     // Takes the handshake as far as the received records allow.
     Step Handshake();
     bool Established() const { return established_; }
+    // Once established: the protocol and cipher agreed, as "TLSv1.3 TLS_AES_256_GCM_SHA384".
+    std::string Description() const;
     // Plain bytes from the received records: a count > 0, kNeedInput, kClosed or kBroken.
     int ReadPlain(char* buf, int size);
     // Whether plain bytes, or records not yet decoded, are waiting.

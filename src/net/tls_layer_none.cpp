@@ -31,6 +31,10 @@ int TlsEngine::ReadPlain(char*, int) {
     return kBroken;
 }
 
+std::string TlsEngine::Description() const {
+    return std::string();
+}
+
 bool TlsEngine::HasPendingInput() const {
     return false;
 }

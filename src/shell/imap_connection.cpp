@@ -1,5 +1,7 @@
 #include "shell/imap_connection.h"
 
+#include <string>
+
 #include "store/settings.h"
 
 ImapConnection::ImapConnection(Listener* owner, platform::SocketHandle handle,
@@ -31,11 +33,26 @@ void ImapConnection::OnLine(const char* line, bool cut) {
 }
 
 void ImapConnection::OnInputTimeout() {
+    session_.SetEndReason("timeout");
     Send(Session::kTimeoutLine);
     MarkClosing();
 }
 
 void ImapConnection::Shutdown() {
+    session_.SetEndReason("stop");
     Send(Session::kStopLine);
     MarkClosing();
+}
+
+void ImapConnection::OnTlsStarted(const std::string& description) {
+    session_.Log("TLS started: " + description);
+}
+
+void ImapConnection::OnEnd() {
+    const char* reason = session_.endReason.load();
+    session_.Log(std::string("disconnected: ") + (reason != nullptr ? reason : "client closed") +
+                 "; " + std::to_string(session_.commandCount) + " commands, " +
+                 std::to_string(BytesIn()) + " bytes in, " + std::to_string(BytesOut()) +
+                 " bytes out");
+    Connection::OnEnd();
 }

@@ -4,6 +4,8 @@
 #ifndef ORV_SHELL_IMAP_CONNECTION_H_
 #define ORV_SHELL_IMAP_CONNECTION_H_
 
+#include <string>
+
 #include "imap/client_channel.h"
 #include "imap/session.h"
 #include "net/connection.h"
@@ -25,6 +27,9 @@ class ImapConnection : public Connection {
     void OnInputTimeout() override;
     // The server's stop: the goodbye line, after the answer being written.
     void Shutdown() override;
+    // The log's lines of TLS started and of the end, with its reason and counts.
+    void OnTlsStarted(const std::string& description) override;
+    void OnEnd() override;
 
     Session& session() { return session_; }
 

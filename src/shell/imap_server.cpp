@@ -1,9 +1,11 @@
 #include "shell/imap_server.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <string>
 
+#include "base/event_log.h"
 #include "base/file.h"
 #include "net/connection.h"
 #include "net/tls_layer.h"
@@ -44,10 +46,38 @@ bool ReadSmallFile(const Text& path, std::string* out) {
     return size == 0 || file.Read(&(*out)[0], static_cast<uint32_t>(size)) == size;
 }
 
-// A start-up problem that does not stop the server, on the standard error like the host's.
+// A start-up problem that does not stop the server, on the standard error like the host's,
+// and in the log.
 void Report(const std::string& message) {
     std::fprintf(stderr, "OrvImapS: %s\n", message.c_str());
     std::fflush(stderr);
+    EventLog::Shared().Write(0, "-", "error: " + message);
+}
+
+// The numbers of the log's connection lines; 0 is the server itself.
+std::atomic<uint32_t> connectionNumbers{0};
+
+// The settings a person reading the log wants at the start: port, mode, TLS, limits.
+std::string StartLine(uint16_t port, bool extended, bool tls, uint16_t tlsPort, bool requireTls,
+                      const ServerLimits& limits) {
+    std::string line = "started: port " + std::to_string(port) + ", " +
+                       (extended ? "extended" : "exact") + " mode, ";
+    if (!tls)
+        line += "TLS off";
+    else
+        line += std::string("STARTTLS") +
+                (tlsPort != 0 ? ", TLS port " + std::to_string(tlsPort) : std::string()) +
+                (requireTls ? ", TLS required for LOGIN" : "");
+    line += limits.maxConnections != 0
+                ? "; at most " + std::to_string(limits.maxConnections) + " connections"
+                : std::string("; any number of connections");
+    line += limits.maxLoginFailures != 0
+                ? ", closed after " + std::to_string(limits.maxLoginFailures) + " failed logins"
+                : std::string(", never closed for failed logins");
+    // 0: no time-out.
+    line += ", login timeout " + std::to_string(limits.loginTimeout) + " s, idle timeout " +
+            std::to_string(limits.idleTimeout) + " s";
+    return line;
 }
 
 }  // namespace
@@ -68,8 +98,13 @@ Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool impl
     // Read at each connection, like the other limits: a changed bound holds from the next one.
     MessageCache::Shared().SetLimit(limits.messageCacheSize);
     ListingCache::Shared().SetLimit(limits.listCacheSize);
+    const uint32_t number = ++connectionNumbers;
+    const std::string address = platform::PeerAddress(accepted.Handle());
     if (limits.maxConnections != 0 &&
         static_cast<uint32_t>(ServedConnectionCount.load()) >= limits.maxConnections) {
+        EventLog::Shared().Write(
+            number, address,
+            "refused: limit of " + std::to_string(limits.maxConnections) + " connections");
         // One connection too many: told goodbye and closed at once (on the TLS port there is
         // nobody to tell before the handshake).
         if (!implicitTls)
@@ -77,6 +112,8 @@ Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool impl
         accepted.Close();
         return nullptr;
     }
+    EventLog::Shared().Write(number, address,
+                             implicitTls ? "connected on the TLS port" : "connected");
     // The mode is read when the connection starts, like the folder-name mode. The TLS port
     // serves the extended mode only.
     SessionSettings settings;
@@ -87,7 +124,8 @@ Connection* ImapServer::MakeSession(Listener* owner, Socket& accepted, bool impl
     settings.maxCommandBytes = limits.maxLineLength;
     settings.loginFailureDelayMs = limits.loginFailureDelay;
     settings.maxLoginFailures = limits.maxLoginFailures;
-    settings.peerAddress = platform::PeerAddress(accepted.Handle());
+    settings.peerAddress = address;
+    settings.connectionNumber = number;
     settings.loginTimeoutMs =
         limits.loginTimeout > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : limits.loginTimeout * 1000;
     settings.idleTimeoutMs =
@@ -139,6 +177,8 @@ int ImapServer::StartFromSettings() {
     // first record of a name wins at LOGIN). No session points into the table now: sessions
     // exist only while the accept thread runs, and the stop that ended it (Listener::Stop, by
     // way of CloseAllSessions) returned only once every connection object was deleted.
+    // The log first, so what the start finds wrong is in it.
+    EventLog::Shared().Configure(ReadLogSettings(host_));
     users_->Clear();
     LoadPasswordFile(PasswordFilePath(host_).c_str(), users_);
     TlsSettings tls = ReadTlsSettings(host_);
@@ -148,8 +188,10 @@ int ImapServer::StartFromSettings() {
             "RequireTls=1 has no effect: it needs Extended=1 (the exact mode has no TLS, so "
             "LOGIN goes on in the clear)");
     LoadTls(tls);
-    if (!StartListening(port, ReadBacklog(host_)))
+    if (!StartListening(port, ReadBacklog(host_))) {
+        EventLog::Shared().Write(0, "-", "error: cannot listen on port " + std::to_string(port));
         return 0;
+    }
     // The TLS port serves the extended mode, so it opens only when that mode is on.
     if (tls_ != nullptr && tls.port != 0 && ReadExtended(host_) == 0)
         Report("the TLS port " + std::to_string(tls.port) + " stays closed: it needs Extended=1");
@@ -160,6 +202,11 @@ int ImapServer::StartFromSettings() {
             tlsPort_.reset();
         }
     }
+    const bool extended = ReadExtended(host_) != 0;
+    EventLog::Shared().Write(
+        0, "-",
+        StartLine(port, extended, extended && tls_ != nullptr, tlsPort_ != nullptr ? tls.port : 0,
+                  extended && requireTls_, ReadLimits(host_)));
     return 1;
 }
 
@@ -175,5 +222,6 @@ int ImapServer::Stop() {
     }
     // No connection is left: what the last ones learned goes to the folders' own files.
     FolderFacts::Shared().SaveAll();
+    EventLog::Shared().Write(0, "-", "stopped");
     return result;
 }

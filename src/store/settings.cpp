@@ -76,6 +76,22 @@ Text ReadPath(HostPort& host, const char* key, const char* settings) {
 
 }  // namespace
 
+LogSettings ReadLogSettings(HostPort& host) {
+    const Text path = SettingsPath(host);
+    LogSettings log;
+    log.on = platform::ProfileInt("Server", "Log", 1, path.c_str()) != 0;
+    Text file = ReadPath(host, "LogFile", path.c_str());
+    if (file.IsEmpty()) {
+        file = host.MailboxDirectory();
+        file.Append("Imap4.log");
+    }
+    log.path = file.c_str();
+    const uint32_t size = platform::ProfileInt("Server", "LogMaxSize", 10u << 20, path.c_str());
+    log.maxBytes = size < 4096 ? 4096 : size;
+    log.keep = static_cast<int>(platform::ProfileInt("Server", "LogKeep", 3, path.c_str()) % 100);
+    return log;
+}
+
 TlsSettings ReadTlsSettings(HostPort& host) {
     Text path = SettingsPath(host);
     TlsSettings tls;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/event_log.h"
 #include "base/text.h"
 #include "store/host_port.h"
 
@@ -65,5 +66,11 @@ struct TlsSettings {
     int required;      // "RequireTls", default 0: non-zero refuses LOGIN without TLS
 };
 TlsSettings ReadTlsSettings(HostPort& host);
+
+// The server's log (base/event_log.h), keys of section "Server": "Log", default 1 (0: no log);
+// "LogFile", default "Imap4.log" in the mailbox directory (a relative path is taken from
+// there); "LogMaxSize", bytes before the file is rotated, default 10 MiB (at least 4 KiB);
+// "LogKeep", old files kept, default 3.
+LogSettings ReadLogSettings(HostPort& host);
 
 #endif  // ORV_STORE_SETTINGS_H_

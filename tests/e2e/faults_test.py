@@ -1058,7 +1058,13 @@ class StoreHashCases:
         of UIDVALIDITY values in the settings file, which only grows, and, in extended mode
         only, a folder's own "Imap4.ini" made or changed to hold its lasting UIDVALIDITY (and the
         mark that it keeps a UID record) and nothing else, with the record "Imap4.uid" beside
-        it under that value. Returns the folders whose "Imap4.ini" was made."""
+        it under that value. Returns the folders whose "Imap4.ini" was made. The server's log
+        beside the settings is taken too, which must hold whole lines only."""
+        for found in (changes.added, changes.changed):
+            if "Imap4.log" in found:
+                found.remove("Imap4.log")
+                self.assertTrue(after["Imap4.log"].endswith(b"\r\n"))
+                self.assertNotIn(b"\n", after["Imap4.log"].replace(b"\r\n", b""))
         if "Imap4.ini" in changes.changed:
             changes.changed.remove("Imap4.ini")
             old, new = ini_entries(before["Imap4.ini"]), ini_entries(after["Imap4.ini"])

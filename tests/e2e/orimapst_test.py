@@ -18,12 +18,19 @@ class OrimapstTest(HostTestCase):
         self.assertIn("PortNo      143 (default)", out)
         self.assertIn("FolderName  1 (folder titles) (default)", out)
         self.assertIn("(none)", out)
+        # Where the server's log goes, as the server reads the keys.
+        self.assertIn("Log         %s\n" % os.path.join(self.mailbox.path, "Imap4.log"), out)
         self.mailbox.add_user("user1", "secret", "root1")
         self.assertEqual(self.mailbox.orimapst("set", "PortNo", "8143")[0], 0)
         self.assertEqual(self.mailbox.orimapst("set", "foldername", "0")[0], 0)
         rc, out, err = self.mailbox.orimapst("show")
         self.assertIn("PortNo      8143\n", out)
         self.assertIn("FolderName  0 (directory names)\n", out)
+        self.mailbox.set_server_key("LogFile", "logs/imap.log")
+        self.assertIn("Log         %s\n" % os.path.join(self.mailbox.path, "logs/imap.log"),
+                      self.orimapst_ok("show"))
+        self.mailbox.set_server_key("Log", 0)
+        self.assertIn("Log         (off)\n", self.orimapst_ok("show"))
         self.assertIn("user1  mail root root1", out)
         with open(self.mailbox.settings_path, "rb") as f:
             settings = f.read()

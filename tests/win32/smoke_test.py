@@ -258,6 +258,15 @@ class ServeTest(WineHostCase):
             self.assertIn(title, names)
         # Titles go out in modified UTF-7 only.
         self.assertEqual(names[FOLDER_TITLE], mutf7(FOLDER_TITLE))
+        # The log beside the settings, in the same lines as on Linux.
+        with open(os.path.join(self.mailbox, "Imap4.log"), "rb") as f:
+            lines = f.read().split(b"\r\n")
+        self.assertEqual(lines[-1], b"")
+        line = re.compile(rb"\A\d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d{4} #(\d+) (\S+) (.+)\Z")
+        events = [line.match(l).group(3) for l in lines[:-1]]
+        self.assertTrue(events[0].startswith(b"started: port %d, exact mode" % self.port), events)
+        for event in (b'login failed: user "demo": wrong password', b'login: user "demo"'):
+            self.assertIn(event, events)
 
     def test_select_and_fetch_flags_envelope_structure_and_japanese_body(self):
         s = self.session()

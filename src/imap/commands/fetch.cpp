@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/event_log.h"
 #include "imap/commands/commands.h"
 #include "imap/fetch_message.h"
 #include "imap/resync.h"
@@ -212,6 +213,8 @@ void FetchSet(Session& s, bool marksSeen, const FetchModifiers& modifiers = Fetc
     // What earlier runs of the host learned of the folder, the first time in this process.
     FolderFacts::Shared().Load(directoryPath);
     bool learned = false;
+    const bool readsFile = ReadsMessageFile(request);
+    int missing = 0;  // messages whose file could not be found or read
     auto serve = [&](MessageEntry& entry, int sequence, const TakenStamp* taken) {
         if (filter && entry.modSeq <= since)
             return;
@@ -224,6 +227,11 @@ void FetchSet(Session& s, bool marksSeen, const FetchModifiers& modifiers = Fetc
                                    s, marksSeen, &directory, taken);
         s.Send(")\r\n");
         folder.NoteServed(entry);
+        if (readsFile && entry.stampKey == 0 && missing++ == 0)
+            s.Log("error: message file " +
+                  EventLog::Quoted(entry.fileName.c_str(),
+                                   static_cast<size_t>(entry.fileName.Length())) +
+                  " cannot be read");
     };
     if (!ReadsMessageFile(request)) {
         // UIDs and flags only: nothing is learned or kept of a message, so none needs an entry.
@@ -258,6 +266,8 @@ void FetchSet(Session& s, bool marksSeen, const FetchModifiers& modifiers = Fetc
     }
     if (learned)
         FolderFacts::Shared().Learned(directoryPath);
+    if (missing > 1)
+        s.Log("error: " + std::to_string(missing) + " message files of the folder cannot be read");
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ void RunIdle(Session& s) {
         if (timeout != 0 &&
             std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(timeout)) {
             s.Send(Session::kTimeoutLine);
+            s.SetEndReason("timeout");
             s.channel.EndAfterAnswer();
             s.EndWithoutCompletion();
             return;

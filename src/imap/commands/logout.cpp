@@ -4,6 +4,7 @@
 
 void RunLogout(Session& s) {
     s.Send("* BYE Orvex IMAP4rev1 Server logging out\r\n");
+    s.SetEndReason("logout");
     s.channel.EndAfterAnswer();
     s.state = NotAuthenticated;
 }

@@ -20,6 +20,8 @@ void RunStartTls(Session& s) {
     }
     s.SendTagged(" OK Begin TLS negotiation now\r\n");
     // A failed handshake leaves nothing to talk over: the connection ends.
-    if (!s.channel.StartTls())
+    if (!s.channel.StartTls()) {
+        s.SetEndReason("TLS handshake failed");
         s.channel.EndAfterAnswer();
+    }
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "base/event_log.h"
 #include "imap/session.h"
 #include "platform/threads.h"
 #include "store/mailbox.h"
@@ -71,6 +72,9 @@ std::vector<uint32_t> DestinationUids(Session& s, const Text& folderPath, uint32
 void RefuseNotStored(Session& s, const Text& folderPath, const char* text) {
     Mailbox destination(s.host, s.user->mailRoot, folderPath);
     if (destination.Exists()) {
+        s.Log(std::string("error: the mail client stored nothing of ") + s.command.word.c_str() +
+              " into " +
+              EventLog::Quoted(folderPath.c_str(), static_cast<size_t>(folderPath.Length())));
         s.SendTagged(text);
     } else if (s.mode == Mode::kExact) {
         s.SendTagged(" NO No such folder.\r\n");
