@@ -2,8 +2,6 @@
 // as reading one byte per platform call, and a self-deleting temporary file.
 #include "base/file.h"
 
-#include <vector>
-
 #include <cstring>
 #include <string>
 
@@ -57,13 +55,6 @@ void File::SetReadAhead(uint32_t bytes) {
         delete[] buffer_;
     buffer_ = block;
     capacity_ = bytes;
-}
-
-int64_t File::Position() {
-    if (!IsOpen())
-        return -1;
-    const int64_t here = platform::SeekFile(handle_, 0, platform::kSeekCurrent);
-    return here < 0 ? -1 : here - static_cast<int64_t>(end_ - pos_);
 }
 
 int64_t File::Size() {
@@ -254,21 +245,4 @@ TempFile::~TempFile() {
     Close();
     if (!path_.IsEmpty())
         platform::DeleteFilePath(path_.c_str());
-}
-
-bool ReadInPieces(platform::FileHandle f, int64_t offset, uint64_t length,
-                  const std::function<bool(const char* piece, uint32_t size)>& take) {
-    // On the heap: the calls come on connection threads, whose stacks may be small.
-    std::vector<char> piece(64 * 1024);
-    while (length > 0) {
-        uint32_t got = 0;
-        const uint32_t want = length < piece.size() ? static_cast<uint32_t>(length)
-                                                    : static_cast<uint32_t>(piece.size());
-        if (!platform::ReadFileAt(f, offset, piece.data(), want, &got) || got == 0 ||
-            !take(piece.data(), got))
-            return false;
-        offset += got;
-        length -= got;
-    }
-    return true;
 }

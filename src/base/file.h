@@ -8,7 +8,6 @@
 #define ORV_BASE_FILE_H_
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "base/text.h"
@@ -58,8 +57,6 @@ class File {
     void AppendRest(std::string* out);
     // The file's size in bytes, or -1; the read position is kept.
     int64_t Size();
-    // The read position: the offset of the next byte Read or ReadLine gives, or -1.
-    int64_t Position();
     // From now on reads ahead in blocks of this many bytes (at least 4 KiB, at most 1 MiB): a
     // reader of the whole file sets about its size, so it arrives in few platform reads.
     void SetReadAhead(uint32_t bytes);
@@ -107,10 +104,5 @@ class TempFile : public File {
   private:
     Text path_;
 };
-
-// Reads length bytes of the open file f from offset, 64 KiB at a time, and hands each piece to
-// take. False when the file ends first, a read fails, or take returns false.
-bool ReadInPieces(platform::FileHandle f, int64_t offset, uint64_t length,
-                  const std::function<bool(const char* piece, uint32_t size)>& take);
 
 #endif  // ORV_BASE_FILE_H_

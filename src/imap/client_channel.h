@@ -6,7 +6,6 @@
 
 #include <cstdint>
 
-#include "base/file.h"
 #include "base/text.h"
 
 class ClientChannel {
@@ -15,15 +14,6 @@ class ClientChannel {
 
     // Queues bytes for the client (len < 0: up to the NUL). -1 when the connection is dead.
     virtual int Queue(const char* data, int len) = 0;
-    // Queues length bytes of the open file f from offset (a message body sent from its file).
-    // False when the file ended first or the connection failed; a transport that sends
-    // straight from the file then ends the connection, as the bytes were promised. Here a
-    // piece at a time through Queue.
-    virtual bool QueueFile(platform::FileHandle f, int64_t offset, uint64_t length) {
-        return ReadInPieces(f, offset, length, [this](const char* piece, uint32_t size) {
-            return Queue(piece, static_cast<int>(size)) >= 0;
-        });
-    }
     // The next input bytes after the current command line (a literal, IDLE's DONE): pending
     // output is written before any wait. The count, or <= 0 when the connection ended.
     virtual int ReadInput(char* buf, int size) = 0;

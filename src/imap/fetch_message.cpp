@@ -114,25 +114,7 @@ FileCheck CheckFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
     return check;
 }
 
-// Opens the message file to send its body from there: only when the open file is still the
-// version checked (its stamp), so the body's length and the file's bytes agree.
-void OpenPlainBody(const FileCheck& file, int64_t start, FetchedMessage* m) {
-    platform::FileHandle f =
-        platform::OpenFile(file.path.c_str(), platform::kAccessRead, platform::kOpenExisting);
-    platform::FileStamp now;
-    if (f == platform::kInvalidFile)
-        return;
-    if (!platform::OpenFileStamp(f, &now) || now != file.stamp) {
-        platform::CloseFile(f);
-        return;
-    }
-    m->bodyFile = f;
-    m->bodyStart = start;
-    m->bodyLength = static_cast<uint64_t>(file.stamp.size - start);
-}
-
-// Loads what the request needs; true when the cache learned something the folder's own file
-// keeps.
+// Loads what the request needs; true when the cache learned something new.
 bool LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, const Text& folderPath,
                  const FetchRequest& request, const FileCheck& file, FetchedMessage* m) {
     const Mode mode = request.mode();
@@ -141,34 +123,19 @@ bool LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
     MessageCache& cache = MessageCache::Shared();
     const int form = CacheForm(request);
     MessageFacts known;
-    // A body wanted only within the whole message, in the exact form, not loaded yet: when it
-    // is known to be the file's own bytes, it is sent from the file.
-    const bool fromFile =
-        mode == Mode::kExact && request.BodyOnlyInWhole() && entry.bodyText.IsEmpty() && file.have;
     // Only what the entry does not hold already is asked of the cache.
     const int wanted =
         (request.NeedsSize() && entry.clientSize == 0 ? MessageCache::kSize : 0) |
         (request.NeedsEnvelope() && (mode != Mode::kExact || entry.envelope.IsEmpty())
              ? MessageCache::kEnvelope
              : 0) |
-        (request.NeedsMimeStructure() ? MessageCache::kStructure : 0) |
-        (fromFile ? MessageCache::kPlainBody : 0);
+        (request.NeedsMimeStructure() ? MessageCache::kStructure : 0);
     if (file.have && wanted != 0)
         cache.Find(file.path, form, file.stamp, &known, wanted);
     MessageFacts learned;
-    if (fromFile && known.plainBody >= 0 && known.plainBody <= file.stamp.size)
-        OpenPlainBody(file, known.plainBody, m);
 
-    if (m->bodyFile != platform::kInvalidFile) {
-        LoadHeader(host, entry, mailRoot, folderPath, true, quiet);
-    } else if (request.NeedsHeaderText() && request.NeedsBodyText()) {
-        // Told where a plain body begins, the cache can send it from the file next time.
-        int64_t plainBody = -1;
-        LoadPolicy told = quiet;
-        if (fromFile)
-            told.plainBody = &plainBody;
-        LoadMessage(host, entry, mailRoot, folderPath, true, told);
-        learned.plainBody = plainBody;
+    if (request.NeedsHeaderText() && request.NeedsBodyText()) {
+        LoadMessage(host, entry, mailRoot, folderPath, true, quiet);
     } else if (request.NeedsHeaderText()) {
         LoadHeader(host, entry, mailRoot, folderPath, true, quiet);
     } else if (request.NeedsBodyText()) {
@@ -178,9 +145,6 @@ bool LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
         const bool knew = entry.clientSize != 0 || known.clientSize != 0;
         if (entry.clientSize == 0)
             entry.clientSize = known.clientSize;
-        if (entry.clientSize == 0 && m->bodyFile != platform::kInvalidFile)
-            entry.clientSize = static_cast<uint32_t>(
-                static_cast<uint64_t>(entry.headerText.Length()) + 2u + m->bodyLength);
         m->size = MessageSize(host, entry, mailRoot, folderPath, quiet);
         if (!knew)
             learned.clientSize = m->size;
@@ -220,15 +184,11 @@ bool LoadChecked(HostPort& host, MessageEntry& entry, const Text& mailRoot, cons
         m->whole.append("\r\n");
         m->whole.append(body.c_str(), static_cast<size_t>(body.Length()));
     }
-    if (!file.have)
+    if (!file.have ||
+        (learned.clientSize == 0 && learned.envelope.IsEmpty() && learned.structure.IsEmpty()))
         return false;
-    // Where a plain body begins is kept for the process only: the folder's own file is not
-    // written again for it.
-    const bool kept =
-        learned.clientSize != 0 || !learned.envelope.IsEmpty() || !learned.structure.IsEmpty();
-    if (kept || learned.plainBody >= 0)
-        cache.Add(file.path, form, file.stamp, learned);
-    return kept;
+    cache.Add(file.path, form, file.stamp, learned);
+    return true;
 }
 
 }  // namespace

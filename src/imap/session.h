@@ -79,9 +79,6 @@ class Session : public Output {
     // Output: the handlers' and renderers' bytes go to the client.
     void Write(const char* data, int len = -1) override { channel.Queue(data, len); }
     bool Closing() const override { return channel.Closing(); }
-    bool WriteFileBytes(platform::FileHandle f, int64_t offset, uint64_t length) override {
-        return channel.QueueFile(f, offset, length);
-    }
     void Send(const char* data, int len = -1) { channel.Queue(data, len); }
     void SendNumber(int32_t n) { WriteNumber(n); }
 

@@ -157,36 +157,6 @@ void Connection::Flush() {
         out_.swap(pending);
 }
 
-bool Connection::SendFile(platform::FileHandle f, int64_t offset, uint64_t length) {
-    Flush();
-    std::vector<char> block;
-    while (length > 0) {
-        const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(length, 1u << 30));
-        int sent = -1;
-        if (tls_ == nullptr) {
-            sent = platform::SendFileBytes(Handle(), f, offset, want);
-        } else {
-            block.resize(256 * 1024);
-            uint32_t got = 0;
-            if (platform::ReadFileAt(f, offset, block.data(),
-                                     std::min<uint32_t>(want, static_cast<uint32_t>(block.size())),
-                                     &got) &&
-                got > 0 && SendTls(block.data(), got)) {
-                sent = static_cast<int>(got);
-            }
-        }
-        if (sent <= 0) {
-            // A literal cut short cannot be mended: the client must see the connection end.
-            ForceClose();
-            return false;
-        }
-        offset += sent;
-        length -= static_cast<uint64_t>(sent);
-        bytesOut_ += static_cast<uint64_t>(sent);
-    }
-    return true;
-}
-
 int Connection::Close() {
     if (!OnOwnThread()) {
         std::lock_guard<std::mutex> hold(outMutex_);

@@ -20,7 +20,6 @@
 
 #include "base/text.h"
 #include "net/socket.h"
-#include "platform/files.h"
 #include "platform/threads.h"
 
 class Listener;
@@ -103,12 +102,6 @@ class Connection : public Socket {
     int WaitForInput(uint32_t timeoutMs);
     // Writes the collected output now.
     void Flush();
-    // From the connection's own thread, during an answer: sends length bytes of the open file
-    // f from offset after what was collected before them, straight from the file where the
-    // system can, through TLS in pieces when it is on. The bytes were promised to the client
-    // (a literal's count): when the file ends before them, or the connection fails, the
-    // connection is closed and false returned.
-    bool SendFile(platform::FileHandle f, int64_t offset, uint64_t length);
 
     // Forces the socket closed even while a command is being answered (a stop that cannot
     // wait any longer).

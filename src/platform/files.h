@@ -84,8 +84,6 @@ struct FileStamp {
 // The stamp of the file at path, without reading it (any thread). 1 on success; 0 when there
 // is no such file, it is a directory, or the system cannot tell.
 int FileStampOf(const char* path, FileStamp* out);
-// The stamp of an open file, as FileStampOf gives it for its path. 1 on success, 0 on failure.
-int OpenFileStamp(FileHandle f, FileStamp* out);
 namespace notices {
 struct Watched;
 }

@@ -216,15 +216,6 @@ int FileLastWriteTime(FileHandle f, SystemTime* out) {
     return CalendarTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, out);
 }
 
-int OpenFileStamp(FileHandle f, FileStamp* out) {
-    if (f < 0 || out == nullptr)
-        return 0;
-    struct stat st;
-    if (fstat(ToFd(f), &st) != 0)
-        return 0;
-    return StampOfStat(st, out);
-}
-
 int FileStampOf(const char* path, FileStamp* out) {
     if (path == nullptr || out == nullptr)
         return 0;

@@ -223,16 +223,9 @@ int FileStampOf(const char* path, FileStamp* out) {
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
-    const int got = OpenFileStamp(reinterpret_cast<FileHandle>(h), out);
-    CloseHandle(h);
-    return got;
-}
-
-int OpenFileStamp(FileHandle f, FileStamp* out) {
-    if (f == kInvalidFile || out == nullptr)
-        return 0;
     BY_HANDLE_FILE_INFORMATION info;
-    const BOOL got = GetFileInformationByHandle(ToHandle(f), &info);
+    const BOOL got = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
     if (!got || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return 0;
     out->size =

@@ -12,8 +12,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/files.h"
-
 namespace platform {
 
 using SocketHandle = int32_t;
@@ -61,11 +59,6 @@ int RecvSocket(SocketHandle s, char* buf, int len, int flags);
 // Sends up to len bytes with one OS call; a partial count is returned as it is. -1 on error.
 // Never raises a signal when the peer has gone.
 int SendSocket(SocketHandle s, const char* buf, int len, int flags);
-// Sends up to len bytes of the open file f from byte offset, without copying them through the
-// caller, where the system can (sendfile on Linux; elsewhere a read and a send). A partial
-// count is returned as it is; 0 when the file ends at offset; -1 on error. Never raises a
-// signal when the peer has gone.
-int SendFileBytes(SocketHandle s, FileHandle f, int64_t offset, uint32_t len);
 // Waits up to timeoutMs for the socket to become readable (data, or the peer's close).
 // 1 when readable, 0 on time-out, -1 on error or when the handle is (or gets) closed.
 int WaitReadable(SocketHandle s, uint32_t timeoutMs);

@@ -6,12 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
-#if defined(__linux__)
-#include <sys/sendfile.h>
-#endif
 #include <unistd.h>
 
 #include <atomic>
@@ -19,7 +14,6 @@
 #include <climits>
 #include <mutex>
 #include <unordered_map>
-#include <vector>
 
 #include "platform/socket_table.h"
 #include "platform/sockets.h"
@@ -237,50 +231,6 @@ int SendSocket(SocketHandle s, const char* buf, int len, int flags) {
         n = send(use.fd(), buf, static_cast<size_t>(len), flags | kNoSignal);
     } while (n < 0 && errno == EINTR);
     return n < 0 ? -1 : static_cast<int>(n);
-}
-
-int SendFileBytes(SocketHandle s, FileHandle f, int64_t offset, uint32_t len) {
-    if (f < 0 || offset < 0)
-        return -1;
-    SocketUse use(s);
-    if (!use.ok())
-        return -1;
-#if defined(__linux__)
-    // sendfile has no flag against SIGPIPE: the signal is held back on this thread for the
-    // call, and one it raised is taken before the thread's mask is restored, so a client
-    // that went away never ends the host's process.
-    sigset_t pipe, before;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, &before);
-    off_t at = static_cast<off_t>(offset);
-    ssize_t n;
-    do {
-        n = sendfile(use.fd(), static_cast<int>(f), &at, len);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0 && errno == EPIPE && !sigismember(&before, SIGPIPE)) {
-        const timespec now = {0, 0};
-        while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    return n < 0 ? -1 : static_cast<int>(n);
-#else
-    // On the heap: connection threads may have small stacks.
-    std::vector<char> block(64 * 1024);
-    const uint32_t want = len < block.size() ? len : static_cast<uint32_t>(block.size());
-    ssize_t got;
-    do {
-        got = pread(static_cast<int>(f), block.data(), want, static_cast<off_t>(offset));
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0)
-        return got < 0 ? -1 : 0;
-    ssize_t n;
-    do {
-        n = send(use.fd(), block.data(), static_cast<size_t>(got), kNoSignal);
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? -1 : static_cast<int>(n);
-#endif
 }
 
 int WaitReadable(SocketHandle s, uint32_t timeoutMs) {

@@ -14,7 +14,6 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 #include "platform/socket_table.h"
 #include "platform/sockets.h"
@@ -203,19 +202,6 @@ int SendSocket(SocketHandle s, const char* buf, int len, int flags) {
         return -1;
     const int n = send(use.os(), buf, len, flags);
     return n == SOCKET_ERROR ? -1 : n;
-}
-
-int SendFileBytes(SocketHandle s, FileHandle f, int64_t offset, uint32_t len) {
-    // A read and a send: the system's own file sending is not in version 1.1 of the sockets.
-    // On the heap: connection threads may have small stacks.
-    std::vector<char> block(64 * 1024);
-    const uint32_t want = len < block.size() ? len : static_cast<uint32_t>(block.size());
-    uint32_t got = 0;
-    if (!ReadFileAt(f, offset, block.data(), want, &got))
-        return -1;
-    if (got == 0)
-        return 0;
-    return SendSocket(s, block.data(), static_cast<int>(got), 0);
 }
 
 int WaitReadable(SocketHandle s, uint32_t timeoutMs) {

@@ -25,42 +25,33 @@ void WriteLiteral(Output& out, const Text& value) {
     WriteLiteral(out, value.c_str(), value.Length());
 }
 
-// The body's length: the entry's text, or the stretch of the file it is sent from.
-uint64_t BodyLength(const FetchedMessage& m) {
-    return m.bodyFile != platform::kInvalidFile ? m.bodyLength
-                                                : static_cast<uint64_t>(m.entry.bodyText.Length());
-}
-
-// The byte count of the whole message in client form.
-uint64_t WholeLength(const FetchedMessage& m) {
-    return static_cast<uint64_t>(m.entry.headerText.Length()) + 2u + BodyLength(m);
-}
-
 // Writes the bytes [origin, origin + length) of the whole message in client form (header,
-// CR LF, body) as one literal, piece by piece, so the message is never copied into one text;
-// a body kept in its file goes from there.
-void WriteWholeMessage(Output& out, const FetchedMessage& m, uint64_t origin, uint64_t length) {
+// CR LF, body) as one literal, piece by piece, so the message is never copied into one text.
+void WriteWholeMessage(Output& out, const MessageEntry& entry, uint64_t origin, uint64_t length) {
     if (length == 0)
         return;
     out.Write(" {");
     out.WriteUnsigned(static_cast<uint32_t>(length));
     out.Write("}\r\n");
-    const MessageEntry& entry = m.entry;
     const char* pieces[3] = {entry.headerText.c_str(), "\r\n", entry.bodyText.c_str()};
-    const uint64_t sizes[3] = {static_cast<uint64_t>(entry.headerText.Length()), 2, BodyLength(m)};
+    const uint64_t sizes[3] = {static_cast<uint64_t>(entry.headerText.Length()), 2,
+                               static_cast<uint64_t>(entry.bodyText.Length())};
     for (int i = 0; i < 3 && length > 0; ++i) {
         if (origin >= sizes[i]) {
             origin -= sizes[i];
             continue;
         }
         const uint64_t take = sizes[i] - origin < length ? sizes[i] - origin : length;
-        if (i == 2 && m.bodyFile != platform::kInvalidFile)
-            out.WriteFileBytes(m.bodyFile, m.bodyStart + static_cast<int64_t>(origin), take);
-        else
-            out.Write(pieces[i] + origin, static_cast<int>(take));
+        out.Write(pieces[i] + origin, static_cast<int>(take));
         length -= take;
         origin = 0;
     }
+}
+
+// The byte count of the whole message in client form.
+uint64_t WholeLength(const MessageEntry& entry) {
+    return static_cast<uint64_t>(entry.headerText.Length()) + 2u +
+           static_cast<uint64_t>(entry.bodyText.Length());
 }
 
 // The index just past the line that starts at start: after its LF, or the end of the text.
@@ -111,14 +102,14 @@ Text HeaderSection(const FetchItem& item, const Text& header, Mode mode) {
 
 // Writes count bytes of the whole message from byte origin (fewer when it ends sooner),
 // computed wide so that no origin or count can reach outside the text.
-void WritePartial(Output& out, const FetchedMessage& m, uint32_t origin, uint32_t count) {
-    const uint64_t total = WholeLength(m);
+void WritePartial(Output& out, const MessageEntry& entry, uint32_t origin, uint32_t count) {
+    const uint64_t total = WholeLength(entry);
     if (origin >= total)
         return;
     uint64_t length = total - origin;
     if (count < length)
         length = count;
-    WriteWholeMessage(out, m, origin, length);
+    WriteWholeMessage(out, entry, origin, length);
 }
 
 }  // namespace
@@ -127,7 +118,7 @@ void WriteRfc822Family(const FetchItem& item, const FetchedMessage& m, Output& o
     out.Write(item.name.c_str(), item.name.Length());
     const MessageEntry& entry = m.entry;
     if (item.kind == ItemKind::kRfc822) {
-        WriteWholeMessage(out, m, 0, WholeLength(m));
+        WriteWholeMessage(out, entry, 0, WholeLength(entry));
     } else if (item.kind == ItemKind::kRfc822Header) {
         out.Write(" {");
         out.WriteUnsigned(static_cast<uint32_t>(entry.headerText.Length()) + 2u);
@@ -157,9 +148,9 @@ void WriteBodySection(const FetchItem& item, const FetchedMessage& m, Output& ou
     switch (item.sectionKind) {
         case SectionKind::kWhole:
             if (item.hasPartial) {
-                WritePartial(out, m, item.origin, item.count);
+                WritePartial(out, entry, item.origin, item.count);
             } else {
-                WriteWholeMessage(out, m, 0, WholeLength(m));
+                WriteWholeMessage(out, entry, 0, WholeLength(entry));
             }
             break;
         case SectionKind::kHeader:

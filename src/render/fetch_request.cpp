@@ -104,17 +104,6 @@ void FetchRequest::AddModSeq() {
         items_.push_back(FetchItem(ItemKind::kModSeq, Text("MODSEQ")));
 }
 
-bool FetchRequest::BodyOnlyInWhole() const {
-    if (!needsBody_ || needsWhole_)
-        return false;
-    for (const FetchItem& item : items_) {
-        if (item.kind == ItemKind::kRfc822Text ||
-            (item.kind == ItemKind::kSection && item.sectionKind == SectionKind::kText))
-            return false;
-    }
-    return true;
-}
-
 void FetchRequest::Add(const Text& items, bool uidUsed) {
     Text rest(items);
     while (!rest.IsEmpty()) {

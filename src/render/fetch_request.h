@@ -81,9 +81,6 @@ class FetchRequest {
     bool NeedsFileTime() const { return needsFileTime_; }
     bool NeedsMimeStructure() const { return needsMimeStructure_; }  // exact BODYSTRUCTURE
     bool NeedsWholeMessage() const { return needsWhole_; }           // extended parts, structure
-    // Whether the body text is wanted only as a stretch of the whole message (RFC822, BODY[]
-    // and its partial forms), never alone or parsed: then it may come from the file itself.
-    bool BodyOnlyInWhole() const;
 
     // How many times serving the items asks the host to mark the message as read, given
     // whether the message's header text was loaded before. RFC822.SIZE and RFC822.TEXT mark

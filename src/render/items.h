@@ -18,12 +18,6 @@
 // the request needs (header, body), its status word and its recent marker.
 struct FetchedMessage {
     explicit FetchedMessage(const MessageEntry& e) : entry(e) {}
-    ~FetchedMessage() {
-        if (bodyFile != platform::kInvalidFile)
-            platform::CloseFile(bodyFile);
-    }
-    FetchedMessage(const FetchedMessage&) = delete;
-    FetchedMessage& operator=(const FetchedMessage&) = delete;
 
     const MessageEntry& entry;
     uint32_t size = 0;                   // RFC822.SIZE: the client form's byte count
@@ -34,11 +28,6 @@ struct FetchedMessage {
     Text mimeStructure;        // exact BODYSTRUCTURE: the value after the name
     std::string whole;         // extended: the whole client form (header, CR LF, body)
     Mode mode = Mode::kExact;  // the client form's mode
-    // The body sent from the message file instead of the entry's text, when its client form
-    // is the file's own bytes: the open file (owned), where the body begins, its length.
-    platform::FileHandle bodyFile = platform::kInvalidFile;
-    int64_t bodyStart = 0;
-    uint64_t bodyLength = 0;
 };
 
 // Writes the items of the request for one message (what goes between "(" and ")").

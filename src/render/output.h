@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "base/file.h"
-
 class Output {
   public:
     virtual ~Output() = default;
@@ -15,15 +13,6 @@ class Output {
     virtual void Write(const char* data, int len = -1) = 0;
     // True when the connection is closing: long walks stop after the current message.
     virtual bool Closing() const { return false; }
-    // Writes length bytes of the open file f from offset: a message body whose bytes are its
-    // client form, sent from its file instead of a copy. False when the file ended first or
-    // the output failed. Here through Write, a piece at a time.
-    virtual bool WriteFileBytes(platform::FileHandle f, int64_t offset, uint64_t length) {
-        return ReadInPieces(f, offset, length, [this](const char* piece, uint32_t size) {
-            Write(piece, static_cast<int>(size));
-            return true;
-        });
-    }
 
     // A signed 32-bit number in decimal ("%d").
     void WriteNumber(int32_t n) {

@@ -40,9 +40,6 @@ class ImapConnection : public Connection {
         Channel(ImapConnection& connection, const TlsContext* tls)
             : connection_(connection), tls_(tls) {}
         int Queue(const char* data, int len) override { return connection_.Send(data, len); }
-        bool QueueFile(platform::FileHandle f, int64_t offset, uint64_t length) override {
-            return connection_.SendFile(f, offset, length);
-        }
         int ReadInput(char* buf, int size) override { return connection_.ReadInput(buf, size); }
         bool ReadInputLine(Text* line, uint32_t limit, bool* cut, Text* tail) override {
             return connection_.ReadInputLine(line, limit, cut, tail);

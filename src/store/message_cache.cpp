@@ -55,7 +55,6 @@ struct MessageCache::Shard {
         uint32_t pathLength = 0;
         uint32_t envelopeLength = 0;
         uint32_t structureLength = 0;
-        int64_t plainBody = -1;
         int form = 0;
         bool used = false;  // looked up or learned since the clock's hand last passed
         std::unique_ptr<char[]> bytes;
@@ -250,8 +249,6 @@ bool MessageCache::Find(const Text& path, int form, const platform::FileStamp& s
         else
             facts->envelope = Text();
     }
-    if ((wanted & kPlainBody) != 0)
-        facts->plainBody = file.plainBody;
     if ((wanted & kStructure) != 0) {
         if (file.structureLength > 0)
             facts->structure.AssignCompact(file.Structure(),
@@ -265,13 +262,12 @@ bool MessageCache::Find(const Text& path, int form, const platform::FileStamp& s
 void MessageCache::Add(const Text& path, int form, const platform::FileStamp& stamp,
                        const MessageFacts& learned) {
     Add(path.c_str(), path.Length(), form, stamp, learned.clientSize, learned.envelope.c_str(),
-        learned.envelope.Length(), learned.structure.c_str(), learned.structure.Length(),
-        learned.plainBody);
+        learned.envelope.Length(), learned.structure.c_str(), learned.structure.Length());
 }
 
 void MessageCache::Add(const char* path, int pathLength, int form, const platform::FileStamp& stamp,
                        uint32_t clientSize, const char* envelope, int envelopeLength,
-                       const char* structure, int structureLength, int64_t plainBody) {
+                       const char* structure, int structureLength) {
     if (pathLength <= 0)
         return;
     const uint64_t hash = HashOf(path, pathLength, form);
@@ -287,7 +283,6 @@ void MessageCache::Add(const char* path, int pathLength, int form, const platfor
         Shard::File& file = shard.Insert(hash, path, pathLength, form, stamp, envelope,
                                          envelopeBytes, structure, structureBytes);
         file.clientSize = clientSize;
-        file.plainBody = plainBody;
         // Not yet used: a file only passed over once (a listing of a folder larger than the
         // cache) goes before those used again.
         shard.Trim(shard.files.size() - 1);
@@ -298,13 +293,10 @@ void MessageCache::Add(const char* path, int pathLength, int form, const platfor
     if (file.stamp != stamp) {
         file.stamp = stamp;
         file.clientSize = 0;
-        file.plainBody = -1;
         file.SetTexts(nullptr, 0, nullptr, 0);
     }
     if (clientSize != 0)
         file.clientSize = clientSize;
-    if (plainBody >= 0)
-        file.plainBody = plainBody;
     if (envelopeBytes > 0 || structureBytes > 0) {
         file.SetTexts(envelopeBytes > 0 ? envelope : file.Envelope(),
                       envelopeBytes > 0 ? envelopeBytes : file.envelopeLength,

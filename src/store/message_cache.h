@@ -25,9 +25,6 @@ struct MessageFacts {
     uint32_t clientSize = 0;  // the client form's byte count
     Text envelope;            // the ENVELOPE value after the name
     Text structure;           // the exact mode's BODYSTRUCTURE value after the name
-    // Where the body begins in the file when its client form is the file's own bytes from
-    // there to the end (plain text, base64), so it can be sent from the file; -1: not known.
-    int64_t plainBody = -1;
 };
 
 class MessageCache {
@@ -47,7 +44,7 @@ class MessageCache {
     void SetLimit(uint64_t bytes);
 
     // Which fields Find copies.
-    enum Wanted { kSize = 1, kEnvelope = 2, kStructure = 4, kPlainBody = 8, kAll = 15 };
+    enum Wanted { kSize = 1, kEnvelope = 2, kStructure = 4, kAll = 7 };
 
     // Copies into *facts the wanted fields known of the file at path in the client form form (a
     // small number naming the form) under exactly this stamp; facts of another stamp are
@@ -62,7 +59,7 @@ class MessageCache {
     // length, an empty text not known.
     void Add(const char* path, int pathLength, int form, const platform::FileStamp& stamp,
              uint32_t clientSize, const char* envelope, int envelopeLength, const char* structure,
-             int structureLength, int64_t plainBody = -1);
+             int structureLength);
 
     // The bytes counted against the bound, and the files known.
     uint64_t Bytes() const;

@@ -121,13 +121,11 @@ constexpr uint32_t kFirstBodyBlock = 16u << 10;
 // stay there as they were read. From a block's first NUL or high byte on the file is read again
 // in small pieces that go through the converter, until a piece is plain once more. Nothing is
 // allocated but the text, so the text's memory is what the allocator hands out next time.
-// True when every byte passed unchanged, so the text is the file's bytes as they are.
-bool ReadBodyInPlace(File* file, Text* body) {
+void ReadBodyInPlace(File* file, Text* body) {
     JisLineStream stream;
     const char* ahead = nullptr;
     const uint32_t buffered = file->TakeReadAhead(&ahead);
     bool inPlace = stream.UnchangedLength(ahead, buffered) == buffered;
-    bool plain = inPlace;
     stream.Append(ahead, buffered, body);
     char piece[8192];
     uint32_t block = kFirstBodyBlock;
@@ -139,7 +137,6 @@ bool ReadBodyInPlace(File* file, Text* body) {
             if (n == 0)
                 break;
             inPlace = stream.UnchangedLength(piece, n) == n;
-            plain = plain && inPlace;
             stream.Append(piece, n, body);
             block = kFirstBodyBlock;
             continue;
@@ -153,16 +150,13 @@ bool ReadBodyInPlace(File* file, Text* body) {
         body->Extend(static_cast<int>(same));
         if (same < n) {
             inPlace = false;
-            plain = false;
             if (!file->Unread(static_cast<uint32_t>(n - same)))
                 break;
         } else if (block < kWholeFileBlock) {
             block *= 2;
         }
     }
-    const int before = body->Length();
     stream.Finish(body);
-    return plain && body->Length() == before;
 }
 
 // Reads what is needed of the message file into the entry's client form. A missing file is
@@ -193,13 +187,7 @@ void ReadMessageFile(HostPort& host, MessageEntry& entry, const Text& mailRoot,
     const int64_t rest = size - static_cast<int64_t>(entry.headerText.Length());
     if (rest > 0 && rest < (int64_t{1} << 30) && entry.bodyText.IsEmpty())
         entry.bodyText.Reserve(static_cast<int>(rest + rest / 16));
-    const int64_t start = file.Position();
-    const bool plain = ReadBodyInPlace(&file, &entry.bodyText);
-    if (policy.plainBody != nullptr) {
-        // The whole rest of the file as it was measured, and nothing else.
-        *policy.plainBody =
-            plain && start >= 0 && size - start == entry.bodyText.Length() ? start : -1;
-    }
+    ReadBodyInPlace(&file, &entry.bodyText);
 }
 
 // The byte count of the message's client form, read from its file without keeping the text:

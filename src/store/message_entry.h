@@ -115,9 +115,6 @@ struct LoadPolicy {
     Mode form = Mode::kExact;
     bool marksSeen = true;
     TextForm text = TextForm::kMime;  // the extended form's non-ASCII text
-    // When given, a body read from the file in the exact form tells here where it begins in
-    // the file if its client form is the file's own bytes from there to the end, else -1.
-    int64_t* plainBody = nullptr;
 };
 
 // Make sure header and body are loaded; mark as seen unless peek.

@@ -448,58 +448,6 @@ class RewrittenFileTest(MessageStoreTestCase):
         listing(self.selected(b"Long"), b"k2")
 
 
-class PlainBodyTest(MessageStoreTestCase):
-    """A body whose client form is the file's own bytes (ASCII text, base64) is sent from the
-    file once a FETCH has learned so, in any later session: every whole and partial range
-    gives the bytes the first reading gave, and so do bodies that are converted (Japanese
-    text, bare line feeds), which are never sent from the file."""
-
-    def test_later_sessions_send_the_same_bytes(self):
-        attachment = b"".join(b"QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVo=%04d\r\n" % i
-                              for i in range(3000))
-        texts = [
-            b"Subject: plain\r\n\r\n" + b"line of ascii text\r\n" * 400,
-            b"Subject: attached\r\nContent-Type: application/octet-stream\r\n"
-            b"Content-Transfer-Encoding: base64\r\n\r\n" + attachment,
-            b"Subject: japanese\r\n\r\nascii first\r\n" + fx.sjis("日本語の本文です。") +
-            b"\r\nascii after\r\n",
-            b"Subject: bare\n\nline feeds only\nhere\n",
-            b"Subject: no body\r\n\r\n",
-        ]
-        self.store.folder("plain.box", title="Plain", uid_validity=12, messages=[
-            ("AAAA%04d" % (i + 1), UNREAD, text) for i, text in enumerate(texts)])
-        ranges = [b"BODY.PEEK[]", b"BODY.PEEK[]<0.25>", b"BODY.PEEK[]<10.40>",
-                  b"BODY.PEEK[]<100.70000>", b"RFC822", b"RFC822.SIZE BODY.PEEK[]"]
-
-        def answers(tag):
-            client = self.selected(b"Plain")
-            got = {}
-            for n in range(1, len(texts) + 1):
-                for item in ranges:
-                    (fetch,) = client.command(b"%s FETCH %d (%s)" % (tag, n, item)).fetches
-                    got[n, item] = fetch.items
-            client.close()
-            return got
-
-        first = answers(b"a")
-        whole = {n: first[n, b"BODY.PEEK[]"][0][1] for n in range(1, len(texts) + 1)}
-        for n, value in whole.items():
-            self.assertEqual(first[n, b"BODY.PEEK[]<10.40>"][0][1], value[10:50], n)
-            self.assertEqual(first[n, b"BODY.PEEK[]<100.70000>"][0][1],
-                             value[100:70100] or MISSING, n)
-            self.assertEqual(first[n, b"RFC822.SIZE BODY.PEEK[]"][0][1], len(value), n)
-        self.assertEqual(whole[2][-len(attachment):], attachment)
-        # Later sessions, the plain bodies now from their files.
-        for tag in (b"b", b"c"):
-            self.assertEqual(answers(tag), first)
-        # A file rewritten to another size is read again, not sent from under its old length.
-        path = self.store.path("plain.box", "AAAA0001.orv")
-        with open(path, "ab") as f:
-            f.write(b"one more line\r\n")
-        again = answers(b"d")
-        self.assertEqual(again[1, b"BODY.PEEK[]"][0][1], whole[1] + b"one more line\r\n")
-
-
 class MarkAsReadTest(MessageStoreTestCase):
 
     def test_which_items_ask_the_host_to_mark_as_read(self):
