@@ -101,6 +101,40 @@ class LogEventsTest(LogTestCase):
         with open(self.log_path, "rb") as f:
             self.assertNotIn(PASSWORD, f.read())
 
+    def test_limits_closes_and_errors_survived(self):
+        self.mailbox.set_server_key("MaxLoginFailures", 2)
+        self.mailbox.set_server_key("LoginFailureDelay", 0)
+        self.store.folder("inbox.box", title="Inbox", messages=[
+            ("AAAA0001", 0, b"Subject: one\r\n\r\nbody\r\n"),
+            ("AAAA0002", 0, b"Subject: two\r\n\r\nbody\r\n")])
+        # A message file that cannot be read: a directory where the file should be.
+        message = self.store.path("inbox.box", "AAAA0002.orv")
+        os.remove(message)
+        os.mkdir(message)
+        # A host whose disk is full stores nothing it is handed.
+        self.start_store_host(check_stop=True, env={"ORVEX_HOST_STORE_FULL": "1"})
+        guesser = self.greeted()
+        for tag in (b"a1", b"a2"):
+            guesser.send(tag + b" LOGIN alice guess\r\n")
+            guesser.read_answer(tag)
+        guesser.expect(b"* BYE Too many failed logins\r\n")
+        guesser.expect_closed()
+        self.greeted().close()
+        client = self.greeted()
+        # user1 owns the store's folders.
+        client.send(b"a1 LOGIN user1 secret\r\na2 SELECT INBOX\r\na3 FETCH 1:* (RFC822.SIZE)\r\n")
+        client.read_answer(b"a3")
+        client.append(b"a4 APPEND INBOX () {2}", b"hi")
+        client.expect(b"a4 NO the mail client did not store the message\r\n")
+        self.wait_for(b"disconnected", 2)
+        events = self.events()
+        by = lambda n: [e for c, _, e in events if c == n]
+        self.assertRegex(by(1)[-1], rb"^disconnected: limit: too many failed logins; 2 commands")
+        self.assertRegex(by(2)[-1], rb"^disconnected: client closed; 0 commands, 0 bytes in")
+        self.assertEqual([e for e in by(3) if e.startswith(b"error")],
+                         [b'error: message file "AAAA0002" cannot be read',
+                          b'error: the mail client stored nothing of APPEND into "INBOX"'])
+
     def test_a_forged_line_in_a_user_name_stays_in_its_line(self):
         self.start_store_host(check_stop=True)
         client = self.greeted()
