@@ -7,6 +7,7 @@
 
 #include "base/ascii.h"
 #include "base/text.h"
+#include "imap/resync.h"
 #include "mime/message_text.h"
 #include "mime/unicode_text.h"
 #include "store/folder_flags.h"
@@ -67,22 +68,6 @@ bool IsSequenceSet(const std::string& s) {
             return true;
         start = comma + 1;
     }
-}
-
-// A modification sequence of the criteria: 0 to 2^63 - 1 in decimal.
-bool ReadModSeq(const std::string& text, uint64_t* out) {
-    if (text.empty() || text.size() > 19)
-        return false;
-    uint64_t n = 0;
-    for (char c : text) {
-        if (!IsDigit(c))
-            return false;
-        n = n * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (n > INT64_MAX)
-        return false;
-    *out = n;
-    return true;
 }
 
 bool IsAtomByte(unsigned char c) {
@@ -355,7 +340,7 @@ class Parser {
                 return nullptr;
         }
         std::string text;
-        if (!Atom(&text) || !ReadModSeq(text, &node->modSeq))
+        if (!Atom(&text) || !ReadModSeq(Text(text.c_str()), true, &node->modSeq))
             return nullptr;
         return node;
     }
