@@ -123,6 +123,9 @@ void Fill(platform::WindowHandle dialog, Running& r) {
     SetText(dialog, kTlsKey, s.TlsKey());
     SetText(dialog, kTlsPort, std::to_string(s.TlsPort()));
     platform::CheckDlgButton(dialog, kRequireTls, s.RequireTls() != 0);
+    // The log is the real directory's: its keys are not changed here.
+    const std::string log = r.real->LogFile();
+    SetText(dialog, kLogFile, Sjis(u"ログ: ") + (log.empty() ? Sjis(u"(なし)") : log));
     ShowUsers(dialog, r);
 }
 
@@ -383,6 +386,7 @@ platform::DialogTemplate Template() {
         {"BUTTON", kAdd, Sjis(u"追加(&A)"), 132, 174, 34, 14},
         {"BUTTON", kChangePassword, Sjis(u"パスワード変更(&H)"), 169, 174, 68, 14},
         {"BUTTON", kRemove, Sjis(u"削除(&D)"), 240, 174, 33, 14},
+        {"STATIC", kLogFile, "", 7, 197, 266, 8},
         {"BUTTON", platform::kIdOk, "OK", 163, 209, 50, 14},
         {"BUTTON", platform::kIdCancel, Sjis(u"キャンセル"), 223, 209, 50, 14},
     };

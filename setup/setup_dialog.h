@@ -23,6 +23,7 @@ enum Control {
     kTlsKey = 1105,
     kTlsPort = 1106,
     kRequireTls = 1107,
+    kLogFile = 1108,  // where the server's log is (shown, not edited)
     kUsers = 1110,
     kMailRoot = 1111,
     kUserName = 1112,

@@ -96,6 +96,9 @@ TEST_F(SetupDialogTest, ChangesThroughTheControlsWriteWhatOrimapstWrites) {
     const unsigned port = FreePort();
     platform::SetDialogDriver([&](WindowHandle d) {
         EXPECT_EQ(Text(d, kPort), "14300");
+        // Where the server's log is, in the mailbox directory itself.
+        EXPECT_NE(Text(d, kLogFile).find(Dir("mailbox") + "Imap4.log"), std::string::npos)
+            << Text(d, kLogFile);
         EXPECT_TRUE(platform::IsDlgButtonChecked(d, kFolderTitles)) << "the default";
         Type(d, kPort, std::to_string(port));
         platform::PressButton(d, kExtended);
