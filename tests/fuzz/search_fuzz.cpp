@@ -31,6 +31,7 @@ class SampleSubject : public SearchSubject {
         return sequence_ % 4 == 0 && HasFlag(kKept.data(), kKept.size(), flag);
     }
     bool Recent() const override { return sequence_ % 3 == 0; }
+    uint64_t ModSeq() const override { return sequence_ * 5ull; }
     uint32_t Size() override { return ClientFormSize(raw_, Mode::kExtended); }
     int32_t InternalDate() override { return 20250301 + static_cast<int32_t>(sequence_); }
     MessageText& Content() override { return text_; }
