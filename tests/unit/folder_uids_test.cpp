@@ -264,42 +264,6 @@ TEST_F(LastingUidsTest, LostOrDamagedRecordTakesANewGreaterValidity) {
     EXPECT_EQ(Open("work.box", Mode::kExact).validity, 92u);
 }
 
-TEST_F(LastingUidsTest, ServerChangesRaiseTheSharedRecordAndRemovalsAreFound) {
-    List("work.box", {"AAAA0001=QAAAAAEAAAABAAAA", "AAAA0002=QAAAAAEAAAABAAAA"});
-    Mailbox box(host_, "user", "work.box", Mode::kExtended);
-    box.OpenIndex();
-    const uint32_t validity = box.UidValidity();
-    const uint64_t start = box.HighestModSeq();
-    ASSERT_GT(start, 0u);
-    // A change the server made: a new value, the status recorded so the next reading of the
-    // same list sees nothing new.
-    const uint64_t raised = RaiseModSeq(host_, "user", "work.box", validity, {{2, 0x20000000}});
-    EXPECT_EQ(raised, start + 1);
-    std::vector<uint64_t> now;
-    ASSERT_TRUE(CurrentModSeqs(host_, "user", "work.box", validity, {2, 1, 9}, &now));
-    EXPECT_EQ(now, (ModSeqs{raised, start, 0}));
-    EXPECT_EQ(RaiseModSeq(host_, "user", "work.box", validity + 1, {{2, 0}}), 0u);
-    List("work.box", {"AAAA0001=QAAAAAEAAAABAAAA", "AAAA0002=AAAAIAEAAAABAAAA"});
-    box.ReadIndex();
-    EXPECT_EQ(box.HighestModSeq(), raised);
-
-    List("work.box", {"AAAA0002=AAAAIAEAAAABAAAA"});
-    box.ReadIndex();
-    std::vector<uint32_t> gone;
-    EXPECT_TRUE(VanishedSince(host_, "user", "work.box", validity, start, &gone));
-    EXPECT_EQ(gone, (Uids{1}));
-    EXPECT_TRUE(VanishedSince(host_, "user", "work.box", validity, box.HighestModSeq(), &gone));
-    EXPECT_TRUE(gone.empty());
-    // A record read again in another process keeps the values.
-    std::string text;
-    std::ifstream f(root_ / "user" / "work.box" / "Imap4.uid", std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    UidMap saved;
-    ASSERT_TRUE(ParseUidMap(text, &saved));
-    EXPECT_EQ(saved.modSeq, box.HighestModSeq());
-    ASSERT_EQ(saved.vanished.size(), 1u);
-}
-
 TEST_F(LastingUidsTest, MissingFolderAndConcurrentFirstOpens) {
     // No directory: no record, nothing created, a new value each time as before.
     EXPECT_EQ(Open("gone.box").validity, 41u);
