@@ -197,12 +197,10 @@ bool ReadFetchModifiers(const Session& s, const Text& text, FetchModifiers* out)
     return out->changedSince || !out->vanished;
 }
 
-void FetchSet(Session& s, bool marksSeen, const FetchModifiers& modifiers = FetchModifiers()) {
+// request: the items, read once for the whole set.
+void FetchSet(Session& s, const FetchRequest& request, bool marksSeen,
+              const FetchModifiers& modifiers = FetchModifiers()) {
     Mailbox& folder = *s.selected;
-    // The items are read once for the whole set.
-    FetchRequest request(*s.command.arguments.At(1), s.command.uid, s.mode, s.textForm);
-    if (modifiers.changedSince)
-        request.AddModSeq();
     // Only messages changed since the modification sequence are served.
     const bool filter = modifiers.changedSince;
     const uint64_t since = modifiers.since;
@@ -275,7 +273,7 @@ void FetchSet(Session& s, bool marksSeen, const FetchModifiers& modifiers = Fetc
 void RunFetch(Session& s) {
     if (s.mode == Mode::kExact) {
         if (s.ArgumentCount(2, 2))
-            FetchSet(s, true);
+            FetchSet(s, FetchRequest(*s.command.arguments.At(1), s.command.uid, s.mode), true);
         return;
     }
     if (!s.ArgumentCount(2, 3))
@@ -287,14 +285,14 @@ void RunFetch(Session& s) {
         return;
     }
     Mailbox& folder = *s.selected;
-    const bool asksModSeq =
-        modifiers.changedSince || FetchRequest(*s.command.arguments.At(1), 0, s.mode).HasModSeq();
-    if (asksModSeq) {
+    FetchRequest request(*s.command.arguments.At(1), s.command.uid, s.mode, s.textForm);
+    if (modifiers.changedSince || request.HasModSeq()) {
         if (folder.HighestModSeq() == 0) {
             s.SendTagged(" BAD no modification sequences in this folder\r\n");
             return;
         }
         s.condStore = true;
+        request.AddModSeq();
     }
     if (modifiers.vanished) {
         std::vector<MessageRange> ranges;
@@ -304,5 +302,5 @@ void RunFetch(Session& s) {
         }
         SendVanished(s, VanishedUids(s, modifiers.since, ranges), true);
     }
-    FetchSet(s, !s.readOnly && ItemsMarkSeen(s.command.arguments), modifiers);
+    FetchSet(s, request, !s.readOnly && ItemsMarkSeen(s.command.arguments), modifiers);
 }
