@@ -26,6 +26,9 @@ constexpr size_t kSpotFolders = 8;
 // change.
 constexpr std::chrono::seconds kSettleTime{2};
 
+// The name of a folder's index within its directory.
+constexpr char kIndexName[] = "Entry.lst";
+
 // Whether an index stays open between marks. Not on Windows, whose open file keeps others from
 // writing it and the plug-in from reading it; there each mark opens it again.
 #if defined(_WIN32)
@@ -386,6 +389,17 @@ HostStore::OpenIndex* HostStore::IndexOf(const std::string& folder, const std::s
         slot->folder = platform::MapPath(folder.c_str());
     }
     OpenIndex& index = *slot;
+    // The index opened is still the file under its name, and unchanged: nothing to look at.
+    if (index.file != platform::kInvalidFile && index.read && index.haveOpened &&
+        index.watch->Unchanged(kIndexName, index.opened))
+        return &index;
+    // The index's stamp, taken before the folder's time is looked at: the handle kept or
+    // opened below is the file of that stamp, or a report of a change to it follows.
+    if (index.watch == nullptr)
+        index.watch.reset(new platform::DirectoryStamps((folder + "/").c_str()));
+    platform::FileStamp stamp;
+    const bool stamped = index.watch->StampOf(kIndexName, &stamp) != 0;
+    index.statusKnown = false;
     // The directory's time is read before the index is opened, so a rename over the index
     // from then on changes it. The clock first: a time that was already older than the settle
     // time then cannot be the time of a change made after this look.
@@ -410,6 +424,8 @@ HostStore::OpenIndex* HostStore::IndexOf(const std::string& folder, const std::s
     }
     index.folderTime = folderTime;
     index.folderSettled = folderTime < now - kSettleTime;
+    index.opened = stamp;
+    index.haveOpened = stamped && index.folderSettled;
     if (!index.read && !ReadSpots(index, path)) {
         Forget(path);
         return nullptr;
@@ -433,8 +449,10 @@ bool HostStore::ReadSpots(OpenIndex& index, const std::string& path) {
     uint64_t offset = 0;
     for (const IndexLine& line : ParseIndex(content)) {
         const uint64_t end = offset + line.raw.size() - line.lineEnd.size();
+        // The status word is the record's first four bytes: the first eight letters hold them.
+        const uint32_t status = RecordStatus(Base64Decode(line.value.substr(0, 8)));
         index.lines.push_back({FoldedName(line.name), offset, end - line.value.size(),
-                               static_cast<uint32_t>(line.value.size()), kNoLine, kNoLine});
+                               static_cast<uint32_t>(line.value.size()), kNoLine, kNoLine, status});
         offset += line.raw.size();
     }
     // The names are viewed in place once every line is in: the vector no longer moves them.
@@ -450,6 +468,7 @@ bool HostStore::ReadSpots(OpenIndex& index, const std::string& path) {
         index.lines[before].sameName = i;
     }
     index.read = true;
+    index.statusKnown = true;
     return true;
 }
 
@@ -535,7 +554,12 @@ HostStore::MarkOutcome HostStore::MarkLines(OpenIndex& index, uint32_t first,
                                             int32_t value) {
     // Every line of the message changes.
     for (uint32_t i = first; i != kNoLine; i = index.lines[i].sameName) {
-        const LineSpot& spot = index.lines[i];
+        LineSpot& spot = index.lines[i];
+        if (index.statusKnown &&
+            (value != 0 ? (spot.status | mask) : (spot.status & ~mask)) == spot.status) {
+            index.next = i + 1;
+            continue;
+        }
         const size_t prefix = static_cast<size_t>(spot.value - spot.line);
         std::string line;
         if (!ReadAt(index.file, spot.line, prefix + spot.length + 1, &line))
@@ -546,6 +570,7 @@ HostStore::MarkOutcome HostStore::MarkLines(OpenIndex& index, uint32_t first,
         const uint32_t before = RecordStatus(record);
         const uint32_t after = value != 0 ? (before | mask) : (before & ~mask);
         index.next = i + 1;
+        spot.status = before;
         if (after == before)
             continue;
         const std::string text = Base64Encode(WithRecordStatus(record, after));
@@ -553,6 +578,7 @@ HostStore::MarkOutcome HostStore::MarkLines(OpenIndex& index, uint32_t first,
             return MarkOutcome::kRewrite;
         if (!WriteAt(index.file, spot.value, text))
             return MarkOutcome::kFailed;
+        spot.status = after;
     }
     return MarkOutcome::kDone;
 }

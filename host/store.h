@@ -54,7 +54,8 @@ class HostStore {
   private:
     // One line of an "Entry.lst": its file name folded, where the line and the base64 text of
     // its record lie, the first line of the name and the next one (kNoLine when none; a store
-    // written by hand may list a name twice).
+    // written by hand may list a name twice), and its record's status word as last read or
+    // written.
     static constexpr uint32_t kNoLine = UINT32_MAX;
     struct LineSpot {
         std::string folded;
@@ -63,6 +64,7 @@ class HostStore {
         uint32_t length;
         uint32_t first;
         uint32_t sameName;
+        uint32_t status;
     };
     // A folder's "Entry.lst", kept open between marks, and where its lines were when it was
     // last read. The host (or a person) may change the index behind this store's back, so
@@ -71,7 +73,9 @@ class HostStore {
     // then (a file renamed over the index, or deleted, changes it), and each line is read back
     // through the handle before its record is written; a line no longer where it was, or a
     // name not found in an index that changed since it was read, sends the store back to the
-    // file.
+    // file. Where the system reports changes to a directory's files, the look at the folder's
+    // time is skipped while no change to the index's name, nor a move of the folder, has been
+    // reported since the index was opened.
     struct OpenIndex {
         OpenIndex() = default;
         OpenIndex(const OpenIndex&) = delete;
@@ -82,7 +86,16 @@ class HostStore {
         std::filesystem::path folder;                // the folder's directory, in the OS form
         std::filesystem::file_time_type folderTime;  // its last-write time at the last mark
         bool folderSettled = false;  // whether that time was settled then (kSettleTime)
-        bool read = false;           // whether the lines below were taken
+        // The folder's directory, watched for changes, and the index's stamp taken there just
+        // before the handle was opened (have: whether there is one).
+        std::unique_ptr<platform::DirectoryStamps> watch;
+        platform::FileStamp opened;
+        bool haveOpened = false;
+        bool read = false;  // whether the lines below were taken
+        // Whether the lines' status words are the file's: taken with the lines, and every look
+        // since found no change to the index reported. A mark that changes nothing then
+        // reads nothing.
+        bool statusKnown = false;
         // The index's size and last-write time when the lines were taken, and whether that
         // time was settled then.
         uint64_t size = 0;

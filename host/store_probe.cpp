@@ -4,12 +4,17 @@
 //   import FILE DESTINATION STATUS
 //   mark KEY MASK VALUE
 //   delete KEY
+//   copy FILE TARGET      FILE's bytes written over TARGET in place (truncated, not replaced)
+//   replace FILE TARGET   FILE renamed over TARGET
+// The last two play another program changing the host's files between calls.
 // A first line "threads N" runs the whole script in N threads at once; in every field "%t" then
 // stands for the thread's number (0 to N - 1) and "%b" for the bit 1 << number in hex. Numbers
 // are decimal or 0x-prefixed hex.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -63,6 +68,12 @@ void RunScript(const std::vector<Call>& calls, int thread) {
             f.push_back(ForThread(field, thread));
         if (f.size() == 2 && f[0] == "delete")
             BoundHost().DeleteMail(f[1].c_str());
+        if (f.size() == 3 && f[0] == "copy") {
+            std::ifstream from(f[1], std::ios::binary);
+            std::ofstream(f[2], std::ios::binary | std::ios::in | std::ios::trunc) << from.rdbuf();
+        } else if (f.size() == 3 && f[0] == "replace") {
+            std::filesystem::rename(f[1], f[2]);
+        }
         if (f.size() != 4)
             continue;
         if (f[0] == "import")

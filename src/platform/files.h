@@ -104,6 +104,11 @@ class DirectoryStamps {
     DirectoryStamps& operator=(const DirectoryStamps&) = delete;
     // As FileStampOf for the file name (no separators) in the directory.
     int StampOf(const char* name, FileStamp* out);
+    // Whether stamp is the stamp of name remembered now, after the reports pending so far
+    // were taken: no change to the file, nor a move or removal of the directory, was reported
+    // since it was looked up. A check without a lookup, for a file held open and used again
+    // and again; false where the directory is not watched, so the caller then looks.
+    bool Unchanged(const char* name, const FileStamp& stamp);
     // The directory's path as given.
     const std::string& Path() const { return directory_; }
     // How many stamps of the directory's files are remembered from earlier walks (0 when the

@@ -260,6 +260,14 @@ int DirectoryStamps::StampOf(const char* name, FileStamp* out) {
     return 1;
 }
 
+bool DirectoryStamps::Unchanged(const char* name, const FileStamp& stamp) {
+    if (watched_ == nullptr || name == nullptr)
+        return false;
+    notices::Take();
+    FileStamp kept;
+    return notices::Recall(watched_, name, &kept) && kept == stamp;
+}
+
 size_t DirectoryStamps::Remembered() const {
     return watched_ != nullptr ? notices::Size(watched_) : 0;
 }

@@ -249,6 +249,12 @@ int DirectoryStamps::StampOf(const char* name, FileStamp* out) {
     return FileStampOf((directory_ + name).c_str(), out);
 }
 
+bool DirectoryStamps::Unchanged(const char* name, const FileStamp& stamp) {
+    (void)name;
+    (void)stamp;
+    return false;
+}
+
 size_t DirectoryStamps::Remembered() const {
     return 0;
 }

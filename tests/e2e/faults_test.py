@@ -45,10 +45,13 @@ def process_counts(pid):
 def kept_indexes(pid):
     """How many descriptors the host keeps open however idle: the folder indexes its store
     keeps open between its marks (an "Entry.lst" open for reading and writing; the plug-in
-    only ever reads one), and the plug-in's one instance of file change notices, opened at
-    the first listing and kept for the process's life."""
+    only ever reads one) with their folders' directories, and the instances of file change
+    notices (one of the plug-in's, opened at its first listing, and one of the store's, at its
+    first mark) kept for the process's life."""
     kept = 0
     notices = 0
+    folders = set()
+    directories = []
     for fd in os.listdir("/proc/%d/fd" % pid):
         try:
             target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
@@ -58,9 +61,12 @@ def kept_indexes(pid):
             continue  # closed in the meantime
         if target.endswith("/Entry.lst") and flags & os.O_ACCMODE == os.O_RDWR:
             kept += 1
+            folders.add(os.path.dirname(target))
         elif target == "anon_inode:inotify":
             notices += 1
-    return kept + min(notices, 1)
+        elif flags & os.O_DIRECTORY:
+            directories.append(target)
+    return kept + min(notices, 2) + sum(1 for d in directories if d in folders)
 
 
 def text_message(subject, body_lines, line=b"The quick brown fox jumps over the lazy dog."):

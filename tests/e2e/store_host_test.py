@@ -161,6 +161,31 @@ class MarkTest(ProbeTestCase):
                          ["Entry.ini", "Entry.lst"])
         self.assertEqual(len(self.host_calls("_OPAMarkMail@12")), 6)
 
+    def test_changes_made_between_marks_are_seen(self):
+        # Another program changes the index between marks, in place and then by a rename
+        # over it, in a folder whose time is long settled: a mark that would change nothing in
+        # the index as last read still finds and changes what the file holds now.
+        folder = self.store.path("inbox.box")
+        path = self.store.path("inbox.box", "Entry.lst")
+        in_place = self.message("in-place", b"".join(self.lines))
+        lines = list(self.lines)
+        lines[1] = b"AAAA0002=" + index_value(UNREAD, 200, 1700000001) + b"\n"
+        renamed = self.message("renamed", b"".join(lines))
+        settled = time.time() - 3600
+        os.utime(folder, (settled, settled))
+        first, second = "user1\\inbox.box\\AAAA0001", "user1\\inbox.box\\AAAA0002"
+        self.run_probe(("mark", first, "0x40000000", "0"),
+                       ("mark", first, "0x40000000", "0"),
+                       ("copy", in_place, path),
+                       ("mark", first, "0x40000000", "0"),
+                       ("replace", renamed, path),
+                       ("mark", second, "0x40000000", "0"),
+                       ("mark", first, "0x40000000", "0"))
+        index = parse_index(self.store.read("inbox.box", "Entry.lst"))
+        self.assertEqual([e[:2] for e in index], [(b"AAAA0001", 0), (b"AAAA0002", 0),
+                                                  (b"AAAA0003", ANSWERED | UNREAD),
+                                                  (b"AAAA0004", DELETED)])
+
     def test_unknown_keys_change_nothing(self):
         path = self.store.path("inbox.box", "Entry.lst")
         before = os.stat(path)

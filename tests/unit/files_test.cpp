@@ -356,6 +356,37 @@ TEST(DirectoryStampsTest, FollowEveryChangeOfTheFiles) {
     notices::SetBound(0);
 }
 
+// A file held open and used again and again is known unchanged without a lookup, until a
+// change to it or a move of its directory is reported (where nothing is watched, never).
+TEST(DirectoryStampsTest, UnchangedUntilAChangeIsReported) {
+#ifdef __linux__
+    const bool watched = true;
+#else
+    const bool watched = false;
+#endif
+    ScratchDir dir;
+    const std::string index = dir / "Entry.lst";
+    WriteAll(index, "first");
+    DirectoryStamps stamps((dir.path() + "/").c_str());
+    FileStamp stamp;
+    ASSERT_TRUE(stamps.StampOf("Entry.lst", &stamp));
+    EXPECT_EQ(stamps.Unchanged("Entry.lst", stamp), watched);
+    FileStamp other = stamp;
+    other.size += 1;
+    EXPECT_FALSE(stamps.Unchanged("Entry.lst", other));
+    WriteAll(index, "other");
+    EXPECT_FALSE(stamps.Unchanged("Entry.lst", stamp)) << "written in place, same size";
+    ASSERT_TRUE(stamps.StampOf("Entry.lst", &stamp));
+    EXPECT_EQ(stamps.Unchanged("Entry.lst", stamp), watched);
+    WriteAll(dir / "new.tmp", "third");
+    fs::rename(dir / "new.tmp", index);
+    EXPECT_FALSE(stamps.Unchanged("Entry.lst", stamp)) << "replaced by a rename";
+    ASSERT_TRUE(stamps.StampOf("Entry.lst", &stamp));
+    ScratchDir elsewhere;
+    fs::rename(dir.path(), elsewhere / "moved");
+    EXPECT_FALSE(stamps.Unchanged("Entry.lst", stamp)) << "the directory moved away";
+}
+
 // Two walks stamping the same folder at once while the files are rewritten: once the writes
 // stop, every stamp given is the file's own (the remembered stamps are shared by all walks).
 TEST(DirectoryStampsTest, ConcurrentWalksAndWritesEndInAgreement) {
