@@ -523,6 +523,16 @@ class Client:
                               stdout=subprocess.PIPE, text=True)
         return json.loads(done.stdout.strip().splitlines()[-1])
 
+    def loopback(self, seconds):
+        """The machine's loopback bandwidth now, in MB/s (imap_load loopback); None when it
+        could not be measured."""
+        done = subprocess.run([self.program, "loopback", "--seconds", str(seconds)],
+                              stdout=subprocess.PIPE, text=True)
+        try:
+            return json.loads(done.stdout)["mb_per_s"]
+        except (ValueError, KeyError):
+            return None
+
     def resync(self, mailbox, uid_validity, modseq, uid_next):
         """The timed return of a client to mailbox (imap_load resync): its JSON object, or
         None when it printed none."""
@@ -848,6 +858,8 @@ def measure_resync(server, client, limit):
 SCALING = ("few", "big", "huge")
 # Seconds allowed to the untimed first pass over them.
 WARM_UP_LIMIT = 1800
+# Seconds of each loopback measurement just before and just after a full download.
+LOOPBACK_AROUND = 2
 
 def measure_server(server, client, folders, args):
     """{operation key: result} for one server. A result: value, unit, peak memory (KiB),
@@ -932,7 +944,15 @@ def measure_server(server, client, folders, args):
     ours = isinstance(server, OurServer)
     log("  full download: 'large'")
     prewarm("large")
+    # The bandwidth of the machine moves with its neighbours from minute to minute: the download
+    # is held to the loopback measured just before and just after it.
+    seconds = 1 if args.smoke else LOOPBACK_AROUND
+    around = [client.loopback(seconds)]
     download = run(["SELECT large", "UID FETCH 1:* BODY.PEEK[]"], [1], large)[0]
+    around.append(client.loopback(seconds))
+    if None not in around:
+        download["loopback"] = sum(around) / len(around)
+        download["loopback_around"] = around
     if "elapsed" in download:
         # A cut download still measures its rate on what it received.
         download["rate"] = download["bytes"] / download["elapsed"] / 1e6
@@ -1154,7 +1174,13 @@ def report(ours, theirs, loopback, folders, dovecot_version, args):
         "%s %s" % (name, load) for name, load in args.loads))
     lines.append("folders: " + ", ".join("%s %d messages %.1f MB" % (n, c, s / 1e6)
                                          for n, (c, s) in folders.items()))
-    lines.append("loopback bandwidth (plain socket copy): %.0f MB/s" % loopback)
+    lines.append("loopback bandwidth (plain socket copy): %.0f MB/s at the start" % loopback +
+                 "".join("; around %s full download %.0f MB/s (%s)" % (
+                     name, result["download"]["loopback"],
+                     " before, ".join("%.0f" % v for v in result["download"]["loopback_around"]) +
+                     " after")
+                     for name, result in (("our", ours), ("Dovecot's", theirs))
+                     if result is not None and "loopback" in result["download"]))
     lines.append("")
     fmt = "  ".join("%%-%ds" % w if i == 0 else "%%%ds" % w for i, w in enumerate(widths))
     lines.append(fmt % HEADER)
@@ -1218,8 +1244,10 @@ def goals(ours, theirs, loopback, folders, scaling):
             verdict += "; not measured: " + ", ".join(missing)
         out.append("  ratio <= 1.00 everywhere: " + verdict)
     rate = ours["download"].get("rate")
+    # Held to the loopback measured around the download, when it was.
+    loopback = ours["download"].get("loopback", loopback)
     if rate:
-        out.append("  full download >= half the loopback (%.0f MB/s): %.1f MB/s, %s" %
+        out.append("  full download >= half the loopback around it (%.0f MB/s): %.1f MB/s, %s" %
                    (loopback / 2, rate, "met" if rate >= loopback / 2 else "not met"))
     kib = ours["download"]["kib"]
     out.append("  peak RSS during the full download < 64 MiB: %s, %s" %
