@@ -109,6 +109,11 @@ class DirectoryStamps {
     // since it was looked up. A check without a lookup, for a file held open and used again
     // and again; false where the directory is not watched, so the caller then looks.
     bool Unchanged(const char* name, const FileStamp& stamp);
+    // A number that changes whenever a change to any file of the directory, or to the
+    // directory itself, is reported: read after the reports pending so far were taken, so
+    // while it stays the same nothing in the directory changed since it was read. 0 where the
+    // directory is not watched, and nothing can be told from it.
+    uint64_t ChangeCount();
     // The directory's path as given.
     const std::string& Path() const { return directory_; }
     // How many stamps of the directory's files are remembered from earlier walks (0 when the

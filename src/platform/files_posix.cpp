@@ -268,6 +268,13 @@ bool DirectoryStamps::Unchanged(const char* name, const FileStamp& stamp) {
     return notices::Recall(watched_, name, &kept) && kept == stamp;
 }
 
+uint64_t DirectoryStamps::ChangeCount() {
+    if (watched_ == nullptr)
+        return 0;
+    notices::Take();
+    return notices::Changes(watched_);
+}
+
 size_t DirectoryStamps::Remembered() const {
     return watched_ != nullptr ? notices::Size(watched_) : 0;
 }

@@ -255,6 +255,10 @@ bool DirectoryStamps::Unchanged(const char* name, const FileStamp& stamp) {
     return false;
 }
 
+uint64_t DirectoryStamps::ChangeCount() {
+    return 0;
+}
+
 size_t DirectoryStamps::Remembered() const {
     return 0;
 }

@@ -221,6 +221,11 @@ uint64_t Count(Watched* w) {
     return w->count;
 }
 
+uint64_t Changes(Watched* w) {
+    std::lock_guard<std::mutex> hold(w->lock);
+    return w->watch >= 0 ? w->count + 1 : 0;
+}
+
 size_t Size(Watched* w) {
     std::lock_guard<std::mutex> hold(w->lock);
     return w->stamps.Size();

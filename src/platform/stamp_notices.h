@@ -36,6 +36,10 @@ uint64_t Count(Watched* watched);
 // stamps of the directory used longest ago go first.
 void Remember(Watched* watched, const char* name, const FileStamp& stamp, uint64_t count);
 
+// The count of notices the directory has taken, plus one, while it is watched; 0 once its watch
+// ended (a notice may then be missed).
+uint64_t Changes(Watched* watched);
+
 // How many stamps the directory remembers.
 size_t Size(Watched* watched);
 

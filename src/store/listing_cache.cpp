@@ -36,13 +36,16 @@ bool SameBytes(File& file, const std::string& text) {
 
 }  // namespace
 
-std::shared_ptr<const Listing> ListingCache::Find(const std::string& path, File& file) {
+std::shared_ptr<const Listing> ListingCache::Find(const std::string& path, File& file,
+                                                  uint64_t changes) {
     std::shared_ptr<const Listing> listing;
     {
         std::lock_guard<std::mutex> hold(lock_);
         for (Kept& k : kept_) {
             if (k.path == path) {
                 k.lastUse = ++clock_;
+                if (changes != 0 && k.changes == changes)
+                    return k.listing;
                 listing = k.listing;
                 break;
             }
@@ -51,10 +54,19 @@ std::shared_ptr<const Listing> ListingCache::Find(const std::string& path, File&
     // Compared outside the lock: a kept list never changes.
     if (listing == nullptr || listing->text == nullptr || !SameBytes(file, *listing->text))
         return nullptr;
+    if (changes != 0) {
+        // Equal under this count: so it stays until the count moves.
+        std::lock_guard<std::mutex> hold(lock_);
+        for (Kept& k : kept_) {
+            if (k.path == path && k.listing == listing)
+                k.changes = changes;
+        }
+    }
     return listing;
 }
 
-void ListingCache::Add(const std::string& path, std::shared_ptr<const Listing> listing) {
+void ListingCache::Add(const std::string& path, std::shared_ptr<const Listing> listing,
+                       uint64_t changes) {
     const uint64_t size = listing->Bytes();
     std::lock_guard<std::mutex> hold(lock_);
     for (size_t i = 0; i < kept_.size(); ++i) {
@@ -66,7 +78,7 @@ void ListingCache::Add(const std::string& path, std::shared_ptr<const Listing> l
     }
     if (size > limit_)
         return;
-    kept_.push_back({path, std::move(listing), size, ++clock_});
+    kept_.push_back({path, std::move(listing), size, ++clock_, changes});
     bytes_ += size;
     Trim();
 }

@@ -4,7 +4,10 @@
 //
 // A list is found only under exactly the bytes it was made from: the host rewrites a line in
 // place when a message's status changes, keeping the file's size and often its time, so the
-// file's content is the only sure test. Bounded in bytes; the least recently used go first.
+// file's content is the only sure test. Where the system reports every change to the folder's
+// directory, the comparison is made once per change: a list whose bytes were found equal
+// under the directory's change count (platform::DirectoryStamps::ChangeCount) is the file's as
+// long as that count stays. Bounded in bytes; the least recently used go first.
 #ifndef ORV_STORE_LISTING_CACHE_H_
 #define ORV_STORE_LISTING_CACHE_H_
 
@@ -34,11 +37,13 @@ class ListingCache {
 
     // The list read from the file at path when the open file (read from its start) holds
     // exactly the bytes it was read from; null when none is kept or the file differs. Read a
-    // piece at a time, so that an unchanged list costs no room of its size.
-    std::shared_ptr<const Listing> Find(const std::string& path, File& file);
+    // piece at a time, so that an unchanged list costs no room of its size. changes: the
+    // change count of the file's directory, read before the file was opened (0: none), under
+    // which a list found equal before is given without reading the file.
+    std::shared_ptr<const Listing> Find(const std::string& path, File& file, uint64_t changes = 0);
     // Keeps listing as read from the file at path (the bytes it holds), in place of an older
-    // one.
-    void Add(const std::string& path, std::shared_ptr<const Listing> listing);
+    // one; changes: the directory's change count read before the file was read (0: none).
+    void Add(const std::string& path, std::shared_ptr<const Listing> listing, uint64_t changes = 0);
 
     // The bytes counted against the bound.
     uint64_t Bytes() const;
@@ -49,6 +54,7 @@ class ListingCache {
         std::shared_ptr<const Listing> listing;
         uint64_t size = 0;
         uint64_t lastUse = 0;
+        uint64_t changes = 0;  // the change count its bytes were last found under (0: none)
     };
     // Drops the least recently used until the bound holds.
     void Trim();

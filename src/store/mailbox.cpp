@@ -209,19 +209,24 @@ bool Mailbox::ReadListing() {
 
     uidNext_ = 0;
     const Text listPath = FolderFilePath(host_, mailRoot_, folderPath_, "Entry.lst");
+    // The folder's change count before the list is opened: a file renamed over it from then on
+    // moves the count.
+    platform::DirectoryStamps folder(FolderFilePath(host_, mailRoot_, folderPath_, "").c_str());
+    const uint64_t changes = folder.ChangeCount();
     File file;
     if (listPath.IsEmpty() ||
         !file.Open(listPath.c_str(), platform::kAccessRead, platform::kOpenExisting))
         return false;
-    // Parsed only when no connection read these very bytes before.
+    // Parsed only when no connection read these very bytes before; not even read while the
+    // system reports no change in the folder since they were.
     const std::string key(listPath.c_str());
-    std::shared_ptr<const Listing> listing = ListingCache::Shared().Find(key, file);
+    std::shared_ptr<const Listing> listing = ListingCache::Shared().Find(key, file, changes);
     if (listing == nullptr) {
         file.SeekTo(0);
         auto bytes = std::make_shared<std::string>();
         file.AppendRest(bytes.get());
         listing = ParseListing(std::move(bytes));
-        ListingCache::Shared().Add(key, listing);
+        ListingCache::Shared().Add(key, listing, changes);
     }
     file.Close();
     recentCount_ = listing->recent;

@@ -36,14 +36,14 @@ class ListingCacheTest : public ::testing::Test {
 
     // What the cache finds for key while the file holds text.
     std::shared_ptr<const Listing> FindWith(ListingCache& cache, const std::string& key,
-                                            const std::string& text) {
+                                            const std::string& text, uint64_t changes = 0) {
         {
             std::ofstream f(path_, std::ios::binary | std::ios::trunc);
             f << text;
         }
         File file;
         EXPECT_TRUE(file.Open(path_.c_str(), platform::kAccessRead, platform::kOpenExisting));
-        return cache.Find(key, file);
+        return cache.Find(key, file, changes);
     }
 
     std::string path_;
@@ -85,6 +85,24 @@ TEST_F(ListingCacheTest, FoundUnderTheSameBytesOnlyAndBounded) {
     EXPECT_EQ(FindWith(cache, "d", huge), nullptr);
     cache.SetLimit(0);
     EXPECT_EQ(cache.Bytes(), 0u);
+}
+
+// Under a change count of the folder the bytes were found equal under (or read under), the
+// list is given without reading the file; under any other count the bytes decide again.
+TEST_F(ListingCacheTest, ChangeCountSparesTheComparisonUntilItMoves) {
+    const std::string text(1000, 'x');
+    const std::string changed(1000, 'y');
+    ListingCache cache;
+    auto listing = ListingOf(text, 3);
+    cache.Add("a", listing, 7);
+    EXPECT_EQ(FindWith(cache, "a", changed, 7), listing) << "trusted under the count read with it";
+    EXPECT_EQ(FindWith(cache, "a", changed, 8), nullptr);
+    EXPECT_EQ(FindWith(cache, "a", changed, 0), nullptr) << "0 never trusts";
+    EXPECT_EQ(FindWith(cache, "a", text, 9), listing);
+    EXPECT_EQ(FindWith(cache, "a", changed, 9), listing) << "found equal under 9";
+    EXPECT_EQ(FindWith(cache, "a", changed, 7), nullptr) << "the count it was read under is gone";
+    cache.Add("b", ListingOf(text, 3));
+    EXPECT_EQ(FindWith(cache, "b", changed, 0), nullptr);
 }
 
 }  // namespace
