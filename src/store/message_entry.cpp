@@ -235,6 +235,8 @@ bool IsPlainFileName(const Text& fileName) {
         const unsigned char b = static_cast<unsigned char>(name[i]);
         if (b == '\0' || b == '/' || b == '\\' || b == ':')
             return false;
+        if (b < 0x80)
+            continue;  // never a lead byte: the names the host gives are all such bytes
         // A lead byte takes a trail byte with it, as paths are mapped: a trail byte 0x5C is
         // no separator. "/", ":" and NUL are never trail bytes, so they are still seen.
         if (platform::IsLeadByte(b) && i + 1 < length &&
