@@ -858,8 +858,10 @@ def measure_resync(server, client, limit):
 SCALING = ("few", "big", "huge")
 # Seconds allowed to the untimed first pass over them.
 WARM_UP_LIMIT = 1800
-# Seconds of each loopback measurement just before and just after a full download.
+# Seconds of each loopback measurement just before and just after the full downloads.
 LOOPBACK_AROUND = 2
+# Full downloads made one after the other; the fastest counts.
+DOWNLOAD_TRIES = 3
 
 def measure_server(server, client, folders, args):
     """{operation key: result} for one server. A result: value, unit, peak memory (KiB),
@@ -946,18 +948,32 @@ def measure_server(server, client, folders, args):
     # The bandwidth of the machine moves with its neighbours from minute to minute: the download
     # is held to the loopback measured just before and just after it. The files are read after
     # the first measurement, as the page cache of an idle file does not last long here.
+    # A second of interference slows a download of a second by half: the best of
+    # DOWNLOAD_TRIES counts, with the highest peak memory of all, and the first wrong one ends
+    # the tries.
     seconds = 1 if args.smoke else LOOPBACK_AROUND
     around = [client.loopback(seconds)]
-    prewarm("large")
-    download = run(["SELECT large", "UID FETCH 1:* BODY.PEEK[]"], [1], large)[0]
+    download, rates, peak = None, [], 0
+    for _ in range(DOWNLOAD_TRIES):
+        prewarm("large")
+        attempt = run(["SELECT large", "UID FETCH 1:* BODY.PEEK[]"], [1], large)[0]
+        peak = max(peak, attempt.get("kib") or 0)
+        if "elapsed" in attempt:
+            # A cut download still measures its rate on what it received.
+            attempt["rate"] = attempt["bytes"] / attempt["elapsed"] / 1e6
+            check_download(attempt, ours and args.extended)
+            rates.append(attempt["rate"])
+        if download is None or attempt.get("rate", 0) > download.get("rate", 0):
+            download = attempt
+        if "fault" in attempt:
+            download = attempt
+            break
     around.append(client.loopback(seconds))
+    download["kib"] = peak or download.get("kib")
+    download["rates"] = rates
     if None not in around:
         download["loopback"] = sum(around) / len(around)
         download["loopback_around"] = around
-    if "elapsed" in download:
-        # A cut download still measures its rate on what it received.
-        download["rate"] = download["bytes"] / download["elapsed"] / 1e6
-        check_download(download, ours and args.extended)
     results["download"] = download
 
     log("  full download over TLS: 'large'")
@@ -1214,6 +1230,12 @@ def report(ours, theirs, loopback, folders, dovecot_version, args):
     if resync:
         lines.append("Resync (QRESYNC): bytes received from connect to the last FETCH: " +
                      "; ".join("%s %s" % (who, resync_bytes(r)) for who, r in resync))
+    tries = [(who, results["download"]["rates"]) for who, results in (("ours", ours),
+                                                                       ("Dovecot", theirs))
+             if results is not None and results["download"].get("rates")]
+    if tries:
+        lines.append("Full download, the fastest of each server's tries counts: " + "; ".join(
+            "%s %s MB/s" % (who, ", ".join("%.0f" % r for r in rates)) for who, rates in tries))
     for note in notes:
         lines.append("note: " + note)
     if ours is not None:
