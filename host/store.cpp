@@ -390,7 +390,7 @@ HostStore::OpenIndex* HostStore::IndexOf(const std::string& folder, const std::s
     }
     OpenIndex& index = *slot;
     // The index opened is still the file under its name, and unchanged: nothing to look at.
-    if (index.file != platform::kInvalidFile && index.read && index.haveOpened &&
+    if (index.file != platform::kInvalidFile && index.read && index.haveOpened && !index.wrote &&
         index.watch->Unchanged(kIndexName, index.opened))
         return &index;
     // The index's stamp, taken before the folder's time is looked at: the handle kept or
@@ -398,7 +398,7 @@ HostStore::OpenIndex* HostStore::IndexOf(const std::string& folder, const std::s
     if (index.watch == nullptr)
         index.watch.reset(new platform::DirectoryStamps((folder + "/").c_str()));
     platform::FileStamp stamp;
-    const bool stamped = index.watch->StampOf(kIndexName, &stamp) != 0;
+    const bool stamped = !index.wrote && index.watch->StampOf(kIndexName, &stamp) != 0;
     index.statusKnown = false;
     // The directory's time is read before the index is opened, so a rename over the index
     // from then on changes it. The clock first: a time that was already older than the settle
@@ -496,6 +496,7 @@ bool HostStore::MarkMail(const char* key, uint32_t mask, int32_t value) {
     OpenIndex* index = IndexOf(folder, indexPath);
     if (index == nullptr)
         return false;
+    index->wrote = false;
     const MarkOutcome outcome = MarkAtSpots(*index, indexPath, folded, mask, value);
     if (outcome != MarkOutcome::kDone && outcome != MarkOutcome::kUnknown) {
         Forget(indexPath);
@@ -579,6 +580,7 @@ HostStore::MarkOutcome HostStore::MarkLines(OpenIndex& index, uint32_t first,
         if (!WriteAt(index.file, spot.value, text))
             return MarkOutcome::kFailed;
         spot.status = after;
+        index.wrote = true;
     }
     return MarkOutcome::kDone;
 }

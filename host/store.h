@@ -91,6 +91,9 @@ class HostStore {
         std::unique_ptr<platform::DirectoryStamps> watch;
         platform::FileStamp opened;
         bool haveOpened = false;
+        // Whether the last mark wrote the index: its own write is reported as a change, so
+        // the next mark looks at the folder's time without stamping (a STORE writes every one).
+        bool wrote = false;
         bool read = false;  // whether the lines below were taken
         // Whether the lines' status words are the file's: taken with the lines, and every look
         // since found no change to the index reported. A mark that changes nothing then
