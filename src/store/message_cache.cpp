@@ -91,6 +91,28 @@ struct MessageCache::Shard {
 
     size_t Home(uint64_t hash) const { return static_cast<size_t>(hash >> 8) & (slots.size() - 1); }
 
+    // The slot of the file of the path's hash, form and length that holds the stamp, or else
+    // of the file the path and form name, or -1. The first needs no look at the path: a file
+    // with this stamp is this very file (a link to it at most), whose facts are the same.
+    long LocateStamped(uint64_t hash, const char* path, int length, int form,
+                       const platform::FileStamp& stamp) const {
+        if (slots.empty())
+            return -1;
+        const size_t mask = slots.size() - 1;
+        long named = -1;
+        for (size_t i = Home(hash); slots[i].file != 0; i = (i + 1) & mask) {
+            if (slots[i].hash != hash)
+                continue;
+            const File& file = files[slots[i].file - 1];
+            if (file.form == form && file.pathLength == static_cast<uint32_t>(length) &&
+                file.stamp == stamp)
+                return static_cast<long>(i);
+            if (named < 0 && file.Names(path, length, form))
+                named = static_cast<long>(i);
+        }
+        return named;
+    }
+
     // The slot of the file the path and form name, or -1.
     long Locate(uint64_t hash, const char* path, int length, int form) const {
         if (slots.empty())
@@ -231,7 +253,7 @@ bool MessageCache::Find(const Text& path, int form, const platform::FileStamp& s
     const uint64_t hash = HashOf(path.c_str(), path.Length(), form);
     Shard& shard = shards_[hash % kShards];
     std::lock_guard<std::mutex> hold(shard.lock);
-    const long slot = shard.Locate(hash, path.c_str(), path.Length(), form);
+    const long slot = shard.LocateStamped(hash, path.c_str(), path.Length(), form, stamp);
     if (slot < 0)
         return false;
     Shard::File& file = shard.files[shard.slots[static_cast<size_t>(slot)].file - 1];
