@@ -99,7 +99,16 @@ class UpdateWriter : public IndexChangeListener {
 Session::Session(ClientChannel& channel, const SessionSettings& settings)
     : channel(channel), host(*settings.host), settings(settings), mode(settings.mode) {}
 
-Session::~Session() = default;
+Session::~Session() {
+    RunAfterAnswer();
+}
+
+void Session::RunAfterAnswer() {
+    std::vector<std::function<void()>> work;
+    work.swap(afterAnswer_);
+    for (const std::function<void()>& w : work)
+        w();
+}
 
 void Session::Greet() {
     Send("* OK Orvex IMAP4rev1 server ready\r\n");
@@ -117,6 +126,7 @@ void Session::Log(const std::string& text) const {
 }
 
 void Session::RunLine(const char* line) {
+    RunAfterAnswer();
     ++commandCount;
     // Most lines end without a literal: they are parsed where they lie, in either mode.
     if (mode == Mode::kExact ||

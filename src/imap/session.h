@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/mode.h"
 #include "base/text.h"
@@ -81,6 +82,12 @@ class Session : public Output {
     bool Closing() const override { return channel.Closing(); }
     void Send(const char* data, int len = -1) { channel.Queue(data, len); }
     void SendNumber(int32_t n) { WriteNumber(n); }
+
+    // Work a command leaves for after its answer went out (the client does not wait for it),
+    // run by RunAfterAnswer: on the connection, once the answer is sent; otherwise before the
+    // next line, or when the session ends.
+    void AfterAnswer(std::function<void()> work) { afterAnswer_.push_back(std::move(work)); }
+    void RunAfterAnswer();
 
     // Tagged completions; each ends the command's answer (no "OK ... complated" follows).
     // SendTagged: the tag, then text (which starts with a blank and ends with CR LF).
@@ -196,6 +203,7 @@ class Session : public Output {
     bool ReadLiterals(const char* line, Text* assembled);
 
     bool completionPending_ = false;
+    std::vector<std::function<void()>> afterAnswer_;
 };
 
 #endif  // ORV_IMAP_SESSION_H_

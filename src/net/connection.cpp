@@ -205,6 +205,7 @@ void Connection::RunLine() {
     lineBuffer_.Clear();
     lineCut_ = false;
     EndCommand();
+    OnAnswered();
 }
 
 void Connection::OnData(const char* block) {

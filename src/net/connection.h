@@ -64,6 +64,9 @@ class Connection : public Socket {
         (void)line;
         (void)cut;
     }
+    // Called on the connection's thread once the answer to a line went out: work the client
+    // need not wait for.
+    virtual void OnAnswered() {}
     // Greets the client and starts the connection thread. 1 when the thread was created.
     virtual int Start();
     // Closes the socket and waits for the connection thread to end.

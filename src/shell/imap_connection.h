@@ -23,6 +23,7 @@ class ImapConnection : public Connection {
     uint32_t LineLimit() const override;
     void Greet() override;
     void OnLine(const char* line, bool cut) override;
+    void OnAnswered() override { session_.RunAfterAnswer(); }
     uint32_t InputTimeoutMs() const override { return session_.InputTimeoutMs(); }
     void OnInputTimeout() override;
     // The server's stop: the goodbye line, after the answer being written.

@@ -380,8 +380,15 @@ class RewrittenFileTest(MessageStoreTestCase):
 
     def test_rewritten_files_and_what_sessions_share(self):
         client = self.selected()
+        facts = self.store.path("inbox.box", "Imap4.cache")
+        self.assertFalse(os.path.exists(facts))
         subject, size, literal = self.subject_and_sizes(client, b"f1")
         self.assertEqual((subject, size), (b"empty", literal))
+        # What the FETCH learned goes to the folder's file after its answer, while the session
+        # goes on (the next command's answer waits for it).
+        self.assertTrue(client.command(b"n1 NOOP").raw.endswith(b"n1 OK NOOP complated\r\n"))
+        with open(facts, "rb") as f:
+            self.assertTrue(f.read().startswith(b"Imap4.cache 1\n"))
 
         # Rewritten with the same size, then with another: each FETCH serves the file as it is.
         self.rewrite(b"Subject: empty", b"Subject: other")

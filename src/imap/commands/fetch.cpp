@@ -262,8 +262,10 @@ void FetchSet(Session& s, const FetchRequest& request, bool marksSeen,
                 break;
         }
     }
+    // Written to the folder's file once the answer is out: writing gathers the folder's facts
+    // from the whole cache.
     if (learned)
-        FolderFacts::Shared().Learned(directoryPath);
+        s.AfterAnswer([directoryPath] { FolderFacts::Shared().Learned(directoryPath); });
     if (missing > 1)
         s.Log("error: " + std::to_string(missing) + " message files of the folder cannot be read");
 }
