@@ -860,8 +860,102 @@ SCALING = ("few", "big", "huge")
 WARM_UP_LIMIT = 1800
 # Seconds of each loopback measurement just before and just after the full downloads.
 LOOPBACK_AROUND = 2
-# Full downloads made one after the other; the fastest counts.
+# Full downloads of each server, the servers in turns; the fastest counts.
 DOWNLOAD_TRIES = 3
+
+def run_session(server, client, commands, timed, expect=None, limit=None, interval=0.05):
+    """Runs commands in a fresh session; the indexes in timed are measured. expect: the
+    FETCH responses each timed command must bring, or a list of them, one per command."""
+    with MemoryWatch(server.process.pid, server.tree, interval) as watch:
+        lines = client.commands(commands, limit)
+    out = []
+    expects = expect if isinstance(expect, list) else [expect] * len(timed)
+    for index, wanted in zip(timed, expects):
+        index += 1  # LOGIN comes first
+        if index >= len(lines):
+            out.append({"fault": "no answer (%s)" % (lines[-1]["outcome"] if lines else
+                                                     "no session"), "kib": watch.peak_kib})
+            continue
+        line = lines[index]
+        result = {"seconds": line["seconds"], "elapsed": line["seconds"],
+                  "bytes": line["bytes"],
+                  "literal_bytes": line["literal_bytes"], "fetches": line["fetches"],
+                  "kib": watch.peak_kib}
+        if line["outcome"] == "timeout" and wanted and line["fetches"] > 0:
+            result["estimated"] = True
+            result["seconds"] = line["seconds"] * wanted / line["fetches"]
+            result["fault"] = "cut after %.0f s at %d of %d" % (
+                line["seconds"], line["fetches"], wanted)
+        elif line["outcome"] != "OK":
+            result["fault"] = "%s: %s" % (line["outcome"], line["tagged"])
+        elif wanted is not None and line["fetches"] != wanted:
+            result["fault"] = "%d FETCH responses, %d expected" % (line["fetches"], wanted)
+        out.append(result)
+    return out
+
+
+def check_download(result, extended, folders):
+    """The download's messages against the generator's: byte for byte in the client form
+    the generator writes; in the plug-in's extended form (its own encoded words, parts
+    relabelled as UTF-8) by their number only."""
+    if "fault" in result or result.get("estimated"):
+        return
+    large = folders["large"][0]
+    if extended and result["fetches"] != large:
+        result["fault"] = "%d FETCH responses, %d expected" % (result["fetches"], large)
+    elif not extended and result["literal_bytes"] != folders["large"][1]:
+        result["fault"] = "%d message bytes, %d expected" % (result["literal_bytes"],
+                                                             folders["large"][1])
+
+
+def downloads_in_turns(servers, bindir, folders, args):
+    """{server name: result} of the full download of 'large' (UID FETCH 1:* BODY.PEEK[]), the
+    servers started again side by side and downloading in turns, DOWNLOAD_TRIES times each, so
+    that they are measured under the same conditions: the machine's bandwidth moves with its
+    neighbours by half from one minute to the next, and one download lasts about a second. The
+    fastest try counts, with the highest peak memory of all; a wrong answer ends the tries. Each
+    result also holds the loopback measured just before and just after the turns, the limit of
+    any download then, and the folder's files are read again before each try (the page cache
+    of an idle file does not last long here)."""
+    large = folders["large"][0]
+    seconds = 1 if args.smoke else LOOPBACK_AROUND
+    for server in servers:
+        server.launch("ab")
+    try:
+        clients = [Client(bindir, server, args.limit) for server in servers]
+        around = [clients[0].loopback(seconds)]
+        tries = {server.name: [] for server in servers}
+        for _ in range(DOWNLOAD_TRIES):
+            for server, client in zip(servers, clients):
+                if any("fault" in t for t in tries[server.name]):
+                    continue
+                for path in server.folder_paths("large"):
+                    read_tree(path)
+                attempt = run_session(server, client, ["SELECT large", "UID FETCH 1:* BODY.PEEK[]"],
+                                      [1], large)[0]
+                if "elapsed" in attempt:
+                    # A cut download still measures its rate on what it received.
+                    attempt["rate"] = attempt["bytes"] / attempt["elapsed"] / 1e6
+                    check_download(attempt, isinstance(server, OurServer) and args.extended,
+                                   folders)
+                tries[server.name].append(attempt)
+        around.append(clients[0].loopback(seconds))
+    finally:
+        for server in servers:
+            server.stop()
+    results = {}
+    for server in servers:
+        attempts = tries[server.name]
+        faulty = [t for t in attempts if "fault" in t]
+        best = dict(faulty[0] if faulty else max(attempts, key=lambda t: t.get("rate", 0)))
+        best["kib"] = max((t.get("kib") or 0) for t in attempts) or None
+        best["rates"] = [t["rate"] for t in attempts if "rate" in t]
+        if None not in around:
+            best["loopback"] = sum(around) / len(around)
+            best["loopback_around"] = around
+        results[server.name] = best
+    return results
+
 
 def measure_server(server, client, folders, args):
     """{operation key: result} for one server. A result: value, unit, peak memory (KiB),
@@ -870,34 +964,7 @@ def measure_server(server, client, folders, args):
     interval = 0.05
 
     def run(commands, timed, expect=None, limit=None):
-        """Runs commands in a fresh session; the indexes in timed are measured. expect: the
-        FETCH responses each timed command must bring, or a list of them, one per command."""
-        with MemoryWatch(server.process.pid, server.tree, interval) as watch:
-            lines = client.commands(commands, limit)
-        out = []
-        expects = expect if isinstance(expect, list) else [expect] * len(timed)
-        for index, wanted in zip(timed, expects):
-            index += 1  # LOGIN comes first
-            if index >= len(lines):
-                out.append({"fault": "no answer (%s)" % (lines[-1]["outcome"] if lines else
-                                                         "no session"), "kib": watch.peak_kib})
-                continue
-            line = lines[index]
-            result = {"seconds": line["seconds"], "elapsed": line["seconds"],
-                      "bytes": line["bytes"],
-                      "literal_bytes": line["literal_bytes"], "fetches": line["fetches"],
-                      "kib": watch.peak_kib}
-            if line["outcome"] == "timeout" and wanted and line["fetches"] > 0:
-                result["estimated"] = True
-                result["seconds"] = line["seconds"] * wanted / line["fetches"]
-                result["fault"] = "cut after %.0f s at %d of %d" % (
-                    line["seconds"], line["fetches"], wanted)
-            elif line["outcome"] != "OK":
-                result["fault"] = "%s: %s" % (line["outcome"], line["tagged"])
-            elif wanted is not None and line["fetches"] != wanted:
-                result["fault"] = "%d FETCH responses, %d expected" % (line["fetches"], wanted)
-            out.append(result)
-        return out
+        return run_session(server, client, commands, timed, expect, limit, interval)
 
     def prewarm(name):
         for path in server.folder_paths(name):
@@ -931,51 +998,7 @@ def measure_server(server, client, folders, args):
     prewarm("mark")
     results["store"] = run(["SELECT mark", "STORE 1:* +FLAGS (%s)" % SEEN_FLAG], [1], mark)[0]
 
-    def check_download(result, extended):
-        """The download's messages against the generator's: byte for byte in the client form
-        the generator writes; in the plug-in's extended form (its own encoded words, parts
-        relabelled as UTF-8) by their number only."""
-        if "fault" in result or result.get("estimated"):
-            return
-        if extended and result["fetches"] != large:
-            result["fault"] = "%d FETCH responses, %d expected" % (result["fetches"], large)
-        elif not extended and result["literal_bytes"] != folders["large"][1]:
-            result["fault"] = "%d message bytes, %d expected" % (result["literal_bytes"],
-                                                                 folders["large"][1])
-
     ours = isinstance(server, OurServer)
-    log("  full download: 'large'")
-    # The bandwidth of the machine moves with its neighbours from minute to minute: the download
-    # is held to the loopback measured just before and just after it. The files are read after
-    # the first measurement, as the page cache of an idle file does not last long here.
-    # A second of interference slows a download of a second by half: the best of
-    # DOWNLOAD_TRIES counts, with the highest peak memory of all, and the first wrong one ends
-    # the tries.
-    seconds = 1 if args.smoke else LOOPBACK_AROUND
-    around = [client.loopback(seconds)]
-    download, rates, peak = None, [], 0
-    for _ in range(DOWNLOAD_TRIES):
-        prewarm("large")
-        attempt = run(["SELECT large", "UID FETCH 1:* BODY.PEEK[]"], [1], large)[0]
-        peak = max(peak, attempt.get("kib") or 0)
-        if "elapsed" in attempt:
-            # A cut download still measures its rate on what it received.
-            attempt["rate"] = attempt["bytes"] / attempt["elapsed"] / 1e6
-            check_download(attempt, ours and args.extended)
-            rates.append(attempt["rate"])
-        if download is None or attempt.get("rate", 0) > download.get("rate", 0):
-            download = attempt
-        if "fault" in attempt:
-            download = attempt
-            break
-    around.append(client.loopback(seconds))
-    download["kib"] = peak or download.get("kib")
-    download["rates"] = rates
-    if None not in around:
-        download["loopback"] = sum(around) / len(around)
-        download["loopback_around"] = around
-    results["download"] = download
-
     log("  full download over TLS: 'large'")
     prewarm("large")
     # STARTTLS is the plug-in's extended mode's; the mode is read at each connection's start.
@@ -992,7 +1015,7 @@ def measure_server(server, client, folders, args):
     tls["kib"] = watch.peak_kib
     if "elapsed" in tls:
         tls["rate"] = tls["bytes"] / tls["elapsed"] / 1e6
-        check_download(tls, ours)
+        check_download(tls, ours, folders)
     results["download_tls"] = tls
 
     log("  session loop: %d clients for %g s" % (args.clients, args.seconds))
@@ -1191,13 +1214,10 @@ def report(ours, theirs, loopback, folders, dovecot_version, args):
         "%s %s" % (name, load) for name, load in args.loads))
     lines.append("folders: " + ", ".join("%s %d messages %.1f MB" % (n, c, s / 1e6)
                                          for n, (c, s) in folders.items()))
+    around = ours["download"].get("loopback_around") if ours is not None else None
     lines.append("loopback bandwidth (plain socket copy): %.0f MB/s at the start" % loopback +
-                 "".join("; around %s full download %.0f MB/s (%s)" % (
-                     name, result["download"]["loopback"],
-                     " before, ".join("%.0f" % v for v in result["download"]["loopback_around"]) +
-                     " after")
-                     for name, result in (("our", ours), ("Dovecot's", theirs))
-                     if result is not None and "loopback" in result["download"]))
+                 ("; around the full downloads, made in turns: %.0f MB/s (%.0f before, %.0f "
+                  "after)" % (sum(around) / len(around), around[0], around[1]) if around else ""))
     lines.append("")
     fmt = "  ".join("%%-%ds" % w if i == 0 else "%%%ds" % w for i, w in enumerate(widths))
     lines.append(fmt % HEADER)
@@ -1234,8 +1254,9 @@ def report(ours, theirs, loopback, folders, dovecot_version, args):
                                                                        ("Dovecot", theirs))
              if results is not None and results["download"].get("rates")]
     if tries:
-        lines.append("Full download, the fastest of each server's tries counts: " + "; ".join(
-            "%s %s MB/s" % (who, ", ".join("%.0f" % r for r in rates)) for who, rates in tries))
+        lines.append("Full download, the servers in turns, the fastest of each server's tries "
+                     "counts: " + "; ".join("%s %s MB/s" % (who, ", ".join("%.0f" % r for r in rates))
+                                            for who, rates in tries))
     for note in notes:
         lines.append("note: " + note)
     if ours is not None:
@@ -1418,6 +1439,9 @@ def main():
             finally:
                 server.stop()
                 server.drop_folder(RESYNC)
+        log("full downloads of 'large', the servers in turns")
+        for name, result in downloads_in_turns(servers, bindir, folders, args).items():
+            measured[name]["download"] = result
         text, chart = report(measured["ours"], measured.get("Dovecot"), loopback, folders,
                              dovecot_version, args)
         log("")
